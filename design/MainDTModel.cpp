@@ -273,7 +273,7 @@ Qt::ItemFlags MainDTModel::flags(const QModelIndex& index) const
 {
     const Qt::ItemFlags base = QAbstractItemModel::flags(index);
     if (!index.isValid())
-        return base | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+        return Qt::ItemIsDropEnabled; // the empty area takes new items; there is nothing to select
     const quint8 kind = classType(index);
     const int column = index.column();
     if (column == ColFipDevice) {

@@ -301,10 +301,10 @@ void MainDTModel::applyEditConsequences(const QModelIndex& index, const QVariant
         break;
     case ColInstructionTime:
     case ColInstructionSuspendDelay:
+    case ColInstructionSuspendEventNumber:
         updateTSlotMultiple(node, exactMs(getStationTSlotMs(node)));
         updateComposedName(node);
         break;
-    case ColInstructionSuspendEventNumber:
     case ColInstructionId:
         updateComposedName(node);
         break;

@@ -1,0 +1,595 @@
+#include "tst_maindtmodel_util.h"
+
+#include "design/MainDTDelegate.h"
+
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QSignalSpy>
+#include <QStyleOptionViewItem>
+
+using M = MainDTModel;
+
+class TestMainDTModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void columnsAndHeaders();
+    void treeItemBounds();
+    void pathRoundTrip();
+    void modelTesterThroughEdits();
+    void compareIDs_data();
+    void compareIDs();
+    void flags();
+    void instructionNumbering();
+    void firstFreeValues();
+    void defaultNamesAndRename();
+    void indexesRangeForClass_data();
+    void indexesRangeForClass();
+    void refusedEdits_data();
+    void refusedEdits();
+    void idChangeFollowsConsumers();
+    void speedChangeRecomputesTimings();
+    void tslotMultiples();
+    void receptionCreatesInputMessages();
+    void directionSwitch();
+    void statusColumnsBypassUndo();
+    void stationOrder();
+    void delegateDeviceCombo();
+};
+
+void TestMainDTModel::columnsAndHeaders()
+{
+    M model;
+    QCOMPARE(model.columnCount(), 108);
+    QCOMPARE(M::getColumnPropertyData().size(), 108);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("Object"));
+    QCOMPARE(model.headerData(38, Qt::Horizontal).toString(),
+             QString("Var. Out Refreshment Production Period Par."));
+    QCOMPARE(model.headerData(66, Qt::Horizontal).toString(), QString("File Transfer Enabled"));
+    QCOMPARE(model.headerData(107, Qt::Horizontal).toString(), QString("FIP Device"));
+    QCOMPARE(model.headerData(5, Qt::Vertical).toString(), QString("Value"));
+    QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
+    QCOMPARE(model.getClassTypeToStr().value(M::VARIABLE_REF), QString("Reference Variable"));
+    QCOMPARE(model.getClassTypeIcons().value(M::MNEMONIC), QString(":/images/images/icon_mnemo_48x48.png"));
+    QCOMPARE(model.getBaStatusCodeToStr(0x8032), QString("WAITING SYNC. SILENT"));
+    QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
+    QCOMPARE(model.getBaStatusCodeToStrMap().size(), 14);
+    QVERIFY(!model.getItem(QModelIndex())->parent());
+}
+
+void TestMainDTModel::treeItemBounds()
+{
+    TreeItem root(QVector<QVariant>(3));
+    QVERIFY(!root.insertChildren(1, 1, 3));
+    QVERIFY(!root.insertChildren(-1, 1, 3));
+    QVERIFY(root.insertChildren(0, 2, 3));
+    QCOMPARE(root.childCount(), 2);
+    QCOMPARE(root.child(1)->row(), 1);
+    QCOMPARE(root.row(), 0);
+    QVERIFY(!root.child(2));
+    QVERIFY(!root.child(0)->setData(3, "x"));
+    QVERIFY(!root.child(0)->data(3).isValid());
+    QVERIFY(root.child(1)->setData(2, "x"));
+    QVERIFY(!root.removeChildren(1, 2));
+    QVERIFY(root.removeChildren(0, 1));
+    QCOMPARE(root.childCount(), 1);
+    QCOMPARE(root.child(0)->data(2).toString(), QString("x"));
+}
+
+void TestMainDTModel::pathRoundTrip()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    const QModelIndex cell = variable.sibling(variable.row(), M::ColVarOutId);
+    const TreeItem::Path path = TreeItem::pathFromIndex(cell);
+    QCOMPARE(path.size(), 4);
+    QCOMPARE(path.last().second, int(M::ColVarOutId));
+    QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
+    QVERIFY(TreeItem::pathFromIndex(QModelIndex()).isEmpty());
+    TreeItem::Path gone = path;
+    gone[1].first = 5;
+    QVERIFY(!TreeItem::pathToIndex(&f.model, gone).isValid());
+}
+
+void TestMainDTModel::modelTesterThroughEdits()
+{
+    DesignFixture f;
+    QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    f.buildBasic();
+    QCOMPARE(f.model.rowCount(f.network().sibling(0, 3)), 0);
+    const QModelIndex arbiter = f.add("Arbiter", f.station);
+    const QModelIndex table = f.add("Scan Table", arbiter);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(f.drop("Instruction", table));
+    QVERIFY(f.edit(f.model.index(1, 0, table), M::ColInstructionType, "WAIT_TIME"));
+    QModelIndex v1 = f.add("Variable", f.station);
+    QVERIFY(f.add("Variable", f.station).isValid());
+    const QModelIndex dr = f.add("Data Rendering", v1);
+    QVERIFY(f.add("Mnemonic", dr).isValid());
+    QVERIFY(f.edit(v1, M::ColVarOutMessageTransferEnabled, "true"));
+    QVERIFY(f.add("Message", v1).isValid());
+    QVERIFY(f.model.removeItem(f.model.index(0, 0, f.station)));
+    while (f.model.undoStack()->canUndo())
+        f.model.undoStack()->undo();
+    QCOMPARE(f.model.rowCount(), 0);
+    while (f.model.undoStack()->canRedo())
+        f.model.undoStack()->redo();
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 1);
+    f.model.clear();
+    QCOMPARE(f.model.rowCount(), 0);
+}
+
+void TestMainDTModel::compareIDs_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("equal");
+    QTest::newRow("hex and decimal") << "0x0104" << "260" << true;
+    QTest::newRow("0x0010 is 16") << "0x0010" << "16" << true;
+    QTest::newRow("10 is decimal ten") << "10" << "0x10" << false;
+    QTest::newRow("bare hex digits") << "ff" << "255" << true;
+    QTest::newRow("same text") << "0x0101" << "0x0101" << true;
+    QTest::newRow("bad text equals nothing") << "zz" << "zz" << false;
+    QTest::newRow("bad against number") << "zz" << "0" << false;
+    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("above 16 bits") << "70000" << "0x1170" << false;
+    QTest::newRow("highest") << "65535" << "0xffff" << true;
+    QTest::newRow("blanks") << " 12 " << "0x000c" << true;
+}
+
+void TestMainDTModel::compareIDs()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, equal);
+    QCOMPARE(M::compareIDs(a, b), equal);
+    QCOMPARE(M::compareIDs(b, a), equal);
+}
+
+void TestMainDTModel::flags()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const Qt::ItemFlags empty = f.model.flags(QModelIndex());
+    QVERIFY(empty & Qt::ItemIsDropEnabled);
+    QVERIFY(!(empty & Qt::ItemIsEditable));
+    const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
+    QVERIFY(f.model.flags(device) & Qt::ItemIsEditable);
+    QVERIFY(!(f.model.flags(f.segment.sibling(f.segment.row(), M::ColFipDevice)) & Qt::ItemIsEditable));
+    QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColBaStatus)) & Qt::ItemIsEditable));
+    QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColStationAddress)) & Qt::ItemIsEditable));
+    QVERIFY(f.model.flags(f.station) & Qt::ItemIsEditable);
+    const QModelIndex variable = f.add("Variable", f.station);
+    QVERIFY(f.model.flags(variable) & Qt::ItemIsEditable);
+    QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
+    QVERIFY(!(f.model.flags(variable) & Qt::ItemIsEditable));
+    QVERIFY(!(f.model.flags(variable) & Qt::ItemIsDragEnabled));
+}
+
+void TestMainDTModel::instructionNumbering()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    f.ctrl = true;
+    f.insertCount = 9;
+    QVERIFY(f.drop("Instruction", table));
+    QCOMPARE(f.model.rowCount(table), 9);
+    QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("1 - NEXT_MACRO ()"));
+    QCOMPARE(f.model.index(8, 0, table).data().toString(), QString("9 - NEXT_MACRO ()"));
+    f.insertCount = 1;
+    QVERIFY(f.drop("Instruction", table));
+    QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("01 - NEXT_MACRO ()"));
+    QCOMPARE(f.model.index(9, 0, table).data().toString(), QString("10 - NEXT_MACRO ()"));
+    QCOMPARE(f.model.index(9, 0, table).data(Qt::EditRole).toString(), QString("NEXT_MACRO ()"));
+    f.insertCount = 90;
+    QVERIFY(f.drop("Instruction", table));
+    QCOMPARE(f.model.index(99, 0, table).data().toString(), QString("100 - NEXT_MACRO ()"));
+    QCOMPARE(f.model.index(4, 0, table).data().toString(), QString("005 - NEXT_MACRO ()"));
+}
+
+void TestMainDTModel::firstFreeValues()
+{
+    DesignFixture f;
+    bool ok = false;
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
+    QVERIFY(ok);
+    QVERIFY(f.drop("Network", QModelIndex()));
+    f.ctrl = true;
+    f.insertCount = 8;
+    QVERIFY(f.drop("Segment", f.network()));
+    f.insertCount = 32;
+    for (int s = 0; s < 8; ++s)
+        QVERIFY(f.drop("Station", f.model.index(s, 0, f.network())));
+    QCOMPARE(f.model.getStationIndexes().size(), 256);
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
+    QVERIFY(!ok);
+    QCOMPARE(f.model.getMaxStationAddress(), quint8(255));
+    QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("255"));
+    // Freeing one address in the middle offers it again.
+    const QModelIndex station = f.model.getStationIdx(77);
+    QVERIFY(f.model.removeItem(station));
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(77));
+    QVERIFY(ok);
+    QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(8));
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+    QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(0));
+}
+
+void TestMainDTModel::defaultNamesAndRename()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(f.drop("Data Rendering", variable));
+    QCOMPARE(f.value(f.model.index(0, 0, variable), 0), QString("Data Rendering"));
+    QCOMPARE(f.value(f.model.index(1, 0, variable), 0), QString("Data Rendering 2"));
+    QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 3"));
+    // Renaming onto a sibling's name makes it unique.
+    QVERIFY(f.edit(f.model.index(2, 0, variable), 0, "Data Rendering 2"));
+    QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 2 2"));
+    QCOMPARE(f.model.createDefaultName("Data Rendering", "Data Rendering", 0, variable, { "Data Rendering 3" }),
+             QString("Data Rendering 4"));
+    QCOMPARE(f.model.createDefaultName("Fresh", "Fresh", 0, variable), QString("Fresh"));
+    QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
+    QCOMPARE(f.value(f.station, 0), QString("Station 0"));
+    QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
+}
+
+void TestMainDTModel::indexesRangeForClass_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<QList<int>>("columns");
+    QTest::newRow("network") << int(M::NETWORK) << "" << QList<int> { 0, 3, 4, 5, 6, 7, 8, 9 };
+    QTest::newRow("station") << int(M::STATION) << "" << QList<int> { 0, 13, 14 };
+    QTest::newRow("arbiter") << int(M::BUS_ARBITER) << "" << QList<int> { 0, 16, 17, 18, 19 };
+    QTest::newRow("send id") << int(M::INSTRUCTION) << "SEND_ID_MSG" << QList<int> { 23, 24 };
+    QTest::newRow("wait sync") << int(M::INSTRUCTION) << "WAIT_SYNC" << QList<int> { 23, 25 };
+    QTest::newRow("suspend") << int(M::INSTRUCTION) << "SUSPEND" << QList<int> { 23, 27, 30 };
+    QTest::newRow("testp") << int(M::INSTRUCTION) << "TESTP" << QList<int> { 23 };
+    QTest::newRow("output") << int(M::VARIABLE_OUT) << ""
+                            << QList<int> { 0, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43 };
+    QTest::newRow("input") << int(M::VARIABLE_IN) << "" << QList<int> { 31, 44, 45, 46, 43 };
+    QTest::newRow("output message") << int(M::MESSAGE_OUT) << ""
+                                    << QList<int> { 0, 50, 51, 52, 53, 54, 55, 56, 57, 58, 66 };
+    QTest::newRow("input message") << int(M::MESSAGE_IN) << "" << QList<int> { 50, 51, 52, 53 };
+    QTest::newRow("bool mnemonic") << int(M::MNEMONIC) << "Bool" << QList<int> { 0, 59, 61, 62, 63, 64 };
+    QTest::newRow("int8 mnemonic") << int(M::MNEMONIC) << "Int8" << QList<int> { 0, 59, 61, 62, 63, 64 };
+    QTest::newRow("float mnemonic") << int(M::MNEMONIC) << "Float" << QList<int> { 0, 59, 60, 61, 62, 63, 64 };
+    QTest::newRow("ascii mnemonic") << int(M::MNEMONIC) << "Ascii"
+                                    << QList<int> { 0, 59, 60, 61, 62, 63, 64, 65 };
+    QTest::newRow("unknown kind") << 20 << "" << QList<int> {};
+}
+
+void TestMainDTModel::indexesRangeForClass()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, selector);
+    QFETCH(QList<int>, columns);
+    QCOMPARE(M::indexesRangeForClass(quint8(kind), selector), columns);
+}
+
+void TestMainDTModel::refusedEdits_data()
+{
+    // At 1 Mbit/s with TSlot code 0 the slot time is 0.0625 ms.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message"); // empty: accepted
+    QTest::newRow("period above 16383 slots") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1024"
+        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
+           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 1023.9375 ms.";
+    QTest::newRow("period at the top") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1023.9375" << "";
+    QTest::newRow("period below one slot") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "0.05"
+        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
+           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
+    QTest::newRow("period not a number") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "abc"
+        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
+           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
+    QTest::newRow("input period zero when promptness off") << "input" << int(M::ColVarInPromptnessPeriod) << "0"
+                                                           << "";
+    QTest::newRow("time above 32767 slots") << "wait" << int(M::ColInstructionTime) << "2048"
+        << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
+           "and 2047.9375 ms. The nearest time found as TSlot multiple is 2047.9375 ms.";
+    QTest::newRow("negative time") << "wait" << int(M::ColInstructionTime) << "-1"
+        << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
+           "and 2047.9375 ms. The nearest time found as TSlot multiple is 0 ms.";
+    QTest::newRow("time in range") << "wait" << int(M::ColInstructionTime) << "2047.9375" << "";
+    QTest::newRow("delay above range") << "suspend" << int(M::ColInstructionSuspendDelay) << "5000"
+        << "Invalid Delay entry. Station TSlot is 0.0625 ms. Therefore 'Delay' parameter must be comprised between "
+           "0 and 2047.9375 ms. The nearest delay found as TSlot multiple is 2047.9375 ms.";
+    QTest::newRow("id used elsewhere") << "variable" << int(M::ColVarOutId) << "0x0001"
+        << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
+    QTest::newRow("id used elsewhere in decimal") << "variable" << int(M::ColVarOutId) << "1"
+        << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
+    QTest::newRow("same id written in decimal") << "variable" << int(M::ColVarOutId) << "0" << "";
+    QTest::newRow("free id") << "variable" << int(M::ColVarOutId) << "0x0104" << "";
+    QTest::newRow("start bit beyond length") << "mnemonic" << int(M::ColMnemoStartBit) << "8"
+        << "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
+           "the definition of the <strong>Output Variable</strong> length.";
+    QTest::newRow("last bit") << "mnemonic" << int(M::ColMnemoStartBit) << "7" << "";
+    QTest::newRow("type too large") << "mnemonic" << int(M::ColMnemoType) << "Int16"
+        << "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
+           "such a large data.";
+    QTest::newRow("byte type fits") << "mnemonic" << int(M::ColMnemoType) << "UInt8" << "";
+    QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
+        << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
+}
+
+void TestMainDTModel::refusedEdits()
+{
+    QFETCH(QString, target);
+    QFETCH(int, column);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    QVERIFY(f.add("Variable", f.station).isValid()); // 0x0001
+    const QModelIndex input = f.add("Variable", f.station);
+    QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    const QModelIndex wait = f.add("Instruction", table);
+    QVERIFY(f.edit(wait, M::ColInstructionType, "WAIT_TIME"));
+    const QModelIndex suspend = f.add("Instruction", table);
+    QVERIFY(f.edit(suspend, M::ColInstructionType, "SUSPEND"));
+    const QModelIndex dr = f.add("Data Rendering", variable);
+    const QModelIndex mnemonic = f.add("Mnemonic", dr);
+    const QModelIndex ascii = f.add("Mnemonic", dr);
+    QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
+
+    const QMap<QString, QModelIndex> targets = { { "variable", variable }, { "input", input }, { "wait", wait },
+                                                 { "suspend", suspend }, { "mnemonic", mnemonic },
+                                                 { "ascii", ascii } };
+    const QModelIndex node = targets.value(target);
+    const QStringList before = f.snapshot();
+    const int undoCount = f.model.undoStack()->count();
+    QSignalSpy spy(&f.model, &M::statusBarMessage);
+    const bool accepted = f.edit(node, column, value);
+    if (message.isEmpty()) {
+        QVERIFY(accepted);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(f.model.undoStack()->count(), undoCount + 1);
+    } else {
+        QVERIFY(!accepted);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 1);
+        QCOMPARE(spy.at(0).at(1).toString(), message);
+        QCOMPARE(f.snapshot(), before);
+        QCOMPARE(f.model.undoStack()->count(), undoCount);
+    }
+}
+
+void TestMainDTModel::idChangeFollowsConsumers()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex producer = f.add("Variable", f.station);
+    const QModelIndex other = f.add("Variable", f.station);
+    const QModelIndex consumer = f.add("Variable", f.station);
+    QVERIFY(f.edit(consumer, M::ColVariableDirection, "IN"));
+    QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0002"));
+    QVERIFY(f.edit(consumer, M::ColVarInId, "0x0000"));
+    QCOMPARE(f.value(consumer, 0), QString("ID (0x0000)"));
+    const QModelIndex list = f.add("Aperiodic List", other);
+    const QModelIndex ref = f.add("Variable", list);
+    QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0000"));
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    const QModelIndex instruction = f.add("Instruction", table);
+    QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_ID_DAT"));
+    QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0000"));
+    QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0000)"));
+
+    const QStringList before = f.snapshot();
+    QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
+    QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
+    QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
+    QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
+    QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
+    QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
+    QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
+    QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
+    bool ok = false;
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+    QVERIFY(f.model.variableOutIDIsUsed("260"));
+    f.model.undoStack()->undo();
+    QCOMPARE(f.snapshot(), before);
+    QVERIFY(!f.model.variableOutIDIsUsed(quint16(0x0104)));
+    // The same number written in decimal is accepted, not refused as a duplicate.
+    QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
+    QVERIFY(f.edit(producer, M::ColVarOutId, "260"));
+    QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
+}
+
+void TestMainDTModel::speedChangeRecomputesTimings()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex net = f.network();
+    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
+    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), QString("135 us"));
+    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
+    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("62.5 us"));
+    const QModelIndex arbiter = f.add("Arbiter", f.station);
+    QVERIFY(!f.value(arbiter, M::ColArbiterElectionTime).isEmpty());
+    const QString election = f.value(arbiter, M::ColArbiterElectionTime);
+
+    const QStringList before = f.snapshot();
+    QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
+    // Parameters still in range for the new speed are kept; their times follow.
+    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
+    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("31.25 kbits/s", 27));
+    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
+    QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime),
+             f.model.calculator().getTurnAroundTimeStr("31.25 kbits/s", 45));
+    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
+    QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
+    // One undo reverts the speed and everything derived from it.
+    f.model.undoStack()->undo();
+    QCOMPARE(f.snapshot(), before);
+
+    // A parameter in range is kept; its time text follows.
+    QVERIFY(f.edit(net, M::ColNetworkSilence, "0x3f"));
+    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("1 Mbits/s", 63));
+    QVERIFY(f.edit(net, M::ColNetworkSpeed, "5 Mbits/s"));
+    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x3f"));
+    // A parameter below the new speed's minimum takes that minimum.
+    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x3f"));
+    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("50 us"));
+}
+
+void TestMainDTModel::tslotMultiples()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("5"));
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0050")); // 5 / 0.0625 = 80
+    QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1.03"));
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("1"));
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0010"));
+    // A slower slot snaps the period to its multiples.
+    QVERIFY(f.edit(f.station, M::ColStationTSlot, "3")); // 2.5 ms
+    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("2.5 ms"));
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("2.5"));
+    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0001"));
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    const QModelIndex instruction = f.add("Instruction", table);
+    QVERIFY(f.edit(instruction, M::ColInstructionType, "SUSPEND"));
+    QVERIFY(f.edit(instruction, M::ColInstructionSuspendDelay, "6"));
+    QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelay), QString("5"));
+    QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelayPar), QString("0x0002"));
+    QVERIFY(f.edit(instruction, M::ColInstructionSuspendEventNumber, "3"));
+    QCOMPARE(f.value(instruction, 0), QString("SUSPEND (n° 3, 5 ms)"));
+    QCOMPARE(f.value(instruction, M::ColInstructionSuspendEvent), QString("0x03"));
+    QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_MSG"));
+    QCOMPARE(f.value(instruction, 0), QString("SEND_MSG (0 ms)"));
+}
+
+void TestMainDTModel::receptionCreatesInputMessages()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex source = f.add("Variable", f.station);
+    const QModelIndex destination = f.add("Variable", f.station);
+    QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "true"));
+    const QModelIndex message = f.add("Message", source);
+    QVERIFY(message.isValid());
+    QCOMPARE(f.value(message, M::ColMsgDestinationId), QString("0x0001"));
+    QCOMPARE(f.value(message, M::ColMsgChannelType), QString("Aperiodic"));
+    QCOMPARE(f.model.rowCount(destination), 0);
+    QVERIFY(f.edit(destination, M::ColVarMessageReceptionEnabled, "true"));
+    QCOMPARE(f.model.rowCount(destination), 1);
+    const QModelIndex mirror = f.model.index(0, 0, destination);
+    QCOMPARE(f.model.classType(mirror), quint8(M::MESSAGE_IN));
+    QCOMPARE(f.value(mirror, M::ColMsgDirection), QString("IN"));
+    QCOMPARE(f.value(mirror, 0), f.value(message, 0));
+    for (int c = M::ColMsgSourceSegment; c <= M::ColMsgDestinationId; ++c)
+        QCOMPARE(f.value(mirror, c), f.value(message, c));
+    // Renaming the Output Message renames its mirror.
+    QVERIFY(f.edit(message, 0, "Orders"));
+    QCOMPARE(f.value(f.model.index(0, 0, destination), 0), QString("Orders"));
+    // Stopping the emission releases the channel and its message with the mirror.
+    QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "false"));
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_IN).size(), 0);
+    f.model.undoStack()->undo();
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 1);
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_IN).size(), 1);
+}
+
+void TestMainDTModel::directionSwitch()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    QVERIFY(f.add("Data Rendering", variable).isValid());
+    QVERIFY(f.add("Aperiodic List", variable).isValid());
+    QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
+    QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_IN));
+    QCOMPARE(f.value(variable, M::ColClass), QString("Input Variable"));
+    QCOMPARE(f.model.rowCount(variable), 0);
+    QVERIFY(f.value(variable, M::ColVarOutId).isEmpty());
+    QVERIFY(!f.model.variableOutIDIsUsed(quint16(0)));
+    QVERIFY(f.add("Variable", f.station).isValid()); // takes 0x0000 again
+    QVERIFY(f.edit(variable, M::ColVariableDirection, "OUT"));
+    QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_OUT));
+    QCOMPARE(f.value(variable, M::ColVarOutPdu), QString("MPS"));
+    QCOMPARE(f.value(variable, M::ColVarOutId), QString("0x0001"));
+    QCOMPARE(f.value(variable, 0), QString("ID (0x0001)"));
+}
+
+void TestMainDTModel::statusColumnsBypassUndo()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const int count = f.model.undoStack()->count();
+    QSignalSpy binding(&f.model, &M::devicesBindingChanged);
+    QVERIFY(f.edit(f.station, M::ColFipDevice, "0 - USB - 1 Mbits/s - 0x00001234"));
+    QCOMPARE(f.model.undoStack()->count(), count);
+    QCOMPARE(binding.count(), 1);
+    QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
+    QCOMPARE(f.value(f.station, M::ColDeviceType), QString("USB"));
+    QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("0"));
+    QVERIFY(f.edit(f.station, M::ColFipDevice, M::BindADevice));
+    QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("false"));
+    QVERIFY(f.model.data(f.station.sibling(f.station.row(), M::ColFipDevice), Qt::DecorationRole).isValid());
+    QVERIFY(f.edit(f.station, M::ColDeviceColor, " Magenta"));
+    const QColor swatch =
+        f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
+    QCOMPARE(swatch, QColor(255, 0, 255, 145));
+    QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
+}
+
+void TestMainDTModel::stationOrder()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex second = f.add("Station", f.segment);
+    QVERIFY(f.edit(f.station, M::ColStationAddress, "12"));
+    QVERIFY(f.edit(second, M::ColStationAddress, "3"));
+    QModelIndexList stations = f.model.getStationIndexes();
+    std::sort(stations.begin(), stations.end(), stationLessThan);
+    QCOMPARE(stations.first(), QModelIndex(second));
+    QCOMPARE(f.model.getMaxStationAddress(), quint8(12));
+    QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("12"));
+    QCOMPARE(f.model.getStationIdx(3), QModelIndex(second));
+    QCOMPARE(f.model.getSegmentIdx(0), QModelIndex(f.segment));
+    QVERIFY(!f.model.getSegmentIdx(1).isValid());
+}
+
+void TestMainDTModel::delegateDeviceCombo()
+{
+    DesignFixture f;
+    f.buildBasic();
+    MainDTDelegate delegate;
+    delegate.setUnattachedDevices({ { "0 - USB - 1 Mbits/s - 0x00000001", Qt::red },
+                                    { "1 - PCIe - 1 Mbits/s - 0x00000002", Qt::green } });
+    QWidget parent;
+    const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
+    QWidget* editor = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
+    auto* combo = qobject_cast<QComboBox*>(editor);
+    QVERIFY(combo);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->itemText(0), M::BindADevice);
+    delegate.setEditorData(combo, device);
+    QCOMPARE(combo->currentIndex(), 0);
+    combo->setCurrentIndex(2);
+    delegate.setModelData(combo, &f.model, device);
+    QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+    QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
+    // The station's own board is offered back when the editor opens again.
+    QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
+    delegate.setEditorData(again, device);
+    QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+    QVERIFY(!qobject_cast<QComboBox*>(
+        delegate.createEditor(&parent, QStyleOptionViewItem(), f.station.sibling(f.station.row(), 0))));
+}
+
+QTEST_MAIN(TestMainDTModel)
+#include "tst_maindtmodel.moc"
