@@ -3,7 +3,6 @@
 #include "design/MainDTModel.h"
 
 #include <QTreeView>
-#include <QUndoStack>
 
 #include <cmath>
 
@@ -642,32 +641,6 @@ void SettingsDTModel::refuse(const QModelIndex& index, const QString& text)
     emit statusBarMessage(1, QStringLiteral("Invalid '%1' entry: %2 is not an allowed value.").arg(property, text.toHtmlEscaped()));
 }
 
-bool SettingsDTModel::writeDesign(const QList<QPair<int, QString>>& values)
-{
-    QList<QPair<int, QString>> changes;
-    for (const auto& value : values) {
-        if (nodeText(value.first) != value.second)
-            changes << value;
-    }
-    if (changes.isEmpty())
-        return false;
-    QUndoStack* stack = m_designModel->undoStack();
-    const bool grouped = changes.size() > 1 && stack;
-    if (grouped)
-        stack->beginMacro(QStringLiteral("Edit - ") + nodeText(MainDTModel::ColObject));
-    bool taken = true;
-    for (const auto& change : changes) {
-        m_designModel->setData(m_node.sibling(m_node.row(), change.first), change.second, Qt::EditRole);
-        if (nodeText(change.first) != change.second) {
-            taken = false;
-            break;
-        }
-    }
-    if (grouped)
-        stack->endMacro();
-    return taken;
-}
-
 bool SettingsDTModel::applyItemChange(QStandardItem* item)
 {
     if (m_loading || !item || !m_designModel || !m_node.isValid())
@@ -676,46 +649,19 @@ bool SettingsDTModel::applyItemChange(QStandardItem* item)
     if (column < 0 || column > MainDTModel::LastProjectColumn)
         return false;
     const QString text = item->text();
-    if (text == nodeText(column))
+    const QString before = nodeText(column);
+    if (text == before)
         return false;
     if (!acceptsValue(item->index(), text)) {
         refuse(item->index(), text);
         reload();
         return false;
     }
-
-    const QString speed = networkSpeed();
-    qlonglong number = 0;
-    QList<QPair<int, QString>> values;
-    switch (column) {
-    case MainDTModel::ColStationTSlotTime: {
-        const int code = m_calculator.getTSlotTimeList(speed).indexOf(text);
-        values << qMakePair(int(MainDTModel::ColStationTSlot), hexText(code, 2)) << qMakePair(column, text);
-        break;
-    }
-    case MainDTModel::ColStationTSlot:
-        parseHex(text, &number);
-        values << qMakePair(column, hexText(number, 2))
-               << qMakePair(int(MainDTModel::ColStationTSlotTime),
-                            m_calculator.getTSlotTimeStr(speed, static_cast<unsigned char>(number)));
-        break;
-    case MainDTModel::ColNetworkSilence:
-        parseHex(text, &number);
-        values << qMakePair(column, hexText(number, 2))
-               << qMakePair(int(MainDTModel::ColNetworkSilenceTime),
-                            m_calculator.getSilenceTimeStr(speed, static_cast<unsigned char>(number)));
-        break;
-    case MainDTModel::ColNetworkTurnAround:
-        parseHex(text, &number);
-        values << qMakePair(column, hexText(number, 2))
-               << qMakePair(int(MainDTModel::ColNetworkTurnAroundTime),
-                            m_calculator.getTurnAroundTimeStr(speed, static_cast<unsigned char>(number)));
-        break;
-    default:
-        values << qMakePair(column, normalized(item->index(), text));
-        break;
-    }
-    const bool taken = writeDesign(values);
+    // the design model derives the paired cells (TSlot code, silence and turnaround times)
+    const QString value = normalized(item->index(), text);
+    if (value != before)
+        m_designModel->setData(m_node.sibling(m_node.row(), column), value, Qt::EditRole);
+    const bool taken = nodeText(column) != before;
     // a refused value, or one the design adjusted (TSlot multiples), shows as the design keeps it
     reload();
     return taken;

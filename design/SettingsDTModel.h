@@ -138,9 +138,9 @@ public:
     /// True when `text` is acceptable for the cell's editor.
     bool acceptsValue(const QModelIndex& index, const QString& text) const;
     /// Writes an edited value cell back to the design node (the main window's
-    /// onSettingsDTViewItemChanged). Times paired with a parameter are written together in
-    /// one undo step. Refused or unmapped changes restore the design value; returns true
-    /// when the design node took the value.
+    /// onSettingsDTViewItemChanged) through the design model's validated setData, one undo
+    /// step. Refused or unmapped changes restore the design value; returns true when the
+    /// design node took the value.
     bool applyItemChange(QStandardItem* item);
 
 signals:
@@ -166,7 +166,6 @@ private:
     QString nodeText(int column) const;
     /// The stored form of an accepted text: decimal integers, "0x%2.2x"/"0x%4.4x", plain decimals.
     QString normalized(const QModelIndex& index, const QString& text) const;
-    bool writeDesign(const QList<QPair<int, QString>>& values);
     void refuse(const QModelIndex& index, const QString& text);
 
     QPointer<MainDTModel> m_designModel;

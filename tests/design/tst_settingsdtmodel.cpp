@@ -115,6 +115,7 @@ private slots:
     void outOfRangeRefused_data();
     void outOfRangeRefused();
     void designRefusalRestoresCell();
+    void designAdjustedValueShown();
     void instructionTypeChangesRows();
     void editorRanges_data();
     void editorRanges();
@@ -476,7 +477,7 @@ void TestSettingsDTModel::tslotWritesCodeAndTime()
     const int before = project.model.undoStack()->count();
     QVERIFY(edit(table, MainDTModel::ColStationTSlotTime, "250 us"));
     QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlotTime), QString("250 us"));
-    QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlot), QString("0x01"));
+    QCOMPARE(MainDTModel::parseNumber(project.text(project.station, MainDTModel::ColStationTSlot)), 1);
     QCOMPARE(project.model.getStationTSlotMs(project.station), 0.25f);
     QCOMPARE(project.model.undoStack()->count(), before + 1);
     project.model.undoStack()->undo();
@@ -589,6 +590,21 @@ void TestSettingsDTModel::designRefusalRestoresCell()
     QVERIFY(project.model.undoStack()->count() <= 1);
 }
 
+void TestSettingsDTModel::designAdjustedValueShown()
+{
+    Project project;
+    QVERIFY(project.build());
+    SettingsDTModel table(42, 2);
+    table.loadFromIndex(&project.model, project.variable);
+    // 7.03 ms is no multiple of the 62.5 us TSlot: the design keeps 112 TSlots
+    QVERIFY(edit(table, MainDTModel::ColVarOutRefreshmentPeriod, "7.03"));
+    const QString kept = project.text(project.variable, MainDTModel::ColVarOutRefreshmentPeriod);
+    QCOMPARE(kept.toDouble(), 7.0);
+    QCOMPARE(table.valueItem(MainDTModel::ColVarOutRefreshmentPeriod)->text(), kept);
+    QCOMPARE(MainDTModel::parseNumber(project.text(project.variable, MainDTModel::ColVarOutRefreshmentPeriodPar)), 112);
+    QCOMPARE(project.model.undoStack()->count(), 1);
+}
+
 void TestSettingsDTModel::instructionTypeChangesRows()
 {
     Project project;
@@ -690,7 +706,7 @@ void TestSettingsDTModel::editorRangesFollowSpeed()
     QCOMPARE(table.editorFor(table.valueIndex(MainDTModel::ColStationTSlotTime)).items,
              (QStringList { "100 us", "400 us", "1 ms", "4 ms" }));
     QVERIFY(edit(table, MainDTModel::ColStationTSlotTime, "4 ms"));
-    QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlot), QString("0x03"));
+    QCOMPARE(MainDTModel::parseNumber(project.text(project.station, MainDTModel::ColStationTSlot)), 3);
     table.loadFromIndex(&project.model, project.variable);
     const SettingsDTModel::Editor period = table.editorFor(table.valueIndex(MainDTModel::ColVarOutRefreshmentPeriod));
     QCOMPARE(period.minimum, 4.0);
