@@ -174,7 +174,7 @@ QList<QPair<int, QVariant>> MainDTModel::initialValues(const QString& kindName, 
         }
         Values v = node(STATION, QStringLiteral("Station ") + QString::number(address));
         v << qMakePair(int(ColStationAddress), QVariant(QString::number(address)))
-          << qMakePair(int(ColStationTSlot), QVariant("0"))
+          << qMakePair(int(ColStationTSlot), QVariant("0x00"))
           << qMakePair(int(ColStationTSlotTime), QVariant(m_calculator.getTSlotTimeStr(speed, 0)))
           << qMakePair(int(ColFipDevice), QVariant(BindADevice));
         if (!savePath().isEmpty())

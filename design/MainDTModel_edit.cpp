@@ -160,6 +160,41 @@ bool MainDTModel::validateEdit(const QModelIndex& index, const QVariant& value, 
         return true;
     }
 
+    // Numbers that identify a node on the network stay unique and in range.
+    struct UniqueNumber {
+        quint8 kind;
+        int column;
+        int max;
+        const char* message;
+    };
+    static const UniqueNumber uniques[] = {
+        { SEGMENT, ColSegmentNumber, 255,
+          "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>." },
+        { STATION, ColStationAddress, 255,
+          "Invalid Address entry. This Station's address is already used on <strong>Network</strong>." },
+        { BUS_ARBITER, ColArbiterPriorityLevel, 15,
+          "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>." },
+    };
+    for (const UniqueNumber& u : uniques) {
+        if (kind != u.kind || column != u.column)
+            continue;
+        bool ok = false;
+        const qlonglong number = parseNumber(v, &ok);
+        if (!ok || number < 0 || number > u.max) {
+            *refusal = QStringLiteral("Invalid entry. The value must lie between 0 and %1.").arg(u.max);
+            return false;
+        }
+        for (const QModelIndex& other : getClassTypeIndexes(ClassT(u.kind))) {
+            bool okOther = false;
+            if (other.internalPointer() != index.internalPointer()
+                && parseNumber(text(other, u.column), &okOther) == number && okOther) {
+                *refusal = QString::fromUtf8(u.message);
+                return false;
+            }
+        }
+        return true;
+    }
+
     if (kind == MNEMONIC && (column == ColMnemoStartBit || column == ColMnemoType || column == ColMnemoByteSize)) {
         const QString type = column == ColMnemoType ? v : text(index, ColMnemoType);
         bool ok = true;

@@ -316,6 +316,17 @@ void TestMainDTModel::refusedEdits_data()
         << "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
            "such a large data.";
     QTest::newRow("byte type fits") << "mnemonic" << int(M::ColMnemoType) << "UInt8" << "";
+    QTest::newRow("station address taken") << "second station" << int(M::ColStationAddress) << "0"
+        << "Invalid Address entry. This Station's address is already used on <strong>Network</strong>.";
+    QTest::newRow("station address out of range") << "second station" << int(M::ColStationAddress) << "256"
+        << "Invalid entry. The value must lie between 0 and 255.";
+    QTest::newRow("station address free") << "second station" << int(M::ColStationAddress) << "255" << "";
+    QTest::newRow("segment number taken") << "second segment" << int(M::ColSegmentNumber) << "0"
+        << "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>.";
+    QTest::newRow("priority taken") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "0"
+        << "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.";
+    QTest::newRow("priority out of range") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "16"
+        << "Invalid entry. The value must lie between 0 and 15.";
     QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
         << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
 }
@@ -343,9 +354,14 @@ void TestMainDTModel::refusedEdits()
     const QModelIndex ascii = f.add("Mnemonic", dr);
     QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
 
+    const QModelIndex secondStation = f.add("Station", f.segment);
+    const QModelIndex secondArbiter = f.add("Arbiter", secondStation);
+    const QModelIndex secondSegment = f.add("Segment", f.network());
     const QMap<QString, QModelIndex> targets = { { "variable", variable }, { "input", input }, { "wait", wait },
                                                  { "suspend", suspend }, { "mnemonic", mnemonic },
-                                                 { "ascii", ascii } };
+                                                 { "ascii", ascii }, { "second station", secondStation },
+                                                 { "second arbiter", secondArbiter },
+                                                 { "second segment", secondSegment } };
     const QModelIndex node = targets.value(target);
     const QStringList before = f.snapshot();
     const int undoCount = f.model.undoStack()->count();
