@@ -54,6 +54,7 @@ public:
                       QUndoCommand* parentCommand = nullptr);
     void redo() override;
     void undo() override;
+    int role() const { return m_role; }
 
 private:
     void apply(const QVariant& value);
