@@ -2,9 +2,13 @@
 
 #include "design/MainDTCommands.h"
 #include "design/MainDTContextMenu.h"
+#include "design/ResourceIconDialog.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
+#include <QListWidget>
+#include <QTimer>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTreeView>
@@ -28,6 +32,7 @@ private slots:
     void contextMenuEntries();
     void contextMenuRuns();
     void expandCollapse();
+    void resourceIconDialog();
 };
 
 // Every user action of a small project, each followed by a snapshot; undoing them one by one
@@ -368,6 +373,28 @@ void TestUndo::expandCollapse()
     QVERIFY(view.isExpanded(f.network()));
     QVERIFY(!view.isExpanded(f.segment));
     QVERIFY(!view.isExpanded(variable));
+}
+
+void TestUndo::resourceIconDialog()
+{
+    ResourceIconDialog dialog;
+    QCOMPARE(dialog.windowTitle(), QString("Select a resource icon"));
+    QVERIFY(dialog.minimumWidth() >= 761 && dialog.minimumHeight() >= 473);
+    QListWidget* list = dialog.findChild<QListWidget*>("iconsListWidget");
+    QVERIFY(list);
+    QCOMPARE(list->viewMode(), QListView::IconMode);
+    list->clear();
+    QVERIFY(dialog.fileName().isEmpty());
+    list->addItem("traffic light");
+    list->setCurrentRow(0);
+    QCOMPARE(dialog.fileName(), QString(":/images/rendering/icon_traffic_light_48x48.png"));
+
+    // Cancelling the modal picker gives an empty name.
+    QTimer::singleShot(0, [] {
+        if (auto* active = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            active->reject();
+    });
+    QVERIFY(ResourceIconDialog::getResourceIconName(nullptr).isEmpty());
 }
 
 QTEST_MAIN(TestUndo)
