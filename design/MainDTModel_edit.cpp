@@ -195,6 +195,33 @@ bool MainDTModel::validateEdit(const QModelIndex& index, const QVariant& value, 
         return true;
     }
 
+    if (kind == VARIABLE_OUT && column == ColVarOutLength) {
+        // The variable's mnemonics must still fit in the new length.
+        bool ok = false;
+        const qlonglong bytes = parseNumber(v, &ok);
+        if (!ok || bytes < 1) {
+            *refusal = QStringLiteral("Invalid 'Length' entry. The length is a number of bytes from 1.");
+            return false;
+        }
+        for (int r = 0; r < rowCount(index.sibling(index.row(), 0)); ++r) {
+            const QModelIndex rendering = this->index(r, 0, index.sibling(index.row(), 0));
+            if (classType(rendering) != DATA_RENDERING)
+                continue;
+            for (int m = 0; m < rowCount(rendering); ++m) {
+                const QModelIndex mnemonic = this->index(m, 0, rendering);
+                const int end = text(mnemonic, ColMnemoStartBit).toInt()
+                    + mnemonicTypeBits(text(mnemonic, ColMnemoType), text(mnemonic, ColMnemoByteSize).toInt());
+                if (end > bytes * 8) {
+                    *refusal = QStringLiteral("Invalid 'Length' entry. The <strong>Mnemonic</strong> '")
+                        + text(mnemonic, ColObject)
+                        + QStringLiteral("' would not fit in this <strong>Output Variable</strong>.");
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
     if (kind == MNEMONIC && (column == ColMnemoStartBit || column == ColMnemoType || column == ColMnemoByteSize)) {
         const QString type = column == ColMnemoType ? v : text(index, ColMnemoType);
         bool ok = true;

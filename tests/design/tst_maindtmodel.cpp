@@ -327,6 +327,12 @@ void TestMainDTModel::refusedEdits_data()
         << "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.";
     QTest::newRow("priority out of range") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "16"
         << "Invalid entry. The value must lie between 0 and 15.";
+    QTest::newRow("length too short for a mnemonic") << "long variable" << int(M::ColVarOutLength) << "3"
+        << "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
+           "<strong>Output Variable</strong>.";
+    QTest::newRow("length still holding the mnemonic") << "long variable" << int(M::ColVarOutLength) << "4" << "";
+    QTest::newRow("length zero") << "variable" << int(M::ColVarOutLength) << "0"
+        << "Invalid 'Length' entry. The length is a number of bytes from 1.";
     QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
         << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
 }
@@ -354,6 +360,10 @@ void TestMainDTModel::refusedEdits()
     const QModelIndex ascii = f.add("Mnemonic", dr);
     QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
 
+    const QModelIndex longVariable = f.add("Variable", f.station);
+    QVERIFY(f.edit(longVariable, M::ColVarOutLength, "8"));
+    const QModelIndex wide = f.add("Mnemonic", f.add("Data Rendering", longVariable));
+    QVERIFY(f.edit(wide, M::ColMnemoType, "Int32"));
     const QModelIndex secondStation = f.add("Station", f.segment);
     const QModelIndex secondArbiter = f.add("Arbiter", secondStation);
     const QModelIndex secondSegment = f.add("Segment", f.network());
@@ -361,7 +371,8 @@ void TestMainDTModel::refusedEdits()
                                                  { "suspend", suspend }, { "mnemonic", mnemonic },
                                                  { "ascii", ascii }, { "second station", secondStation },
                                                  { "second arbiter", secondArbiter },
-                                                 { "second segment", secondSegment } };
+                                                 { "second segment", secondSegment },
+                                                 { "long variable", longVariable } };
     const QModelIndex node = targets.value(target);
     const QStringList before = f.snapshot();
     const int undoCount = f.model.undoStack()->count();
