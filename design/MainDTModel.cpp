@@ -328,6 +328,7 @@ bool MainDTModel::insertRowsWithoutControl(int row, int count, const QModelIndex
     beginInsertRows(parent, row, row + count - 1);
     const bool ok = parentItem->insertChildren(row, count, m_rootItem->columnCount());
     endInsertRows();
+    renumberInstructions(parent);
     return ok;
 }
 
@@ -339,7 +340,16 @@ bool MainDTModel::removeRowsWithoutControl(int row, int count, const QModelIndex
     beginRemoveRows(parent, row, row + count - 1);
     const bool ok = parentItem->removeChildren(row, count);
     endRemoveRows();
+    renumberInstructions(parent);
     return ok;
+}
+
+void MainDTModel::renumberInstructions(const QModelIndex& scanTable)
+{
+    // Instructions show their position: every sibling's text changes with the count.
+    const int rows = rowCount(scanTable);
+    if (rows > 0 && classType(scanTable) == SCAN_TABLE)
+        emit dataChanged(index(0, 0, scanTable), index(rows - 1, 0, scanTable), { Qt::DisplayRole });
 }
 
 bool MainDTModel::insertRows(int row, int count, const QModelIndex& parent)

@@ -373,6 +373,7 @@ private:
     void changeSegmentNumber(const QModelIndex& segment, const QString& oldNumber, const QString& newNumber);
     void updateMnemonicStopBit(const QModelIndex& mnemonic);
     void updateDeviceFields(const QModelIndex& station);
+    void renumberInstructions(const QModelIndex& scanTable);
     void updateStationFilePath(const QModelIndex& station);
     /// Pushes add + init commands for one child of `parent` at `row` (append when < 0).
     QModelIndex addNode(const QModelIndex& parent, int row, const QList<QPair<int, QVariant>>& values);

@@ -1,6 +1,9 @@
 #include "tst_maindtmodel_util.h"
 
+#include <QApplication>
+#include <QInputDialog>
 #include <QSignalSpy>
+#include <QTimer>
 
 using M = MainDTModel;
 
@@ -27,6 +30,7 @@ private slots:
     void outputMessagePreconditions();
     void referenceVariables();
     void cancelledCountCreatesNothing();
+    void countDialog();
     void multiDropProgress();
     void insertBeforeRow();
     void initialValues();
@@ -411,6 +415,41 @@ void TestDrop::cancelledCountCreatesNothing()
     g.cancelCount = true;
     QVERIFY(g.drop("Network", QModelIndex()));
     QCOMPARE(g.model.rowCount(), 1);
+}
+
+void TestDrop::countDialog()
+{
+    DesignFixture f;
+    f.buildBasic();
+    f.model.setInsertionCountQuery(nullptr); // the real dialog
+    f.ctrl = true;
+    QString title, label;
+    int minimum = 0, maximum = 0, initial = 0;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        label = dialog->labelText();
+        minimum = dialog->intMinimum();
+        maximum = dialog->intMaximum();
+        initial = dialog->intValue();
+        dialog->setIntValue(3);
+        dialog->accept();
+    });
+    QVERIFY(f.drop("Station", f.segment));
+    QCOMPARE(title, QString("Advanced Insertion Menu"));
+    QCOMPARE(label, QString("Number of items to insert:"));
+    QCOMPARE(minimum, 1);
+    QCOMPARE(maximum, 65535);
+    QCOMPARE(initial, 1);
+    QCOMPARE(f.model.rowCount(f.segment), 4);
+    QTimer::singleShot(0, [] {
+        if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    QVERIFY(!f.drop("Station", f.segment));
+    QCOMPARE(f.model.rowCount(f.segment), 4);
 }
 
 void TestDrop::multiDropProgress()
