@@ -362,11 +362,23 @@ QList<QPair<int, QVariant>> MainDTModel::initialValues(const QString& kindName, 
         return node(DATA_RENDERING, createDefaultName("Data Rendering", "Data Rendering", 0, parent));
 
     if (kindName == QLatin1String("Mnemonic")) {
+        // A new Bool takes the first bit after its siblings, or bit 0 when the data is full.
+        int start = 0;
+        for (int r = 0; r < rowCount(parent); ++r) {
+            const QModelIndex sibling = index(r, 0, parent);
+            if (classType(sibling) == MNEMONIC)
+                start = qMax(start, text(sibling, ColMnemoStopBit).toInt() + 1);
+        }
+        const QModelIndex owner = parent.parent();
+        const int lengthBits = classType(owner) == VARIABLE_OUT
+            ? int(parseNumber(text(owner, ColVarOutLength))) * 8 : 256 * 8;
+        if (start + 1 > lengthBits)
+            start = 0;
         Values v = node(MNEMONIC, createDefaultName("Mnemonic", "Mnemonic", 0, parent));
         v << qMakePair(int(ColMnemoType), QVariant("Bool"))
           << qMakePair(int(ColMnemoEndianness), QVariant("Little-Endian"))
-          << qMakePair(int(ColMnemoStartBit), QVariant("0"))
-          << qMakePair(int(ColMnemoStopBit), QVariant("0"))
+          << qMakePair(int(ColMnemoStartBit), QVariant(QString::number(start)))
+          << qMakePair(int(ColMnemoStopBit), QVariant(QString::number(start)))
           << qMakePair(int(ColMnemoByteSize), QVariant("1"));
         return v;
     }

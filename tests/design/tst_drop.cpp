@@ -522,6 +522,14 @@ void TestDrop::initialValues()
     QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("0"));
     QVERIFY(f.edit(mnemonic, M::ColMnemoType, "UInt8"));
     QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("7"));
+    // The next one starts after it; in a full byte it starts over at bit 0.
+    const QModelIndex rendering = mnemonic.parent();
+    QVERIFY(f.edit(variable, M::ColVarOutLength, "2"));
+    const QModelIndex next = f.add("Mnemonic", rendering);
+    QCOMPARE(f.value(next, M::ColMnemoStartBit), QString("8"));
+    QCOMPARE(f.value(next, 0), QString("Mnemonic 2"));
+    QVERIFY(f.edit(next, M::ColMnemoType, "UInt8"));
+    QCOMPARE(f.value(f.add("Mnemonic", rendering), M::ColMnemoStartBit), QString("0"));
 }
 
 QTEST_MAIN(TestDrop)

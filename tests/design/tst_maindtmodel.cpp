@@ -358,6 +358,7 @@ void TestMainDTModel::refusedEdits()
     const QModelIndex dr = f.add("Data Rendering", variable);
     const QModelIndex mnemonic = f.add("Mnemonic", dr);
     const QModelIndex ascii = f.add("Mnemonic", dr);
+    QVERIFY(f.edit(ascii, M::ColMnemoStartBit, "0"));
     QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
 
     const QModelIndex longVariable = f.add("Variable", f.station);
