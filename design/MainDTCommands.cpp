@@ -145,6 +145,9 @@ void MainDTRemoveCommand::undo()
             if (node.values.at(c).isValid())
                 m_model->setDataWithoutControl(m_model->cell(index, c), node.values.at(c), Qt::EditRole);
         }
+        // Bindings are not part of the project: a restored station comes back unbound.
+        if (m_model->classType(index) == MainDTModel::STATION)
+            m_model->setDataWithoutControl(m_model->cell(index, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
     }
     m_model->updateInternalData();
     m_model->emitIndexFocused(m_model->index(m_row, 0, parent));

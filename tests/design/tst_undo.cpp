@@ -205,6 +205,7 @@ void TestUndo::removeStationRestoresSubtree()
     QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
     f.model.undoStack()->undo();
     QCOMPARE(f.snapshot(), before);
+    QCOMPARE(f.value(f.model.getStationIdx(40), M::ColFipDevice), M::BindADevice);
     QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(1));
     QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(1));
     f.model.undoStack()->redo();
