@@ -175,6 +175,8 @@ public:
     static QStringList mnemonicTypes();         ///< Ascii ... UInt64
     /// Size in bits of a mnemonic data type (Ascii and Hexa: byteSize * 8); 0 when unknown.
     static int mnemonicTypeBits(const QString& type, int byteSize = 1);
+    /// The texts an enumerated column accepts; empty for a free column.
+    static QStringList allowedValues(int column);
 
     // ---- Item-model operations ----
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;

@@ -44,6 +44,33 @@ const int kMessageMaxBytes = 256;
 
 // ---------------------------------------------------------------- setData
 
+QStringList MainDTModel::allowedValues(int column)
+{
+    static const QStringList booleans = { QStringLiteral("true"), QStringLiteral("false") };
+    switch (column) {
+    case ColNetworkFrameType: return { "FIP", "WorldFIP", "SlowFIP" };
+    case ColNetworkSpeed: return FipCalculator::getSpeedList();
+    case ColNetworkBaOptimization: return { "Optimization 0", "Optimization 1", "Optimization 2", "Optimization 3" };
+    case ColInstructionType: return instructionTypes() << QStringLiteral("SM_MPS");
+    case ColVariableDirection: return { "IN", "OUT" };
+    case ColVarOutMessageTransferType:
+    case ColMsgChannelType: return { "Periodic", "Aperiodic" };
+    case ColAperListMode: return { "Normal", "Urgent" };
+    case ColMnemoType: return mnemonicTypes();
+    case ColMnemoEndianness: return { "Big-Endian", "Little-Endian" };
+    case ColArbiterEnabled:
+    case ColVarOutRefreshmentEnabled:
+    case ColVarOutDynamicRefreshmentEnabled:
+    case ColVarOutAperiodicRequestEnabled:
+    case ColVarOutMessageTransferEnabled:
+    case ColVarMessageReceptionEnabled:
+    case ColVarInPromptnessEnabled:
+    case ColMsgAcknowledgmentEnabled:
+    case ColMsgFileTransferEnabled: return booleans;
+    default: return {};
+    }
+}
+
 bool MainDTModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     if (!index.isValid() || (role != Qt::EditRole && role != Qt::DisplayRole))
@@ -139,6 +166,23 @@ bool MainDTModel::validateEdit(const QModelIndex& index, const QVariant& value, 
                 + QStringLiteral(" ms.");
         }
         return false;
+    }
+
+    // Enumerated columns take one of their texts only.
+    const QStringList allowed = allowedValues(column);
+    if (!allowed.isEmpty() && !allowed.contains(v)) {
+        *refusal = QStringLiteral("Invalid '") + m_rootItem->data(column).toString() + QStringLiteral("' entry. '")
+            + v.toHtmlEscaped() + QStringLiteral("' is not an allowed value.");
+        return false;
+    }
+    if (column == ColInstructionId || column == ColVarInId || column == ColVarRefId || column == ColMsgSourceId
+        || column == ColMsgDestinationId) {
+        bool ok = false;
+        if (parseID(v, &ok) == 0xFFFF || !ok) {
+            *refusal = QStringLiteral("Invalid ID entry. The identifier must be a 16-bit value below 0xffff.");
+            return false;
+        }
+        return true;
     }
 
     if (kind == VARIABLE_OUT && column == ColVarOutId) {

@@ -333,6 +333,18 @@ void TestMainDTModel::refusedEdits_data()
     QTest::newRow("length still holding the mnemonic") << "long variable" << int(M::ColVarOutLength) << "4" << "";
     QTest::newRow("length zero") << "variable" << int(M::ColVarOutLength) << "0"
         << "Invalid 'Length' entry. The length is a number of bytes from 1.";
+    QTest::newRow("unknown speed") << "network" << int(M::ColNetworkSpeed) << "10 Mbits/s"
+        << "Invalid 'Network Speed' entry. '10 Mbits/s' is not an allowed value.";
+    QTest::newRow("known speed") << "network" << int(M::ColNetworkSpeed) << "2.5 Mbits/s" << "";
+    QTest::newRow("boolean as yes") << "variable" << int(M::ColVarOutRefreshmentEnabled) << "yes"
+        << "Invalid 'Var. Out. Refreshment Enabled' entry. 'yes' is not an allowed value.";
+    QTest::newRow("unknown instruction") << "wait" << int(M::ColInstructionType) << "JUMP"
+        << "Invalid 'Instruction Type' entry. 'JUMP' is not an allowed value.";
+    QTest::newRow("rich text is escaped") << "mnemonic" << int(M::ColMnemoEndianness) << "<b>"
+        << "Invalid 'Endianness' entry. '&lt;b&gt;' is not an allowed value.";
+    QTest::newRow("input id beyond 16 bits") << "input" << int(M::ColVarInId) << "0x10000"
+        << "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.";
+    QTest::newRow("input id") << "input" << int(M::ColVarInId) << "0x0200" << "";
     QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
         << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
 }
@@ -373,7 +385,8 @@ void TestMainDTModel::refusedEdits()
                                                  { "ascii", ascii }, { "second station", secondStation },
                                                  { "second arbiter", secondArbiter },
                                                  { "second segment", secondSegment },
-                                                 { "long variable", longVariable } };
+                                                 { "long variable", longVariable },
+                                                 { "network", f.network() } };
     const QModelIndex node = targets.value(target);
     const QStringList before = f.snapshot();
     const int undoCount = f.model.undoStack()->count();
