@@ -26,6 +26,7 @@ private slots:
     void inputMessageCannotBeRemoved();
     void removeStationRestoresSubtree();
     void editRedoReappliesValue();
+    void directionSwitchUndoes();
     void commandsSurviveRowShifts();
     void insertRowsThroughStack();
     void contextMenuEntries_data();
@@ -229,6 +230,29 @@ void TestUndo::editRedoReappliesValue()
     f.model.undoStack()->undo();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
+}
+
+void TestUndo::directionSwitchUndoes()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QPersistentModelIndex variable = f.add("Variable", f.station);
+    const QPersistentModelIndex other = f.add("Variable", f.station);
+    QVERIFY(f.add("Mnemonic", f.add("Data Rendering", variable)).isValid());
+    const QModelIndex list = f.add("Aperiodic List", other);
+    QVERIFY(f.add("Variable", list).isValid()); // refers to 0x0000
+    QVERIFY(f.edit(variable, M::ColVarOutMessageTransferEnabled, "true"));
+    QVERIFY(f.add("Message", variable).isValid());
+    const QStringList before = f.snapshot();
+    QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
+    QCOMPARE(f.model.getClassTypeIndexes(M::DATA_RENDERING).size(), 0);
+    QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_REF).size(), 0); // nobody produces 0x0000 any more
+    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);  // its channel is gone
+    QVERIFY(f.model.getVariableIndexes(0, M::VARIABLE_IN).contains(variable));
+    f.model.undoStack()->undo();
+    QCOMPARE(f.snapshot(), before);
+    f.model.undoStack()->redo();
+    QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_IN));
 }
 
 void TestUndo::commandsSurviveRowShifts()
