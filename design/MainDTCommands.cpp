@@ -84,6 +84,18 @@ void MainDTEditCommand::apply(const QVariant& value)
         return;
     m_model->getItem(index)->setData(index.column(), value);
     m_model->emitDataChanged(index);
+    switch (index.column()) {
+    case MainDTModel::ColClassType:
+    case MainDTModel::ColSegmentNumber:
+    case MainDTModel::ColStationAddress:
+    case MainDTModel::ColArbiterPriorityLevel:
+    case MainDTModel::ColVarOutId:
+        // Values the free-value sets are made of.
+        m_model->updateInternalData();
+        break;
+    default:
+        break;
+    }
 }
 
 void MainDTEditCommand::redo()

@@ -26,6 +26,7 @@ private slots:
     void inputMessageCannotBeRemoved();
     void removeStationRestoresSubtree();
     void editRedoReappliesValue();
+    void freeValuesFollowUndo();
     void directionSwitchUndoes();
     void commandsSurviveRowShifts();
     void insertRowsThroughStack();
@@ -230,6 +231,33 @@ void TestUndo::editRedoReappliesValue()
     f.model.undoStack()->undo();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
+}
+
+void TestUndo::freeValuesFollowUndo()
+{
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex variable = f.add("Variable", f.station);
+    const QModelIndex arbiter = f.add("Arbiter", f.station);
+    QVERIFY(f.edit(f.station, M::ColStationAddress, "5"));
+    QVERIFY(f.edit(f.segment, M::ColSegmentNumber, "7"));
+    QVERIFY(f.edit(arbiter, M::ColArbiterPriorityLevel, "3"));
+    QVERIFY(f.edit(variable, M::ColVarOutId, "0x0020"));
+    bool ok = false;
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+    for (int i = 0; i < 4; ++i)
+        f.model.undoStack()->undo();
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(1));
+    QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(1));
+    QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(1));
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(1));
+    for (int i = 0; i < 4; ++i)
+        f.model.undoStack()->redo();
+    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
+    QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(0));
+    QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(0));
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
 }
 
 void TestUndo::directionSwitchUndoes()
