@@ -84,6 +84,8 @@ void MainDTEditCommand::apply(const QVariant& value)
         return;
     m_model->getItem(index)->setData(index.column(), value);
     m_model->emitDataChanged(index);
+    if (index.column() == MainDTModel::ColClassType || index.column() == MainDTModel::ColMnemoPixmap)
+        m_model->emitDataChanged(m_model->cell(index, MainDTModel::ColObject)); // its icon changes
     switch (index.column()) {
     case MainDTModel::ColClassType:
     case MainDTModel::ColSegmentNumber:
