@@ -332,6 +332,10 @@ public:
     void removeIdxChilds(const QModelIndex& index);
     void removeVariableIdxDependancies(const QModelIndex& index);
     void removeChannelEmissionDependancies(const QModelIndex& index, quint8 channel);
+    /// "File Path" (79) of a station: save path + "/Station" + address + ".xml" (status, no undo).
+    void updateStationFilePath(const QModelIndex& station);
+    /// The same for every station, after the save path changed or a project was loaded.
+    void updateAllStationFilePaths();
     /// Recomposes column 0 of an Instruction or a variable from its columns.
     void updateComposedName(const QModelIndex& index);
 
@@ -376,7 +380,6 @@ private:
     void updateMnemonicStopBit(const QModelIndex& mnemonic);
     void updateDeviceFields(const QModelIndex& station);
     void renumberInstructions(const QModelIndex& scanTable);
-    void updateStationFilePath(const QModelIndex& station);
     /// Pushes add + init commands for one child of `parent` at `row` (append when < 0).
     QModelIndex addNode(const QModelIndex& parent, int row, const QList<QPair<int, QVariant>>& values);
     /// Removes rows with their dependants, inside the caller's macro.

@@ -661,6 +661,12 @@ void MainDTModel::updateStationFilePath(const QModelIndex& station)
                           path + QStringLiteral("/Station") + text(station, ColStationAddress) + QStringLiteral(".xml"));
 }
 
+void MainDTModel::updateAllStationFilePaths()
+{
+    for (const QModelIndex& station : getStationIndexes())
+        updateStationFilePath(station);
+}
+
 void MainDTModel::updateNetworkMaxValues()
 {
     const QModelIndex network = getNetworkIdx();

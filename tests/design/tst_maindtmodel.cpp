@@ -35,6 +35,7 @@ private slots:
     void directionSwitch();
     void statusColumnsBypassUndo();
     void stationOrder();
+    void stationFilePaths();
     void delegateDeviceCombo();
 };
 
@@ -602,6 +603,22 @@ void TestMainDTModel::stationOrder()
     QCOMPARE(f.model.getStationIdx(3), QModelIndex(second));
     QCOMPARE(f.model.getSegmentIdx(0), QModelIndex(f.segment));
     QVERIFY(!f.model.getSegmentIdx(1).isValid());
+}
+
+void TestMainDTModel::stationFilePaths()
+{
+    DesignFixture f;
+    QString path = "/work/projects";
+    f.model.setSavePathQuery([&] { return path; });
+    f.buildBasic();
+    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station0.xml"));
+    const int count = f.model.undoStack()->count();
+    QVERIFY(f.edit(f.station, M::ColStationAddress, "10"));
+    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station10.xml"));
+    path = "/tmp/other";
+    f.model.updateAllStationFilePaths();
+    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station10.xml"));
+    QCOMPARE(f.model.undoStack()->count(), count + 1);
 }
 
 void TestMainDTModel::delegateDeviceCombo()
