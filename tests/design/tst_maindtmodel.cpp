@@ -36,6 +36,7 @@ private slots:
     void statusColumnsBypassUndo();
     void stationOrder();
     void stationFilePaths();
+    void queries();
     void delegateDeviceCombo();
 };
 
@@ -619,6 +620,60 @@ void TestMainDTModel::stationFilePaths()
     f.model.updateAllStationFilePaths();
     QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station10.xml"));
     QCOMPARE(f.model.undoStack()->count(), count + 1);
+}
+
+void TestMainDTModel::queries()
+{
+    DesignFixture f;
+    QCOMPARE(f.model.getNetworkSpeed(), QString());
+    f.buildBasic();
+    QCOMPARE(f.model.getNetworkSpeed(), QString("1 Mbits/s"));
+    const QModelIndex other = f.add("Station", f.add("Segment", f.network()));
+    const QModelIndex periodic = f.add("Variable", f.station);   // 0x0000
+    const QModelIndex aperiodic = f.add("Variable", f.station);  // 0x0001
+    const QModelIndex remote = f.add("Variable", other);         // 0x0002
+    const QModelIndex input = f.add("Variable", other);
+    QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
+    QVERIFY(f.edit(input, M::ColVarInId, "0x0000"));
+    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferEnabled, "true"));
+    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferType, "Periodic"));
+    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferChannel, "4"));
+    QVERIFY(f.edit(aperiodic, M::ColVarOutMessageTransferEnabled, "true"));
+    const QModelIndex message = f.add("Message", periodic);
+    QVERIFY(message.isValid());
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    const QModelIndex send = f.add("Instruction", table);
+    QVERIFY(f.edit(send, M::ColInstructionType, "SEND_ID_MSG"));
+    QVERIFY(f.edit(send, M::ColInstructionId, "2"));
+
+    QCOMPARE(f.model.getStationIndexes().size(), 2);
+    QCOMPARE(f.model.getStationIndexes(f.segment).size(), 1);
+    QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT, f.station).size(), 2);
+    QCOMPARE(f.model.getVariableIndexes(QModelIndex(other)).size(), 2);
+    QCOMPARE(f.model.getVariableIndexes(0, M::VARIABLE_IN), QModelIndexList { input });
+    QCOMPARE(f.model.getPeriodicChannelsUsedInStation(0), QList<quint8> { 4 });
+    QVERIFY(f.model.aperiodicChannelIsUsedInStation(0));
+    QVERIFY(!f.model.aperiodicChannelIsUsedInStation(1));
+    QCOMPARE(f.model.getVariableIndexesUsingAperiodicChannel(periodic), QModelIndexList { aperiodic });
+    QCOMPARE(f.model.getOutputMessageIndexes(f.station, 4), QModelIndexList { message });
+    QCOMPARE(f.model.getOutputMessageIndexes(f.station, 0xFF).size(), 0);
+    QCOMPARE(f.model.getMessageIndexes(0, 0x0000, M::MESSAGE_OUT), QModelIndexList { message });
+    QCOMPARE(f.model.getMessageIndexes(0, 0x0001, M::MESSAGE_OUT, true), QModelIndexList { message });
+    QCOMPARE(f.model.getInstructionIndexes(0x0002), QModelIndexList { send });
+    QCOMPARE(f.model.getScanTableIndexes(f.model.getArbiter(f.station)), QModelIndexList { table });
+    QCOMPARE(f.model.getVariableOutIDsUsed(), (QList<quint16> { 0, 1, 2 }));
+    QCOMPARE(f.model.getVariableOutIDsUsedInSegment(1), QList<quint16> { 2 });
+    QCOMPARE(f.model.getVariableIDsUsedInSegment(1), (QList<quint16> { 0, 2 }));
+    QCOMPARE(f.model.getSegmentNumbersUsed(), (QList<quint8> { 0, 1 }));
+    bool ok = false;
+    QCOMPARE(f.model.getOutId(input, &ok), quint16(0));
+    QVERIFY(ok);
+    QCOMPARE(f.model.getOutId(message, &ok), quint16(0));
+    f.model.getOutId(f.station, &ok);
+    QVERIFY(!ok);
+    QCOMPARE(f.model.getAncestor(send, M::STATION), QModelIndex(f.station));
+    QCOMPARE(f.model.getAllIndexes().size(), 13);
+    Q_UNUSED(remote)
 }
 
 void TestMainDTModel::delegateDeviceCombo()
