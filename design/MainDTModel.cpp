@@ -179,7 +179,7 @@ QString MainDTModel::text(const QModelIndex& index, int column) const
 
 QModelIndex MainDTModel::cell(const QModelIndex& index, int column) const
 {
-    if (!index.isValid())
+    if (!index.isValid() || column < 0 || column >= ColumnCount)
         return QModelIndex();
     return createIndex(index.row(), column, index.internalPointer());
 }
