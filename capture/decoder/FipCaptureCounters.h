@@ -1,0 +1,50 @@
+#ifndef BX_CAPTURE_DECODER_FIPCAPTURECOUNTERS_H
+#define BX_CAPTURE_DECODER_FIPCAPTURECOUNTERS_H
+
+#include <QtGlobal>
+
+#include <array>
+
+/// The figures one capture's decoding adds up, for the statistics overview.
+/// Durations are in counts of the card's counters (IFC + FC ticks).
+struct FipCaptureCounters
+{
+    // Stream
+    quint64 lostPackets = 0;          ///< packet counter discontinuities (one per gap)
+    quint64 trafficInterruptions = 0;
+    quint64 fifoOverflows = 0;        ///< card events telling the card lost data
+    quint64 otherEvents = 0;          ///< event records of other identifiers, dropped
+    quint64 malformedPackets = 0;     ///< packets whose records do not fit them
+    quint64 truncatedRecords = 0;     ///< records cut short by the end of the data
+    quint64 malformedRecords = 0;     ///< Osp frame records shorter than their header
+    quint64 skippedRecords = 0;       ///< Osp records of tag 0xC1
+    quint64 unknownRecordTags = 0;    ///< Osp record headers of any other tag
+
+    // TLV elements of the event flow
+    quint64 tlvNodes = 0;
+    quint64 tlvUnknownTags = 0;
+    quint64 tlvWrongLengths = 0;
+    quint64 tlvOrphanValues = 0;
+    quint64 tlvTruncated = 0;
+    std::array<quint64, 256> tlvTags {};
+
+    // Frames
+    quint64 frames = 0;               ///< frames handed to the frame step
+    std::array<quint64, 256> perControl {}; ///< valid frames by control byte
+    quint64 fcsErrors = 0;
+    quint64 unknownControls = 0;
+    quint64 invalidDataSizes = 0;
+    quint64 counterOverflows = 0;
+    quint64 fsdErrors = 0;
+    quint64 noFedErrors = 0;
+    quint64 preGlitches = 0;
+
+    // Durations, in ticks
+    quint64 erroredTime = 0;
+    quint64 paddingTime = 0;
+    quint64 idDatTime = 0;
+    quint64 idMsgTime = 0;
+    quint64 idRqTime = 0;
+};
+
+#endif
