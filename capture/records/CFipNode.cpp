@@ -2,6 +2,7 @@
 
 #include "capture/tlv/CTLVLeaf.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -311,7 +312,9 @@ bool CFipNode::append_tlv_record(std::vector<unsigned char>& out) const
         return false;
     const unsigned int dataSize = static_cast<unsigned int>(m_fip_data.size());
     const unsigned int length = 50 + dataSize;
-    out.reserve(out.size() + 3 + length);
+    // Grow geometrically: an exact reserve per record would make appending a stream quadratic.
+    if (out.capacity() - out.size() < 3 + length)
+        out.reserve(std::max(out.capacity() * 2, out.size() + 3 + length));
     out.push_back(TagRecord);
     putBigEndian(out, length, 2);
     putLeaf(out, TagFrameStatus, m_frame_status, 2);

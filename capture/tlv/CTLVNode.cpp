@@ -2,6 +2,8 @@
 
 #include "capture/tlv/CTLVLeaf.h"
 
+#include <boost/make_shared.hpp>
+
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -166,7 +168,7 @@ void CTLVNode::split_children(int depth)
             if (child[0] & NodeBit)
                 m_tlv_children.push_back(CTLVComponent::Ptr(new CTLVNode(child, childSize, depth + 1)));
             else
-                m_tlv_children.push_back(CTLVComponent::Ptr(new CTLVLeaf(child, childSize)));
+                m_tlv_children.push_back(boost::make_shared<CTLVLeaf>(child, childSize));
             i = last;
             tagOffset = last + 1;
         }

@@ -1,0 +1,3 @@
+# TLV tree parser and the frame record readers built on it.
+bx_fuzz_target(fuzz_tlv ${CMAKE_CURRENT_LIST_DIR}/fuzz_tlv.cpp LIBS bx_tlv)
+bx_fuzz_target(fuzz_tlv_records ${CMAKE_CURRENT_LIST_DIR}/fuzz_tlv_records.cpp LIBS bx_records bx_tlv)
