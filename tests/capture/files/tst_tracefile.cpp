@@ -1,0 +1,298 @@
+// Trace rows chosen by depth mode and options, the trace file's lines and
+// offsets, label rows, and the lock.
+
+#include "capture/files/CaptureFileLock.h"
+#include "capture/files/CaptureFileMessages.h"
+#include "tests/capture/decoder/FipStreamBuilder.h"
+#include "tests/capture/files/CapturePipeline.h"
+
+#include <QLockFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace FipStreamBuilder;
+
+Q_DECLARE_METATYPE(TraceRecordOptions)
+
+namespace {
+
+QList<QByteArray> readLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines;
+    while (!f.atEnd())
+        lines.append(f.readLine());
+    return lines;
+}
+
+QByteArray field(const QByteArray& line, int column)
+{
+    return line.chopped(1).split('\t').value(column);
+}
+
+// One transaction after another, in a single event.
+QByteArray sampleTraffic()
+{
+    QByteArray data;
+    data += tlvRecord(frame({ 0x03, 0x05, 0x10 }), 0, 10, 5);
+    data += tlvRecord(frame({ 0x02, 0x40, 0x02, 0x00, 0x01 }), 0, 10, 5);
+    data += tlvRecord(frame({ 0x03, 0x05, 0x10 }), 0, 10, 5);
+    data += tlvRecord(frame({ 0x02, 0x40, 0x02, 0x00, 0x01 }), 0, 10, 5); // same data
+    data += tlvRecord(frame({ 0x03, 0x05, 0x10 }), 0, 10, 5);
+    data += tlvRecord(frame({ 0x02, 0x40, 0x02, 0x00, 0x02 }), 0, 10, 5); // changed
+    data += tlvRecord(frame({ 0x05, 0x14, 0xFF }), 0, 10, 5);             // padding identifier
+    data += tlvRecord(frame({ 0x04, 1, 2, 3, 4, 5, 6 }), 0, 10, 5);
+    Bytes bad = frame({ 0x03, 0x05, 0x11 });
+    bad.back() ^= 0x40;
+    data += tlvRecord(bad, 0, 10, 5);
+    data += tlvRecord(frame({ 0x30 }), 0, 10, 5);
+    return eventRecord(0, data);
+}
+
+} // namespace
+
+class TestTraceFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("TZ", "UTC"); }
+    void rowSelection_data();
+    void rowSelection();
+    void lineFormat();
+    void offsetsPointAtLines();
+    void labelRows();
+    void interruptionRow();
+    void lockedTraceRefused();
+    void unwritableTrace();
+};
+
+void TestTraceFile::rowSelection_data()
+{
+    QTest::addColumn<TraceRecordOptions>("options");
+    QTest::addColumn<QStringList>("controls");
+
+    const QStringList all = { "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT", "ID_MSG",
+                              "RP_MSG_NOACK", "ERROR", "RP_ACKpe" };
+    TraceRecordOptions o;
+    o.converting = true;
+    o.depthMode = 2;
+    QTest::newRow("all frames") << o << all;
+    o.depthMode = 1;
+    QTest::newRow("no data") << o << QStringList();
+    o.depthMode = 3;
+    QTest::newRow("only on change")
+        << o << QStringList{ "RP_DAT", "RP_DAT", "ID_MSG", "RP_MSG_NOACK", "ERROR", "RP_ACKpe" };
+    o.depthMode = 4;
+    QTest::newRow("labels") << o << QStringList{ "RP_DAT", "RP_DAT", "RP_DAT", "RP_MSG_NOACK", "ERROR" };
+    o.depthMode = 2;
+    o.logErrorsYes = false;
+    QTest::newRow("errors not logged") << o
+                                       << QStringList{ "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT",
+                                                       "ID_MSG", "RP_MSG_NOACK", "RP_ACKpe" };
+    o.logErrorsYes = true;
+    o.paddingVisibleNo = true;
+    // Replies belong to the padding identifier until the next identifier frame
+    // decodes; the error row is kept.
+    QTest::newRow("padding hidden") << o
+                                    << QStringList{ "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT", "ID_DAT", "RP_DAT",
+                                                    "ERROR" };
+    TraceRecordOptions live;
+    live.converting = false;
+    live.backupYes = false;
+    live.backupFileType = TraceRecordOptions::TraceFile;
+    QTest::newRow("live, no backup") << live << QStringList();
+    live.backupYes = true;
+    live.backupFileType = TraceRecordOptions::RawFile;
+    QTest::newRow("live, raw backup") << live << QStringList();
+    live.backupFileType = TraceRecordOptions::TraceFile;
+    QTest::newRow("live, trace backup") << live << all;
+}
+
+void TestTraceFile::rowSelection()
+{
+    QFETCH(TraceRecordOptions, options);
+    QFETCH(QStringList, controls);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.vtrc");
+    CapturePipeline p;
+    QVERIFY(p.writer.open(path));
+    p.recorder.setOptions(options);
+    p.decoder.setCardSpeed(1);
+    p.decoder.treatOstrakFlowIProtEvt(sampleTraffic());
+    QVERIFY(p.writer.writePending(&p.offsets));
+    QVERIFY(p.writer.close());
+    const QList<QByteArray> lines = readLines(path);
+    QStringList got;
+    for (const QByteArray& l : lines)
+        got << QString::fromUtf8(field(l, 8));
+    QCOMPARE(got, controls);
+    QCOMPARE(p.offsets.size(), lines.size());
+    // Statistics run whatever is written.
+    QCOMPARE(p.decoder.counters().frames, quint64(10));
+    QCOMPARE(p.decoder.counters().fcsErrors, quint64(1));
+}
+
+void TestTraceFile::lineFormat()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.vtrc");
+    CapturePipeline p;
+    QVERIFY(p.writer.open(path));
+    TraceRecordOptions o;
+    o.converting = true;
+    p.recorder.setOptions(o);
+    p.decoder.setCardSpeed(0);
+    p.decoder.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(frame({ 0x03, 0x12, 0x34 }), 0, 100, 12)
+                                                       + tlvRecord(frame({ 0x02, 0x40, 0x01, 0xAB }), 0, 7, 25)));
+    QVERIFY(p.writer.close());
+    const QList<QByteArray> lines = readLines(path);
+    QCOMPARE(lines.size(), 2);
+    const quint64 anchor = 1767225600000000ULL;
+    QCOMPARE(lines[0], QByteArray("\t1\t\t\t[2026-01-01] 00:00:00.000320\t") + QByteArray::number(anchor + 320)
+                 + "\t320.00 us\t38.40 us\tID_DAT\t0x1234\t\t2\t\t12 34 \t\t\t\t\t\t\t\t0xb569\n");
+    const QList<QByteArray> f = lines[1].chopped(1).split('\t');
+    QCOMPARE(f.size(), 22);
+    QCOMPARE(f[1], QByteArray("2"));
+    // (100 + 12 + 7) × 3.2 µs
+    QCOMPARE(f[5], QByteArray::number(anchor + 381));
+    QCOMPARE(f[6], QByteArray("22.40 us"));
+    QCOMPARE(f[7], QByteArray("80.00 us"));
+    QCOMPARE(f[8], QByteArray("RP_DAT"));
+    QCOMPARE(f[9], QByteArray("0x1234"));
+    QCOMPARE(f[11], QByteArray("3"));
+    QCOMPARE(f[13], QByteArray("40 01 ab "));
+}
+
+void TestTraceFile::offsetsPointAtLines()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.vtrc");
+    CapturePipeline p;
+    QVERIFY(p.writer.open(path));
+    TraceRecordOptions o;
+    o.converting = true;
+    p.recorder.setOptions(o);
+    p.decoder.setCardSpeed(1);
+    // Several ticks, one of them with nothing pending.
+    for (int tick = 0; tick < 4; ++tick) {
+        QByteArray packet;
+        for (int i = 0; i < tick * 3; ++i)
+            packet += eventRecord(quint8(tick * 10 + i), tlvRecord(frame({ 0x03, 0x00, quint8(i) })));
+        p.decoder.treatOstrakFlowIProtEvt(packet);
+        QVERIFY(p.writer.writePending(&p.offsets));
+        QCOMPARE(p.writer.pendingCount(), 0);
+    }
+    QCOMPARE(p.offsets.size(), 18);
+    QCOMPARE(p.writer.size(), QFileInfo(path).size());
+    QFile reader(path);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    for (int i = 0; i < p.offsets.size(); ++i) {
+        QVERIFY(reader.seek(p.offsets[i]));
+        const QByteArray line = reader.readLine();
+        QCOMPARE(field(line, 1), QByteArray::number(i + 1));
+    }
+    QVERIFY(p.writer.close());
+}
+
+void TestTraceFile::labelRows()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.vtrc");
+    CapturePipeline p;
+    QVERIFY(p.writer.open(path));
+    TraceRecordOptions o;
+    o.converting = true;
+    o.depthMode = 4;
+    p.recorder.setOptions(o);
+    p.label = { "Speed\tmotor", "12.5", "Motor speed", "Float", "0", "31", ":/images/rendering/gauge.png" };
+    p.decoder.setCardSpeed(1);
+    p.decoder.treatOstrakFlowIProtEvt(
+        eventRecord(0, tlvRecord(frame({ 0x03, 0x05, 0x10 })) + tlvRecord(frame({ 0x02, 0x40, 0x02, 0x00, 0x01 }))));
+    QVERIFY(p.writer.close());
+    const QList<QByteArray> lines = readLines(path);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(p.labelRequests, 1);
+    const QList<QByteArray> f = lines[0].chopped(1).split('\t');
+    QCOMPARE(f.size(), 22);
+    QCOMPARE(f[1], QByteArray("2"));
+    QCOMPARE(f[8], QByteArray("RP_DAT"));
+    QCOMPARE(f[9], QByteArray("0x0510"));
+    QCOMPARE(f[11], QByteArray("4"));
+    QCOMPARE(f[12], QByteArray("Speed motor"));
+    QCOMPARE(f[13], QByteArray("12.5"));
+    QCOMPARE(f[14], QByteArray("Motor speed"));
+    QCOMPARE(f[15], QByteArray("Float"));
+    QCOMPARE(f[16], QByteArray("[0 ; 31]"));
+    QCOMPARE(f[17], QByteArray(":/images/rendering/gauge.png"));
+    QVERIFY(!f[21].isEmpty());
+}
+
+void TestTraceFile::interruptionRow()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.vtrc");
+    CapturePipeline p;
+    QVERIFY(p.writer.open(path));
+    TraceRecordOptions o;
+    o.backupYes = true;
+    o.backupFileType = TraceRecordOptions::TraceFile;
+    p.recorder.setOptions(o);
+    p.decoder.setCardSpeed(1);
+    p.decoder.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(frame({ 0x30 }))));
+    p.decoder.onOstrakNoTrafficDetected();
+    o.logErrorsYes = false;
+    p.recorder.setOptions(o);
+    p.decoder.treatOstrakFlowIProtEvt(eventRecord(1, tlvRecord(frame({ 0x30 }))));
+    p.decoder.onOstrakNoTrafficDetected();
+    QVERIFY(p.writer.close());
+    const QList<QByteArray> lines = readLines(path);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(field(lines[1], 13), QByteArray("Type: Traffic Interruption"));
+    QCOMPARE(field(lines[1], 1), QByteArray("2"));
+    QCOMPARE(field(lines[2], 1), QByteArray("3"));
+}
+
+void TestTraceFile::lockedTraceRefused()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("busy.vtrc");
+    {
+        QFile existing(path);
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("kept\n");
+    }
+    QLockFile other(CaptureFileLock::lockPath(path));
+    QVERIFY(other.tryLock(0));
+    TraceFileWriter writer;
+    QVERIFY(!writer.open(path));
+    QCOMPARE(writer.errorString(), QStringLiteral("The backup file is already in use:\n") + path);
+    QCOMPARE(readLines(path), QList<QByteArray>{ "kept\n" });
+    RawFileWriter raw;
+    QVERIFY(!raw.open(path));
+    QCOMPARE(raw.errorString(), QStringLiteral("The backup file is already in use:\n") + path);
+    other.unlock();
+    QVERIFY(writer.open(path));
+    QVERIFY(QFile::exists(CaptureFileLock::lockPath(path)));
+    QVERIFY(writer.close());
+    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(path)));
+}
+
+void TestTraceFile::unwritableTrace()
+{
+    QTemporaryDir dir;
+    TraceFileWriter writer;
+    QVERIFY(!writer.open(dir.filePath("missing/a.vtrc")));
+    QCOMPARE(writer.errorString(), QStringLiteral("Impossible to open the destination file (vtrc)."));
+    // Rows for a closed trace go nowhere and hand out no offsets.
+    TraceRow row;
+    writer.appendRow(row);
+    QVector<qint64> offsets;
+    QVERIFY(!writer.writePending(&offsets));
+    QVERIFY(offsets.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestTraceFile)
+#include "tst_tracefile.moc"
