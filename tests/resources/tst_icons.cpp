@@ -1,0 +1,261 @@
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+// Every icon the program asks for by path. A missing or misnamed file shows as an
+// empty decoration with no error, so each one is loaded here and measured.
+static const char* const kIcons[] = {
+    ":/images/images/icon_network_48x48.png",
+    ":/images/images/icon_segment_48x48.png",
+    ":/images/images/icon_station_48x48.png",
+    ":/images/images/icon_arbiter_48x48.png",
+    ":/images/images/icon_scan_table_48x48.png",
+    ":/images/images/icon_instruction_48x48.png",
+    ":/images/images/icon_variable_out_48x48.png",
+    ":/images/images/icon_variable_in_48x48.png",
+    ":/images/images/icon_variable_ref_48x48.png",
+    ":/images/images/icon_message_out_48x48.png",
+    ":/images/images/icon_message_in_48x48.png",
+    ":/images/images/icon_aperiodic_list_48x48.png",
+    ":/images/images/icon_data_rendering_48x48.png",
+    ":/images/images/icon_mnemo_48x48.png",
+    ":/images/images/icon_arbiter_green_48x48.png",
+    ":/images/images/icon_arbiter_red_48x48.png",
+    ":/images/images/icon_arbiter_yellow_48x48.png",
+    ":/images/images/icon_brantix.png",
+    ":/images/images/icon_broom_48x48.png",
+    ":/images/images/icon_chart_2_104x104.png",
+    ":/images/images/icon_collapse_48x48.png",
+    ":/images/images/icon_expand_48x48.png",
+    ":/images/images/icon_remove_48x48.png",
+    ":/images/images/icon_error_red_tr_48x48.png",
+    ":/images/images/icon_info_blue_tr_48x48.png",
+    ":/images/images/icon_warning_yellow_tr_48x48.png",
+    ":/images/images/icon_true_flag_green_48x48.png",
+    ":/images/images/icon_false_flag_red_48x48.png",
+    ":/images/images/icon_gear2_96x96.png",
+    ":/images/images/icon_network_240x240.png",
+    ":/images/images/icon_none_96x96.png",
+    ":/images/images/icon_search_yellow_48x48.png",
+    ":/images/images/icon_id_absence_52x52.png",
+    ":/images/images/icon_id_with_rp_52x52.png",
+    ":/images/images/icon_id_with_rp_warning_52x52.png",
+    ":/images/images/icon_id_without_rp_52x52.png",
+};
+
+static const char* const kSpinners[] = {
+    ":/images/images/spinner1.gif",
+    ":/images/images/spinner3.gif",
+};
+
+// The pixel size written in a file name ("_48x48.png"); an invalid size when the name has none.
+static QSize sizeInName(const QString& path)
+{
+    static const QRegularExpression re(QStringLiteral("_(\\d+)x(\\d+)\\.png$"));
+    const QRegularExpressionMatch m = re.match(path);
+    return m.hasMatch() ? QSize(m.captured(1).toInt(), m.captured(2).toInt()) : QSize();
+}
+
+// 'r', 'y', 'g' or 'b' for a clearly coloured pixel, '-' for grey or transparent ones.
+static char colourFamily(QRgb pixel)
+{
+    const QColor c = QColor::fromRgba(pixel);
+    if (c.alpha() < 200 || c.hsvSaturation() < 100)
+        return '-';
+    const int h = c.hsvHue();
+    if (h < 20 || h >= 340)
+        return 'r';
+    if (h < 65)
+        return 'y';
+    if (h < 170)
+        return 'g';
+    if (h < 250)
+        return 'b';
+    return '-';
+}
+
+static QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Relative luminance of an sRGB colour, for the contrast of the status bar text.
+static double luminance(const QColor& c)
+{
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+class TestIcons : public QObject
+{
+    Q_OBJECT
+private slots:
+    void icons_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* path : kIcons)
+            QTest::newRow(path) << QString::fromLatin1(path);
+    }
+    void icons()
+    {
+        QFETCH(QString, path);
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        const QSize expected = sizeInName(path);
+        if (expected.isValid())
+            QCOMPARE(image.size(), expected);
+        else
+            QVERIFY(image.width() == image.height() && image.width() >= 48);
+        // Drawn on a transparent ground, and not blank.
+        QVERIFY(image.hasAlphaChannel());
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                opaque += qAlpha(image.pixel(x, y)) > 128;
+        QVERIFY2(opaque > image.width() * image.height() / 10, qPrintable(path));
+    }
+
+    void noStrayFiles()
+    {
+        QSet<QString> named;
+        for (const char* path : kIcons)
+            named.insert(QString::fromLatin1(path));
+        for (const char* path : kSpinners)
+            named.insert(QString::fromLatin1(path));
+        // Files the kind map builds from a name are allowed, nothing else.
+        const QDir dir(QStringLiteral(":/images/images/"));
+        for (const QString& name : dir.entryList(QDir::Files))
+            QVERIFY2(named.contains(dir.filePath(name)), qPrintable(name));
+    }
+
+    void colours_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<char>("family");
+        QTest::newRow("arbiter green") << ":/images/images/icon_arbiter_green_48x48.png" << QPoint(24, 7) << 'g';
+        QTest::newRow("arbiter red") << ":/images/images/icon_arbiter_red_48x48.png" << QPoint(24, 7) << 'r';
+        QTest::newRow("arbiter yellow") << ":/images/images/icon_arbiter_yellow_48x48.png" << QPoint(24, 7) << 'y';
+        QTest::newRow("arbiter plain") << ":/images/images/icon_arbiter_48x48.png" << QPoint(24, 7) << '-';
+        QTest::newRow("flag true") << ":/images/images/icon_true_flag_green_48x48.png" << QPoint(36, 18) << 'g';
+        QTest::newRow("flag false") << ":/images/images/icon_false_flag_red_48x48.png" << QPoint(36, 18) << 'r';
+        QTest::newRow("info") << ":/images/images/icon_info_blue_tr_48x48.png" << QPoint(8, 24) << 'b';
+        QTest::newRow("warning") << ":/images/images/icon_warning_yellow_tr_48x48.png" << QPoint(12, 38) << 'y';
+        QTest::newRow("error") << ":/images/images/icon_error_red_tr_48x48.png" << QPoint(8, 24) << 'r';
+        QTest::newRow("search") << ":/images/images/icon_search_yellow_48x48.png" << QPoint(20, 8) << 'y';
+    }
+    void colours()
+    {
+        QFETCH(QString, path);
+        QFETCH(QPoint, at);
+        QFETCH(char, family);
+        const QImage image(path);
+        QVERIFY(!image.isNull());
+        QCOMPARE(colourFamily(image.pixel(at)), family);
+    }
+
+    void renderingIcons()
+    {
+        // The icon picker lists this folder and rebuilds the path from the shown name.
+        const QDir dir(QStringLiteral(":/images/rendering/"));
+        const QStringList names = dir.entryList(QDir::Files);
+        QVERIFY(names.size() >= 12);
+        QVERIFY(names.contains(QStringLiteral("icon_traffic_light_48x48.png")));
+        static const QRegularExpression form(QStringLiteral("^icon_[a-z0-9]+(_[a-z0-9]+)*_48x48\\.png$"));
+        for (const QString& name : names) {
+            QVERIFY2(form.match(name).hasMatch(), qPrintable(name));
+            const QImage image(dir.filePath(name));
+            QVERIFY2(!image.isNull(), qPrintable(name));
+            QCOMPARE(image.size(), QSize(48, 48));
+        }
+    }
+
+    void spinners_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* path : kSpinners)
+            QTest::newRow(path) << QString::fromLatin1(path);
+    }
+    void spinners()
+    {
+        QFETCH(QString, path);
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), QByteArray("gif"));
+        QVERIFY(reader.supportsAnimation());
+        QVERIFY(reader.imageCount() >= 8);
+        QVERIFY(reader.loopCount() != 0);
+        QImage first;
+        QVERIFY(reader.read(&first));
+        QVERIFY(reader.nextImageDelay() > 0);
+        QImage second;
+        QVERIFY(reader.read(&second));
+        QCOMPARE(second.size(), first.size());
+        QVERIFY(second != first);
+    }
+
+    void styleSheet()
+    {
+        const QString qss = QString::fromUtf8(readAll(QStringLiteral(":/css/style.qss")));
+        QVERIFY(!qss.isEmpty());
+        QCOMPARE(qss.count(QLatin1Char('{')), qss.count(QLatin1Char('}')));
+        QVERIFY(qss.contains(QRegularExpression(QStringLiteral("QMainWindow\\s*\\{[^}]*border:\\s*5px solid"))));
+        QVERIFY(qss.contains(QRegularExpression(QStringLiteral("QScrollBar:vertical\\s*\\{[^}]*width:\\s*17px"))));
+        QVERIFY(qss.contains(QRegularExpression(QStringLiteral("QScrollBar:horizontal\\s*\\{[^}]*height:\\s*17px"))));
+        for (const char* selector : { "QTreeView::item", "QTableView", "QPushButton", "QToolBar", "QHeaderView::section" })
+            QVERIFY2(qss.contains(QLatin1String(selector)), selector);
+
+        // The status message is white text: the bar behind it must give it a readable contrast.
+        const QRegularExpressionMatch bar = QRegularExpression(
+            QStringLiteral("QStatusBar\\s*\\{[^}]*background-color:\\s*(#[0-9a-fA-F]{6})")).match(qss);
+        QVERIFY(bar.hasMatch());
+        const double contrast = 1.05 / (luminance(QColor(bar.captured(1))) + 0.05);
+        QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+    }
+
+    void credits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("styled") << "qrc:/lib/bootstrap.min.css";
+        QTest::newRow("Qt") << "Qt";
+        QTest::newRow("Qt licence") << "Lesser General Public License";
+        QTest::newRow("Boost") << "Boost";
+        QTest::newRow("Boost licence") << "Boost Software License";
+        QTest::newRow("d3") << "5.7.0";
+        QTest::newRow("C3.js") << "0.6.8";
+        QTest::newRow("ECharts") << "3.5.4";
+        QTest::newRow("jQuery") << "1.11.0";
+        QTest::newRow("Bootstrap") << "3.3.6";
+        QTest::newRow("MIT") << "MIT License";
+        QTest::newRow("BSD") << "BSD 3-Clause License";
+    }
+    void credits()
+    {
+        QFETCH(QString, text);
+        const QString html = QString::fromUtf8(readAll(QStringLiteral(":/html/credits.html")));
+        QVERIFY(html.startsWith(QLatin1String("<!DOCTYPE html>")));
+        QVERIFY(html.trimmed().endsWith(QLatin1String("</html>")));
+        QVERIFY2(html.contains(text), qPrintable(text));
+    }
+
+    void helpDocument()
+    {
+        // Copied beside bin/ by the build, where the Help action looks for it.
+        const QString built = QStringLiteral(BX_BINARY_DIR "/docs/html/brantix/brantix.html");
+        const QByteArray copy = readAll(built);
+        QVERIFY2(!copy.isEmpty(), qPrintable(built));
+        QCOMPARE(copy, readAll(QStringLiteral(BX_SOURCE_DIR "/docs/html/brantix/brantix.html")));
+        for (const char* text : { "Plandor", "Ostrak", "Options", "F1", "Ctrl+S", "Start Capture" })
+            QVERIFY2(copy.contains(text), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIcons)
+#include "tst_icons.moc"
