@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QtGlobal>
+
+// Board types that travel through queued connections between the detection and
+// arbitrator threads and the main window. Until the arbitrator library brings its
+// own declarations, these are the shapes the main window relies on.
+
+/// LED colour of an arbitrator board: bit 0 blue, bit 1 green, bit 2 red.
+enum LED_RGB_COLOR : quint32 {
+    LED_BLACK = 0,
+    LED_BLUE = 1,
+    LED_GREEN = 2,
+    LED_CYAN = 3,
+    LED_RED = 4,
+    LED_MAGENTA = 5,
+    LED_YELLOW = 6,
+    LED_WHITE = 7
+};
+
+/// One detected arbitrator board: the library's 27-byte device-list record, then its LED colour.
+struct TARVEXCONF {
+    static constexpr int RecordSize = 27;
+    quint8 record[RecordSize] = {};
+    quint32 ledColor = LED_BLACK;
+};
+
+Q_DECLARE_METATYPE(LED_RGB_COLOR)
+Q_DECLARE_METATYPE(TARVEXCONF)
