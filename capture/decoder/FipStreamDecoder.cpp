@@ -65,6 +65,7 @@ void FipStreamDecoder::initAnalysisContext()
     m_row.clear();
     m_tlvCarry.clear();
     m_frame = FipFrameInfo();
+    m_packetsStarted = false;
 }
 
 void FipStreamDecoder::beginReplay(int flowType, quint8 speedCode)
@@ -105,6 +106,14 @@ void FipStreamDecoder::setSpeed(quint8 code)
 
 void FipStreamDecoder::onOstrakDataReceived(int flowType, const QByteArray& data)
 {
+    if (m_packets && (flowType == FlowEvents || flowType == FlowOsp) && !data.isEmpty()) {
+        if (!m_packetsStarted) {
+            const char flow = char(flowType);
+            m_packets->appendRaw(&flow, 1);
+            m_packetsStarted = true;
+        }
+        m_packets->appendRaw(data.constData(), data.size());
+    }
     if (flowType == FlowEvents)
         treatOstrakFlowIProtEvt(data);
     else if (flowType == FlowOsp)

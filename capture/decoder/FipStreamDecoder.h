@@ -88,6 +88,9 @@ public:
     void setListener(FipDecoderListener* listener) { m_listener = listener ? listener : &m_noListener; }
     /// Raw recording target; null turns recording off.
     void setRawSink(FipRawSink* sink) { m_raw = sink; }
+    /// Debug recording of whole packets as the card hands them on (the ".pevt"
+    /// type): the flow byte once, then every packet; null turns it off.
+    void setPacketSink(FipRawSink* sink) { m_packets = sink; m_packetsStarted = false; }
     /// Speed code of the open card, used by the event flow.
     void setCardSpeed(quint8 code) { m_cardSpeed = code; }
     /// Padding rule: one fixed identifier, or every presence identifier (bits 0x1400).
@@ -146,6 +149,8 @@ private:
     FipDecoderListener m_noListener;
     FipDecoderListener* m_listener;
     FipRawSink* m_raw = nullptr;
+    FipRawSink* m_packets = nullptr;
+    bool m_packetsStarted = false;
     std::function<qint64()> m_clock;
     quint8 m_cardSpeed = 255;
     bool m_fixedPadding = false;

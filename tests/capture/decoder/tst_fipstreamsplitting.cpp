@@ -68,6 +68,7 @@ private slots:
 
     void rawRecordingOsp();
     void rawRecordingEvents();
+    void packetRecording();
     void rowHeader();
     void replayStopFlag();
 };
@@ -420,6 +421,22 @@ void TestFipStreamSplitting::rawRecordingEvents()
     d.treatOstrakFlowIProtEvt(eventRecord(0, a) + eventRecord(1, b.left(5)));
     d.treatOstrakFlowIProtEvt(eventRecord(2, b.mid(5)) + eventRecord(3, a, 0x8001, true));
     QCOMPARE(raw.bytes, QByteArray("\x01\x03", 2) + a + b);
+}
+
+void TestFipStreamSplitting::packetRecording()
+{
+    // The debug recording keeps whole packets, headers and counters included.
+    RawBytes packets;
+    FipStreamDecoder d;
+    d.setCardSpeed(1);
+    d.setPacketSink(&packets);
+    const QByteArray p1 = eventRecord(0, tlvRecord(kId)) + eventRecord(1, tlvRecord(kAck), 0x8001);
+    const QByteArray p2 = eventRecord(2, tlvRecord(kReply).left(9));
+    d.onOstrakDataReceived(1, p1);
+    d.onOstrakDataReceived(1, QByteArray());
+    d.onOstrakDataReceived(1, p2);
+    d.onOstrakDataReceived(7, p1);
+    QCOMPARE(packets.bytes, QByteArray(1, char(1)) + p1 + p2);
 }
 
 void TestFipStreamSplitting::rowHeader()
