@@ -40,7 +40,8 @@ public:
     /// A valid identifier frame: macrocycle detection and per-identifier maps.
     virtual void onIdentifierFrame(quint16 identifier, quint8 control);
     /// A valid reply frame, attached to the current identifier: transaction maps;
-    /// may fill the PDU and status columns of the row.
+    /// may fill the PDU and status columns of the row. The reception status is
+    /// checked after this call, so frame.error is not known yet.
     virtual void onReplyFrame(const FipFrameInfo& frame, TraceRow& row);
     /// A frame without error once an identifier has been seen: occurrence, GLC
     /// and jitter maps of the pair (identifier, control), then the mnemonics.
