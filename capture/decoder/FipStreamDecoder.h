@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 /// Decoder side of the analysis context: stream flags, clock and the current frame.
 struct FipDecoderState
@@ -119,6 +120,18 @@ public:
     bool decodeFrame(quint16 status, const quint8* frame, int size);
     bool treatErrors(quint16 status, const quint8* frame, int size);
     bool isPaddingId(quint16 identifier) const;
+    void treatFipFrame(const std::vector<unsigned char>& frame, quint16 status, quint16 glc, quint8 jitter)
+    {
+        treatFipFrame(frame.data(), int(frame.size()), status, glc, jitter);
+    }
+    bool decodeFrame(quint16 status, const std::vector<unsigned char>& frame)
+    {
+        return decodeFrame(status, frame.data(), int(frame.size()));
+    }
+    bool treatErrors(quint16 status, const std::vector<unsigned char>& frame)
+    {
+        return treatErrors(status, frame.data(), int(frame.size()));
+    }
     void onOstrakNoTrafficDetected();
 
     /// Columns 1, 4, 5, 6 and 7 of the current frame's row (number, dates, delays).
