@@ -49,8 +49,9 @@ void MainDTInitCommand::redo()
         const QModelIndex node = m_model->index(m_row + i, 0, parent);
         for (const auto& pair : m_values.at(i))
             m_model->setDataWithoutControl(m_model->cell(node, pair.first), pair.second, Qt::EditRole);
+        // New nodes only take values, so marking them is enough (and keeps big drops linear).
+        m_model->updateInternalData(node);
     }
-    m_model->updateInternalData();
     m_model->emitIndexFocused(m_model->index(m_row, 0, parent));
 }
 

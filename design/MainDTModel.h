@@ -344,6 +344,8 @@ public:
     void clearInternalData();
     /// Recomputes the sets from the tree (after loads and structural changes).
     void updateInternalData();
+    /// Marks the values of one node as taken (after it was created).
+    void updateInternalData(const QModelIndex& node);
 
     // ---- Item creation ----
     /// The item-box mime data for one kind name ("Network", "Segment", ... "Mnemonic").

@@ -308,7 +308,7 @@ QList<QPair<int, QVariant>> MainDTModel::initialValues(const QString& kindName, 
         }
         const QModelIndex station = getAncestor(parent, STATION);
         bool stationOk = false;
-        const quint8 address = quint8(text(station, ColStationAddress).toUInt(&stationOk));
+        const quint8 address = quint8(parseNumber(text(station, ColStationAddress), &stationOk));
         const QList<quint8> periodic = getPeriodicChannelsUsedInStation(address);
         const bool aperiodic = aperiodicChannelIsUsedInStation(address);
         if (!stationOk || (periodic.isEmpty() && !aperiodic)) {

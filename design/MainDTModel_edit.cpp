@@ -434,7 +434,7 @@ void MainDTModel::applyEditConsequences(const QModelIndex& index, const QVariant
         if (isTrue(newText)) {
             const QModelIndex segment = getAncestor(node, SEGMENT);
             bool okSeg = false, okId = false;
-            const quint8 seg = quint8(text(segment, ColSegmentNumber).toUInt(&okSeg));
+            const quint8 seg = quint8(parseNumber(text(segment, ColSegmentNumber), &okSeg));
             const quint16 id = getOutId(node, &okId);
             if (okSeg && okId) {
                 for (const QModelIndex& message : getMessageIndexes(seg, id, MESSAGE_OUT, true))

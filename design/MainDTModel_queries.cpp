@@ -4,6 +4,7 @@
 #include "design/TreeItem.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 bool isTrue(const QString& s)
@@ -61,7 +62,7 @@ QModelIndex MainDTModel::getSegmentIdx(quint8 number) const
 {
     for (const QModelIndex& i : getClassTypeIndexes(SEGMENT)) {
         bool ok = false;
-        if (text(i, ColSegmentNumber).toUInt(&ok) == number && ok)
+        if (uint(parseNumber(text(i, ColSegmentNumber), &ok)) == number && ok)
             return i;
     }
     return QModelIndex();
@@ -71,7 +72,7 @@ QModelIndex MainDTModel::getStationIdx(quint8 address) const
 {
     for (const QModelIndex& i : getStationIndexes()) {
         bool ok = false;
-        if (text(i, ColStationAddress).toUInt(&ok) == address && ok)
+        if (uint(parseNumber(text(i, ColStationAddress), &ok)) == address && ok)
             return i;
     }
     return QModelIndex();
@@ -256,7 +257,7 @@ QList<quint8> MainDTModel::getStationAddressesUsed() const
     QList<quint8> list;
     for (const QModelIndex& i : getStationIndexes()) {
         bool ok = false;
-        const uint a = text(i, ColStationAddress).toUInt(&ok);
+        const uint a = uint(parseNumber(text(i, ColStationAddress), &ok));
         if (ok && a <= 255)
             list.append(quint8(a));
     }
@@ -268,7 +269,7 @@ QList<quint8> MainDTModel::getSegmentNumbersUsed() const
     QList<quint8> list;
     for (const QModelIndex& i : getClassTypeIndexes(SEGMENT)) {
         bool ok = false;
-        const uint n = text(i, ColSegmentNumber).toUInt(&ok);
+        const uint n = uint(parseNumber(text(i, ColSegmentNumber), &ok));
         if (ok && n <= 255)
             list.append(quint8(n));
     }
@@ -280,7 +281,7 @@ QList<quint8> MainDTModel::getPriorityLevelsUsed() const
     QList<quint8> list;
     for (const QModelIndex& i : getClassTypeIndexes(BUS_ARBITER)) {
         bool ok = false;
-        const uint p = text(i, ColArbiterPriorityLevel).toUInt(&ok);
+        const uint p = uint(parseNumber(text(i, ColArbiterPriorityLevel), &ok));
         if (ok && p <= 15)
             list.append(quint8(p));
     }
@@ -373,16 +374,12 @@ quint8 MainDTModel::getMaxPriorityLevel() const
 namespace {
 int firstFree(const QVector<bool>& set, bool* ok)
 {
-    for (int v = 0; v < set.size(); ++v) {
-        if (set.at(v)) {
-            if (ok)
-                *ok = true;
-            return v;
-        }
-    }
+    const bool* begin = set.constData();
+    const bool* end = begin + set.size();
+    const void* found = std::memchr(begin, true, size_t(end - begin));
     if (ok)
-        *ok = false;
-    return 0;
+        *ok = found != nullptr;
+    return found ? int(static_cast<const bool*>(found) - begin) : 0;
 }
 } // namespace
 
@@ -417,23 +414,28 @@ void MainDTModel::clearInternalData()
 void MainDTModel::updateInternalData()
 {
     clearInternalData();
-    collect(QModelIndex(), [&](const QModelIndex& i) {
-        bool ok = false;
+    collect(QModelIndex(), [&](const QModelIndex& i) { updateInternalData(i); });
+}
+
+void MainDTModel::updateInternalData(const QModelIndex& i)
+{
+    bool ok = false;
+    {
         switch (classType(i)) {
         case SEGMENT: {
-            const uint n = text(i, ColSegmentNumber).toUInt(&ok);
+            const uint n = uint(parseNumber(text(i, ColSegmentNumber), &ok));
             if (ok && n < 256)
                 m_freeSegmentNumbers[int(n)] = false;
             break;
         }
         case STATION: {
-            const uint a = text(i, ColStationAddress).toUInt(&ok);
+            const uint a = uint(parseNumber(text(i, ColStationAddress), &ok));
             if (ok && a < 256)
                 m_freeStationAddresses[int(a)] = false;
             break;
         }
         case BUS_ARBITER: {
-            const uint p = text(i, ColArbiterPriorityLevel).toUInt(&ok);
+            const uint p = uint(parseNumber(text(i, ColArbiterPriorityLevel), &ok));
             if (ok && p < 16)
                 m_freePriorityLevels[int(p)] = false;
             break;
@@ -447,7 +449,7 @@ void MainDTModel::updateInternalData()
         default:
             break;
         }
-    });
+    }
 }
 
 float MainDTModel::getStationTSlotMs(const QModelIndex& index) const

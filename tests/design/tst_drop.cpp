@@ -24,6 +24,7 @@ private slots:
     void stationsPerSegment();
     void thirtyThirdStation();
     void networkLimits();
+    void variableIdentifiers();
     void scanTables();
     void arbiterNeedsFreePriority();
     void outputMessagePreconditions_data();
@@ -260,6 +261,28 @@ void TestDrop::networkLimits()
     QVERIFY(!f.drop("Station", f.model.index(8, 0, f.network())));
     QCOMPARE(status.count(), 1);
     QCOMPARE(status.at(0).at(1).toString(), kNetworkStations);
+}
+
+void TestDrop::variableIdentifiers()
+{
+    // Every identifier from 0 to 0xfffe in one drop; 0xffff is never offered.
+    DesignFixture f;
+    f.buildBasic();
+    f.ctrl = true;
+    f.insertCount = 65535;
+    QSignalSpy status(&f.model, &M::statusBarMessage);
+    QVERIFY(f.drop("Variable", f.station));
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(f.model.rowCount(f.station), 65535);
+    QCOMPARE(f.value(f.model.index(65534, 0, f.station), M::ColVarOutId), QString("0xfffe"));
+    bool ok = true;
+    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+    QVERIFY(!ok);
+    f.insertCount = 1;
+    QVERIFY(!f.drop("Variable", f.station));
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.at(0).at(1).toString(),
+             QString("Cannot create more than 65536 <strong>Variable</strong> into a <strong>Network</strong>."));
 }
 
 void TestDrop::scanTables()
