@@ -160,6 +160,11 @@ BX::~BX()
         delete m_captureLockFile;
         m_captureLockFile = nullptr;
     }
+    // The model clears its undo stack as it goes; nothing may reach the widgets by then.
+    disconnect(m_mainDTModel->undoStack(), nullptr, this, nullptr);
+    disconnect(m_mainDTModel, nullptr, this, nullptr);
+    disconnect(m_settingsDTModel, nullptr, this, nullptr);
+    qApp->removeEventFilter(this);
     delete ui;
 }
 
@@ -769,6 +774,19 @@ void BX::onEditMenuButtonTriggered()
         m_mainDTModel->undoStack()->undo();
     else if (name == QLatin1String("actionRedo"))
         m_mainDTModel->undoStack()->redo();
+}
+
+void BX::setCurrentFileProject(QString path, bool clear)
+{
+    m_currentFileProject = path;
+    QUndoStack* stack = m_mainDTModel->undoStack();
+    if (clear) {
+        m_cleanUndoIndex = 0;
+        stack->clear();
+    } else {
+        m_cleanUndoIndex = stack->index();
+    }
+    onStackIndexChanged(m_cleanUndoIndex);
 }
 
 // ---------------------------------------------------------------- progress

@@ -149,6 +149,8 @@ public slots:
     void onCanUndoChanged(bool canUndo);
     void onCanRedoChanged(bool canRedo);
     void onEditMenuButtonTriggered();
+    /// The project now lives at `path`; `clear` (after a load) also empties the undo stack.
+    void setCurrentFileProject(QString path, bool clear);
 
     // Status bar and progress
     void onStatusBarTimerTimeout();
