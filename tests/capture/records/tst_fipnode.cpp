@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-#include <iostream>
-#include <sstream>
 
 using Bytes = std::vector<unsigned char>;
 using Words = std::vector<unsigned short>;
@@ -88,12 +86,8 @@ class TestFipNode : public QObject
     Q_OBJECT
 
 private slots:
-    void freshRecordIsEmpty();
     void frameStatusFlags_data();
     void frameStatusFlags();
-    void frameType_data();
-    void frameType();
-    void channel();
 
     void fromTree_data();
     void fromTree();
@@ -113,20 +107,7 @@ private slots:
     void readerStream();
     void readerRecordsBackToBack();
     void resetKeepsNothing();
-
-    void printBlock();
 };
-
-void TestFipNode::freshRecordIsEmpty()
-{
-    const CFipNode n;
-    QCOMPARE(int(n.get_tag()), 0xC0);
-    QCOMPARE(flagMask(n), 0);
-    QCOMPARE(n.get_CHSL(), 1);
-    QCOMPARE(n.get_frame_number(), 0ull);
-    QVERIFY(n.get_fip_data().empty());
-    QVERIFY(!n.is_FIFO_overflow());
-}
 
 void TestFipNode::frameStatusFlags_data()
 {
@@ -151,41 +132,6 @@ void TestFipNode::frameStatusFlags()
     n.set_frame_status(static_cast<unsigned short>(status));
     QCOMPARE(int(n.get_frame_status()), status);
     QCOMPARE(flagMask(n), flags);
-}
-
-void TestFipNode::frameType_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("fip");
-    QTest::addColumn<bool>("worldFip");
-    QTest::newRow("0") << 0 << false << false;
-    QTest::newRow("FIP") << 1 << true << false;
-    QTest::newRow("WorldFIP") << 2 << false << true;
-    QTest::newRow("3") << 3 << false << false;
-    QTest::newRow("255") << 255 << false << false;
-}
-
-void TestFipNode::frameType()
-{
-    QFETCH(int, type);
-    QFETCH(bool, fip);
-    QFETCH(bool, worldFip);
-    CFipNode n;
-    n.set_frame_type(1);
-    n.set_frame_type(static_cast<unsigned char>(type));
-    QCOMPARE(n.is_FIP_type(), fip);
-    QCOMPARE(n.is_WorldFIP_type(), worldFip);
-}
-
-void TestFipNode::channel()
-{
-    CFipNode n;
-    n.set_CHSL(2);
-    QCOMPARE(n.get_CHSL(), 2);
-    n.set_CHSL(1);
-    QCOMPARE(n.get_CHSL(), 1);
-    n.set_CHSL(7);
-    QCOMPARE(n.get_CHSL(), 1);
 }
 
 void TestFipNode::fromTree_data()
@@ -495,45 +441,6 @@ void TestFipNode::resetKeepsNothing()
     QVERIFY(n.get_tlv_children().empty());
     QCOMPARE(n.get_length(), 0u);
     QCOMPARE(int(n.get_tag()), 0xC0);
-}
-
-void TestFipNode::printBlock()
-{
-    std::ostringstream out;
-    CTLVComponent::set_debug_output(&out);
-    CFipNode n;
-    n.set_frame_status(0x0409);
-    n.set_frame_type(1);
-    n.set_counter(12);
-    n.set_Above_IFC(70000);
-    n.set_FC(300);
-    n.set_GLC(2);
-    n.set_jitter_max(1);
-    n.set_date_tick(123456789012ull);
-    n.set_fip_data(bytes({0x03, 0xAB}));
-    n.print_fip_node();
-    CTLVComponent::set_debug_output(&std::cout);
-    QCOMPARE(QString::fromStdString(out.str()), QStringLiteral("[FIP NODE]\n"
-                                                               "    Frame Type      : FIP\n"
-                                                               "    Channel         : canal2\n"
-                                                               "    Counter (8bits) : 12\n"
-                                                               "    IFC Counter     : 70000\n"
-                                                               "    FC Counter      : 300\n"
-                                                               "    GLC Counter     : 2\n"
-                                                               "    Jitter Max      : 1\n"
-                                                               "    Date Tick       : 123456789012\n"
-                                                               "    No PRE          : true\n"
-                                                               "    No FSD          : false\n"
-                                                               "    Unknown FSD     : false\n"
-                                                               "    No FED          : true\n"
-                                                               "    FC Overflow     : false\n"
-                                                               "    IFC Overflow    : false\n"
-                                                               "    GLC Overflow    : false\n"
-                                                               "    TXERR1          : false\n"
-                                                               "    TXERR2          : false\n"
-                                                               "    Data Length     : 2\n"
-                                                               "    Data : 0x03 0xab\n"
-                                                               "[END:FIP NODE]\n"));
 }
 
 QTEST_GUILESS_MAIN(TestFipNode)
