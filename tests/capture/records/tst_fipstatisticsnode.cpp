@@ -53,7 +53,6 @@ private slots:
     void emptyTextLosesLaterLeaves();
     void fromTreeTakesByTag();
     void copiesDoNotShareValues();
-    void listing();
 };
 
 void TestFipStatisticsNode::freshRecordSerialises()
@@ -209,23 +208,6 @@ void TestFipStatisticsNode::copiesDoNotShareValues()
     b.set_counter_id_rq1(9);
     QCOMPARE(a->get_counter_id_rq1(), 4ull);
     QCOMPARE(b.get_counter_id_rq1(), 9ull);
-}
-
-void TestFipStatisticsNode::listing()
-{
-    std::ostringstream out;
-    CTLVComponent::set_debug_output(&out);
-    CFipStatisticsNode stats;
-    stats.set_counter_rp_fin(3);
-    stats.set_speed("5 Mbits/s");
-    stats.print_fip_stats_node();
-    CTLVComponent::set_debug_output(&std::cout);
-    const QString text = QString::fromStdString(out.str());
-    QVERIFY(text.startsWith("[FIP STATISTICS NODE]\n"));
-    QVERIFY(text.endsWith("[END:FIP STATISTICS NODE]\n"));
-    QCOMPARE(text.count('\n'), 36);
-    QVERIFY(text.contains("    counter_rp_fin          : 3\n"));
-    QVERIFY(text.contains("    speed                   : 5 Mbits/s\n"));
 }
 
 QTEST_GUILESS_MAIN(TestFipStatisticsNode)
