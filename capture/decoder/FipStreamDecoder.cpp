@@ -368,22 +368,9 @@ bool elementComplete(const quint8* p, qint64 n)
     if (n < header)
         return false;
     const qint64 length = twoByte ? be16(p + 1) : p[1];
-    switch (p[0]) {
-    case CFipNode::TagRecord:
-    case CFipNode::TagFrameStatus:
-    case CFipNode::TagFrameType:
-    case CFipNode::TagCounter:
-    case CFipNode::TagFrameNumber:
-    case CFipNode::TagAboveIFC:
-    case CFipNode::TagFC:
-    case CFipNode::TagGLC:
-    case CFipNode::TagJitterMax:
-    case CFipNode::TagDateTick:
-    case CFipNode::TagFipData:
+    if (p[0] == CFipNode::TagRecord || CFipNode::isFieldTag(p[0]))
         return n >= header + length;
-    default:
-        return true;
-    }
+    return true;
 }
 
 void addCounters(FipCaptureCounters& to, const CFipRecordReader::Counters& from)

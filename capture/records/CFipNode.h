@@ -29,6 +29,14 @@ public:
     static constexpr unsigned char TagDateTick = 0x34;
     static constexpr unsigned char TagFipData = 0x90;
 
+    /// True for the tags of a frame record's fields (not the record tag itself).
+    static constexpr bool isFieldTag(unsigned char tag)
+    {
+        return tag == TagFrameStatus || tag == TagFrameType || tag == TagCounter
+            || tag == TagFrameNumber || tag == TagAboveIFC || tag == TagFC || tag == TagGLC
+            || tag == TagJitterMax || tag == TagDateTick || tag == TagFipData;
+    }
+
     // Frame status bits.
     static constexpr unsigned short StatusCHSL = 0x0400;
     static constexpr unsigned short StatusTXErr2 = 0x0200;

@@ -50,19 +50,7 @@ void CFipRecordReader::read(CFipNode* node, int depth)
         return;
     }
 
-    switch (tag) {
-    case CFipNode::TagFrameStatus:
-    case CFipNode::TagFrameType:
-    case CFipNode::TagCounter:
-    case CFipNode::TagFrameNumber:
-    case CFipNode::TagAboveIFC:
-    case CFipNode::TagFC:
-    case CFipNode::TagGLC:
-    case CFipNode::TagJitterMax:
-    case CFipNode::TagDateTick:
-    case CFipNode::TagFipData:
-        break;
-    default:
+    if (!CFipNode::isFieldTag(tag)) {
         // Only the header is consumed: the decoder resynchronises on what follows.
         ++m_counters.unknown_tags;
         return;
