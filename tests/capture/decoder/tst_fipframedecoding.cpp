@@ -336,15 +336,9 @@ void TestFipFrameDecoding::durationsByKind()
     QCOMPARE(d.counters().preGlitches, quint64(1));
 }
 
+// Exactly the 20 control codes of the bus are known; any other byte is an unknown control.
 void TestFipFrameDecoding::controlTable()
 {
-    QSet<int> codes;
-    for (int i = 0; i < FipControls::Count; ++i) {
-        const FipControls::Entry& e = FipControls::table()[i];
-        codes.insert(e.code);
-        QCOMPARE(QByteArray(FipControls::name(e.code)), QByteArray(e.name));
-    }
-    QCOMPARE(codes.size(), 20);
     int known = 0;
     for (int b = 0; b < 256; ++b)
         known += FipControls::isKnown(quint8(b)) ? 1 : 0;
