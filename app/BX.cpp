@@ -393,7 +393,7 @@ void BX::setupTimers()
 {
     m_statusBarTimer = new QTimer(this);
     m_statusBarTimer->setObjectName("statusBarTimer");
-    m_statusBarTimer->setSingleShot(false);
+    m_statusBarTimer->setTimerType(Qt::PreciseTimer);
     m_statisticsTimer = new QTimer(this);
     m_statisticsTimer->setObjectName("statisticsTimer");
     m_statisticsTimer->setInterval(StatisticsIntervalMs);

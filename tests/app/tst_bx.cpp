@@ -299,7 +299,7 @@ void TstBX::secondStatusMessageRestartsTheDelay()
     QCOMPARE(message->text(), QString("second"));
     QVERIFY(message->isVisible());
     QVERIFY2(timer->remainingTime() > leftAfterWait + 200, "the delay starts again from the second message");
-    QVERIFY(timer->remainingTime() <= 10500); // a coarse timer may round up by 5 %
+    QVERIFY(timer->remainingTime() <= 10000);
 }
 
 // ---------------------------------------------------------------- Ctrl
