@@ -1,0 +1,322 @@
+#include "FipTrafficGenerator.h"
+
+#include "FipCrc.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Bus control bytes used by the simulated arbitrator and producers.
+constexpr quint8 kIdDat = 0x03;
+constexpr quint8 kIdMsg = 0x05;
+constexpr quint8 kIdRq1 = 0x29;
+constexpr quint8 kRpDat = 0x02;
+constexpr quint8 kRpDatMsg = 0x06;
+constexpr quint8 kRpDatRq1 = 0x2A;
+constexpr quint8 kRpRq1 = 0x28;
+constexpr quint8 kRpMsgNoAck = 0x04;
+constexpr quint8 kRpFin = 0x40;
+constexpr quint8 kUnknownControl = 0x7F; // no FIP control has this value
+
+constexpr quint8 kMpsPdu = 0x40;
+constexpr quint8 kPresencePdu = 0x50;
+constexpr quint8 kMpsStatus = 0x05; // refreshed and significant
+constexpr quint16 kPresenceBase = 0x1400;
+constexpr quint16 kMessageId = 0x0500;
+constexpr int kStations = 8;
+
+// Preamble, start and end delimiters around the frame bytes, in bit times.
+constexpr quint32 kDelimiterBits = 24;
+
+// Line turnaround per speed code in bit times (smallest legal parameter × unit).
+quint32 turnaroundBits(quint8 speed)
+{
+    switch (speed) {
+    case 0: return 384;
+    case 1: return 28;
+    case 2: return 13;
+    case 3: return 32;
+    default: return 28;
+    }
+}
+
+quint32 defaultCycleUs(quint8 speed)
+{
+    switch (speed) {
+    case 0: return 500000;
+    case 2: return 10000;
+    case 3: return 5000;
+    default: return 20000;
+    }
+}
+
+} // namespace
+
+FipTrafficGenerator::FipTrafficGenerator(quint8 speedCode, quint8 frameType, quint64 startUs)
+    : m_speedCode(speedCode <= 3 ? speedCode : 1)
+    , m_frameType(frameType == 1 ? 1 : 2)
+    , m_startUs(startUs ? startUs : quint64(QDateTime::currentMSecsSinceEpoch()) * 1000)
+    , m_variables(defaultVariables())
+    , m_cycleUs(defaultCycleUs(m_speedCode))
+{
+}
+
+QVector<FipTrafficGenerator::Variable> FipTrafficGenerator::defaultVariables()
+{
+    return {
+        { 0x0100, 2, 1 },  { 0x0101, 4, 1 },  { 0x0102, 8, 1 },  { 0x0103, 2, 1 },
+        { 0x0110, 16, 2 }, { 0x0111, 6, 2 },  { 0x0112, 32, 2 }, { 0x0120, 12, 4 },
+        { 0x0121, 24, 4 }, { 0x0122, 2, 4 },  { 0x0200, 10, 1 }, { 0x0201, 20, 2 },
+    };
+}
+
+void FipTrafficGenerator::setVariables(const QVector<Variable>& variables)
+{
+    m_variables = variables;
+    m_plan.clear();
+    m_planPos = 0;
+}
+
+void FipTrafficGenerator::setCycleUs(quint32 us)
+{
+    m_cycleUs = std::max<quint32>(us, 1);
+}
+
+double FipTrafficGenerator::bitTimeUs(quint8 speedCode)
+{
+    switch (speedCode) {
+    case 0: return 32.0;
+    case 1: return 1.0;
+    case 2: return 0.4;
+    case 3: return 0.2;
+    default: return 0.0;
+    }
+}
+
+double FipTrafficGenerator::ticksPerSecond() const
+{
+    return 1e6 * 10.0 / bitTimeUs(m_speedCode);
+}
+
+quint64 FipTrafficGenerator::usToTicks(double us) const
+{
+    return quint64(std::llround(us * 10.0 / bitTimeUs(m_speedCode)));
+}
+
+double FipTrafficGenerator::ticksToUs(quint64 ticks) const
+{
+    return double(ticks) * bitTimeUs(m_speedCode) / 10.0;
+}
+
+QByteArray FipTrafficGenerator::withFcs(const QByteArray& body) const
+{
+    const quint16 fcs = FipCrc::fcs(reinterpret_cast<const quint8*>(body.constData()), body.size(), m_frameType != 1);
+    QByteArray frame = body;
+    frame.append(char(fcs >> 8));
+    frame.append(char(fcs & 0xFF));
+    return frame;
+}
+
+void FipTrafficGenerator::skipToTick(quint64 tick)
+{
+    if (tick > nextFrameTick()) {
+        m_nextGap = quint32(std::min<quint64>(tick - m_tick, 0xFFFFFFFFu));
+        // The next cycle boundary falls on the first frame after the silence.
+        const quint64 cycleTicks = usToTicks(m_cycleUs);
+        const quint64 restart = m_tick + m_nextGap;
+        m_cycleStartTick = restart > cycleTicks ? restart - cycleTicks : 0;
+        m_plan.clear();
+        m_planPos = 0;
+    }
+}
+
+QByteArray FipTrafficGenerator::variableData(quint16 id, int length)
+{
+    // A slowly moving measurement in the first bytes, constant configuration after.
+    QByteArray data(length, Qt::Uninitialized);
+    const quint64 sample = m_cycle / 4;
+    for (int i = 0; i < length; ++i)
+        data[i] = char(i < 2 ? (sample >> (8 * i)) + id : (id >> (i % 2 ? 8 : 0)) + i);
+    return data;
+}
+
+void FipTrafficGenerator::planVariable(quint16 id, int length, quint8 control)
+{
+    const quint32 turn = turnaroundBits(m_speedCode);
+    QByteArray request;
+    request.append(char(kIdDat));
+    request.append(char(id >> 8));
+    request.append(char(id & 0xFF));
+    m_plan.append({ request, turn, false });
+
+    QByteArray reply;
+    reply.append(char(control));
+    reply.append(char(kMpsPdu));
+    reply.append(char(length + 1));
+    reply.append(variableData(id, length));
+    reply.append(char(kMpsStatus));
+    m_plan.append({ reply, turn, true });
+}
+
+void FipTrafficGenerator::planAperiodic()
+{
+    const quint32 turn = turnaroundBits(m_speedCode);
+    if (m_rqPending && !m_variables.isEmpty()) {
+        const quint16 asker = m_variables.first().id;
+        m_plan.append({ QByteArray() + char(kIdRq1) + char(asker >> 8) + char(asker & 0xFF), turn, false });
+        QByteArray list(1, char(kRpRq1));
+        const int count = std::min<int>(2, m_variables.size());
+        for (int i = 0; i < count; ++i) {
+            const quint16 id = m_variables.at(m_variables.size() - 1 - i).id;
+            list.append(char(id >> 8));
+            list.append(char(id & 0xFF));
+        }
+        m_plan.append({ list, turn, true });
+        for (int i = 0; i < count; ++i) {
+            const Variable& v = m_variables.at(m_variables.size() - 1 - i);
+            planVariable(v.id, v.length, kRpDat);
+        }
+    }
+    if (m_msgPending) {
+        m_plan.append({ QByteArray() + char(kIdMsg) + char(kMessageId >> 8) + char(kMessageId & 0xFF), turn, false });
+        QByteArray message(1, char(kRpMsgNoAck));
+        message.append(QByteArray::fromHex("000102")); // destination segment and address
+        message.append(QByteArray::fromHex("000105")); // source
+        message.append(QByteArray("STATUS") + char(m_cycle & 0xFF));
+        m_plan.append({ message, turn, true });
+        m_plan.append({ QByteArray(1, char(kRpFin)), turn, true });
+    }
+    m_rqPending = false;
+    m_msgPending = false;
+}
+
+void FipTrafficGenerator::planCycle()
+{
+    m_plan.clear();
+    m_planPos = 0;
+    const bool aperiodicCycle = m_aperiodicEvery > 0 && m_cycle % quint64(m_aperiodicEvery) == 0;
+    bool askedRq = false;
+    bool askedMsg = false;
+    for (const Variable& v : qAsConst(m_variables)) {
+        if (v.periodCycles > 1 && m_cycle % quint64(v.periodCycles) != 0)
+            continue;
+        quint8 control = kRpDat;
+        if (aperiodicCycle && !askedRq && !m_variables.isEmpty() && v.id == m_variables.first().id) {
+            control = kRpDatRq1;
+            askedRq = true;
+        } else if (aperiodicCycle && !askedMsg) {
+            control = kRpDatMsg;
+            askedMsg = true;
+        }
+        planVariable(v.id, v.length, control);
+    }
+    // One station's presence variable per cycle, the stations in turn.
+    const quint16 presence = quint16(kPresenceBase | (m_presenceStation + 1));
+    m_presenceStation = quint8((m_presenceStation + 1) % kStations);
+    const quint32 turn = turnaroundBits(m_speedCode);
+    m_plan.append({ QByteArray() + char(kIdDat) + char(presence >> 8) + char(presence & 0xFF), turn, false });
+    m_plan.append({ QByteArray() + char(kRpDat) + char(kPresencePdu) + char(3) + char(0x80) + char(0x01) + char(0x00),
+                    turn, true });
+
+    m_rqPending = askedRq;
+    m_msgPending = askedMsg;
+    planAperiodic();
+}
+
+FipTrafficGenerator::Error FipTrafficGenerator::takeError()
+{
+    if (m_pendingError != Error::None) {
+        const Error e = m_pendingError;
+        m_pendingError = Error::None;
+        return e;
+    }
+    if (m_errorEvery > 0 && (m_number + 1) % quint64(m_errorEvery) == 0) {
+        static const Error turns[] = { Error::FcsError,     Error::Glitch,          Error::NoFed,
+                                       Error::NoFsd,        Error::CounterOverflow, Error::MissingReply,
+                                       Error::UnknownFsd,   Error::UnknownControl,  Error::BadSize };
+        const Error e = turns[m_errorTurn];
+        m_errorTurn = (m_errorTurn + 1) % int(sizeof(turns) / sizeof(turns[0]));
+        return e;
+    }
+    return Error::None;
+}
+
+QByteArray FipTrafficGenerator::faulty(const QByteArray& body, Error error)
+{
+    QByteArray bytes = body;
+    if (error == Error::UnknownControl && !bytes.isEmpty()) {
+        bytes[0] = char(kUnknownControl);
+    } else if (error == Error::BadSize) {
+        // Identifiers and acknowledges have one size only; replies need more than a control byte.
+        if (bytes.size() <= 3)
+            bytes.append(char(0x00));
+        else
+            bytes.truncate(1);
+    }
+    return bytes;
+}
+
+FipFrame FipTrafficGenerator::next()
+{
+    for (;;) {
+        if (m_planPos >= m_plan.size()) {
+            // The next cycle starts on its period boundary, or at once when the last one overran.
+            const quint64 cycleTicks = usToTicks(m_cycleUs);
+            const quint64 boundary = m_cycle == 0 && m_number == 0 ? 0 : m_cycleStartTick + cycleTicks;
+            if (m_number > 0 || m_cycle > 0) {
+                ++m_cycle;
+                const quint64 earliest = m_tick + m_nextGap;
+                m_cycleStartTick = std::max(boundary, earliest);
+                m_nextGap = quint32(std::min<quint64>(m_cycleStartTick - m_tick, 0xFFFFFFFFu));
+            }
+            planCycle();
+        }
+        const Pending p = m_plan.at(m_planPos++);
+        Error error = takeError();
+        if (error == Error::MissingReply && !p.reply) {
+            // Only a reply can stay away: keep the fault for the next one.
+            m_pendingError = error;
+            error = Error::None;
+        }
+
+        if (error == Error::MissingReply) {
+            // Silence for the awaited reply, then the arbitrator goes on.
+            m_nextGap += quint32((p.gapBits * 2 + quint32(p.body.size() + 2) * 8 + kDelimiterBits) * 10);
+            continue;
+        }
+
+        FipFrame f;
+        f.frameType = m_frameType;
+        f.speedCode = m_speedCode;
+        f.number = m_number++;
+        f.bytes = withFcs(faulty(p.body, error));
+
+        // Small turnaround jitter of the producers, a fixed one of the arbitrator.
+        m_random = m_random * 1103515245u + 12345u;
+        const quint32 jitterTicks = p.reply ? (m_random >> 16) % 8 : 0;
+        f.gapTicks = m_nextGap + jitterTicks;
+        f.jitter = quint8(jitterTicks);
+        f.tick = m_tick + f.gapTicks;
+        f.lengthTicks = quint32(f.bytes.size() * 8 + kDelimiterBits) * 10;
+        f.timestampUs = m_startUs + quint64(std::llround(ticksToUs(f.tick)));
+
+        switch (error) {
+        case Error::FcsError: f.bytes[f.bytes.size() - 1] = char(f.bytes.at(f.bytes.size() - 1) ^ 0x01); break;
+        case Error::Glitch: f.status |= 0x0001; ++m_glc; break;
+        case Error::NoFsd: f.status |= 0x0002; break;
+        case Error::UnknownFsd: f.status |= 0x0004; break;
+        case Error::NoFed: f.status |= 0x0008; f.bytes.chop(2); break;
+        case Error::CounterOverflow: f.status |= 0x0010; break;
+        default: break;
+        }
+        f.glc = m_glc;
+
+        m_tick = f.tick + f.lengthTicks;
+        const Pending* following = m_planPos < m_plan.size() ? &m_plan.at(m_planPos) : nullptr;
+        m_nextGap = following ? following->gapBits * 10 : turnaroundBits(m_speedCode) * 10;
+        return f;
+    }
+}

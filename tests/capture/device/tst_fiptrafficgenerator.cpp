@@ -1,0 +1,252 @@
+// The simulated bus: frames the decoder will accept, in the order and timing of a real scan,
+// and the card's two record encodings of them.
+
+#include "FipCrc.h"
+#include "FipRecordEncoder.h"
+#include "FipTrafficGenerator.h"
+#include "FipTrafficPacer.h"
+
+#include <QtTest>
+
+namespace {
+
+// Bit-by-bit CRC, written independently of the table-driven one.
+quint16 slowFcs(const QByteArray& body, bool worldFip)
+{
+    quint16 crc = worldFip ? 0xFFFF : 0;
+    const quint16 poly = worldFip ? 0x1DCF : 0x1021;
+    for (char c : body) {
+        crc ^= quint16(quint8(c) << 8);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ poly) : quint16(crc << 1);
+    }
+    return quint16(~crc);
+}
+
+quint16 readFcs(const QByteArray& frame)
+{
+    return quint16((quint8(frame.at(frame.size() - 2)) << 8) | quint8(frame.at(frame.size() - 1)));
+}
+
+bool sizeValid(const QByteArray& f)
+{
+    const int n = f.size();
+    switch (quint8(f.at(0))) {
+    case 0x03: case 0x05: case 0x09: case 0x29: return n == 5;
+    case 0x02: case 0x06: case 0x0A: case 0x0E: case 0x2A: case 0x2E: return n >= 6 && n <= 131;
+    case 0x08: case 0x28: return n >= 5 && n <= 131;
+    case 0x04: case 0x14: case 0x94: return n >= 9 && n <= 265;
+    case 0x10: case 0x30: case 0x40: case 0x90: case 0xB0: return n == 3;
+    default: return false;
+    }
+}
+
+} // namespace
+
+class TestFipTrafficGenerator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcTables()
+    {
+        QCOMPARE(FipCrc::tableEntry(0x1DCF, 1), quint16(0x1DCF));
+        QCOMPARE(FipCrc::tableEntry(0x1021, 1), quint16(0x1021));
+        // An empty body: the complemented start values.
+        QCOMPARE(FipCrc::fcs(nullptr, 0, true), quint16(0x0000));
+        QCOMPARE(FipCrc::fcs(nullptr, 0, false), quint16(0xFFFF));
+    }
+
+    void framesAreValid_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("frameType");
+        QTest::newRow("31.25k WorldFIP") << 0 << 2;
+        QTest::newRow("1M WorldFIP") << 1 << 2;
+        QTest::newRow("2.5M FIP") << 2 << 1;
+        QTest::newRow("5M WorldFIP") << 3 << 2;
+    }
+
+    void framesAreValid()
+    {
+        QFETCH(int, speed);
+        QFETCH(int, frameType);
+        FipTrafficGenerator g(quint8(speed), quint8(frameType), 1000000);
+        quint64 lastTick = 0;
+        bool expectReply = false;
+        QSet<quint8> controls;
+        for (int i = 0; i < 3000; ++i) {
+            const FipFrame f = g.next();
+            QCOMPARE(f.number, quint64(i));
+            QCOMPARE(f.status, quint16(0));
+            QVERIFY2(sizeValid(f.bytes), qPrintable(f.bytes.toHex()));
+            QCOMPARE(readFcs(f.bytes), slowFcs(f.bytes.left(f.bytes.size() - 2), frameType == 2));
+            QVERIFY(f.tick >= lastTick);
+            QVERIFY(f.gapTicks > 0 || i == 0);
+            QCOMPARE(f.lengthTicks, quint32(f.bytes.size() * 8 + 24) * 10);
+            lastTick = f.tick + f.lengthTicks;
+            const quint8 control = quint8(f.bytes.at(0));
+            controls.insert(control);
+            const bool request = control == 0x03 || control == 0x05 || control == 0x29;
+            // Every identifier is answered, and no reply comes without one (RP_FIN follows RP_MSG).
+            if (expectReply)
+                QVERIFY2(!request, qPrintable(QString::number(i)));
+            expectReply = request;
+        }
+        // Periodic, presence, variable request and message traffic all appear.
+        for (quint8 c : { 0x03, 0x02, 0x29, 0x28, 0x05, 0x04, 0x40, 0x2A, 0x06 })
+            QVERIFY2(controls.contains(c), qPrintable(QString::number(c, 16)));
+    }
+
+    void scanRepeatsEveryCycle()
+    {
+        FipTrafficGenerator g(1, 2, 1000000);
+        g.setAperiodicEvery(0);
+        QVector<quint64> cycleStarts;
+        for (int i = 0; i < 2000; ++i) {
+            const FipFrame f = g.next();
+            if (f.bytes.at(0) == 0x03 && f.bytes.mid(1, 2) == QByteArray::fromHex("0100"))
+                cycleStarts.append(f.tick);
+        }
+        QVERIFY(cycleStarts.size() > 10);
+        const quint64 cycleTicks = g.usToTicks(g.cycleUs());
+        for (int i = 1; i < cycleStarts.size(); ++i)
+            QCOMPARE(cycleStarts.at(i) - cycleStarts.at(i - 1), cycleTicks);
+    }
+
+    void injectedErrors_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("status");
+        QTest::newRow("glitch") << int(FipTrafficGenerator::Error::Glitch) << 0x0001;
+        QTest::newRow("no FSD") << int(FipTrafficGenerator::Error::NoFsd) << 0x0002;
+        QTest::newRow("unknown FSD") << int(FipTrafficGenerator::Error::UnknownFsd) << 0x0004;
+        QTest::newRow("no FED") << int(FipTrafficGenerator::Error::NoFed) << 0x0008;
+        QTest::newRow("overflow") << int(FipTrafficGenerator::Error::CounterOverflow) << 0x0010;
+        QTest::newRow("FCS") << int(FipTrafficGenerator::Error::FcsError) << 0x0000;
+    }
+
+    void injectedErrors()
+    {
+        QFETCH(int, error);
+        QFETCH(int, status);
+        FipTrafficGenerator g(1, 2, 1000000);
+        g.next();
+        g.injectError(FipTrafficGenerator::Error(error));
+        const FipFrame f = g.next();
+        QCOMPARE(int(f.status), status);
+        const bool fcsOk = f.bytes.size() >= 3 && readFcs(f.bytes) == slowFcs(f.bytes.left(f.bytes.size() - 2), true);
+        const auto kind = FipTrafficGenerator::Error(error);
+        QCOMPARE(fcsOk, kind != FipTrafficGenerator::Error::FcsError && kind != FipTrafficGenerator::Error::NoFed);
+        // Only the one frame is hit.
+        QCOMPARE(g.next().status, quint16(0));
+    }
+
+    void missingReplyLeavesSilence()
+    {
+        FipTrafficGenerator g(1, 2, 1000000);
+        const FipFrame id = g.next();
+        g.injectError(FipTrafficGenerator::Error::MissingReply);
+        const FipFrame after = g.next();
+        QCOMPARE(quint8(id.bytes.at(0)), quint8(0x03));
+        QCOMPARE(quint8(after.bytes.at(0)), quint8(0x03)); // the next identifier, no reply in between
+        QVERIFY(after.gapTicks > 2 * 280);
+    }
+
+    void tlvRecordLayout()
+    {
+        FipFrame f;
+        f.bytes = QByteArray::fromHex("0312340000");
+        f.status = 0x0401;
+        f.frameType = 2;
+        f.number = 0x1122334455667788ull;
+        f.gapTicks = 0x01020304;
+        f.lengthTicks = 0x0A0B;
+        f.glc = 0x0C0D;
+        f.jitter = 7;
+        f.tick = 42;
+        const QByteArray r = FipRecordEncoder::tlvRecord(f);
+        QCOMPARE(r.toHex(),
+                 QByteArray("c00037"
+                            "20020401" "210102" "220188" "23081122334455667788" "300401020304"
+                            "31020a0b" "32020c0d" "330107" "3408000000000000002a" "9000050312340000"));
+    }
+
+    void ospRecordLayout()
+    {
+        FipFrame f;
+        f.bytes = QByteArray::fromHex("0312340000");
+        f.status = 0x0008;
+        f.frameType = 2;
+        f.speedCode = 1;
+        f.number = 5;
+        f.timestampUs = 0x0102030405060708ull;
+        f.gapTicks = 280;  // 28 µs at 1 Mbit/s = 280 × 100 ns
+        f.lengthTicks = 640;
+        f.glc = 3;
+        f.jitter = 2;
+        const QByteArray r = FipRecordEncoder::ospRecord(f);
+        QCOMPARE(r.size(), 35);
+        QCOMPARE(r.toHex(),
+                 QByteArray("c00023" "5008" "0000000000000005" "0102030405060708" "000280" "000118" "0003" "08"
+                            "0312340000"));
+        // First status byte: speed code + 1 in bits 7..5, frame type in bits 4..3.
+        QCOMPARE((quint8(r.at(3)) >> 5) & 7, 2);
+        QCOMPARE((quint8(r.at(3)) >> 3) & 3, 2);
+    }
+
+    void ospCountsFollowSpeed_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::newRow("31.25k") << 0;
+        QTest::newRow("2.5M") << 2;
+        QTest::newRow("5M") << 3;
+    }
+
+    void ospCountsFollowSpeed()
+    {
+        // The decoder divides the Osp counts by the bit time to get ticks back.
+        QFETCH(int, speed);
+        FipTrafficGenerator g(quint8(speed), 2, 1000000);
+        g.next();
+        const FipFrame f = g.next();
+        const QByteArray r = FipRecordEncoder::ospRecord(f);
+        const double bit = FipTrafficGenerator::bitTimeUs(quint8(speed));
+        const quint64 l = FipRecordEncoder::readBigEndian(r.constData() + 21, 3);
+        const quint64 gap = FipRecordEncoder::readBigEndian(r.constData() + 24, 3);
+        // One 100 ns step is 1/bit ticks: the only loss allowed.
+        const double step = 1.0 / bit;
+        QVERIFY(qAbs(l / bit - f.lengthTicks) <= step);
+        QVERIFY(qAbs(gap / bit - f.gapTicks) <= step);
+    }
+
+    void eventAndOspFraming()
+    {
+        const QByteArray e = FipRecordEncoder::eventRecord(255, 0xA000, QByteArray::fromHex("c0"), true, 0xBEEF);
+        QCOMPARE(e.toHex(), QByteArray("4100ffa0000001c0beef"));
+        const QByteArray p = FipRecordEncoder::ospPacket(0x0102, 3, QByteArray("x"));
+        QCOMPARE(p.toHex(), QByteArray("4f5301000000000000000102" "00000003" "78"));
+    }
+
+    void pacerFollowsClockAndPauses()
+    {
+        FipTrafficGenerator g(1, 2, 1000000);
+        FipTrafficPacer pacer(&g, 10.0); // 10 × bus time: 100 ms of wall time is 1 s of bus
+        QTest::qWait(100);
+        const int first = pacer.due(100000).size();
+        // About 1 s of traffic at 1 Mbit/s: well over a hundred frames, far less than flat out.
+        QVERIFY2(first > 200 && first < 20000, qPrintable(QString::number(first)));
+        pacer.setPaused(true);
+        QTest::qWait(50);
+        QVERIFY(pacer.due(100000).isEmpty());
+        pacer.setPaused(false);
+        QTest::qWait(30);
+        const QVector<FipFrame> resumed = pacer.due(100000);
+        QVERIFY(!resumed.isEmpty());
+        // The pause shows as a silence of about its length on the bus (500 ms bus time).
+        QVERIFY(g.ticksToUs(resumed.first().gapTicks) > 300000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFipTrafficGenerator)
+#include "tst_fiptrafficgenerator.moc"
