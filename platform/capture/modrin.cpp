@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -21,6 +22,8 @@ constexpr int kBatchFrames = 4000;
 } // namespace
 
 struct CModrin::Impl {
+    // The capture is stopped from the GUI thread while the read loop waits on the card.
+    std::mutex mutex;
     int connectionType = MODRIN_CO_FTDI_D2XX;
     int index = -1;
     bool capturing = false;
@@ -101,6 +104,7 @@ CModrin::~CModrin()
 
 int CModrin::connect(unsigned char index)
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     if (d->index >= 0)
         return KIV_ERR_ALREADY_CONNECTED;
     if (OstrakSimulator::unplugged() || index >= OstrakSimulator::settings().usbCards)
@@ -113,6 +117,7 @@ int CModrin::connect(unsigned char index)
 
 int CModrin::disconnect()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     if (d->index < 0)
         return KIV_ERR_NOT_CONNECTED;
     d->stopCapture();
@@ -124,12 +129,14 @@ int CModrin::disconnect()
 
 bool CModrin::is_connected() const
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->index >= 0;
 }
 
 int CModrin::rq_read_by_id(unsigned char module, unsigned char element, unsigned char subIndex,
                            unsigned short* length, unsigned char* buffer, bool wait)
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     (void)subIndex;
     (void)wait;
     if (d->index < 0)
@@ -172,6 +179,7 @@ int CModrin::rq_read_by_id(unsigned char module, unsigned char element, unsigned
 int CModrin::rq_write_by_id(unsigned char module, unsigned char element, unsigned short length,
                             const unsigned char* bytes, bool wait)
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     (void)wait;
     if (d->index < 0)
         return KIV_ERR_NOT_CONNECTED;
@@ -206,6 +214,7 @@ int CModrin::rq_write_by_id(unsigned char module, unsigned char element, unsigne
 
 int CModrin::rq_reset(unsigned char module, unsigned char element, bool wait)
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     (void)element;
     (void)wait;
     if (d->index < 0)
@@ -219,16 +228,19 @@ int CModrin::rq_reset(unsigned char module, unsigned char element, bool wait)
 
 int CModrin::purge_rx()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->index < 0 ? KIV_ERR_NOT_CONNECTED : KIV_OK;
 }
 
 int CModrin::purge_tx()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->index < 0 ? KIV_ERR_NOT_CONNECTED : KIV_OK;
 }
 
 int CModrin::purge_event_frame()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     if (d->index < 0)
         return KIV_ERR_NOT_CONNECTED;
     d->events.clear();
@@ -237,33 +249,41 @@ int CModrin::purge_event_frame()
 
 int CModrin::purge_reply_frame()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->index < 0 ? KIV_ERR_NOT_CONNECTED : KIV_OK;
 }
 
 int CModrin::wait_for_event()
 {
-    if (d->index < 0)
-        return KIV_ERR_NOT_CONNECTED;
     QElapsedTimer waited;
     waited.start();
     const int waitMs = std::max(1, OstrakSimulator::settings().eventWaitMs);
     for (;;) {
-        if (OstrakSimulator::unplugged())
-            return KIV_ERR_DEVICE_LOST;
-        if (!d->events.empty())
-            return KIV_OK;
-        if (d->capturing && d->collect())
-            return KIV_OK;
-        const int left = waitMs - int(waited.elapsed());
-        if (left <= 0)
-            return KIV_ERR_WAIT_TIMEOUT;
-        const int next = d->capturing ? std::max(1, d->pacer->msUntilNext()) : left;
-        QThread::msleep(unsigned(std::min({ left, next, 10 })));
+        int sleepMs = 0;
+        {
+            // Held per look only, so a stop request gets in between.
+            std::lock_guard<std::mutex> lock(d->mutex);
+            if (d->index < 0)
+                return KIV_ERR_NOT_CONNECTED;
+            if (OstrakSimulator::unplugged())
+                return KIV_ERR_DEVICE_LOST;
+            if (!d->events.empty())
+                return KIV_OK;
+            if (d->capturing && d->collect())
+                return KIV_OK;
+            const int left = waitMs - int(waited.elapsed());
+            if (left <= 0)
+                return KIV_ERR_WAIT_TIMEOUT;
+            const int next = d->capturing ? std::max(1, d->pacer->msUntilNext()) : left;
+            sleepMs = std::min({ left, next, 10 });
+        }
+        QThread::msleep(unsigned(sleepMs));
     }
 }
 
 std::vector<CEventFramePtr> CModrin::read_event_frames()
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     std::vector<CEventFramePtr> out;
     out.swap(d->events);
     return out;
