@@ -1,36 +1,36 @@
 #ifndef BX_TESTS_CAPTURE_FILES_CAPTUREPIPELINE_H
 #define BX_TESTS_CAPTURE_FILES_CAPTUREPIPELINE_H
 
-// The main window's wiring of decoder, trace recorder, trace writer and raw
-// recording, as the tests and the benchmark need it.
+// The main window's capture session with its parts in reach, a fixed clock, and
+// one label handed for every depth-4 data reply, as the tests and the benchmark need it.
 
-#include "capture/decoder/FipStreamDecoder.h"
-#include "capture/files/RawFileWriter.h"
-#include "capture/files/TraceFileWriter.h"
-#include "capture/files/TraceRecorder.h"
+#include "capture/files/CaptureSession.h"
 
 #include <QVector>
 
-struct CapturePipeline : FipDecoderListener
+struct CapturePipeline : CaptureSession
 {
-    FipStreamDecoder decoder { this };
-    TraceFileWriter writer;
-    TraceRecorder recorder { &writer };
+    FipStreamDecoder& decoder = CaptureSession::decoder();
+    TraceFileWriter& writer = traceWriter();
+    TraceRecorder& recorder = CaptureSession::recorder();
     QVector<qint64> offsets;
-    TraceLabel label;      // handed for every depth-4 data reply
+    TraceLabel label;
     int labelRequests = 0;
 
-    CapturePipeline() { decoder.setClock([] { return qint64(1767225600000); }); }
-
-    void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override
+    CapturePipeline()
     {
-        if (recorder.treatVtrcSave(decoder, frame, row) == TraceRecorder::LabelRowsWanted) {
+        decoder.setClock([] { return qint64(1767225600000); });
+        setLabelSource([this](quint16) {
             ++labelRequests;
-            recorder.saveLabelRow(row, label);
-        }
+            m_labels = { label };
+            return &m_labels;
+        });
     }
-    void onTrafficInterruption(TraceRow& row) override { recorder.saveInterruption(row); }
+
     void onProcessEvents(qint64, qint64) override { writer.writePending(&offsets); }
+
+private:
+    QVector<TraceLabel> m_labels;
 };
 
 #endif

@@ -1,0 +1,145 @@
+#include "capture/files/CaptureSession.h"
+
+#include "capture/files/CaptureFileMessages.h"
+
+#include <QDir>
+
+CaptureSession::CaptureSession() = default;
+
+CaptureSession::~CaptureSession()
+{
+    stop();
+}
+
+CaptureSession::Files CaptureSession::filesFor(const TraceRecordOptions& options, const QString& base)
+{
+    Files files;
+    files.trace = base + QLatin1Char('.') + TraceFileWriter::extension();
+    if (options.backupYes && options.backupFileType == TraceRecordOptions::RawFile)
+        files.raw = base + QLatin1Char('.') + RawFileWriter::extension();
+    else if (options.backupYes && options.backupFileType == TraceRecordOptions::EventFile)
+        files.events = base + QStringLiteral(".pevt");
+    return files;
+}
+
+QString CaptureSession::backupBase(const QString& repository, bool timeStamped, const QDateTime& when)
+{
+    QString name = QStringLiteral("capture");
+    if (timeStamped)
+        name += when.toString(QStringLiteral("_yyyy-MM-dd_hh-mm-ss"));
+    return QDir(repository).filePath(name);
+}
+
+bool CaptureSession::start(const TraceRecordOptions& options, const Files& files, QString* error)
+{
+    stop();
+    m_decoder.initAnalysisContext();
+    m_recorder.setOptions(options);
+    m_recorder.reset();
+    m_files = files;
+
+    auto fail = [&](const QString& path, const QString& reason) {
+        if (error)
+            *error = CaptureFileMessages::cannotOpenBackup(path, reason);
+        m_trace.close();
+        m_raw.close();
+        m_events.close();
+        m_decoder.setRawSink(nullptr);
+        m_decoder.setPacketSink(nullptr);
+        m_files = Files();
+        return false;
+    };
+    if (!files.trace.isEmpty() && !m_trace.open(files.trace))
+        return fail(files.trace, m_trace.errorString());
+    if (!files.raw.isEmpty() && !m_raw.open(files.raw))
+        return fail(files.raw, m_raw.errorString());
+    if (!files.events.isEmpty() && !m_events.open(files.events))
+        return fail(files.events, m_events.errorString());
+    m_decoder.setRawSink(files.raw.isEmpty() ? nullptr : &m_raw);
+    m_decoder.setPacketSink(files.events.isEmpty() ? nullptr : &m_events);
+    m_running = true;
+    return true;
+}
+
+bool CaptureSession::stop(QVector<qint64>* offsets)
+{
+    if (!m_running)
+        return true;
+    m_running = false;
+    m_decoder.setRawSink(nullptr);
+    m_decoder.setPacketSink(nullptr);
+    bool ok = true;
+    if (m_trace.isOpen())
+        ok = m_trace.close(offsets) && ok;
+    if (m_raw.isOpen())
+        ok = m_raw.close() && ok;
+    if (m_events.isOpen())
+        ok = m_events.close() && ok;
+    return ok;
+}
+
+bool CaptureSession::writePending(QVector<qint64>* offsets)
+{
+    if (!m_trace.isOpen()) {
+        m_trace.clearPending();
+        return true;
+    }
+    return m_trace.writePending(offsets);
+}
+
+qint64 CaptureSession::backupSize() const
+{
+    if (m_raw.isOpen())
+        return m_raw.size();
+    if (m_events.isOpen())
+        return m_events.size();
+    return m_trace.size();
+}
+
+void CaptureSession::onOstrakSpeed(quint8 code)
+{
+    m_analysis->onOstrakSpeed(code);
+}
+
+void CaptureSession::onAbsoluteCounterAnchor(quint64 micros)
+{
+    m_analysis->onAbsoluteCounterAnchor(micros);
+}
+
+void CaptureSession::onIdentifierFrame(quint16 identifier, quint8 control)
+{
+    m_analysis->onIdentifierFrame(identifier, control);
+}
+
+void CaptureSession::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
+{
+    m_analysis->onReplyFrame(frame, row);
+}
+
+void CaptureSession::onFrameWithoutError(const FipFrameInfo& frame)
+{
+    m_analysis->onFrameWithoutError(frame);
+}
+
+void CaptureSession::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
+{
+    m_analysis->onFrameDone(frame, row);
+    if (m_recorder.treatVtrcSave(m_decoder, frame, row) != TraceRecorder::LabelRowsWanted || !m_labels)
+        return;
+    if (const QVector<TraceLabel>* labels = m_labels(frame.identifier)) {
+        for (const TraceLabel& label : *labels)
+            m_recorder.saveLabelRow(row, label);
+    }
+}
+
+void CaptureSession::onTrafficInterruption(TraceRow& row)
+{
+    m_analysis->onTrafficInterruption(row);
+    m_recorder.saveInterruption(row);
+}
+
+void CaptureSession::onProcessEvents(qint64 position, qint64 size)
+{
+    m_analysis->onProcessEvents(position, size);
+    writePending(nullptr);
+}

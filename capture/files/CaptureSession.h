@@ -1,0 +1,92 @@
+#ifndef BX_CAPTURE_FILES_CAPTURESESSION_H
+#define BX_CAPTURE_FILES_CAPTURESESSION_H
+
+#include "capture/decoder/FipStreamDecoder.h"
+#include "capture/files/RawFileWriter.h"
+#include "capture/files/TraceFileWriter.h"
+#include "capture/files/TraceRecorder.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+/// One capture's decoding and recording: the decoder, the trace rows it hands
+/// on, the backup files, and the analysis that the frames feed.
+///
+/// The main window owns one and gives it the card's packets; it runs on the GUI
+/// thread only. The analysis hooks are forwarded to `setAnalysis`'s listener
+/// before the trace row decision, so label values are current when rows are cut.
+class CaptureSession : public FipDecoderListener
+{
+public:
+    /// The files of one capture; an empty path leaves that recording off.
+    struct Files
+    {
+        QString raw;    ///< ".praw": flow byte, speed, payloads
+        QString trace;  ///< ".vtrc": the frame table's rows
+        QString events; ///< ".pevt": whole card packets, for debugging
+    };
+    /// The label definitions of an identifier whose value changed with the current
+    /// frame, for depth mode 4's label rows; null when there are none.
+    using LabelSource = std::function<const QVector<TraceLabel>*(quint16 identifier)>;
+
+    CaptureSession();
+    ~CaptureSession() override;
+
+    FipStreamDecoder& decoder() { return m_decoder; }
+    const FipStreamDecoder& decoder() const { return m_decoder; }
+    TraceRecorder& recorder() { return m_recorder; }
+    TraceFileWriter& traceWriter() { return m_trace; }
+    RawFileWriter& rawWriter() { return m_raw; }
+
+    void setAnalysis(FipDecoderListener* analysis) { m_analysis = analysis ? analysis : &m_noAnalysis; }
+    void setLabelSource(LabelSource source) { m_labels = std::move(source); }
+
+    /// The files a live capture records with these options, named after `base`
+    /// (folder and file name without extension). The trace is always there: the
+    /// frame table reads it even when no rows are backed up.
+    static Files filesFor(const TraceRecordOptions& options, const QString& base);
+    /// Backup name in `repository`: "capture", or "capture_yyyy-MM-dd_hh-mm-ss".
+    static QString backupBase(const QString& repository, bool timeStamped, const QDateTime& when);
+
+    /// Resets the decoder and the recorder, then opens the files; on failure
+    /// every file opened so far is closed again and `error` says which one failed.
+    bool start(const TraceRecordOptions& options, const Files& files, QString* error);
+    /// Writes what is pending and closes the files; false when data was lost.
+    bool stop(QVector<qint64>* offsets = nullptr);
+    bool isRunning() const { return m_running; }
+    const Files& files() const { return m_files; }
+
+    /// A packet from the card.
+    void onOstrakDataReceived(int flowType, const QByteArray& data) { m_decoder.onOstrakDataReceived(flowType, data); }
+    /// The statistics timer's flush of the pending trace lines.
+    bool writePending(QVector<qint64>* offsets);
+    /// Size of the backup file being written, for the size limit.
+    qint64 backupSize() const;
+
+    // FipDecoderListener
+    void onOstrakSpeed(quint8 code) override;
+    void onAbsoluteCounterAnchor(quint64 micros) override;
+    void onIdentifierFrame(quint16 identifier, quint8 control) override;
+    void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
+    void onFrameWithoutError(const FipFrameInfo& frame) override;
+    void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
+    void onTrafficInterruption(TraceRow& row) override;
+    void onProcessEvents(qint64 position, qint64 size) override;
+
+private:
+    FipDecoderListener m_noAnalysis;
+    FipDecoderListener* m_analysis = &m_noAnalysis;
+    LabelSource m_labels;
+    FipStreamDecoder m_decoder { this };
+    TraceFileWriter m_trace;
+    TraceRecorder m_recorder { &m_trace };
+    RawFileWriter m_raw;
+    RawFileWriter m_events;
+    Files m_files;
+    bool m_running = false;
+};
+
+#endif
