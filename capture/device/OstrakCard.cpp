@@ -556,7 +556,8 @@ void OstrakCard::remoteTcpReadFipData()
     output.reserve(2 * kHandOverSize + 65536);
     quint64 lastCounter = 0;
     bool started = false;
-    while (remotelyConnected && scanning && tcpSocket) {
+    // Bytes the server sent before closing are still taken.
+    while ((remotelyConnected || (tcpSocket && tcpSocket->bytesAvailable() > 0)) && scanning && tcpSocket) {
         if (tcpSocket->bytesAvailable() > 0)
             input.append(tcpSocket->read(kReadChunk));
         if (flowType == 0 && !input.isEmpty()) {
@@ -590,6 +591,9 @@ void OstrakCard::remoteTcpReadFipData()
         if (input.size() > 0 && tcpSocket->bytesAvailable() == 0 && !tcpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
+    // Whole packets already received are not lost with the link.
+    if (!output.isEmpty())
+        handOver(flowType, output);
     scanning = false;
     if (!stopRequested)
         lastError = ErrStreamEnded;
@@ -642,6 +646,9 @@ void OstrakCard::remoteUdpReadFipData()
         if (!udpSocket->hasPendingDatagrams() && !udpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
+    // Whole packets already received are not lost with the link.
+    if (!output.isEmpty())
+        handOver(flowType, output);
     scanning = false;
     if (!stopRequested)
         lastError = ErrStreamEnded;

@@ -18,6 +18,7 @@ public:
         int eventWaitMs = 1000;      ///< how long wait_for_event blocks without traffic
         double timeScale = 1.0;      ///< bus time per wall-clock time
         bool triggerSupported = true;///< firmware accepts the hardware trigger element
+        int triggerReplyLength = 5;  ///< bytes of the trigger element's reply (older firmware: fewer)
         int errorEvery = 0;          ///< every n-th frame carries a reception error (0 = never)
         int fifoSpanMs = 2000;       ///< traffic the card buffers before its FIFO overflows
     };

@@ -164,7 +164,7 @@ int CModrin::rq_read_by_id(unsigned char module, unsigned char element, unsigned
         if (!s.triggerSupported)
             return KIV_ERR_REQUEST_REFUSED;
         std::memcpy(reply, d->trigger, 5);
-        size = 5;
+        size = static_cast<unsigned short>(std::clamp(s.triggerReplyLength, 0, 5));
         break;
     default:
         return KIV_ERR_REQUEST_REFUSED;

@@ -200,6 +200,8 @@ public:
     {
         if (m_socket.state() != QAbstractSocket::ConnectedState || m_socket.write(data, size) != size)
             return false;
+        // No event loop runs here: hand the bytes to the system now.
+        m_socket.flush();
         const qint64 keep = flush ? 0 : kMaxQueued;
         while (m_socket.bytesToWrite() > keep) {
             if (m_stop || m_socket.state() != QAbstractSocket::ConnectedState)
