@@ -12,6 +12,8 @@
 #include <QThread>
 #include <QUdpSocket>
 
+#include <algorithm>
+
 namespace {
 
 // Packets handed on by the capture-session handler, across every session of the process.
@@ -329,22 +331,16 @@ int OstrakCard::whatFlowType(const QByteArray& packet)
     return (first == 0x40 || first == 0x41) ? 1 : 0;
 }
 
-bool OstrakCard::treatIProtEvtPkt(QByteArray* input, QByteArray* output, quint64* lastCounter, bool* started,
-                                  bool* more)
+namespace {
+
+// Size of the complete event packet at p, 0 when it is not all there; checks its counter.
+int eventPacket(const char* p, int available, quint64* lastCounter, bool* started)
 {
-    if (!input || !output || !lastCounter || !started || !more)
-        return false;
-    const int available = input->size();
-    if (available < kEventHeader) {
-        *more = false;
-        return true;
-    }
-    const char* p = input->constData();
+    if (available < kEventHeader)
+        return 0;
     const int length = int(be16(p + 5)) + kEventHeader + (quint8(p[0]) == 0x41 ? 2 : 0);
-    if (available < length) {
-        *more = false;
-        return true;
-    }
+    if (available < length)
+        return 0;
     const quint8 cp = quint8(p[2]);
     if (*started) {
         const quint8 previous = quint8(*lastCounter);
@@ -355,7 +351,49 @@ bool OstrakCard::treatIProtEvtPkt(QByteArray* input, QByteArray* output, quint64
     }
     *lastCounter = cp;
     *started = true;
-    output->append(p, length);
+    return length;
+}
+
+// The same for an Osp packet; frameRecord tells whether it holds a 0xC0 record.
+int ospPacket(const char* p, int available, quint64* lastCounter, bool* started, bool* frameRecord)
+{
+    *frameRecord = false;
+    if (available < kOspHeader)
+        return 0;
+    const quint64 counter = be(p + 4, 8);
+    const quint32 records = quint32(be(p + 12, 4));
+    qint64 length = kOspHeader;
+    for (quint32 i = 0; i < records; ++i) {
+        if (length + 3 > available)
+            return 0;
+        const quint32 size = be16(p + length + 1);
+        *frameRecord = *frameRecord || quint8(p[length]) == 0xC0;
+        if (size == 0)
+            break; // the remaining records would all be read at this same place
+        length += size;
+    }
+    if (length > available)
+        return 0;
+    if (*started && counter != *lastCounter + 1)
+        qDebug().nospace() << "[OSC] Counter error 1 ! cpFrame: " << *lastCounter << " / ospFrmCnt: " << counter;
+    *lastCounter = counter;
+    *started = true;
+    return int(length);
+}
+
+} // namespace
+
+bool OstrakCard::treatIProtEvtPkt(QByteArray* input, QByteArray* output, quint64* lastCounter, bool* started,
+                                  bool* more)
+{
+    if (!input || !output || !lastCounter || !started || !more)
+        return false;
+    const int length = eventPacket(input->constData(), input->size(), lastCounter, started);
+    if (length == 0) {
+        *more = false;
+        return true;
+    }
+    output->append(input->constData(), length);
     input->remove(0, length);
     if (input->isEmpty())
         *more = false;
@@ -366,37 +404,14 @@ bool OstrakCard::treatOspPkt(QByteArray* input, QByteArray* output, quint64* las
 {
     if (!input || !output || !lastCounter || !started || !more)
         return false;
-    const int available = input->size();
-    if (available < kOspHeader) {
-        *more = false;
-        return false;
-    }
-    const char* p = input->constData();
-    const quint64 counter = be(p + 4, 8);
-    const quint32 records = quint32(be(p + 12, 4));
-    qint64 length = kOspHeader;
     bool frameRecord = false;
-    for (quint32 i = 0; i < records; ++i) {
-        if (length + 3 > available) {
-            *more = false;
-            return false;
-        }
-        const quint32 size = be16(p + length + 1);
-        frameRecord = frameRecord || quint8(p[length]) == 0xC0;
-        if (size == 0)
-            break; // the remaining records would all be read at this same place
-        length += size;
-    }
-    if (length > available) {
+    const int length = ospPacket(input->constData(), input->size(), lastCounter, started, &frameRecord);
+    if (length == 0) {
         *more = false;
         return false;
     }
-    if (*started && counter != *lastCounter + 1)
-        qDebug().nospace() << "[OSC] Counter error 1 ! cpFrame: " << *lastCounter << " / ospFrmCnt: " << counter;
-    *lastCounter = counter;
-    *started = true;
-    output->append(p, int(length));
-    input->remove(0, int(length));
+    output->append(input->constData(), length);
+    input->remove(0, length);
     if (input->isEmpty())
         *more = false;
     return frameRecord;
@@ -529,17 +544,24 @@ void OstrakCard::localPciReadFipData()
 bool OstrakCard::splitPackets(int flowType, QByteArray* input, QByteArray* output, quint64* lastCounter,
                               bool* started)
 {
-    bool taken = false;
-    bool more = true;
-    while (more) {
-        const int before = input->size();
-        if (flowType == 2)
-            treatOspPkt(input, output, lastCounter, started, &more);
-        else
-            treatIProtEvtPkt(input, output, lastCounter, started, &more);
-        taken = taken || input->size() != before;
+    // The packets a read brought are walked in place and leave the accumulator in one move,
+    // as treatIProtEvtPkt / treatOspPkt would take them one by one.
+    const char* p = input->constData();
+    const int size = input->size();
+    int at = 0;
+    bool frameRecord = false;
+    for (;;) {
+        const int length = flowType == 2 ? ospPacket(p + at, size - at, lastCounter, started, &frameRecord)
+                                         : eventPacket(p + at, size - at, lastCounter, started);
+        if (length == 0)
+            break;
+        at += length;
     }
-    return taken;
+    if (at == 0)
+        return false;
+    output->append(p, at);
+    input->remove(0, at);
+    return true;
 }
 
 void OstrakCard::remoteTcpReadFipData()
@@ -558,8 +580,13 @@ void OstrakCard::remoteTcpReadFipData()
     bool started = false;
     // Bytes the server sent before closing are still taken.
     while ((remotelyConnected || (tcpSocket && tcpSocket->bytesAvailable() > 0)) && scanning && tcpSocket) {
-        if (tcpSocket->bytesAvailable() > 0)
-            input.append(tcpSocket->read(kReadChunk));
+        const qint64 available = std::min(tcpSocket->bytesAvailable(), kReadChunk);
+        if (available > 0) {
+            const int at = input.size();
+            input.resize(at + int(available));
+            const qint64 got = tcpSocket->read(input.data() + at, available);
+            input.resize(at + int(std::max<qint64>(got, 0)));
+        }
         if (flowType == 0 && !input.isEmpty()) {
             flowType = whatFlowType(input);
             if (flowType == 0) {
@@ -610,18 +637,18 @@ void OstrakCard::remoteUdpReadFipData()
     emit scanStarted();
     int flowType = 0;
     QByteArray input;
-    QByteArray datagram;
     QByteArray output;
     output.reserve(2 * kHandOverSize + 65536);
     quint64 lastCounter = 0;
     bool started = false;
     while (remotelyConnected && scanning && udpSocket) {
         if (udpSocket->hasPendingDatagrams()) {
-            const qint64 size = udpSocket->pendingDatagramSize();
-            datagram.resize(int(qMax<qint64>(size, 0)));
-            const qint64 got = udpSocket->readDatagram(datagram.data(), datagram.size());
-            if (got > 0)
-                input.append(datagram.constData(), int(got));
+            // One datagram, straight into the accumulator.
+            const int at = input.size();
+            const qint64 size = std::max<qint64>(udpSocket->pendingDatagramSize(), 0);
+            input.resize(at + int(size));
+            const qint64 got = udpSocket->readDatagram(input.data() + at, size);
+            input.resize(at + int(std::max<qint64>(got, 0)));
         }
         if (flowType == 0 && !input.isEmpty()) {
             flowType = whatFlowType(input);

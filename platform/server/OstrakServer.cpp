@@ -60,7 +60,7 @@ QString OstrakServer::usage()
         "  --tcp PORT             serve TCP clients on 127.0.0.1:PORT (0 picks a free port, printed)\n"
         "  --udp PORT             send datagrams to 127.0.0.1:PORT\n"
         "  --flow event|osp       event packets (default) or Osp packets\n"
-        "  --speed CODE           bus speed 0..3; on TCP the digit is sent first\n"
+        "  --speed CODE           bus speed 0..3; on TCP with event packets the digit is sent first\n"
         "  --frame-type fip|worldfip\n"
         "  --variables LIST       scan table: id:length:period,... (hexadecimal identifiers)\n"
         "  --cycle-us US          elementary cycle length\n"
@@ -72,7 +72,8 @@ QString OstrakServer::usage()
         "  --flat-out             no pacing\n"
         "  --time-scale X         bus time per wall-clock time\n"
         "  --end idle|close|mid-packet   after the last frame (default idle)\n"
-        "  --faults LIST          close,mid-packet,garbage,split,silent\n"
+        "  --faults LIST          close,mid-packet,garbage,split,silent (split: TCP writes of 1-7 bytes,\n"
+        "                         UDP packets in three datagrams)\n"
         "  --garbage-bytes N      size of the garbage (default 4096)\n"
         "  --pause-after N --pause-ms MS   a silence once N frames are sent\n"
         "  --sessions N           TCP clients to serve, then exit (default: no limit)\n");
@@ -184,6 +185,8 @@ public:
     /// Sends; with flush, waits until the bytes left the process.
     virtual bool send(const char* data, int size, bool flush) = 0;
     virtual bool alive() = 0;
+    /// Bytes of the next piece of a split packet.
+    virtual int pieceSize(quint32 turn, int packetSize) const = 0;
 };
 
 namespace {
@@ -217,6 +220,7 @@ public:
         m_socket.readAll();
         return m_socket.state() == QAbstractSocket::ConnectedState;
     }
+    int pieceSize(quint32 turn, int) const override { return int(1 + turn % 7); }
 
 private:
     QTcpSocket& m_socket;
@@ -245,6 +249,8 @@ public:
         return false;
     }
     bool alive() override { return true; }
+    // Three datagrams per packet: tiny ones would outrun any reader's socket buffer.
+    int pieceSize(quint32, int packetSize) const override { return std::max(1, packetSize / 3 + 1); }
 
 private:
     QUdpSocket& m_socket;
@@ -359,7 +365,9 @@ void OstrakServer::runTcp()
         client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         TcpSender sender(*client, m_stop);
         bool ended = m_options.closeAtOnce;
-        if (!ended && m_options.speedDigit >= 0 && m_options.speedDigit <= 9) {
+        // The digit is only understood before event packets.
+        if (!ended && m_options.speedDigit >= 0 && m_options.speedDigit <= 9 && m_options.source.flowType == 1
+            && m_options.source.replayPath.isEmpty()) {
             const char digit = char('0' + m_options.speedDigit);
             ended = !sender.send(&digit, 1, m_options.split);
         }
@@ -437,7 +445,7 @@ bool OstrakServer::stream(Sender& sender)
                 int sent = 0;
                 int pieces = 0;
                 while (ok && sent < packet.size()) {
-                    const int n = std::min(int(1 + (piece++ % 7)), packet.size() - sent);
+                    const int n = std::min(sender.pieceSize(piece++, packet.size()), packet.size() - sent);
                     ok = sender.send(packet.constData() + sent, n, true);
                     sent += n;
                     if (++pieces % 64 == 0)

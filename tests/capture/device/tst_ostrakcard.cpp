@@ -371,7 +371,7 @@ private slots:
 
         OstrakServer::Options o;
         o.udpPort = port;
-        o.rateFps = 40000; // a pace the loopback buffers hold
+        o.rateFps = 20000; // a pace the loopback buffers hold
         o.split = split;
         o.source.flowType = flow;
         o.source.frames = 1500;
