@@ -11,6 +11,8 @@
 #include "kiverrors.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QMutex>
 #include <QThread>
@@ -47,6 +49,7 @@ struct EventRecord {
     quint8 cp;
     quint16 id;
     QByteArray data;
+    int size; // header, data and trailer
 };
 
 QVector<EventRecord> eventRecords(const QByteArray& stream, bool* whole)
@@ -61,7 +64,7 @@ QVector<EventRecord> eventRecords(const QByteArray& stream, bool* whole)
             break;
         out.append({ quint8(stream.at(pos + 2)),
                      quint16(FipRecordEncoder::readBigEndian(stream.constData() + pos + 3, 2)),
-                     stream.mid(pos + 7, n) });
+                     stream.mid(pos + 7, n), size });
         pos += size;
     }
     *whole = pos == stream.size();
@@ -387,6 +390,40 @@ private slots:
         QCOMPARE(card->getLastError(), 0);
     }
 
+    // A raw capture file replayed by the server arrives as event packets carrying its records.
+    void tcpReplay()
+    {
+        QTemporaryDir dir;
+        QByteArray payload;
+        FipTrafficGenerator generator(2, 1, 1000000);
+        for (int i = 0; i < 700; ++i)
+            payload += FipRecordEncoder::tlvRecord(generator.next());
+        QFile file(dir.filePath("capture.praw"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\x01\x02", 2) + payload);
+        file.close();
+        OstrakServer::Options o;
+        QString error;
+        QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--replay", file.fileName(),
+                                               "--per-packet", "9", "--sessions", "1", "--end", "close" },
+                                             &o, &error));
+        OstrakServer server(o);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        CaptureRun run;
+        auto* card = new OstrakCard(nullptr);
+        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
+        run.start(card);
+        QVERIFY(run.waitStopped(10000));
+        QCOMPARE(card->getLastError(), OstrakCard::ErrStreamEnded);
+        bool whole = false;
+        QByteArray data;
+        for (const EventRecord& r : eventRecords(run.rx.all, &whole))
+            data += r.data;
+        QVERIFY(whole);
+        QVERIFY(data == payload);
+        QCOMPARE(server.framesSent(), qint64(700));
+    }
+
     // The USB loop over the simulated card: the frame records are those of the bus, in order,
     // in event records whose counters follow each other; a silent bus still hands over.
     void usbLoop_data()
@@ -439,10 +476,17 @@ private slots:
         while (expected.size() < data.size())
             expected += FipRecordEncoder::tlvRecord(generator.next());
         QVERIFY(data == expected);
-        for (int i = 0; i < run.rx.events.size(); ++i) {
-            if (run.rx.events[i] >= 0 && run.rx.events[i] < OstrakCard::kHandOverSize)
-                QCOMPARE(run.rx.events.value(i + 1), -1);
+        // Handed over as soon as 1000 bytes are gathered: without its last record, a hand-over is under 1000.
+        for (int i = 0; i < run.rx.offsets.size(); ++i) {
+            const qint64 begin = run.rx.offsets[i];
+            const qint64 end = i + 1 < run.rx.offsets.size() ? run.rx.offsets[i + 1] : run.rx.all.size();
+            bool chunkWhole = false;
+            const QVector<EventRecord> chunk = eventRecords(run.rx.all.mid(begin, end - begin), &chunkWhole);
+            QVERIFY(chunkWhole);
+            if (!chunk.isEmpty())
+                QVERIFY(end - begin - chunk.last().size < OstrakCard::kHandOverSize);
         }
+        checkHandOvers(run.rx, QSet<qint64>(run.rx.offsets.begin(), run.rx.offsets.end()));
         QCOMPARE(logCount("Counter error"), 0);
     }
 
