@@ -516,6 +516,8 @@ void OstrakCard::localUsbReadFipData()
                     handOver(1, buffer);
             }
         } else if (rc == KIV_ERR_WAIT_TIMEOUT) {
+            if (!scanning)
+                break; // the silence of a stopped capture is no traffic pause
             handOver(1, buffer);
             emit noTrafficDetected();
             started = false;
@@ -524,6 +526,9 @@ void OstrakCard::localUsbReadFipData()
             result = rc;
         }
     }
+    // Records read before the stop are not lost.
+    if (!buffer.isEmpty())
+        handOver(1, buffer);
     lastError = result;
     endLoop();
 }
