@@ -4,6 +4,7 @@
 #include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
 #include "design/MainDTModel.h"
+#include "design/RecentProjects.h"
 #include "design/ResourceIconDialog.h"
 #include "design/SettingsDTDelegate.h"
 #include "design/SettingsDTModel.h"
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMovie>
+#include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTimer>
@@ -142,6 +144,7 @@ BX::BX(QWidget* parent)
     menuBar()->setNativeMenuBar(false);
 
     makeConnections();
+    setupProjectFile();
     setProjectActionsEnabled(false);
     updateBuildXMLButton();
     refreshOverviewPanel();
@@ -779,6 +782,11 @@ void BX::onEditMenuButtonTriggered()
 void BX::setCurrentFileProject(QString path, bool clear)
 {
     m_currentFileProject = path;
+    {
+        QSettings settings(OrganizationName, ProductName);
+        RecentProjects(settings).add(path);
+    }
+    updateRecentFileActions();
     QUndoStack* stack = m_mainDTModel->undoStack();
     if (clear) {
         m_cleanUndoIndex = 0;

@@ -3,6 +3,7 @@
 #include "app/BoardTypes.h"
 
 #include <QList>
+#include <iterator>
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QMutex>
@@ -15,6 +16,7 @@
 
 namespace Ui { class BX; }
 
+class BrxprjFile;
 class MainDTContextMenu;
 class MainDTDelegate;
 class MainDTModel;
@@ -88,6 +90,8 @@ public:
     // ---- Project state ----
     QString currentFileProject() const { return m_currentFileProject; }
     bool isModified() const { return m_modified; }
+    bool isProjectOpen() const;
+    QList<QAction*> recentFileActions() const { return QList<QAction*>(std::begin(m_recentFileActions), std::end(m_recentFileActions)); }
     int cleanUndoIndex() const { return m_cleanUndoIndex; }
     /// The path of a project that was never saved: working directory + "/untitled.brxprj".
     QString untitledFileProject() const;
@@ -152,6 +156,25 @@ public slots:
     /// The project now lives at `path`; `clear` (after a load) also empties the undo stack.
     void setCurrentFileProject(QString path, bool clear);
 
+    // Project file
+    void onActionNewProject();
+    void onOpenButtonClicked();
+    void loadFileProject(QString path);
+    /// `done`, when given, tells whether the project was written.
+    void onSaveButtonClicked(bool* done);
+    void onSaveAsButtonClicked(bool* done);
+    /// Save As without its file dialog: `path` is the chosen file, empty for no choice.
+    void saveProjectAs(const QString& path, bool* done);
+    /// `answer`, when given, receives the button of the save question (Cancel when
+    /// a chosen save did not complete).
+    void onActionCloseProject(int* answer);
+    void updateRecentFileActions();
+    void onActionOpenRecentFile();
+    void onActionClearRecentFiles();
+    void onBrxprjFileDropped(QString path);
+    /// The working directory moved: the examples are copied there, the untitled path follows.
+    void onWorkingDirectoryChanged();
+
     // Status bar and progress
     void onStatusBarTimerTimeout();
     void onDesignProgressBar(int percent);
@@ -196,6 +219,10 @@ private:
     void rebalanceDesignSplitter();
     bool handleCtrlKey(QEvent* event);
     void setProjectActionsEnabled(bool enabled);
+    void setupProjectFile();
+    void showDesignTreePage();
+    /// The item editor, focus and undo-index signals stay off while a file is imported.
+    void setImportConnections(bool connected);
 
     Ui::BX* ui;
 
@@ -213,6 +240,9 @@ private:
     SettingsDTModel* m_settingsDTModel = nullptr;
     SettingsDTDelegate* m_settingsDTDelegate = nullptr;
     QStandardItemModel* m_itemBoxModel = nullptr;
+    BrxprjFile* m_brxprjFile = nullptr;
+    QAction* m_recentFileActions[10] = {};
+    QAction* m_clearRecentFilesAction = nullptr;
 
     // Bars
     QToolBar* m_leftToolBar = nullptr;

@@ -3,6 +3,7 @@
 #include "design/MainDTModel.h"
 #include "design/SettingsDTModel.h"
 #include "platform/desktop/DesktopServices.h"
+#include "tests/app/BoxAnswerer.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -32,38 +33,6 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
-
-/// Answers the message boxes the window opens, in order, and remembers their texts.
-class BoxAnswerer : public QObject
-{
-    Q_OBJECT
-public:
-    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers)
-        : m_answers(std::move(answers))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
-        m_timer.start(10);
-    }
-    QStringList texts;
-    QStringList titles;
-
-private:
-    void poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == m_last || m_answers.isEmpty())
-            return;
-        m_last = box;
-        texts << box->text();
-        titles << box->windowTitle();
-        QAbstractButton* button = box->button(m_answers.takeFirst());
-        QVERIFY(button);
-        button->click();
-    }
-    QTimer m_timer;
-    QList<QMessageBox::StandardButton> m_answers;
-    QPointer<QMessageBox> m_last;
-};
 
 class TstBX : public QObject
 {
@@ -802,8 +771,12 @@ void TstBX::closeDuringRuns()
     QFETCH(bool, disconnected);
     QFETCH(bool, saved);
     m_bx->show();
-    if (modified)
+    QTemporaryDir dir;
+    if (modified) {
+        // A project that has a file: Save writes it without asking where.
+        m_bx->setCurrentFileProject(dir.filePath("run.brxprj"), false);
         dropNetwork();
+    }
     m_bx->setCapturing(capturing);
     m_bx->setNetworkConnected(connected);
     QSignalSpy stops(action("actionStopCapture"), &QAction::triggered);
@@ -816,6 +789,7 @@ void TstBX::closeDuringRuns()
     QCOMPARE(stops.count(), stopped ? 1 : 0);
     QCOMPARE(disconnects.count(), disconnected ? 1 : 0);
     QCOMPARE(saves.count(), saved ? 1 : 0);
+    QCOMPARE(QFile::exists(dir.filePath("run.brxprj")), saved);
 }
 
 // ---------------------------------------------------------------- start page drop
@@ -853,6 +827,7 @@ void TstBX::projectDropArea()
     QCOMPARE(enter.isAccepted(), accepted);
     if (accepted) {
         QSignalSpy dropped(area, &DesignDropAreaWidget::brxprjFileDropped);
+        BoxAnswerer answerer({QMessageBox::Ok}); // the file is not there: the load is refused
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(area, &drop);
         QCOMPARE(dropped.count(), 1);

@@ -1,0 +1,43 @@
+#ifndef BX_TESTS_APP_BOXANSWERER_H
+#define BX_TESTS_APP_BOXANSWERER_H
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+
+/// Answers the message boxes the window opens, in order, and remembers their texts.
+/// (No Q_OBJECT: it declares no signals or slots, and its header is shared by tests.)
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers)
+        : m_answers(std::move(answers))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+        m_timer.start(10);
+    }
+    QStringList texts;
+    QStringList titles;
+
+private:
+    void poll()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box == m_last || m_answers.isEmpty())
+            return;
+        m_last = box;
+        texts << box->text();
+        titles << box->windowTitle();
+        QAbstractButton* button = box->button(m_answers.takeFirst());
+        QVERIFY(button);
+        button->click();
+    }
+    QTimer m_timer;
+    QList<QMessageBox::StandardButton> m_answers;
+    QPointer<QMessageBox> m_last;
+};
+
+#endif

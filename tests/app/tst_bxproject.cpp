@@ -1,0 +1,246 @@
+// The project life cycle through the main window: save, load, close questions,
+// failed loads and saves, the recent list and dropped project files.
+
+#include "app/BX.h"
+#include "design/MainDTModel.h"
+#include "design/TreeItem.h"
+#include "tests/app/BoxAnswerer.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUndoStack>
+#include <QtTest>
+
+#include <memory>
+
+class TstBXProject : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void saveThenLoadRestoresTheProject();
+    void closeQuestion_data();
+    void closeQuestion();
+    void failedLoadLeavesTheFileAlone();
+    void failedSaveKeepsTheOldFileAndTheMark();
+    void saveAsOntoUntitledIsRefused();
+    void recentList();
+    void droppedProjectLoads();
+
+private:
+    /// A network with a segment and a station, edited a little.
+    void buildProject();
+    QStringList snapshot() const;
+    QStackedWidget* designStack() const { return m_bx->findChild<QStackedWidget*>("designStackedWidget"); }
+    QAction* action(const char* name) const { return m_bx->findChild<QAction*>(name); }
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
+    std::unique_ptr<BX> m_bx;
+};
+
+void TstBXProject::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TstBXProject::init()
+{
+    QSettings(BX::OrganizationName, BX::ProductName).clear();
+    m_bx = std::make_unique<BX>();
+    m_bx->designModel()->setMultiInsertPause(0);
+}
+
+void TstBXProject::cleanup()
+{
+    m_bx.reset();
+}
+
+void TstBXProject::buildProject()
+{
+    MainDTModel* model = m_bx->designModel();
+    QVERIFY(model->dropItem("Network", QModelIndex()));
+    const QModelIndex network = model->index(0, 0);
+    QVERIFY(model->dropItem("Segment", network));
+    const QModelIndex segment = model->index(0, 0, network);
+    QVERIFY(model->dropItem("Station", segment));
+    const QModelIndex station = model->index(0, 0, segment);
+    QVERIFY(model->setData(station.sibling(station.row(), 0), "Pump", Qt::EditRole));
+}
+
+QStringList TstBXProject::snapshot() const
+{
+    const MainDTModel* model = m_bx->designModel();
+    QStringList rows;
+    for (const QModelIndex& i : model->getAllIndexes()) {
+        QStringList cells;
+        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c)
+            cells << model->getItem(i)->data(c).toString();
+        rows << cells.join(QLatin1Char(';'));
+    }
+    return rows;
+}
+
+void TstBXProject::saveThenLoadRestoresTheProject()
+{
+    buildProject();
+    QVERIFY(m_bx->isModified());
+    const QStringList before = snapshot();
+    const QString path = m_dir.filePath("pump.brxprj");
+    bool done = false;
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    QVERIFY(!m_bx->isModified());
+    QCOMPARE(m_bx->currentFileProject(), path);
+    QVERIFY(!m_bx->windowTitle().endsWith('*'));
+
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QVERIFY(!m_bx->isProjectOpen());
+    QCOMPARE(designStack()->currentIndex(), 0);
+    QVERIFY(!action("actionSave")->isEnabled());
+
+    m_bx->loadFileProject(path);
+    QCOMPARE(snapshot(), before);
+    QCOMPARE(m_bx->windowTitle(), BX::OrganizationName + " " + BX::ProductName + " - " + path);
+    QCOMPARE(designStack()->currentIndex(), 1);
+    QVERIFY(action("actionCloseProject")->isEnabled());
+    QVERIFY(!m_bx->isModified());
+    QCOMPARE(m_bx->designModel()->undoStack()->count(), 0);
+    const QModelIndex station = m_bx->designModel()->getStationIndexes().value(0);
+    QCOMPARE(m_bx->designModel()->text(station, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
+}
+
+void TstBXProject::closeQuestion_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("cancel keeps the project") << int(QMessageBox::Cancel) << true;
+    QTest::newRow("no closes without saving") << int(QMessageBox::No) << false;
+}
+
+void TstBXProject::closeQuestion()
+{
+    QFETCH(int, button);
+    QFETCH(bool, stillOpen);
+    buildProject();
+    BoxAnswerer answerer({ QMessageBox::StandardButton(button) });
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QCOMPARE(answer, button);
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QCOMPARE(m_bx->isProjectOpen(), stillOpen);
+    QCOMPARE(m_bx->isModified(), stillOpen);
+    if (!stillOpen)
+        QCOMPARE(m_bx->currentFileProject(), m_bx->untitledFileProject());
+}
+
+void TstBXProject::failedLoadLeavesTheFileAlone()
+{
+    const QString path = m_dir.filePath("broken.brxprj");
+    const QByteArray content = "<brxprj version=\"1.0\"><design><maindtitem col0=\"N\" col1=\"Network\">";
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    m_bx->loadFileProject(path);
+    QCOMPARE(answerer.texts, QStringList { "Impossible to load from the file." });
+    QVERIFY(!m_bx->isProjectOpen());
+    QCOMPARE(designStack()->currentIndex(), 0);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), content);
+}
+
+void TstBXProject::failedSaveKeepsTheOldFileAndTheMark()
+{
+    buildProject();
+    const QString path = m_dir.filePath("kept.brxprj");
+    bool done = false;
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray before = saved.readAll();
+    saved.close();
+
+    // An edit, then a save where no file can be made: beneath a plain file.
+    const QModelIndex network = m_bx->designModel()->index(0, 0);
+    QVERIFY(m_bx->designModel()->dropItem("Segment", network));
+    QVERIFY(m_bx->isModified());
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    m_bx->saveProjectAs(path + "/inside.brxprj", &done);
+    QVERIFY(!done);
+    QCOMPARE(answerer.texts, QStringList { "Impossible to save the project." });
+    QVERIFY(m_bx->isModified());
+    QVERIFY(m_bx->windowTitle().endsWith('*'));
+    QCOMPARE(m_bx->currentFileProject(), path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), before);
+}
+
+void TstBXProject::saveAsOntoUntitledIsRefused()
+{
+    buildProject();
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    bool done = true;
+    m_bx->saveProjectAs(m_bx->untitledFileProject(), &done);
+    QVERIFY(!done);
+    QCOMPARE(answerer.texts, QStringList { "Incorrect project name. Choose another name." });
+    QVERIFY(!QFile::exists(m_bx->untitledFileProject()));
+    QVERIFY(m_bx->isModified());
+}
+
+void TstBXProject::recentList()
+{
+    for (int i = 0; i < 11; ++i)
+        m_bx->setCurrentFileProject(m_dir.filePath(QString("p%1.brxprj").arg(i)), false);
+    m_bx->setCurrentFileProject(m_dir.filePath("p5.brxprj"), false);
+    const QList<QAction*> actions = m_bx->recentFileActions();
+    QCOMPARE(actions.size(), 10);
+    QStringList texts;
+    for (QAction* a : actions) {
+        QVERIFY(a->isVisible());
+        texts << a->text();
+    }
+    // p5 moved to the top once; p0 was pushed out by the eleventh.
+    QCOMPARE(texts, (QStringList { "p5.brxprj", "p10.brxprj", "p9.brxprj", "p8.brxprj", "p7.brxprj", "p6.brxprj",
+                                   "p4.brxprj", "p3.brxprj", "p2.brxprj", "p1.brxprj" }));
+    QCOMPARE(actions.first()->shortcut(), QKeySequence("Ctrl+1"));
+    QCOMPARE(actions.last()->shortcut(), QKeySequence("Ctrl+0"));
+    QCOMPARE(actions.first()->data().toString(), m_dir.filePath("p5.brxprj"));
+
+    m_bx->onActionClearRecentFiles();
+    for (QAction* a : m_bx->recentFileActions())
+        QVERIFY(!a->isVisible());
+    QVERIFY(!m_bx->findChild<QMenu*>("menuOpenRecent")->isEnabled());
+}
+
+void TstBXProject::droppedProjectLoads()
+{
+    buildProject();
+    const QString path = m_dir.filePath("dropped.brxprj");
+    bool done = false;
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    m_bx->onActionCloseProject(nullptr);
+    m_bx->onBrxprjFileDropped(path);
+    QVERIFY(m_bx->isProjectOpen());
+    QCOMPARE(m_bx->currentFileProject(), path);
+}
+
+QTEST_MAIN(TstBXProject)
+#include "tst_bxproject.moc"
