@@ -104,6 +104,12 @@ bool OstrakServer::parseArguments(const QStringList& arguments, Options* options
         }
         if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             return fail(QString());
+        static const QStringList withValue = { "--tcp", "--udp", "--flow", "--speed", "--frame-type", "--variables",
+                                               "--cycle-us", "--errors-every", "--frames", "--per-packet", "--replay",
+                                               "--rate", "--time-scale", "--end", "--faults", "--garbage-bytes",
+                                               "--pause-after", "--pause-ms", "--sessions" };
+        if (!withValue.contains(a))
+            return fail(QStringLiteral("unknown option %1").arg(a));
         if (!hasValue)
             return fail(QStringLiteral("%1 needs a value").arg(a));
         ++i;
