@@ -145,6 +145,7 @@ BX::BX(QWidget* parent)
 
     makeConnections();
     setupProjectFile();
+    setupCapture();
     setProjectActionsEnabled(false);
     updateBuildXMLButton();
     refreshOverviewPanel();
@@ -157,6 +158,7 @@ BX::BX(QWidget* parent)
 
 BX::~BX()
 {
+    teardownCapture();
     if (m_captureLockFile) {
         if (m_captureLockFile->isLocked())
             m_captureLockFile->unlock();

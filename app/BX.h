@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/BoardTypes.h"
+#include "capture/device/OstrakConf.h"
 
+#include <QDateTime>
 #include <QList>
 #include <iterator>
 #include <QMainWindow>
@@ -17,6 +19,9 @@
 namespace Ui { class BX; }
 
 class BrxprjFile;
+class CaptureSession;
+class OstrakCard;
+struct TraceRecordOptions;
 class MainDTContextMenu;
 class MainDTDelegate;
 class MainDTModel;
@@ -95,6 +100,10 @@ public:
     int cleanUndoIndex() const { return m_cleanUndoIndex; }
     /// The path of a project that was never saved: working directory + "/untitled.brxprj".
     QString untitledFileProject() const;
+
+    CaptureSession* captureSession() const { return m_captureSession; }
+    OstrakCard* ostrakCard() const { return m_ostrakCard; }
+    QString captureDuration() const { return m_captureDuration; }
 
     // ---- Run state, set by the capture and control parts ----
     bool isCapturing() const { return m_capturing; }
@@ -175,6 +184,19 @@ public slots:
     /// The working directory moved: the examples are copied there, the untitled path follows.
     void onWorkingDirectoryChanged();
 
+    // Capture
+    void onStartStopCapturingButtonClicked();
+    void onOstrakDataReceived(int flowType, QByteArray data);
+    void onOstrakScanStarted();
+    void onOstrakScanStopped();
+    void onOstrakConnected();
+    void onOstrakDisconnected();
+    void onOstrakNoTrafficDetected();
+    void onStatisticsTimerTimeout();
+    void onHardTrigClicked();
+    /// The local cards the selection dialog offers.
+    QList<OSTRAKCONF> updateOstrakList();
+
     // Status bar and progress
     void onStatusBarTimerTimeout();
     void onDesignProgressBar(int percent);
@@ -223,6 +245,14 @@ private:
     void showDesignTreePage();
     /// The item editor, focus and undo-index signals stay off while a file is imported.
     void setImportConnections(bool connected);
+    void setupCapture();
+    void teardownCapture();
+    /// Opens the card the capture options name; -1 when the user cancelled the choice.
+    int openCaptureCard();
+    TraceRecordOptions traceRecordOptions() const;
+    void setCaptureEditingEnabled(bool enabled);
+    int osSetHardTrigger(OstrakCard* card);
+    int osGetHardTrigger(OstrakCard* card);
 
     Ui::BX* ui;
 
@@ -243,6 +273,18 @@ private:
     BrxprjFile* m_brxprjFile = nullptr;
     QAction* m_recentFileActions[10] = {};
     QAction* m_clearRecentFilesAction = nullptr;
+
+    // Capture
+    CaptureSession* m_captureSession = nullptr;
+    OstrakCard* m_ostrakCard = nullptr;
+    QPushButton* m_startStopCapturingButton = nullptr;
+    QList<OSTRAKCONF> m_ostrakList;
+    QVector<qint64> m_captureOffsets;
+    QDateTime m_captureStart;
+    QString m_captureDuration;
+    QString m_captureEnd;
+    int m_statisticsTicks = 0;
+    quint64 m_captureBytes = 0;
 
     // Bars
     QToolBar* m_leftToolBar = nullptr;

@@ -122,13 +122,24 @@ void FipStreamDecoder::onOstrakDataReceived(int flowType, const QByteArray& data
 
 void FipStreamDecoder::treatOstrakFlowOsp(const QByteArray& packet)
 {
-    if (packet.size() < OspHeaderSize)
-        return;
+    // A remote link hands several packets over at once, back to back: each one
+    // ends where its records end.
     const quint8* d = reinterpret_cast<const quint8*>(packet.constData());
-    const int size = packet.size();
+    const qint64 size = packet.size();
+    qint64 pos = 0;
+    while (size - pos >= OspHeaderSize) {
+        const int used = ospPacket(d + pos, size - pos);
+        if (used <= 0)
+            break;
+        pos += used;
+    }
+}
+
+int FipStreamDecoder::ospPacket(const quint8* d, qint64 size)
+{
     if (d[0] != 'O' || d[1] != 'S') {
         ++m_counters.malformedPackets;
-        return;
+        return 0;
     }
     const quint64 counter = be64(d + 4);
     const quint32 records = be32(d + 12);
@@ -145,25 +156,29 @@ void FipStreamDecoder::treatOstrakFlowOsp(const QByteArray& packet)
     m_state.lastOspCounter = counter;
 
     // The payload is what the record sizes cover; a record that does not fit the
-    // packet ends it.
-    int end = OspHeaderSize;
+    // packet ends it, and the rest of the hand-over with it.
+    qint64 end = OspHeaderSize;
+    bool whole = true;
     for (quint32 i = 0; i < records; ++i) {
         if (size - end < 3) {
             ++m_counters.malformedPackets;
+            whole = false;
             break;
         }
         const int recordSize = be16(d + end + 1);
         if (recordSize < 3 || recordSize > size - end) {
             ++m_counters.malformedPackets;
+            whole = false;
             break;
         }
         end += recordSize;
     }
-    const int payload = end - OspHeaderSize;
+    const qint64 payload = end - OspHeaderSize;
     if (m_raw && payload > 0)
-        m_raw->appendRaw(packet.constData() + OspHeaderSize, payload);
+        m_raw->appendRaw(reinterpret_cast<const char*>(d) + OspHeaderSize, int(payload));
     bool stop = false;
     treatOspEvtStream(d + OspHeaderSize, payload, &stop, false);
+    return whole ? int(end) : 0;
 }
 
 void FipStreamDecoder::treatOstrakFlowIProtEvt(const QByteArray& packet)

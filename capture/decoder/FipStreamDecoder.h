@@ -149,6 +149,8 @@ public:
 
 private:
     void setSpeed(quint8 code);
+    /// One Osp packet at the start of d; its length, or 0 when the rest cannot be read.
+    int ospPacket(const quint8* d, qint64 size);
     bool evtOspPass(const quint8* data, qint64 size, qint64& pos);
     void ospFrameRecord(const quint8* record, int size);
     qint64 decodeTlv(const quint8* data, qint64 size, bool* stop, bool processEvents, bool keepTail);

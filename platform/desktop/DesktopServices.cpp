@@ -3,6 +3,10 @@
 #include <QDebug>
 #include <QDesktopServices>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 QUrl& lastUrl()
 {
@@ -23,4 +27,21 @@ bool DesktopServices::openUrl(const QUrl& url)
 QUrl DesktopServices::lastOpenedUrl()
 {
     return lastUrl();
+}
+
+namespace {
+bool g_keepAwake = false;
+}
+
+void DesktopServices::setKeepAwake(bool awake)
+{
+    g_keepAwake = awake;
+#ifdef Q_OS_WIN
+    SetThreadExecutionState(awake ? (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) : ES_CONTINUOUS);
+#endif
+}
+
+bool DesktopServices::keepAwake()
+{
+    return g_keepAwake;
 }

@@ -11,5 +11,9 @@ bool openUrl(const QUrl& url);
 
 /// The last URL handed to openUrl, whether or not a handler took it.
 QUrl lastOpenedUrl();
+/// Keeps the system awake while a capture runs (Windows execution state); elsewhere
+/// only remembered, so that the caller's state can be checked.
+void setKeepAwake(bool awake);
+bool keepAwake();
 
 } // namespace DesktopServices

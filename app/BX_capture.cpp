@@ -1,0 +1,339 @@
+// The capture in the main window: the capture button's life cycle of the card,
+// its packets through the capture session, the statistics tick's trace flush,
+// and the card's hardware trigger.
+
+#include "app/BX.h"
+#include "ui_BX.h"
+
+#include "capture/decoder/FipControls.h"
+#include "capture/device/OsSelectionDialog.h"
+#include "capture/device/OstrakCard.h"
+#include "capture/device/OstrakConf.h"
+#include "capture/files/CaptureSession.h"
+#include "platform/desktop/DesktopServices.h"
+
+#include "kiverrors.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+constexpr int kDeviceInUse = 0x3010203F;
+constexpr int kNoMoreFrames = 0x30100012;
+
+QString startIcon()
+{
+    return QStringLiteral(":/images/images/icon_search_48x48.png");
+}
+
+QString stopIcon()
+{
+    return QStringLiteral(":/images/images/icon_search_yellow_48x48.png");
+}
+
+void inform(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, QStringLiteral("Ostrak"), text);
+}
+
+QString hms(qint64 ms)
+{
+    return QString::asprintf("%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
+                             int(ms % 1000));
+}
+
+} // namespace
+
+void BX::setupCapture()
+{
+    m_captureSession = new CaptureSession;
+    m_startStopCapturingButton = new QPushButton(QIcon(startIcon()), tr("Start FIP Catch"), this);
+    m_startStopCapturingButton->setObjectName("startStopCapturingButton");
+    m_captureToolBar->insertWidget(ui->actionStartCapture, m_startStopCapturingButton);
+    connect(m_startStopCapturingButton, &QPushButton::clicked, this, &BX::onStartStopCapturingButtonClicked);
+    connect(ui->actionStartCapture, &QAction::triggered, this, [this] {
+        if (!m_capturing)
+            onStartStopCapturingButtonClicked();
+    });
+    connect(ui->actionStopCapture, &QAction::triggered, this, [this] {
+        if (m_capturing)
+            onStartStopCapturingButtonClicked();
+    });
+    ui->actionStopCapture->setEnabled(false);
+    connect(m_statisticsTimer, &QTimer::timeout, this, &BX::onStatisticsTimerTimeout);
+    connect(ui->oscilloPlugSetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);
+    connect(ui->oscilloPlugGetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);
+    ui->oscilloCtrl->clear();
+    ui->oscilloCtrl->addItem(tr("All Controls"), 0);
+    const FipControls::Entry* controls = FipControls::table();
+    for (int i = 0; i < FipControls::Count; ++i)
+        ui->oscilloCtrl->addItem(QString::fromLatin1(controls[i].name), uint(controls[i].code));
+}
+
+void BX::teardownCapture()
+{
+    if (m_ostrakCard) {
+        m_ostrakCard->stopScan();
+        m_captureThread.quit();
+        m_captureThread.wait();
+        delete m_ostrakCard;
+        m_ostrakCard = nullptr;
+    }
+    delete m_captureSession;
+    m_captureSession = nullptr;
+}
+
+QList<OSTRAKCONF> BX::updateOstrakList()
+{
+    m_ostrakList = localOstrakList();
+    return m_ostrakList;
+}
+
+TraceRecordOptions BX::traceRecordOptions() const
+{
+    TraceRecordOptions options;
+    options.backupYes = ui->backupYes->isChecked();
+    options.backupFileType = ui->backupFileType->currentIndex();
+    options.logErrorsYes = ui->logErrorsYes->isChecked();
+    options.paddingVisibleNo = ui->paddingVisibleNo->isChecked();
+    options.depthMode = ui->depthAnalysisSlider->value();
+    return options;
+}
+
+int BX::openCaptureCard()
+{
+    if (ui->localLocation->isChecked()) {
+        qDebug().noquote() << "[BRANTIX] Local Opening ...";
+        const OSTRAKCONF chosen = OsSelectionDialog::getOsSelectionInfo(this, updateOstrakList());
+        if (chosen.isCancelled())
+            return -1;
+        m_ostrakCard = new OstrakCard(chosen.coType);
+        const int result = m_ostrakCard->locallyOpen(chosen.number);
+        if (result == 0) {
+            const int stopped = m_ostrakCard->stopScan();
+            if (stopped != 0)
+                qDebug().noquote() << "Arret de la scrutation avt demarrage - " << get_kiv_error(stopped);
+        }
+        return result;
+    }
+    qDebug().noquote() << "[BRANTIX] Remote Opening ...";
+    m_ostrakCard = new OstrakCard();
+    const auto port = static_cast<unsigned short>(ui->osPortNumber->value());
+    if (ui->udpRemote->isChecked())
+        return m_ostrakCard->remotelyUdpOpen(port);
+    return m_ostrakCard->remotelyTcpOpen(ui->osIPAddress->text(), port);
+}
+
+void BX::onStartStopCapturingButtonClicked()
+{
+    if (m_capturing) {
+        if (m_ostrakCard && m_ostrakCard->isScanning())
+            m_ostrakCard->stopScan();
+        qDebug().noquote() << "[BRANTIX] Analysis Stopped";
+        DesktopServices::setKeepAwake(false);
+        return;
+    }
+
+    qDebug().noquote() << "[BRANTIX] Starting Analysis ... ";
+    const bool local = ui->localLocation->isChecked();
+    const int opened = openCaptureCard();
+    if (opened != 0) {
+        delete m_ostrakCard;
+        m_ostrakCard = nullptr;
+        if (opened < 0)
+            return; // selection cancelled
+        if (opened == kDeviceInUse)
+            inform(this, tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
+        else if (local && opened == OstrakCard::ErrNotOpen)
+            inform(this, tr("Cannot find a local Ostrak on this machine. Please check the connection."));
+        else if (!local)
+            inform(this, tr("Cannot connect to the remote Ostrak. Please check the server IP address and your firewall parameters."));
+        else
+            inform(this, QString::fromLocal8Bit(get_kiv_error(opened)));
+        return;
+    }
+
+    // Recording: the trace the frame table reads, and the backup the options ask for.
+    const TraceRecordOptions options = traceRecordOptions();
+    const QString base = CaptureSession::backupBase(ui->backupRepository->text(), ui->backupTimeStampedYes->isChecked(),
+                                                    QDateTime::currentDateTime());
+    m_captureSession->decoder().setPaddingRule(ui->fixedIdPadding->isChecked(),
+                                               quint16(ui->paddingIdentifier->text().toUInt(nullptr, 16)));
+    QString error;
+    if (!m_captureSession->start(options, CaptureSession::filesFor(options, base), &error)) {
+        m_ostrakCard->close();
+        delete m_ostrakCard;
+        m_ostrakCard = nullptr;
+        QMessageBox::warning(this, tr("Backup file"), error);
+        return;
+    }
+    m_captureOffsets.clear();
+    m_statisticsTicks = 0;
+    m_captureBytes = 0;
+
+    connect(m_ostrakCard, &OstrakCard::scanStarted, this, &BX::onOstrakScanStarted);
+    connect(m_ostrakCard, &OstrakCard::scanStopped, this, &BX::onOstrakScanStopped);
+    connect(m_ostrakCard, &OstrakCard::connected, this, &BX::onOstrakConnected);
+    connect(m_ostrakCard, &OstrakCard::disconnected, this, &BX::onOstrakDisconnected);
+    connect(m_ostrakCard, &OstrakCard::noTrafficDetected, this, &BX::onOstrakNoTrafficDetected);
+    // The card's thread waits while its packet is decoded here: decoding needs no lock.
+    connect(m_ostrakCard, &OstrakCard::fipDataReceived, this, &BX::onOstrakDataReceived, Qt::BlockingQueuedConnection);
+    m_ostrakCard->attachThread(m_captureThread);
+    m_ostrakCard->moveToThread(&m_captureThread);
+    m_captureThread.start(QThread::InheritPriority);
+
+    if (m_ostrakCard->startScan() != 0)
+        return; // the read loop reports the end through scanStopped
+    QThread::msleep(200);
+    m_captureStart = QDateTime::currentDateTime();
+    m_capturing = true;
+    m_startStopCapturingButton->setText(tr("Stop FIP Catch"));
+    m_startStopCapturingButton->setIcon(QIcon(stopIcon()));
+    setCaptureEditingEnabled(false);
+    DesktopServices::setKeepAwake(true);
+}
+
+void BX::setCaptureEditingEnabled(bool enabled)
+{
+    for (QAction* action : {ui->actionNewProject, ui->actionNewWizardProject, ui->actionOpenProject,
+                            ui->actionCloseProject, ui->actionOpenCapture, ui->actionStartCapture})
+        action->setEnabled(enabled);
+    ui->actionStopCapture->setEnabled(!enabled);
+    for (QWidget* w : {static_cast<QWidget*>(ui->backupGroupBox), static_cast<QWidget*>(ui->osRemoteWidget),
+                       static_cast<QWidget*>(ui->localLocation), static_cast<QWidget*>(ui->serverLocation),
+                       static_cast<QWidget*>(ui->paddingGroupBox), static_cast<QWidget*>(ui->depthAnalysisSlider)})
+        w->setEnabled(enabled);
+}
+
+void BX::onOstrakDataReceived(int flowType, QByteArray data)
+{
+    m_captureBytes += quint64(data.size());
+    // The card's thread waits for this call: its speed (a remote server's leading digit) is settled.
+    if (m_ostrakCard)
+        m_captureSession->decoder().setCardSpeed(quint8(m_ostrakCard->getSpeed()));
+    m_captureSession->onOstrakDataReceived(flowType, data);
+}
+
+void BX::onOstrakScanStarted()
+{
+    updateStatusBar(0, tr("FIP capture started"));
+}
+
+void BX::onOstrakConnected()
+{
+    qDebug().noquote() << "[BRANTIX] Ostrak connected";
+}
+
+void BX::onOstrakDisconnected()
+{
+    qDebug().noquote() << "[BRANTIX] Ostrak disconnected";
+}
+
+void BX::onOstrakNoTrafficDetected()
+{
+    m_captureSession->decoder().onOstrakNoTrafficDetected();
+}
+
+void BX::onOstrakScanStopped()
+{
+    if (!m_ostrakCard)
+        return;
+    const int lastError = m_ostrakCard->getLastError();
+    m_captureThread.quit();
+    while (!m_captureThread.wait(100))
+        QCoreApplication::processEvents();
+    // The card came back to this thread when its read loop ended.
+    if (m_ostrakCard->isConnected())
+        m_ostrakCard->close();
+    disconnect(m_ostrakCard, nullptr, this, nullptr);
+    delete m_ostrakCard;
+    m_ostrakCard = nullptr;
+
+    const bool wasCapturing = m_capturing;
+    m_capturing = false;
+    m_startStopCapturingButton->setText(tr("Start FIP Catch"));
+    m_startStopCapturingButton->setIcon(QIcon(startIcon()));
+    setCaptureEditingEnabled(true);
+    DesktopServices::setKeepAwake(false);
+    const QDateTime end = QDateTime::currentDateTime();
+    m_captureDuration = wasCapturing ? hms(m_captureStart.msecsTo(end)) : hms(0);
+    m_captureEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    if (!m_captureSession->stop(&m_captureOffsets))
+        updateStatusBar(2, tr("The capture files could not be written completely."));
+    updateStatusBar(0, tr("FIP capture stopped: %L1 frames in %2")
+                           .arg(m_captureSession->decoder().counters().frames)
+                           .arg(m_captureDuration));
+
+    if (lastError == kNoMoreFrames)
+        inform(this, tr("No more frame received from the Ostrak.\nPlease check its connection and/or your FIP network."));
+    else if (lastError == OstrakCard::ErrStreamEnded)
+        inform(this, tr("Connection to the server has been interrupted.\nMaybe the remote server was shut or the connection limit is reached."));
+}
+
+void BX::onStatisticsTimerTimeout()
+{
+    if (!m_capturing)
+        return;
+    if (++m_statisticsTicks % 2 != 0)
+        return;
+    const TraceRecordOptions& options = m_captureSession->recorder().options();
+    if (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile)
+        m_captureSession->writePending(&m_captureOffsets);
+    else
+        m_captureSession->traceWriter().clearPending();
+    const FipCaptureCounters& counters = m_captureSession->decoder().counters();
+    updateStatusBar(0, tr("Capturing: %L1 frames, %L2 bytes received, %L3 packets lost")
+                           .arg(counters.frames)
+                           .arg(m_captureBytes)
+                           .arg(counters.lostPackets));
+}
+
+// ---------------------------------------------------------------- hardware trigger
+
+int BX::osSetHardTrigger(OstrakCard* card)
+{
+    const auto ctrl = static_cast<unsigned char>(ui->oscilloCtrl->currentData().toUInt());
+    const auto id = static_cast<unsigned short>(ui->oscilloIdentifier->text().toUInt(nullptr, 16));
+    const auto delay = static_cast<unsigned short>(ui->oscilloDelay->value());
+    qDebug().noquote() << "osSetHardTrigger: ctrl: " << ctrl << " - id: " << id << " - delay: " << delay;
+    return card->setHardTrigger(ctrl, id, delay);
+}
+
+int BX::osGetHardTrigger(OstrakCard* card)
+{
+    unsigned char ctrl = 0;
+    unsigned short id = 0;
+    unsigned short delay = 0;
+    const int result = card->getHardTrigger(&ctrl, &id, &delay);
+    qDebug().noquote() << "osGetHardTrigger: ctrl: " << ctrl << " - id: " << id << " - delay: " << delay;
+    if (result == 0) {
+        const int row = ui->oscilloCtrl->findData(uint(ctrl));
+        ui->oscilloCtrl->setCurrentIndex(row < 0 ? 0 : row);
+        ui->oscilloIdentifier->setText(QString::asprintf("%04x", id));
+        ui->oscilloDelay->setValue(delay);
+    }
+    return result;
+}
+
+void BX::onHardTrigClicked()
+{
+    const bool set = sender() == ui->oscilloPlugSetButton;
+    const QList<OSTRAKCONF> list = updateOstrakList();
+    if (list.isEmpty()) {
+        inform(this, tr("Cannot find a local Ostrak on this machine. Please check the connection."));
+        return;
+    }
+    OstrakCard card(list.first().coType);
+    if (card.locallyOpen(list.first().number) != 0) {
+        inform(this, tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
+        return;
+    }
+    const int result = set ? osSetHardTrigger(&card) : osGetHardTrigger(&card);
+    card.close();
+    inform(this, result == 0 ? tr("Success") : tr("The device doesn't accept this request.\nCheck the firmware version."));
+}
