@@ -9,6 +9,7 @@
 #include "capture/device/OsSelectionDialog.h"
 #include "capture/device/OstrakCard.h"
 #include "capture/device/OstrakConf.h"
+#include "capture/files/CaptureFileMessages.h"
 #include "capture/files/CaptureSession.h"
 #include "platform/desktop/DesktopServices.h"
 
@@ -65,6 +66,11 @@ void BX::setupCapture()
             onStartStopCapturingButtonClicked();
     });
     ui->actionStopCapture->setEnabled(false);
+    if (ui->backupFileType->count() == 0) {
+        ui->backupFileType->addItems({CaptureFileMessages::rawFileFilter(), CaptureFileMessages::traceFileFilter(),
+                                      CaptureFileMessages::eventFileFilter()});
+        ui->backupFileType->setCurrentIndex(TraceRecordOptions::TraceFile);
+    }
     connect(m_statisticsTimer, &QTimer::timeout, this, &BX::onStatisticsTimerTimeout);
     connect(ui->oscilloPlugSetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);
     connect(ui->oscilloPlugGetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);

@@ -1,0 +1,139 @@
+// Start FIP Catch from the main window against the capture server on loopback,
+// then Stop FIP Catch: frames arrive, the trace backup holds them, the card and
+// its thread are gone afterwards.
+
+#include "app/BX.h"
+#include "capture/files/CaptureSession.h"
+#include "tests/app/BoxAnswerer.h"
+
+#include "OstrakServer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TstBXCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void remoteCapture_data();
+    void remoteCapture();
+    void serverGoneIsTold();
+
+private:
+    /// Points the window's capture options at the server, backing up a trace into m_dir.
+    void useServer(BX& bx, quint16 port, bool udp);
+    template<typename T> T* child(BX& bx, const char* name) { return bx.findChild<T*>(name); }
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
+};
+
+void TstBXCapture::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TstBXCapture::useServer(BX& bx, quint16 port, bool udp)
+{
+    child<QRadioButton>(bx, "serverLocation")->setChecked(true);
+    child<QRadioButton>(bx, udp ? "udpRemote" : "tcpRemote")->setChecked(true);
+    child<QLineEdit>(bx, "osIPAddress")->setText("127.0.0.1");
+    child<QSpinBox>(bx, "osPortNumber")->setValue(port);
+    child<QRadioButton>(bx, "backupYes")->setChecked(true);
+    child<QComboBox>(bx, "backupFileType")->setCurrentIndex(1);
+    child<QLineEdit>(bx, "backupRepository")->setText(m_dir.path());
+    child<QSlider>(bx, "depthAnalysisSlider")->setValue(2);
+}
+
+void TstBXCapture::remoteCapture_data()
+{
+    QTest::addColumn<QString>("flow");
+    QTest::newRow("event packets") << "event";
+    QTest::newRow("osp packets") << "osp";
+}
+
+void TstBXCapture::remoteCapture()
+{
+    QFETCH(QString, flow);
+    const int frames = 4000;
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--flow", flow,
+                                           "--rate", "20000", "--frames", QString::number(frames), "--sessions", "1",
+                                           "--end", "idle" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+
+    BX bx;
+    bx.show();
+    useServer(bx, server.tcpPort(), false);
+    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
+    button->click();
+    QVERIFY(bx.isCapturing());
+    QCOMPARE(button->text(), QString("Stop FIP Catch"));
+    QVERIFY(!bx.findChild<QAction*>("actionOpenProject")->isEnabled());
+
+    // Packets show in the status bar while they arrive.
+    auto* status = child<QLabel>(bx, "statusMessageLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("Capturing:"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
+    if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+        bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + ".png");
+
+    button->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+    QCOMPARE(bx.ostrakCard(), nullptr);
+    QCOMPARE(button->text(), QString("Start FIP Catch"));
+    QVERIFY(bx.findChild<QAction*>("actionOpenProject")->isEnabled());
+
+    QFile trace(bx.captureSession()->files().trace);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    int rows = 0;
+    while (!trace.readLine().isEmpty())
+        ++rows;
+    QCOMPARE(rows, frames);
+    QCOMPARE(bx.captureSession()->decoder().counters().lostPackets, quint64(0));
+}
+
+void TstBXCapture::serverGoneIsTold()
+{
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--flat-out", "--frames", "300",
+                                           "--sessions", "1", "--end", "close" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+    BX bx;
+    useServer(bx, server.tcpPort(), false);
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing() && !answerer.texts.isEmpty(), 10000);
+    QCOMPARE(answerer.titles, QStringList { "Ostrak" });
+    QCOMPARE(answerer.texts.first(),
+             QString("Connection to the server has been interrupted.\nMaybe the remote server was shut or the "
+                     "connection limit is reached."));
+    QCOMPARE(bx.ostrakCard(), nullptr);
+}
+
+QTEST_MAIN(TstBXCapture)
+#include "tst_bxcapture.moc"
