@@ -119,6 +119,53 @@ double framesPerSecond(CapturePipeline& p, int flow, const QList<QByteArray>& pa
     return double(p.decoder.counters().frames) * 1e9 / double(timer.nsecsElapsed());
 }
 
+// Peak resident memory of the process so far, in MiB.
+double peakRssMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    for (QByteArray line = f.readLine(); !line.isEmpty(); line = f.readLine()) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// The whole per-frame step, trace rows written to disk, over `total` frames of
+// the same packets played again and again; peak memory at 1 M and at the end.
+void tracedRun(const char* label, int flow, const QList<QByteArray>& packets, quint64 total, const QString& trace)
+{
+    CapturePipeline p;
+    p.decoder.setCardSpeed(1);
+    TraceRecordOptions o;
+    o.converting = true;
+    p.recorder.setOptions(o);
+    p.writer.open(trace);
+    bool rssAtMillion = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (p.decoder.counters().frames < total) {
+        for (const QByteArray& packet : packets)
+            p.decoder.onOstrakDataReceived(flow, packet);
+        p.writer.writePending(&p.offsets);
+        p.offsets.clear(); // the frame table would take them
+        if (!rssAtMillion && p.decoder.counters().frames >= 1000000) {
+            rssAtMillion = true;
+            std::printf("%s, peak RSS at 1M frames: %.1f MiB\n", label, peakRssMiB());
+        }
+    }
+    const double fps = double(p.decoder.counters().frames) * 1e9 / double(timer.nsecsElapsed());
+    p.writer.close();
+    std::printf("%s, all frames traced, %llu frames: %.0f frames/s\n", label,
+                static_cast<unsigned long long>(p.decoder.counters().frames), fps);
+    std::printf("%s, peak RSS at %lluM frames: %.1f MiB\n", label,
+                static_cast<unsigned long long>(p.decoder.counters().frames / 1000000), peakRssMiB());
+    std::printf("%s, trace file: %.1f bytes/frame\n", label,
+                double(QFileInfo(trace).size()) / double(p.decoder.counters().frames));
+    QFile::remove(trace);
+}
+
 } // namespace
 
 int main()
@@ -145,6 +192,8 @@ int main()
         p.recorder.setOptions(o);
         std::printf("decode osp, no trace: %.0f frames/s\n", framesPerSecond(p, 2, osp, 3));
     }
+    tracedRun("decode events", 1, events, 5000000, dir.filePath("events.vtrc"));
+    tracedRun("decode osp", 2, osp, 5000000, dir.filePath("osp.vtrc"));
     {
         CapturePipeline p;
         p.decoder.setCardSpeed(1);
@@ -152,14 +201,8 @@ int main()
         o.converting = true;
         p.recorder.setOptions(o);
         const QString trace = dir.filePath("live.vtrc");
-        p.writer.open(trace);
-        std::printf("decode events, all frames traced: %.0f frames/s\n", framesPerSecond(p, 1, events, 1));
-        p.writer.close();
-        std::printf("trace file: %.1f bytes/frame\n",
-                    double(QFileInfo(trace).size()) / double(p.decoder.counters().frames));
 
         // Steady state: once buffers have grown, frames cost no heap calls.
-        const quint64 before = p.decoder.counters().frames;
         p.writer.open(trace);
         for (const QByteArray& packet : events.mid(0, 100))
             p.decoder.onOstrakDataReceived(1, packet);
@@ -173,7 +216,6 @@ int main()
             p.decoder.onOstrakDataReceived(1, packet);
         g_counting = false;
         const quint64 counted = p.decoder.counters().frames - start;
-        (void)before;
         std::printf("heap calls per traced frame: %.3f\n", double(g_allocations) / double(counted));
         p.writer.close();
     }
@@ -202,8 +244,11 @@ int main()
         c.decode(p.decoder, &stop);
         p.writer.close(&p.offsets);
         c.close();
-        std::printf("convert 1000000-frame raw file: %lld ms\n", timer.elapsed());
+        const qint64 ms = timer.elapsed();
+        std::printf("convert 1000000-frame raw file: %lld ms\n", ms);
+        std::printf("convert raw to trace: %.0f frames/s\n", 1e6 * 1000.0 / double(ms ? ms : 1));
         std::printf("raw file: %.1f bytes/frame\n", double(QFileInfo(raw).size()) / 1e6);
+        std::printf("converted trace file: %.1f bytes/frame\n", double(QFileInfo(dir.filePath("big.vtrc")).size()) / 1e6);
         if (p.offsets.size() != 1000000)
             std::printf("rows: %d\n", p.offsets.size());
     }
