@@ -93,10 +93,8 @@ void TestBrxprjFile::roundTrip_data()
 {
     QTest::addColumn<QString>("example"); // empty: a project built by drops
     QTest::newRow("built") << QString();
-    for (const QString& name : ExampleProjects::fileNames()) {
-        if (QFileInfo::exists(kExamplesDir + name)) // TEMP until the examples are generated
-            QTest::newRow(qPrintable(name)) << name;
-    }
+    for (const QString& name : ExampleProjects::fileNames())
+        QTest::newRow(qPrintable(name)) << name;
 }
 
 void TestBrxprjFile::roundTrip()
@@ -355,8 +353,6 @@ void TestBrxprjFile::recentList()
 
 void TestBrxprjFile::examplesInstall()
 {
-    if (!QFileInfo::exists(kExamplesDir + "microcycle_test_2M5.brxprj")) // TEMP
-        QSKIP("examples not generated yet");
     QTemporaryDir dir;
     QCOMPARE(ExampleProjects::install(dir.path(), kExamplesDir), 9);
     const QString edited = dir.filePath("Examples/2sta_worldfip_1M.brxprj");
