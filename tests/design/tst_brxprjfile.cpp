@@ -247,7 +247,7 @@ void TestBrxprjFile::notWellFormed_data()
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("truncated") << QByteArray("<brxprj version=\"1.0\"><design><maindtitem col0=\"N\">");
     QTest::newRow("mismatched") << QByteArray("<brxprj><design></brxprj></design>");
-    QTest::newRow("garbage") << QByteArray("\x00\xff\xfe not xml", 13);
+    QTest::newRow("garbage") << QByteArray("\x00\xff\xfe not xml", int(sizeof("\x00\xff\xfe not xml")) - 1);
     QTest::newRow("bad attribute") << QByteArray("<brxprj><maindtitem col0=N/></brxprj>");
     QTest::newRow("two roots") << QByteArray("<brxprj/><brxprj/>");
     QTest::newRow("broken late") << QByteArray("<brxprj><maindtitem col0=\"N\"/><maindtitem col0=\"&bad;\"/></brxprj>");
