@@ -245,6 +245,8 @@ private:
     void showDesignTreePage();
     /// The item editor, focus and undo-index signals stay off while a file is imported.
     void setImportConnections(bool connected);
+    /// Saves to `path`; the project then lives there, clean.
+    void writeProject(const QString& path, bool* done);
     void setupCapture();
     void teardownCapture();
     /// Opens the card the capture options name; -1 when the user cancelled the choice.

@@ -159,13 +159,7 @@ void BX::onSaveButtonClicked(bool* done)
         onSaveAsButtonClicked(done);
         return;
     }
-    if (!m_brxprjFile->save(m_currentFileProject)) {
-        warn(this, tr("Impossible to save the project."));
-        return;
-    }
-    setCurrentFileProject(m_currentFileProject, false);
-    if (done)
-        *done = true;
+    writeProject(m_currentFileProject, done);
 }
 
 void BX::onSaveAsButtonClicked(bool* done)
@@ -187,6 +181,11 @@ void BX::saveProjectAs(const QString& path, bool* done)
         warn(this, tr("Incorrect project name. Choose another name."));
         return;
     }
+    writeProject(path, done);
+}
+
+void BX::writeProject(const QString& path, bool* done)
+{
     if (!m_brxprjFile->save(path)) {
         warn(this, tr("Impossible to save the project."));
         return;

@@ -606,12 +606,7 @@ void OstrakCard::remoteTcpReadFipData()
             }
         }
         if (input.isEmpty() || flowType == 0) {
-            if (sincePacket.elapsed() > kNoTrafficMs) {
-                if (!output.isEmpty())
-                    handOver(flowType == 0 ? 1 : flowType, output);
-                emit noTrafficDetected();
-                sincePacket.restart();
-            }
+            linkIdle(flowType, output, sincePacket);
             if (!tcpSocket->waitForReadyRead(10))
                 QCoreApplication::processEvents();
             continue;
@@ -623,6 +618,23 @@ void OstrakCard::remoteTcpReadFipData()
         if (input.size() > 0 && tcpSocket->bytesAvailable() == 0 && !tcpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
+    endRemoteLoop(flowType, output);
+}
+
+// A remote link with nothing to read: past the no-traffic delay, what is gathered
+// goes on and the pause is told.
+void OstrakCard::linkIdle(int flowType, QByteArray& output, QElapsedTimer& sincePacket)
+{
+    if (sincePacket.elapsed() <= kNoTrafficMs)
+        return;
+    if (!output.isEmpty())
+        handOver(flowType == 0 ? 1 : flowType, output);
+    emit noTrafficDetected();
+    sincePacket.restart();
+}
+
+void OstrakCard::endRemoteLoop(int flowType, QByteArray& output)
+{
     // Whole packets already received are not lost with the link.
     if (!output.isEmpty())
         handOver(flowType, output);
@@ -661,12 +673,7 @@ void OstrakCard::remoteUdpReadFipData()
                 flowType = 1;
         }
         if (input.isEmpty() || flowType == 0) {
-            if (sincePacket.elapsed() > kNoTrafficMs) {
-                if (!output.isEmpty())
-                    handOver(flowType == 0 ? 1 : flowType, output);
-                emit noTrafficDetected();
-                sincePacket.restart();
-            }
+            linkIdle(flowType, output, sincePacket);
             if (!udpSocket->waitForReadyRead(10))
                 QCoreApplication::processEvents();
             continue;
@@ -678,13 +685,7 @@ void OstrakCard::remoteUdpReadFipData()
         if (!udpSocket->hasPendingDatagrams() && !udpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
-    // Whole packets already received are not lost with the link.
-    if (!output.isEmpty())
-        handOver(flowType, output);
-    scanning = false;
-    if (!stopRequested)
-        lastError = ErrStreamEnded;
-    endLoop();
+    endRemoteLoop(flowType, output);
 }
 
 int pexil_evt_handler(pexil_sess* session, unsigned char* buffer)

@@ -17,6 +17,8 @@ struct pexil_sess;
 /// The program's handle on one Ostrak capture card: a local USB or PCI-family card
 /// through the maker's libraries, or a remote capture server over TCP or UDP. Its read
 /// loop runs on the capture thread and hands whole packets on through fipDataReceived.
+class QElapsedTimer;
+
 class OstrakCard : public QObject
 {
     Q_OBJECT
@@ -114,6 +116,8 @@ private:
     bool splitPackets(int flowType, QByteArray* input, QByteArray* output, quint64* lastCounter, bool* started);
     void handOver(int flowType, QByteArray& output);
     void endLoop();
+    void linkIdle(int flowType, QByteArray& output, QElapsedTimer& sincePacket);
+    void endRemoteLoop(int flowType, QByteArray& output);
 
     CModrin* board = nullptr;
     pexil_device* device = nullptr;
