@@ -146,6 +146,7 @@ BX::BX(QWidget* parent)
     makeConnections();
     setupProjectFile();
     setupCapture();
+    setupAnalysis();
     setProjectActionsEnabled(false);
     updateBuildXMLButton();
     refreshOverviewPanel();
@@ -159,6 +160,7 @@ BX::BX(QWidget* parent)
 BX::~BX()
 {
     teardownCapture();
+    teardownAnalysis();
     if (m_captureLockFile) {
         if (m_captureLockFile->isLocked())
             m_captureLockFile->unlock();

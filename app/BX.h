@@ -3,6 +3,7 @@
 #include "app/BoardTypes.h"
 #include "capture/device/OstrakConf.h"
 
+#include <QColor>
 #include <QDateTime>
 #include <QList>
 #include <iterator>
@@ -18,14 +19,27 @@
 
 namespace Ui { class BX; }
 
+class AnalysisContext;
 class BrxprjFile;
 class CaptureSession;
+class ControlTable;
+class FrameAnalysis;
+class MainATDelegate;
+class MainATModel;
+class NetworkRatio;
+class StationPresenceTable;
+class StatisticsPage;
+class TransactionATDelegate;
+class TransactionATModel;
 class OstrakCard;
 struct TraceRecordOptions;
 class MainDTContextMenu;
 class MainDTDelegate;
 class MainDTModel;
+class QAbstractItemModel;
+class QAbstractItemView;
 class QAction;
+class QHeaderView;
 class QLabel;
 class QLockFile;
 class QMenu;
@@ -104,6 +118,25 @@ public:
     CaptureSession* captureSession() const { return m_captureSession; }
     OstrakCard* ostrakCard() const { return m_ostrakCard; }
     QString captureDuration() const { return m_captureDuration; }
+
+    // ---- Analysis ----
+    AnalysisContext* analysisContext() const { return m_analysisContext; }
+    MainATModel* frameTableModel() const { return m_mainATModel; }
+    TransactionATModel* transactionModel() const { return m_transactionATModel; }
+    StatisticsPage* statisticsPage() const { return m_statisticsPage; }
+    StationPresenceTable* presenceTable() const { return m_presenceTable; }
+    ControlTable* controlTable() const { return m_controlTable; }
+    bool isConverting() const { return m_converting; }
+    /// Control code of a control name; 0 when unknown.
+    quint8 getControlCode(const QString& name) const;
+    QColor getControlColor(quint8 code) const;
+    QList<QPair<QString, quint64*>> getStatisticalAnalysisCounters();
+    QList<QPair<QString, QString*>> getStatisticalAnalysisInfoAndTime();
+    /// Converts a raw capture into a trace at a depth mode (1 to 4), with every
+    /// question and message of the conversion; false when it did not run to the end.
+    bool generateVtrcFile(const QString& rawPath, const QString& tracePath, unsigned char depth);
+    /// Opens a stored trace (and the statistics file beside it) into the analysis pages.
+    bool openCapture(const QString& tracePath);
 
     // ---- Run state, set by the capture and control parts ----
     bool isCapturing() const { return m_capturing; }
@@ -192,7 +225,30 @@ public slots:
     void onOstrakConnected();
     void onOstrakDisconnected();
     void onOstrakNoTrafficDetected();
-    void onStatisticsTimerTimeout();
+
+    // Analysis
+    void initAnalysisContext();
+    void mainATSortingEnabled(bool enabled);
+    void updateButtonsColor();
+    void onButtonColorClicked();
+    void onDepthAnalysisButtonsToggled(bool checked);
+    void onDepthAnalysisSliderValueChanged(int value);
+    void onCustomContextHeaderATMenu(const QPoint& point);
+    void onHeaderATMenuTriggered(QAction* action);
+    void onCustomContextHeaderTransactionATMenu(const QPoint& point);
+    void onHeaderTransactionATMenuTriggered(QAction* action);
+    void onNewCategoryCreated();
+    void onFirstCategoryChildCreated(QModelIndex category);
+    void onUpdateAnalysisStatisticCounters();
+    void onUpdateNetworkRatio();
+    void updateAnalysisOverviewDisplay();
+    void counterVisibility(bool visible, QLabel* valueLabel, QLabel* titleLabel, int kind);
+    void razStatisticalAnalysis();
+    void razStationPresenceTable();
+    void onPrawFileTargetButtonClicked();
+    void onPrawToVtrcGenerateButtonClicked();
+    void onPrawToVtrcCancelButtonClicked();
+    void onOpenBackupButtonClicked();
     void onHardTrigClicked();
     /// The local cards the selection dialog offers.
     QList<OSTRAKCONF> updateOstrakList();
@@ -255,6 +311,21 @@ private:
     void setCaptureEditingEnabled(bool enabled);
     int osSetHardTrigger(OstrakCard* card);
     int osGetHardTrigger(OstrakCard* card);
+    void setupAnalysis();
+    void teardownAnalysis();
+    /// Flushes the pending trace lines to the file and the frame table.
+    void flushTraceLines();
+    /// The statistics tick's display work: counters, transaction tree, times, overview
+    /// and, with `presence`, the presence table; `glitchWindow` closes a glitch window.
+    void refreshAnalysis(bool presence, bool glitchWindow);
+    /// End of a capture or conversion: last figures and rows, files closed, the
+    /// statistics saved beside the trace.
+    void finishAnalysis(const QString& tracePath, bool* written);
+    /// The backup size and time limits of a live capture; true when one stopped it.
+    bool checkBackupLimits();
+    void setConversionControlsEnabled(bool enabled);
+    /// A column menu of a view's header: one checkable action per column.
+    QMenu* makeHeaderMenu(QAbstractItemView* view, QHeaderView* header, QAbstractItemModel* model);
 
     Ui::BX* ui;
 
@@ -281,12 +352,34 @@ private:
     OstrakCard* m_ostrakCard = nullptr;
     QPushButton* m_startStopCapturingButton = nullptr;
     QList<OSTRAKCONF> m_ostrakList;
-    QVector<qint64> m_captureOffsets;
     QDateTime m_captureStart;
     QString m_captureDuration;
     QString m_captureEnd;
     int m_statisticsTicks = 0;
     quint64 m_captureBytes = 0;
+
+    // Analysis
+    AnalysisContext* m_analysisContext = nullptr;
+    FrameAnalysis* m_frameAnalysis = nullptr;
+    class AnalysisHooks;
+    AnalysisHooks* m_analysisHooks = nullptr;
+    ControlTable* m_controlTable = nullptr;
+    MainATModel* m_mainATModel = nullptr;
+    MainATDelegate* m_mainATDelegate = nullptr;
+    TransactionATModel* m_transactionATModel = nullptr;
+    TransactionATDelegate* m_transactionATDelegate = nullptr;
+    StatisticsPage* m_statisticsPage = nullptr;
+    StationPresenceTable* m_presenceTable = nullptr;
+    NetworkRatio* m_networkRatio = nullptr;
+    QMenu* m_headerATMenu = nullptr;
+    QMenu* m_headerTransactionATMenu = nullptr;
+    bool m_converting = false;
+    bool m_conversionStop = false;
+    qint64 m_conversionPosition = 0;
+    qint64 m_conversionSize = 0;
+    int m_depthAnalysisMode = 2;
+    QDateTime m_backupEndDate;
+    int m_closedBackupFiles = 0;
 
     // Bars
     QToolBar* m_leftToolBar = nullptr;

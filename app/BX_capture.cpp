@@ -5,6 +5,7 @@
 #include "app/BX.h"
 #include "ui_BX.h"
 
+#include "analysis/MainATModel.h"
 #include "capture/decoder/FipControls.h"
 #include "capture/device/OsSelectionDialog.h"
 #include "capture/device/OstrakCard.h"
@@ -71,7 +72,6 @@ void BX::setupCapture()
                                       CaptureFileMessages::eventFileFilter()});
         ui->backupFileType->setCurrentIndex(TraceRecordOptions::TraceFile);
     }
-    connect(m_statisticsTimer, &QTimer::timeout, this, &BX::onStatisticsTimerTimeout);
     connect(ui->oscilloPlugSetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);
     connect(ui->oscilloPlugGetButton, &QPushButton::clicked, this, &BX::onHardTrigClicked);
     ui->oscilloCtrl->clear();
@@ -170,17 +170,21 @@ void BX::onStartStopCapturingButtonClicked()
                                                     QDateTime::currentDateTime());
     m_captureSession->decoder().setPaddingRule(ui->fixedIdPadding->isChecked(),
                                                quint16(ui->paddingIdentifier->text().toUInt(nullptr, 16)));
+    initAnalysisContext();
+    const CaptureSession::Files files = CaptureSession::filesFor(options, base);
     QString error;
-    if (!m_captureSession->start(options, CaptureSession::filesFor(options, base), &error)) {
+    if (!m_captureSession->start(options, files, &error)) {
         m_ostrakCard->close();
         delete m_ostrakCard;
         m_ostrakCard = nullptr;
         QMessageBox::warning(this, tr("Backup file"), error);
         return;
     }
-    m_captureOffsets.clear();
+    mainATSortingEnabled(false);
+    m_mainATModel->setFilePath(files.trace);
     m_statisticsTicks = 0;
     m_captureBytes = 0;
+    m_closedBackupFiles = 0;
 
     connect(m_ostrakCard, &OstrakCard::scanStarted, this, &BX::onOstrakScanStarted);
     connect(m_ostrakCard, &OstrakCard::scanStopped, this, &BX::onOstrakScanStopped);
@@ -197,7 +201,12 @@ void BX::onStartStopCapturingButtonClicked()
         return; // the read loop reports the end through scanStopped
     QThread::msleep(200);
     m_captureStart = QDateTime::currentDateTime();
+    m_backupEndDate = m_captureStart.addSecs(qint64(ui->backupTimeLimitJValue->currentIndex()) * 86400
+                                             + ui->backupTimeLimitHValue->currentIndex() * 3600
+                                             + ui->backupTimeLimitMValue->currentIndex() * 60
+                                             + ui->backupTimeLimitSValue->currentIndex());
     m_capturing = true;
+    m_networkRatioTimer->start();
     m_startStopCapturingButton->setText(tr("Stop FIP Catch"));
     m_startStopCapturingButton->setIcon(QIcon(stopIcon()));
     setCaptureEditingEnabled(false);
@@ -269,7 +278,9 @@ void BX::onOstrakScanStopped()
     const QDateTime end = QDateTime::currentDateTime();
     m_captureDuration = wasCapturing ? hms(m_captureStart.msecsTo(end)) : hms(0);
     m_captureEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-    if (!m_captureSession->stop(&m_captureOffsets))
+    bool written = false;
+    finishAnalysis(m_captureSession->files().trace, &written);
+    if (!written)
         updateStatusBar(2, tr("The capture files could not be written completely."));
     updateStatusBar(0, tr("FIP capture stopped: %L1 frames in %2")
                            .arg(m_captureSession->decoder().counters().frames)
@@ -279,24 +290,6 @@ void BX::onOstrakScanStopped()
         inform(this, tr("No more frame received from the Ostrak.\nPlease check its connection and/or your FIP network."));
     else if (lastError == OstrakCard::ErrStreamEnded)
         inform(this, tr("Connection to the server has been interrupted.\nMaybe the remote server was shut or the connection limit is reached."));
-}
-
-void BX::onStatisticsTimerTimeout()
-{
-    if (!m_capturing)
-        return;
-    if (++m_statisticsTicks % 2 != 0)
-        return;
-    const TraceRecordOptions& options = m_captureSession->recorder().options();
-    if (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile)
-        m_captureSession->writePending(&m_captureOffsets);
-    else
-        m_captureSession->traceWriter().clearPending();
-    const FipCaptureCounters& counters = m_captureSession->decoder().counters();
-    updateStatusBar(0, tr("Capturing: %L1 frames, %L2 bytes received, %L3 packets lost")
-                           .arg(counters.frames)
-                           .arg(m_captureBytes)
-                           .arg(counters.lostPackets));
 }
 
 // ---------------------------------------------------------------- hardware trigger

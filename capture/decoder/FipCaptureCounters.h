@@ -38,6 +38,8 @@ struct FipCaptureCounters
     quint64 fsdErrors = 0;
     quint64 noFedErrors = 0;
     quint64 preGlitches = 0;
+    quint64 paddingFrames = 0;        ///< valid frames of padding transactions, request and replies
+    std::array<quint64, 256> paddingPerControl {}; ///< the same by control byte (also in perControl)
 
     // Durations, in ticks
     quint64 erroredTime = 0;

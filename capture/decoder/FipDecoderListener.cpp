@@ -6,7 +6,7 @@ FipDecoderListener::~FipDecoderListener() = default;
 
 void FipDecoderListener::onOstrakSpeed(quint8) {}
 void FipDecoderListener::onAbsoluteCounterAnchor(quint64) {}
-void FipDecoderListener::onIdentifierFrame(quint16, quint8) {}
+void FipDecoderListener::onIdentifierFrame(const FipFrameInfo&) {}
 void FipDecoderListener::onReplyFrame(const FipFrameInfo&, TraceRow&) {}
 void FipDecoderListener::onFrameWithoutError(const FipFrameInfo&) {}
 void FipDecoderListener::onFrameDone(const FipFrameInfo&, TraceRow&) {}

@@ -37,8 +37,10 @@ public:
     virtual void onOstrakSpeed(quint8 code);
     /// Time stamp of the first frame of a stream, µs since the epoch.
     virtual void onAbsoluteCounterAnchor(quint64 micros);
-    /// A valid identifier frame: macrocycle detection and per-identifier maps.
-    virtual void onIdentifierFrame(quint16 identifier, quint8 control);
+    /// A valid identifier frame (frame.identifier, frame.control): macrocycle
+    /// detection and per-identifier maps. The reception status is checked after
+    /// this call, as for replies.
+    virtual void onIdentifierFrame(const FipFrameInfo& frame);
     /// A valid reply frame, attached to the current identifier: transaction maps;
     /// may fill the PDU and status columns of the row. The reception status is
     /// checked after this call, so frame.error is not known yet.

@@ -559,7 +559,8 @@ bool FipStreamDecoder::decodeFrame(quint16 status, const quint8* frame, int size
         const quint16 id = be16(frame + 1);
         m_state.identifier = id;
         m_state.identifierSeen = true;
-        if (isPaddingId(id))
+        m_state.currentIsPadding = isPaddingId(id);
+        if (m_state.currentIsPadding)
             m_counters.paddingTime += ticks;
         if (control == FipControls::ID_DAT)
             m_counters.idDatTime += ticks;
@@ -567,6 +568,11 @@ bool FipStreamDecoder::decodeFrame(quint16 status, const quint8* frame, int size
             m_counters.idMsgTime += ticks;
         else
             m_counters.idRqTime += ticks;
+    }
+
+    if (m_state.currentIsPadding) {
+        ++m_counters.paddingFrames;
+        ++m_counters.paddingPerControl[control];
     }
 
     m_row.set(TraceRow::Control, FipControls::name(control));
@@ -579,7 +585,7 @@ bool FipStreamDecoder::decodeFrame(quint16 status, const quint8* frame, int size
     m_frame.identifier = m_state.identifier;
     m_frame.ok = true;
     if (family == FipControls::Identifier)
-        m_listener->onIdentifierFrame(m_state.identifier, control);
+        m_listener->onIdentifierFrame(m_frame);
     else
         m_listener->onReplyFrame(m_frame, m_row);
     return true;
@@ -672,6 +678,7 @@ void FipStreamDecoder::onOstrakNoTrafficDetected()
     ++m_counters.trafficInterruptions;
     m_state.control = 0;
     m_state.identifier = 0;
+    m_state.currentIsPadding = false;
     m_state.ifc = 0;
     m_state.fc = 0;
     ++m_state.frameNumber;

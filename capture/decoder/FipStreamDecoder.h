@@ -44,6 +44,7 @@ struct FipDecoderState
     quint8 control = 0;              ///< current control
     quint16 identifier = 0;          ///< current identifier
     bool identifierSeen = false;     ///< an identifier frame of this capture decoded
+    bool currentIsPadding = false;   ///< the current transaction is the padding identifier's
     quint16 fcsRead = 0;
     quint16 fcsComputed = 0;
 

@@ -37,6 +37,7 @@ bool CaptureSession::start(const TraceRecordOptions& options, const Files& files
     m_recorder.setOptions(options);
     m_recorder.reset();
     m_files = files;
+    m_writtenOffsets.clear();
 
     auto fail = [&](const QString& path, const QString& reason) {
         if (error)
@@ -69,6 +70,9 @@ bool CaptureSession::stop(QVector<qint64>* offsets)
     m_decoder.setRawSink(nullptr);
     m_decoder.setPacketSink(nullptr);
     bool ok = true;
+    if (offsets)
+        *offsets += m_writtenOffsets;
+    m_writtenOffsets.clear();
     if (m_trace.isOpen())
         ok = m_trace.close(offsets) && ok;
     if (m_raw.isOpen())
@@ -80,6 +84,10 @@ bool CaptureSession::stop(QVector<qint64>* offsets)
 
 bool CaptureSession::writePending(QVector<qint64>* offsets)
 {
+    // Lines written while a long decode let the window breathe are claimed here.
+    if (offsets)
+        *offsets += m_writtenOffsets;
+    m_writtenOffsets.clear();
     if (!m_trace.isOpen()) {
         m_trace.clearPending();
         return true;
@@ -106,9 +114,9 @@ void CaptureSession::onAbsoluteCounterAnchor(quint64 micros)
     m_analysis->onAbsoluteCounterAnchor(micros);
 }
 
-void CaptureSession::onIdentifierFrame(quint16 identifier, quint8 control)
+void CaptureSession::onIdentifierFrame(const FipFrameInfo& frame)
 {
-    m_analysis->onIdentifierFrame(identifier, control);
+    m_analysis->onIdentifierFrame(frame);
 }
 
 void CaptureSession::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
@@ -141,5 +149,8 @@ void CaptureSession::onTrafficInterruption(TraceRow& row)
 void CaptureSession::onProcessEvents(qint64 position, qint64 size)
 {
     m_analysis->onProcessEvents(position, size);
-    writePending(nullptr);
+    if (m_trace.isOpen())
+        m_trace.writePending(&m_writtenOffsets);
+    else
+        m_trace.clearPending();
 }

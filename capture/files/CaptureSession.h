@@ -61,7 +61,8 @@ public:
 
     /// A packet from the card.
     void onOstrakDataReceived(int flowType, const QByteArray& data) { m_decoder.onOstrakDataReceived(flowType, data); }
-    /// The statistics timer's flush of the pending trace lines.
+    /// The statistics timer's flush of the pending trace lines; `offsets` also
+    /// receives the lines written while a long decode processed events.
     bool writePending(QVector<qint64>* offsets);
     /// Size of the backup file being written, for the size limit.
     qint64 backupSize() const;
@@ -69,7 +70,7 @@ public:
     // FipDecoderListener
     void onOstrakSpeed(quint8 code) override;
     void onAbsoluteCounterAnchor(quint64 micros) override;
-    void onIdentifierFrame(quint16 identifier, quint8 control) override;
+    void onIdentifierFrame(const FipFrameInfo& frame) override;
     void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
     void onFrameWithoutError(const FipFrameInfo& frame) override;
     void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
@@ -86,6 +87,7 @@ private:
     RawFileWriter m_raw;
     RawFileWriter m_events;
     Files m_files;
+    QVector<qint64> m_writtenOffsets; ///< written, not yet handed to the frame table
     bool m_running = false;
 };
 

@@ -20,7 +20,7 @@ struct Recorder : FipDecoderListener
     int withoutError = 0;
     int done = 0;
     FipFrameInfo last;
-    void onIdentifierFrame(quint16 id, quint8 control) override { identifiers.append({ id, control }); }
+    void onIdentifierFrame(const FipFrameInfo& f) override { identifiers.append({ f.identifier, f.control }); }
     void onReplyFrame(const FipFrameInfo&, TraceRow& row) override
     {
         ++replies;
