@@ -311,7 +311,10 @@ bool TransactionATModel::setRequestReplyCounter(quint16 id, quint8 control, quin
     if (!ref.item)
         return false;
     writeCell(ref, ReplyCol, QVariant::fromValue(value));
-    sumChildReplies(parent);
+    // An acknowledged message row keeps its own count: overwriting it with the sum of its
+    // acknowledgements would flip the cell on every push.
+    if (isRequest(responseParent(control)))
+        sumChildReplies(parent);
     return true;
 }
 

@@ -111,7 +111,7 @@ void TestTransactionATModel::rowsMadeOnFirstCounter()
 void TestTransactionATModel::replySums_data()
 {
     QTest::addColumn<QString>("script");
-    QTest::addColumn<int>("request");
+    QTest::addColumn<int>("row"); // the control of the row read
     QTest::addColumn<quint64>("reply");
     QTest::newRow("RP_FIN counts") << "R 0x20 0x40 5" << 0x05 << quint64(5);
     QTest::newRow("ACKe and NOACK left out")
@@ -119,16 +119,17 @@ void TestTransactionATModel::replySums_data()
     QTest::newRow("ACKo left out") << "R 0x20 0x94 6; R 0x20 0xb0 6" << 0x05 << quint64(0);
     QTest::newRow("variable variants, one updated")
         << "R 0x20 0x02 3; R 0x20 0x06 4; R 0x20 0x02 10" << 0x03 << quint64(14);
+    QTest::newRow("ACKe keeps its own count") << "R 0x20 0x14 4; R 0x20 0x30 3; R 0x20 0x10 1" << 0x14 << quint64(4);
 }
 
 void TestTransactionATModel::replySums()
 {
     QFETCH(QString, script);
-    QFETCH(int, request);
+    QFETCH(int, row);
     QFETCH(quint64, reply);
     M model;
     push(model, script);
-    QCOMPARE(model.getRootIdIdx(0x20, quint8(request)).siblingAtColumn(M::ReplyCol).data().toULongLong(), reply);
+    QCOMPARE(model.getRootCtrlIdx(0x20, quint8(row)).siblingAtColumn(M::ReplyCol).data().toULongLong(), reply);
 }
 
 void TestTransactionATModel::settersOnResponseRows_data()
