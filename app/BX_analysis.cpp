@@ -122,12 +122,20 @@ void BX::setupAnalysis()
     connect(m_headerATMenu, &QMenu::triggered, this, &BX::onHeaderATMenuTriggered);
     for (int column : { int(TraceRow::RelativeDateTick), int(TraceRow::AbsoluteDateTick), int(TraceRow::Pixmap) })
         ui->mainATView->setColumnHidden(column, true);
+    // Fixed widths that fit the texts the decoder writes: sizing to contents would
+    // read every row of a long trace.
+    static const int frameTableWidths[TraceRow::FieldCount] = { 75, 90, 240, 110, 310, 150, 125, 125, 150, 95,
+                                                               70, 115, 110, 320, 140, 80, 90, 80, 140, 140, 140, 80 };
+    for (int column = 0; column < TraceRow::FieldCount; ++column)
+        ui->mainATView->horizontalHeader()->resizeSection(column, frameTableWidths[column]);
 
     m_transactionATModel = new TransactionATModel(this);
     m_transactionATDelegate = new TransactionATDelegate(this);
     ui->transactionATView->setModel(m_transactionATModel);
     ui->transactionATView->setItemDelegate(m_transactionATDelegate);
     ui->transactionATView->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+    for (int column = 0; column < TransactionATModel::ColumnCount; ++column)
+        ui->transactionATView->header()->resizeSection(column, column == TransactionATModel::DataValueCol ? 320 : 115);
     ui->transactionATView->header()->resizeSection(TransactionATModel::TransactionCol, 260);
     connect(m_transactionATModel, &TransactionATModel::newCategoryCreated, this, &BX::onNewCategoryCreated);
     connect(m_transactionATModel, &TransactionATModel::firstCategoryChildCreated, this,

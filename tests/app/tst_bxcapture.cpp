@@ -2,6 +2,10 @@
 // then Stop FIP Catch: frames arrive, the trace backup holds them, the card and
 // its thread are gone afterwards.
 
+#include "analysis/AnalysisContext.h"
+#include "analysis/MainATModel.h"
+#include "analysis/StatisticsPage.h"
+#include "analysis/TransactionATModel.h"
 #include "app/BX.h"
 #include "capture/files/CaptureSession.h"
 #include "tests/app/BoxAnswerer.h"
@@ -21,6 +25,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -112,6 +117,29 @@ void TstBXCapture::remoteCapture()
         ++rows;
     QCOMPARE(rows, frames);
     QCOMPARE(bx.captureSession()->decoder().counters().lostPackets, quint64(0));
+
+    // The analysis pages saw the same capture: every row in the frame table, every
+    // frame counted, the scan table's transactions in the tree.
+    QCOMPARE(bx.frameTableModel()->rowCount(), frames);
+    const StatisticsCounters& counted = bx.analysisContext()->counters;
+    QCOMPARE(counted.frameTotal + counted.errorTotal, quint64(frames));
+    QVERIFY(counted.idDat > 0 && counted.rpDat > 0);
+    QCOMPARE(bx.statisticsPage()->valueLabel("totalFrames")->text(),
+             QLocale(QLocale::French, QLocale::France).toString(counted.frameTotal));
+    QVERIFY(bx.transactionModel()->rowCount() > 0);
+    quint64 ok = 0;
+    bx.transactionModel()->getTransactionCounters(&ok, nullptr, nullptr, nullptr, nullptr);
+    QVERIFY(ok > 0);
+    if (qEnvironmentVariableIsSet("BX_SCREENSHOT")) {
+        bx.resize(1500, 950);
+        bx.findChild<QToolButton*>("ostrakButton")->click();
+        for (const char* page : { "analysisVisualFipTraceButton", "analysisStatisticsButton",
+                                  "analysisStationsPresenceButton" }) {
+            child<QPushButton>(bx, page)->setChecked(true);
+            QTest::qWait(50);
+            bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + "-" + page + ".png");
+        }
+    }
 }
 
 void TstBXCapture::serverGoneIsTold()
