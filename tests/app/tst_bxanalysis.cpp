@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -65,6 +66,7 @@ private slots:
     void conversion_data();
     void conversion();
     void existingDestination();
+    void cancelledConversion();
     void oddStoredCaptures_data();
     void oddStoredCaptures();
 
@@ -211,6 +213,34 @@ void TstBXAnalysis::existingDestination()
         QCOMPARE(answers.texts, QStringList { CaptureFileMessages::analysisAlreadyOpen() });
         QCOMPARE(bx.frameTableModel()->rowCount(), 200);
     }
+}
+
+void TstBXAnalysis::cancelledConversion()
+{
+    const int frames = 800000;
+    const QString rawPath = m_dir.filePath("cancelled.praw");
+    const QString tracePath = m_dir.filePath("cancelled.vtrc");
+    QVERIFY(writeFile(rawPath, rawCapture(frames)));
+
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({});
+    // The cancel button is live while the conversion lets the window breathe.
+    QTimer::singleShot(150, &bx, [&bx] {
+        QVERIFY(bx.isConverting());
+        QVERIFY(bx.findChild<QPushButton*>("prawToVtrcCancelButton")->isEnabled());
+        bx.findChild<QPushButton*>("prawToVtrcCancelButton")->click();
+    });
+    QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
+    const int rows = bx.frameTableModel()->rowCount();
+    QVERIFY(rows > 0);
+    QVERIFY(rows < frames);
+    // What was decoded is all in the file and the table, and nothing stays locked.
+    QCOMPARE(lineCount(tracePath), rows);
+    QVERIFY(!QFile::exists(tracePath + ".lock"));
+    QVERIFY(!QFile::exists(rawPath + ".lock"));
+    QVERIFY(bx.findChild<QPushButton*>("prawToVtrcGenerateButton")->isEnabled() || bx.findChild<QLineEdit*>("prawFilePath")->text().isEmpty());
+    QVERIFY(!bx.findChild<QPushButton*>("prawToVtrcCancelButton")->isEnabled());
 }
 
 void TstBXAnalysis::oddStoredCaptures_data()
