@@ -3,6 +3,7 @@
 
 #include "app/BX.h"
 #include "design/MainDTModel.h"
+#include "design/SettingsDTModel.h"
 #include "design/TreeItem.h"
 #include "tests/app/BoxAnswerer.h"
 
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QTreeView>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUndoStack>
@@ -35,6 +37,7 @@ private slots:
     void saveAsOntoUntitledIsRefused();
     void recentList();
     void droppedProjectLoads();
+    void selectedStationShowsInItemEditor();
 
 private:
     /// A network with a segment and a station, edited a little.
@@ -240,6 +243,41 @@ void TstBXProject::droppedProjectLoads()
     m_bx->onBrxprjFileDropped(path);
     QVERIFY(m_bx->isProjectOpen());
     QCOMPARE(m_bx->currentFileProject(), path);
+}
+
+// An example project as a user opens it: picking a station in the tree shows its properties.
+// With BX_SCREENSHOT_DIR set, the window is saved there as design_station.png.
+void TstBXProject::selectedStationShowsInItemEditor()
+{
+    m_bx->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+    m_bx->loadFileProject(QStringLiteral(BX_BINARY_DIR "/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj"));
+    QVERIFY(m_bx->isProjectOpen());
+    MainDTModel* model = m_bx->designModel();
+    const QModelIndex station = model->getStationIndexes().value(1);
+    QCOMPARE(model->text(station, MainDTModel::ColObject), QString("Field unit"));
+
+    auto* tree = m_bx->findChild<QTreeView*>("mainDTView");
+    tree->setCurrentIndex(station);
+    auto* right = m_bx->findChild<QStackedWidget*>("projectRightStackedWidget");
+    QCOMPARE(right->currentWidget()->objectName(), QString("itemEditorPage"));
+    auto* editor = m_bx->findChild<QTreeView*>("settingsDTView");
+    QVERIFY(editor->isVisible());
+    QCOMPARE(m_bx->settingsModel()->node(), station);
+    // The name and the address rows are shown, with the station's values, inside the view.
+    for (int column : {int(MainDTModel::ColObject), int(MainDTModel::ColStationAddress)}) {
+        const QModelIndex value = m_bx->settingsModel()->valueIndex(column);
+        QVERIFY(value.isValid());
+        QCOMPARE(value.data().toString(), model->text(station, column));
+        QVERIFY(!editor->isRowHidden(value.row(), value.parent()));
+        const QRect cell = editor->visualRect(value);
+        QVERIFY(!cell.isEmpty());
+        QVERIFY(editor->viewport()->rect().contains(cell.topLeft()));
+    }
+
+    const QString dir = qEnvironmentVariable("BX_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        QVERIFY(m_bx->grab().save(dir + "/design_station.png"));
 }
 
 QTEST_MAIN(TstBXProject)
