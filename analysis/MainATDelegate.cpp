@@ -79,7 +79,9 @@ bool MainATDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const
         return false;
     }
     const int state = value.toBool() ? Qt::Unchecked : Qt::Checked;
-    return model->setData(index, state, Qt::CheckStateRole);
+    // Handled even when unchecking leaves the anchor where it is.
+    model->setData(index, state, Qt::CheckStateRole);
+    return true;
 }
 
 QWidget* MainATDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const
