@@ -118,6 +118,25 @@ void MainATModel::readFirstLine(qint64 size)
     m_offsets.reserve(int(std::min<qint64>(estimate + estimate / 16 + 16, INT_MAX / 2)));
 }
 
+void MainATModel::refineReserve(qint64 scanned, qint64 size)
+{
+    // The first line alone can be far from the mean; the first window tells
+    // better, and the offsets are still few enough to move cheaply.
+    const qint64 lines = m_offsets.size();
+    if (lines < 2 || scanned <= 0)
+        return;
+    const qint64 estimate = std::min<qint64>(qint64(double(lines) * double(size) / double(scanned) * 1.03) + 1024,
+                                             INT_MAX - 1);
+    if (estimate <= lines)
+        return;
+    QVector<qint64> fresh;
+    fresh.reserve(int(estimate));
+    // Element by element: appending a whole vector to an empty one would share it and drop the reserve.
+    for (qint64 o : qAsConst(m_offsets))
+        fresh.append(o);
+    m_offsets.swap(fresh);
+}
+
 void MainATModel::update()
 {
     if (!m_file.isOpen())
@@ -180,6 +199,8 @@ void MainATModel::update()
         pos += got;
         if (got < length)
             size = pos;
+        if (pos == got && pos < size)
+            refineReserve(pos, size);
 
         if (timer.nsecsElapsed() > kProgressNs) {
             emit generateProgress(int(qRound64(double(pos) * 100.0 / double(size))));

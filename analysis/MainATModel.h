@@ -74,6 +74,7 @@ private:
     void beginLayout();
     void endLayout();
     void readFirstLine(qint64 size);
+    void refineReserve(qint64 scanned, qint64 size);
 
     QVector<QVariant> m_headers;
     mutable QFile m_file;
