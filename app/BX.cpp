@@ -470,6 +470,8 @@ void BX::makeConnections()
         {ui->overviewTurnAroundComboBox, MainDTModel::ColNetworkTurnAroundTime}};
     for (const auto& choice : overviewChoices) {
         const int column = choice.second;
+        // The size hint follows the longest choice of the current speed, so the layout leaves it room.
+        choice.first->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         connect(choice.first, &QComboBox::textActivated, this,
                 [this, column](const QString& text) { onOverviewChoiceActivated(column, text); });
     }

@@ -2,12 +2,15 @@
 // failed loads and saves, the recent list and dropped project files.
 
 #include "app/BX.h"
+#include "design/FipCalculator.h"
 #include "design/MainDTModel.h"
 #include "design/SettingsDTModel.h"
 #include "design/TreeItem.h"
 #include "tests/app/BoxAnswerer.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QMenu>
 #include <QSettings>
@@ -56,6 +59,11 @@ void TstBXProject::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The program's own font, so that sizes are those a user sees.
+    QFont font;
+    font.setFamily(font.defaultFamily());
+    font.setPointSize(9);
+    QApplication::setFont(font);
 }
 
 void TstBXProject::init()
@@ -278,6 +286,17 @@ void TstBXProject::selectedStationShowsInItemEditor()
     const QString dir = qEnvironmentVariable("BX_SCREENSHOT_DIR");
     if (!dir.isEmpty())
         QVERIFY(m_bx->grab().save(dir + "/design_station.png"));
+
+    // At every speed the Overview panel's choices fit their boxes unclipped.
+    for (const QString& speed : FipCalculator::getSpeedList()) {
+        QVERIFY(model->setData(model->cell(model->getNetworkIdx(), MainDTModel::ColNetworkSpeed), speed));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        for (const char* name : {"overviewFrameTypeComboBox", "overviewSpeedComboBox", "overviewSilenceComboBox",
+                                 "overviewTurnAroundComboBox"}) {
+            const auto* combo = m_bx->findChild<QComboBox*>(name);
+            QVERIFY2(combo->width() >= combo->sizeHint().width(), qPrintable(speed + " " + name));
+        }
+    }
 }
 
 QTEST_MAIN(TstBXProject)
