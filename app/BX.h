@@ -253,6 +253,15 @@ public slots:
     /// The local cards the selection dialog offers.
     QList<OSTRAKCONF> updateOstrakList();
 
+    // Macrocycle
+    /// Rebuilds the microcycle tree and sends the new slices to the donut page.
+    void refreshMacrocycleDonut();
+    /// Reloads the donut page: one grey slice until a macrocycle is drawn.
+    void resetMacrocycleDonut();
+    /// Every fourth statistics tick: the padding counted, or the search for it.
+    void checkAndAutoSearchPadding();
+    // End of Macrocycle
+
     // Status bar and progress
     void onStatusBarTimerTimeout();
     void onDesignProgressBar(int percent);
@@ -380,6 +389,29 @@ private:
     int m_depthAnalysisMode = 2;
     QDateTime m_backupEndDate;
     int m_closedBackupFiles = 0;
+
+    // Macrocycle
+public:
+    bool isPaddingId(quint16 id) const;
+    class MacrocycleAnalysis* macrocycleAnalysis() const { return m_macrocycleAnalysis; }
+    class MacrocycleDonut* macrocycleDonut() const { return m_macrocycleDonut; }
+    QStandardItemModel* microcycleModel() const { return m_microcycleModel; }
+
+private:
+    void setupMacrocycle();
+    void teardownMacrocycle();
+    /// The context's share of the reset: lists emptied, settings read, page reloaded.
+    void initMacrocycleContext();
+    /// The padding rule of the options (or of the search) to the decoder and the detection.
+    void applyPaddingRule(quint16 identifier);
+    class MacrocycleObserver;
+    MacrocycleObserver* m_macrocycleObserver = nullptr;
+    MacrocycleAnalysis* m_macrocycleAnalysis = nullptr;
+    MacrocycleDonut* m_macrocycleDonut = nullptr;
+    class PaddingSearch* m_paddingSearch = nullptr;
+    QStandardItemModel* m_microcycleModel = nullptr;
+    QWidget* m_microcyclePanel = nullptr;
+    // End of Macrocycle
 
     // Bars
     QToolBar* m_leftToolBar = nullptr;

@@ -8,6 +8,7 @@
 #include "analysis/AnalysisContext.h"
 #include "analysis/ControlTable.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATDelegate.h"
 #include "analysis/MainATModel.h"
 #include "analysis/StationPresenceTable.h"
@@ -192,10 +193,12 @@ void BX::setupAnalysis()
     connect(ui->actionOpenCapture, &QAction::triggered, this, &BX::onOpenBackupButtonClicked);
     setConversionControlsEnabled(true);
     razStatisticalAnalysis();
+    setupMacrocycle();
 }
 
 void BX::teardownAnalysis()
 {
+    teardownMacrocycle();
     if (m_captureSession)
         m_captureSession->setAnalysis(nullptr);
     delete m_frameAnalysis;
@@ -232,6 +235,7 @@ void BX::initAnalysisContext()
     m_transactionATModel->clear();
     m_transactionATModel->setPadding(ui->fixedIdPadding->isChecked() ? context.paddingIdentifier : 0);
     razStationPresenceTable();
+    initMacrocycleContext();
 
     // The produced variables whose status byte tells their refreshment.
     for (const QModelIndex& variable : m_mainDTModel->getClassTypeIndexes(MainDTModel::VARIABLE_OUT)) {
@@ -422,7 +426,11 @@ void BX::refreshAnalysis(bool presence, bool glitchWindow)
     StatisticsOverview::collect(decoder.counters(), &context.counters);
     StatisticsOverview::pushTransactions(context, *m_transactionATModel, decoder.state().speedCode,
                                          decoder.state().tickDuration(), glitchWindow);
-    StatisticsOverview::updateTimes(context, decoder, QDateTime::currentMSecsSinceEpoch(), 0.0, 0);
+    if (glitchWindow)
+        checkAndAutoSearchPadding();
+    StatisticsOverview::updateTimes(context, decoder, QDateTime::currentMSecsSinceEpoch(),
+                                    double(m_macrocycleAnalysis->microcycleLength()),
+                                    int(m_macrocycleAnalysis->macrocycle().size()));
     updateAnalysisOverviewDisplay();
     if (presence)
         m_presenceTable->refresh(context);
