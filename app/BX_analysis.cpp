@@ -113,6 +113,8 @@ void BX::setupAnalysis()
     ui->mainATView->setModel(m_mainATModel);
     ui->mainATView->setItemDelegate(m_mainATDelegate);
     ui->mainATView->setSortingEnabled(false);
+    // Uniform fixed rows keep a table of millions of rows cheap to lay out on every batch.
+    ui->mainATView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui->mainATView->verticalHeader()->setDefaultSectionSize(20);
     ui->mainATView->verticalHeader()->hide();
     ui->mainATView->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
