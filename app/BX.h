@@ -411,6 +411,9 @@ private:
     class PaddingSearch* m_paddingSearch = nullptr;
     QStandardItemModel* m_microcycleModel = nullptr;
     QWidget* m_microcyclePanel = nullptr;
+    /// Slices sent before the page finished loading, run in order once it has.
+    QStringList m_pendingDonutScripts;
+    bool m_macroPageLoaded = false;
     // End of Macrocycle
 
     // Bars

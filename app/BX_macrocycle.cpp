@@ -69,6 +69,14 @@ void BX::setupMacrocycle()
     connect(ui->macroSamplingPeriodValue, &QLineEdit::textChanged, this, readOptions);
     connect(ui->macroDetectYes, &QRadioButton::toggled, this, readOptions);
     readOptions();
+    connect(ui->macroWebView, &QWebView::loadFinished, this, [this](bool ok) {
+        m_macroPageLoaded = ok;
+        if (!ok)
+            return;
+        for (const QString& script : qAsConst(m_pendingDonutScripts))
+            ui->macroWebView->page()->mainFrame()->evaluateJavaScript(script);
+        m_pendingDonutScripts.clear();
+    });
     resetMacrocycleDonut();
 }
 
@@ -113,6 +121,8 @@ void BX::initMacrocycleContext()
 void BX::resetMacrocycleDonut()
 {
     m_macrocycleDonut->reset();
+    m_pendingDonutScripts.clear();
+    m_macroPageLoaded = false;
     ui->macroWebView->load(QUrl(MacrocycleDonut::pageUrl()));
 }
 
@@ -134,7 +144,11 @@ void BX::refreshMacrocycleDonut()
         updateStatusBar(1, tr("Velqor: The macrocycle donut chart is made up of too many slices to be drawn in "
                               "detail (slices = %1).")
                                .arg(update.detailedSlices));
-    ui->macroWebView->page()->mainFrame()->evaluateJavaScript(update.script);
+    // Each load names the slices of the one before it: none may be skipped.
+    if (m_macroPageLoaded)
+        ui->macroWebView->page()->mainFrame()->evaluateJavaScript(update.script);
+    else
+        m_pendingDonutScripts.append(update.script);
 }
 
 void BX::checkAndAutoSearchPadding()

@@ -3,6 +3,7 @@
 // its thread are gone afterwards.
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATModel.h"
 #include "analysis/StatisticsPage.h"
 #include "analysis/TransactionATModel.h"
@@ -66,6 +67,8 @@ void TstBXCapture::useServer(BX& bx, quint16 port, bool udp)
     child<QComboBox>(bx, "backupFileType")->setCurrentIndex(1);
     child<QLineEdit>(bx, "backupRepository")->setText(m_dir.path());
     child<QSlider>(bx, "depthAnalysisSlider")->setValue(2);
+    // The simulated bus polls station presence where a real one sends padding.
+    child<QRadioButton>(bx, "presenceIdsPadding")->setChecked(true);
 }
 
 void TstBXCapture::remoteCapture_data()
@@ -130,13 +133,16 @@ void TstBXCapture::remoteCapture()
     quint64 ok = 0;
     bx.transactionModel()->getTransactionCounters(&ok, nullptr, nullptr, nullptr, nullptr);
     QVERIFY(ok > 0);
+    // Four seconds of bus time: the detection found the scan table's repetition.
+    QVERIFY(!bx.macrocycleAnalysis()->macrocycle().empty());
+    QVERIFY(bx.analysisContext()->info.macrocycleTime.endsWith(" ms"));
     if (qEnvironmentVariableIsSet("BX_SCREENSHOT")) {
         bx.resize(1500, 950);
         bx.findChild<QToolButton*>("ostrakButton")->click();
         for (const char* page : { "analysisVisualFipTraceButton", "analysisStatisticsButton",
-                                  "analysisStationsPresenceButton" }) {
+                                  "analysisStationsPresenceButton", "analysisMacroMicroButton" }) {
             child<QPushButton>(bx, page)->setChecked(true);
-            QTest::qWait(50);
+            QTest::qWait(QByteArray(page).contains("Macro") ? 1000 : 50); // the donut settles after a resize
             bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + "-" + page + ".png");
         }
     }
