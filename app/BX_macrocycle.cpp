@@ -56,7 +56,8 @@ void BX::setupMacrocycle()
     panel.setupUi(m_microcyclePanel);
     panel.microcycleTreeView->setModel(m_microcycleModel);
     auto* splitter = new QSplitter(Qt::Horizontal, ui->analysisMacroMicrocyclesPage);
-    ui->analysisMacroMicrocyclesPageLayout->replaceWidget(ui->macroWebView, splitter);
+    // The layout hands back the item it held the view in: ours to delete.
+    delete ui->analysisMacroMicrocyclesPageLayout->replaceWidget(ui->macroWebView, splitter);
     splitter->addWidget(m_microcyclePanel);
     splitter->addWidget(ui->macroWebView);
     splitter->setStretchFactor(1, 1);
@@ -82,6 +83,8 @@ void BX::setupMacrocycle()
 
 void BX::teardownMacrocycle()
 {
+    // The page may still finish loading while the window is being destroyed.
+    disconnect(ui->macroWebView, nullptr, this, nullptr);
     if (m_captureSession)
         m_captureSession->setAnalysis(m_frameAnalysis);
     delete m_macrocycleAnalysis;
