@@ -17,13 +17,8 @@ namespace AnalysisTexts {
 
 double bitTimeMicros(quint8 speedCode)
 {
-    switch (speedCode) {
-    case 0: return 32.0;
-    case 1: return 1.0;
-    case 2: return 0.4;
-    case 3: return 0.2;
-    default: return 0.0;
-    }
+    // The decoder's tick is a tenth of a bit time, counted in hundredths of a µs.
+    return FipStreamDecoder::tickCentiMicros(speedCode) / 10.0;
 }
 
 QString transactionDuration(quint64 ticks, double tickMicros)

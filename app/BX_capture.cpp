@@ -6,6 +6,7 @@
 #include "ui_BX.h"
 
 #include "analysis/MainATModel.h"
+#include "analysis/StatisticsOverview.h"
 #include "capture/decoder/FipControls.h"
 #include "capture/device/OsSelectionDialog.h"
 #include "capture/device/OstrakCard.h"
@@ -41,12 +42,6 @@ QString stopIcon()
 void inform(QWidget* parent, const QString& text)
 {
     QMessageBox::information(parent, QStringLiteral("Ostrak"), text);
-}
-
-QString hms(qint64 ms)
-{
-    return QString::asprintf("%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
-                             int(ms % 1000));
 }
 
 } // namespace
@@ -276,7 +271,7 @@ void BX::onOstrakScanStopped()
     setCaptureEditingEnabled(true);
     DesktopServices::setKeepAwake(false);
     const QDateTime end = QDateTime::currentDateTime();
-    m_captureDuration = wasCapturing ? hms(m_captureStart.msecsTo(end)) : hms(0);
+    m_captureDuration = wasCapturing ? AnalysisTexts::duration(m_captureStart.msecsTo(end)) : AnalysisTexts::duration(0);
     m_captureEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     bool written = false;
     finishAnalysis(m_captureSession->files().trace, &written);
