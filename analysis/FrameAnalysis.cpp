@@ -28,8 +28,8 @@ const char* flagText(bool value)
 } // namespace
 
 FrameAnalysis::FrameAnalysis(AnalysisContext* context, FipDecoderListener* next)
-    : m_context(context)
-    , m_next(next ? next : &m_none)
+    : FipForwardingListener(next)
+    , m_context(context)
 {
 }
 
@@ -41,16 +41,6 @@ void FrameAnalysis::reset()
     m_currentControl = 0;
     m_previousControl = 0;
     m_previousFc = 0;
-}
-
-void FrameAnalysis::onOstrakSpeed(quint8 code)
-{
-    m_next->onOstrakSpeed(code);
-}
-
-void FrameAnalysis::onAbsoluteCounterAnchor(quint64 micros)
-{
-    m_next->onAbsoluteCounterAnchor(micros);
 }
 
 void FrameAnalysis::onIdentifierFrame(const FipFrameInfo& frame)
@@ -92,7 +82,7 @@ void FrameAnalysis::onIdentifierFrame(const FipFrameInfo& frame)
     m_awaitingReply = true;
     m_currentId = id;
     m_currentControl = control;
-    m_next->onIdentifierFrame(frame);
+    FipForwardingListener::onIdentifierFrame(frame);
 }
 
 void FrameAnalysis::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
@@ -112,7 +102,7 @@ void FrameAnalysis::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
         }
         m_awaitingReply = false;
     }
-    m_next->onReplyFrame(frame, row);
+    FipForwardingListener::onReplyFrame(frame, row);
 }
 
 void FrameAnalysis::variableReply(const FipFrameInfo& frame, TraceRow& row)
@@ -216,23 +206,18 @@ void FrameAnalysis::onFrameWithoutError(const FipFrameInfo& frame)
     pair.glitchOpen += frame.glc;
     pair.maxJitter = std::max<quint64>(pair.maxJitter, frame.jitter);
     pair.fields |= TransactionStats::HasOccurrences | TransactionStats::HasGlitches | TransactionStats::HasJitter;
-    m_next->onFrameWithoutError(frame);
+    FipForwardingListener::onFrameWithoutError(frame);
 }
 
 void FrameAnalysis::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
 {
     m_previousControl = frame.ok && !frame.error ? frame.control : 0;
     m_previousFc = frame.fc;
-    m_next->onFrameDone(frame, row);
+    FipForwardingListener::onFrameDone(frame, row);
 }
 
 void FrameAnalysis::onTrafficInterruption(TraceRow& row)
 {
     reset();
-    m_next->onTrafficInterruption(row);
-}
-
-void FrameAnalysis::onProcessEvents(qint64 position, qint64 size)
-{
-    m_next->onProcessEvents(position, size);
+    FipForwardingListener::onTrafficInterruption(row);
 }

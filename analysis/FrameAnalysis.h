@@ -12,35 +12,29 @@ class AnalysisContext;
 ///
 /// Everything it learns goes into the analysis context; the statistics tick
 /// pushes it into the displays. Hooks it does not use go on to `next`.
-class FrameAnalysis : public FipDecoderListener
+class FrameAnalysis : public FipForwardingListener
 {
 public:
     explicit FrameAnalysis(AnalysisContext* context, FipDecoderListener* next = nullptr);
 
-    void setNext(FipDecoderListener* next) { m_next = next ? next : &m_none; }
     /// A new capture: no current transaction.
     void reset();
 
     /// Whether an identifier is a station's presence variable (bits 0x1000 and 0x0400).
     static bool isPresenceIdentifier(quint16 identifier) { return (identifier & 0x1400) == 0x1400; }
 
-    void onOstrakSpeed(quint8 code) override;
-    void onAbsoluteCounterAnchor(quint64 micros) override;
     void onIdentifierFrame(const FipFrameInfo& frame) override;
     void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
     void onFrameWithoutError(const FipFrameInfo& frame) override;
     void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
     void onTrafficInterruption(TraceRow& row) override;
-    void onProcessEvents(qint64 position, qint64 size) override;
 
 private:
     void variableReply(const FipFrameInfo& frame, TraceRow& row);
     void otherReply(const FipFrameInfo& frame);
     void storeData(quint16 identifier, quint8 control, const quint8* data, int size);
 
-    FipDecoderListener m_none;
     AnalysisContext* m_context;
-    FipDecoderListener* m_next;
 
     bool m_hasCurrent = false;      ///< an identifier frame started the current transaction
     bool m_awaitingReply = false;   ///< the current control is still the request's

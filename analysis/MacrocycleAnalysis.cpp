@@ -7,8 +7,8 @@
 MacrocycleAnalysis::Observer::~Observer() = default;
 
 MacrocycleAnalysis::MacrocycleAnalysis(AnalysisContext* context, FipDecoderListener* next)
-    : m_context(context)
-    , m_next(next ? next : &m_none)
+    : FipForwardingListener(next)
+    , m_context(context)
 {
     m_current.reserve(256);
 }
@@ -153,41 +153,11 @@ void MacrocycleAnalysis::sampleStates()
 void MacrocycleAnalysis::onOstrakSpeed(quint8 code)
 {
     m_paddingPending = true;
-    m_next->onOstrakSpeed(code);
-}
-
-void MacrocycleAnalysis::onAbsoluteCounterAnchor(quint64 micros)
-{
-    m_next->onAbsoluteCounterAnchor(micros);
+    FipForwardingListener::onOstrakSpeed(code);
 }
 
 void MacrocycleAnalysis::onIdentifierFrame(const FipFrameInfo& frame)
 {
     treatMacrocycle(frame.identifier, frame.timestamp);
-    m_next->onIdentifierFrame(frame);
-}
-
-void MacrocycleAnalysis::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
-{
-    m_next->onReplyFrame(frame, row);
-}
-
-void MacrocycleAnalysis::onFrameWithoutError(const FipFrameInfo& frame)
-{
-    m_next->onFrameWithoutError(frame);
-}
-
-void MacrocycleAnalysis::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
-{
-    m_next->onFrameDone(frame, row);
-}
-
-void MacrocycleAnalysis::onTrafficInterruption(TraceRow& row)
-{
-    m_next->onTrafficInterruption(row);
-}
-
-void MacrocycleAnalysis::onProcessEvents(qint64 position, qint64 size)
-{
-    m_next->onProcessEvents(position, size);
+    FipForwardingListener::onIdentifierFrame(frame);
 }

@@ -25,7 +25,7 @@ using Macrocycle = std::vector<Microcycle>;
 /// the transaction bookkeeping marks it; every hook then goes on to `next`.
 /// Time is the capture's own (frame dates), so a replay samples as the live
 /// capture did.
-class MacrocycleAnalysis : public FipDecoderListener
+class MacrocycleAnalysis : public FipForwardingListener
 {
 public:
     /// What the main window does with an evaluation.
@@ -46,7 +46,6 @@ public:
 
     MacrocycleAnalysis(AnalysisContext* context, FipDecoderListener* next = nullptr);
 
-    void setNext(FipDecoderListener* next) { m_next = next ? next : &m_none; }
     void setObserver(Observer* observer) { m_observer = observer; }
     /// Where the identifier states are sampled to; null samples nowhere.
     void setTransactionModel(TransactionATModel* model) { m_model = model; }
@@ -85,22 +84,14 @@ public:
     void setPaddingSearchPending(bool pending) { m_paddingPending = pending; }
 
     void onOstrakSpeed(quint8 code) override;
-    void onAbsoluteCounterAnchor(quint64 micros) override;
     void onIdentifierFrame(const FipFrameInfo& frame) override;
-    void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
-    void onFrameWithoutError(const FipFrameInfo& frame) override;
-    void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
-    void onTrafficInterruption(TraceRow& row) override;
-    void onProcessEvents(qint64 position, qint64 size) override;
 
 private:
     quint64 errorsBesideInterruptions() const;
     void closeMicrocycle(quint64 timestampUs);
     void sampleStates();
 
-    FipDecoderListener m_none;
     AnalysisContext* m_context;
-    FipDecoderListener* m_next;
     Observer* m_observer = nullptr;
     TransactionATModel* m_model = nullptr;
     const FipCaptureCounters* m_errors = nullptr;

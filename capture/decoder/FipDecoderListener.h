@@ -56,6 +56,29 @@ public:
     virtual void onProcessEvents(qint64 position, qint64 size);
 };
 
+/// A stage of the frame path: hooks it does not override pass straight to the
+/// next stage, so a stage only writes the hooks it uses.
+class FipForwardingListener : public FipDecoderListener
+{
+public:
+    explicit FipForwardingListener(FipDecoderListener* next = nullptr);
+
+    void setNext(FipDecoderListener* next) { m_next = next ? next : &m_none; }
+
+    void onOstrakSpeed(quint8 code) override;
+    void onAbsoluteCounterAnchor(quint64 micros) override;
+    void onIdentifierFrame(const FipFrameInfo& frame) override;
+    void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
+    void onFrameWithoutError(const FipFrameInfo& frame) override;
+    void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
+    void onTrafficInterruption(TraceRow& row) override;
+    void onProcessEvents(qint64 position, qint64 size) override;
+
+private:
+    FipDecoderListener m_none;
+    FipDecoderListener* m_next;
+};
+
 /// Where the decoder records the raw stream (flow byte, speed, payloads).
 class FipRawSink
 {

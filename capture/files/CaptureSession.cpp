@@ -104,34 +104,9 @@ qint64 CaptureSession::backupSize() const
     return m_trace.size();
 }
 
-void CaptureSession::onOstrakSpeed(quint8 code)
-{
-    m_analysis->onOstrakSpeed(code);
-}
-
-void CaptureSession::onAbsoluteCounterAnchor(quint64 micros)
-{
-    m_analysis->onAbsoluteCounterAnchor(micros);
-}
-
-void CaptureSession::onIdentifierFrame(const FipFrameInfo& frame)
-{
-    m_analysis->onIdentifierFrame(frame);
-}
-
-void CaptureSession::onReplyFrame(const FipFrameInfo& frame, TraceRow& row)
-{
-    m_analysis->onReplyFrame(frame, row);
-}
-
-void CaptureSession::onFrameWithoutError(const FipFrameInfo& frame)
-{
-    m_analysis->onFrameWithoutError(frame);
-}
-
 void CaptureSession::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
 {
-    m_analysis->onFrameDone(frame, row);
+    FipForwardingListener::onFrameDone(frame, row);
     if (m_recorder.treatVtrcSave(m_decoder, frame, row) != TraceRecorder::LabelRowsWanted || !m_labels)
         return;
     if (const QVector<TraceLabel>* labels = m_labels(frame.identifier)) {
@@ -142,13 +117,13 @@ void CaptureSession::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
 
 void CaptureSession::onTrafficInterruption(TraceRow& row)
 {
-    m_analysis->onTrafficInterruption(row);
+    FipForwardingListener::onTrafficInterruption(row);
     m_recorder.saveInterruption(row);
 }
 
 void CaptureSession::onProcessEvents(qint64 position, qint64 size)
 {
-    m_analysis->onProcessEvents(position, size);
+    FipForwardingListener::onProcessEvents(position, size);
     if (m_trace.isOpen())
         m_trace.writePending(&m_writtenOffsets);
     else

@@ -18,7 +18,7 @@
 /// The main window owns one and gives it the card's packets; it runs on the GUI
 /// thread only. The analysis hooks are forwarded to `setAnalysis`'s listener
 /// before the trace row decision, so label values are current when rows are cut.
-class CaptureSession : public FipDecoderListener
+class CaptureSession : public FipForwardingListener
 {
 public:
     /// The files of one capture; an empty path leaves that recording off.
@@ -41,7 +41,7 @@ public:
     TraceFileWriter& traceWriter() { return m_trace; }
     RawFileWriter& rawWriter() { return m_raw; }
 
-    void setAnalysis(FipDecoderListener* analysis) { m_analysis = analysis ? analysis : &m_noAnalysis; }
+    void setAnalysis(FipDecoderListener* analysis) { setNext(analysis); }
     void setLabelSource(LabelSource source) { m_labels = std::move(source); }
 
     /// The files a live capture records with these options, named after `base`
@@ -68,18 +68,11 @@ public:
     qint64 backupSize() const;
 
     // FipDecoderListener
-    void onOstrakSpeed(quint8 code) override;
-    void onAbsoluteCounterAnchor(quint64 micros) override;
-    void onIdentifierFrame(const FipFrameInfo& frame) override;
-    void onReplyFrame(const FipFrameInfo& frame, TraceRow& row) override;
-    void onFrameWithoutError(const FipFrameInfo& frame) override;
     void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;
     void onTrafficInterruption(TraceRow& row) override;
     void onProcessEvents(qint64 position, qint64 size) override;
 
 private:
-    FipDecoderListener m_noAnalysis;
-    FipDecoderListener* m_analysis = &m_noAnalysis;
     LabelSource m_labels;
     FipStreamDecoder m_decoder { this };
     TraceFileWriter m_trace;
