@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QtEndian>
 #include <QMetaType>
 #include <QtGlobal>
 
@@ -26,6 +27,15 @@ struct TARVEXCONF {
     quint8 record[RecordSize] = {};
     quint32 ledColor = LED_BLACK;
 };
+
+/// The fields of a device-list record the program reads; the other bytes are kept unread.
+namespace TarvexFields {
+inline quint32 interfaceType(const TARVEXCONF& d) { return qFromLittleEndian<quint32>(d.record + 0); }
+inline quint8 boardIndex(const TARVEXCONF& d) { return d.record[4]; }
+inline quint32 boardNumber(const TARVEXCONF& d) { return qFromLittleEndian<quint32>(d.record + 10); }
+inline quint8 speedCode(const TARVEXCONF& d) { return d.record[17]; }
+inline quint16 subSysId(const TARVEXCONF& d) { return qFromLittleEndian<quint16>(d.record + 25); }
+} // namespace TarvexFields
 
 Q_DECLARE_METATYPE(LED_RGB_COLOR)
 Q_DECLARE_METATYPE(TARVEXCONF)
