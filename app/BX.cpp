@@ -147,6 +147,7 @@ BX::BX(QWidget* parent)
     setupProjectFile();
     setupCapture();
     setupAnalysis();
+    setupStationExport();
     setProjectActionsEnabled(false);
     updateBuildXMLButton();
     refreshOverviewPanel();

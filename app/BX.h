@@ -281,6 +281,21 @@ public slots:
     void onSettingsDTViewItemChanged(QStandardItem* item);
     void updateBuildXMLButton();
 
+    // Station configuration export
+public slots:
+    /// The build button and "Build Configurations": a directory chooser, then the build.
+    void onBuildButtonClicked();
+    /// Directory chooser for the working directory field.
+    void onSavePathButtonClicked();
+public:
+    /// Writes every station's configuration file into `dir`; false when the design has no
+    /// station or the cleaning question (asked when `askBeforeDeleting` and `dir` holds ".xml"
+    /// files) was answered No.
+    bool buildAndSaveStationFiles(QString dir, bool askBeforeDeleting);
+private:
+    void setupStationExport();
+    // End of station configuration export
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
