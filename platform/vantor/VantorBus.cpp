@@ -1,0 +1,358 @@
+#include "VantorBus.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// Arbitrator status codes reported in the medium record.
+constexpr quint16 BaStarting = 0x0003;
+constexpr quint16 BaIdle = 0x0007;
+constexpr quint16 BaPending = 0x8004;
+constexpr quint16 BaMacroEnd = 0x8022;
+constexpr quint16 BaSendingIdDat = 0x8023;
+constexpr quint16 BaSendingIdMsg = 0x8025;
+constexpr quint16 BaTesting = 0x8028;
+constexpr quint16 BaTestingEnd = 0x8029;
+constexpr quint16 BaWaitingTime = 0x8030;
+constexpr quint16 BaWaitingSync = 0x8031;
+constexpr quint16 BaAperVarWindow = 0x8038;
+constexpr quint16 BaAperMsgWindow = 0x8039;
+
+constexpr size_t MaxEvents = 256;
+constexpr size_t MaxIncoming = 64;
+
+// Report of a SEND_MSG event when an acknowledged message found no receiver.
+constexpr quint16 MsgNotAcknowledged = 1;
+
+bool sameAddresses(const VantorStationFile::Message& m, quint16 destId, quint8 destSeg, quint16 srcId,
+                   quint8 srcSeg)
+{
+    return m.destinationId == destId && m.destinationSegment == destSeg && m.sourceId == srcId
+        && m.sourceSegment == srcSeg;
+}
+
+} // namespace
+
+qint64 vantorNowNs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.nsecsElapsed();
+}
+
+void vantor_device::postEvent(quint16 code, quint16 param)
+{
+    if (events.size() >= MaxEvents)
+        events.pop_front();
+    events.emplace_back(code, param);
+}
+
+void vantor_device::log(const QString& call)
+{
+    if (calls.size() >= 4096)
+        calls.removeFirst();
+    calls.append(call);
+}
+
+quint16 vantor_device::mediumStatus() const
+{
+    quint16 status = faultBits & 0x3C;
+    if (state == State::Running && !pulled) {
+        if (channelOn[0])
+            status |= 0x01;
+        if (channelOn[1])
+            status |= 0x02;
+    }
+    return status;
+}
+
+VantorBus::VantorBus(quint8 speedCode)
+{
+    static const double bitUs[4] = { 32, 1, 0.4, 0.2 };
+    m_bitUs = bitUs[speedCode & 3];
+}
+
+VantorBus::~VantorBus()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        m_quit = true;
+        m_wake.notify_all();
+    }
+    if (m_scanThread.joinable())
+        m_scanThread.join();
+}
+
+void VantorBus::join(vantor_device* board)
+{
+    if (std::find(m_boards.begin(), m_boards.end(), board) == m_boards.end())
+        m_boards.push_back(board);
+}
+
+void VantorBus::leave(vantor_device* board)
+{
+    stopArbitrator(board);
+    m_boards.erase(std::remove(m_boards.begin(), m_boards.end(), board), m_boards.end());
+}
+
+void VantorBus::startArbitrator(vantor_device* board)
+{
+    if (std::find(m_arbiters.begin(), m_arbiters.end(), board) == m_arbiters.end()) {
+        m_arbiters.push_back(board);
+        board->baStatus = m_arbiters.size() == 1 ? BaStarting : BaPending;
+    }
+    m_wake.notify_all();
+}
+
+void VantorBus::stopArbitrator(vantor_device* board)
+{
+    const bool wasActive = isActiveArbiter(board);
+    m_arbiters.erase(std::remove(m_arbiters.begin(), m_arbiters.end(), board), m_arbiters.end());
+    board->baStatus = 0;
+    if (wasActive)
+        board->postEvent(VANTOR_EVT_BA_STOP1, 0);
+    m_wake.notify_all();
+}
+
+bool VantorBus::isActiveArbiter(const vantor_device* board) const
+{
+    return !m_arbiters.empty() && m_arbiters.front() == board;
+}
+
+vantor_device* VantorBus::fileReceiver(const vantor_device* except, quint16 destId, quint8 destSeg, quint16 srcId,
+                                       quint8 srcSeg) const
+{
+    for (vantor_device* b : m_boards) {
+        if (b == except || !b->onBus())
+            continue;
+        for (const VantorStationFile::Message& m : b->config.messages) {
+            if (!m.toSend && m.fileTransfer && sameAddresses(m, destId, destSeg, srcId, srcSeg))
+                return b;
+        }
+    }
+    return nullptr;
+}
+
+void VantorBus::updateScanThread()
+{
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!m_scanRunning && m_scanThread.joinable())
+            finished = std::move(m_scanThread);
+        if (!m_arbiters.empty() && !m_scanRunning && !m_quit) {
+            m_scanRunning = true;
+            m_scanThread = std::thread([this] { scan(); });
+        }
+    }
+    if (finished.joinable())
+        finished.join();
+}
+
+double VantorBus::frameUs(int bytes) const
+{
+    // Preamble, delimiters and the silence before the next frame.
+    return (bytes * 8 + 44) * m_bitUs;
+}
+
+void VantorBus::setStatus(quint16 status)
+{
+    if (!m_arbiters.empty())
+        m_arbiters.front()->baStatus = status;
+}
+
+void VantorBus::countFrames(int frames)
+{
+    for (vantor_device* b : m_boards) {
+        if (!b->onBus())
+            continue;
+        for (int ch = 0; ch < 2; ++ch) {
+            if (b->channelOn[ch] && !(b->faultBits & (0x04 << ch)))
+                b->counters[ch] = quint16(b->counters[ch] + frames);
+        }
+    }
+}
+
+// Bus time is owed until a millisecond has built up, so short instructions do not
+// each cost a sleep. False when the scan must look again at who holds the bus.
+bool VantorBus::pause(std::unique_lock<std::mutex>& lock, double us)
+{
+    m_owedUs += us;
+    if (m_owedUs < 1000)
+        return true;
+    vantor_device* holder = m_arbiters.empty() ? nullptr : m_arbiters.front();
+    const auto wait = std::chrono::microseconds(qint64(std::min(m_owedUs, 5e6)));
+    m_owedUs = 0;
+    return !m_wake.wait_for(lock, wait, [&] {
+        return m_quit || m_arbiters.empty() || m_arbiters.front() != holder;
+    });
+}
+
+void VantorBus::transferVariable(quint16 id)
+{
+    vantor_device* producer = nullptr;
+    for (vantor_device* b : m_boards) {
+        if (b->onBus() && b->produced.contains(id)) {
+            producer = b;
+            break;
+        }
+    }
+    countFrames(producer ? 2 : 1);
+    m_owedUs += frameUs(3);
+    if (!producer)
+        return;
+    vantor_device::Produced& p = producer->produced[id];
+    m_owedUs += frameUs(p.data.size() + 2);
+    const qint64 now = vantorNowNs();
+    bool refreshed = true;
+    if (const VantorStationFile::Variable* v = producer->config.variable(id)) {
+        if (v->refreshmentType != 0) {
+            const qint64 periodNs = qint64(v->refreshmentPeriod * producer->config.slotUs() * 1000);
+            refreshed = p.writtenNs >= 0 && (periodNs == 0 || now - p.writtenNs <= periodNs)
+                && (v->refreshmentType != 2 || p.writtenSinceTransfer);
+        }
+    }
+    p.writtenSinceTransfer = false;
+    for (vantor_device* b : m_boards) {
+        if (b == producer || !b->onBus())
+            continue;
+        auto c = b->consumed.find(id);
+        if (c == b->consumed.end())
+            continue;
+        c->data = p.data.left(c->data.size()).leftJustified(c->data.size(), '\0');
+        c->receivedNs = now;
+        c->refreshed = refreshed;
+    }
+}
+
+void VantorBus::serveAperiodic()
+{
+    setStatus(BaAperVarWindow);
+    struct Request {
+        vantor_device* board;
+        quint16 id;
+        bool urgent;
+    };
+    std::vector<Request> requests;
+    for (vantor_device* b : m_boards) {
+        for (int mode = 1; mode >= 0; --mode) {
+            for (quint16 id : b->aperiodic[mode])
+                requests.push_back({ b, id, mode == 1 });
+            b->aperiodic[mode].clear();
+        }
+    }
+    std::stable_sort(requests.begin(), requests.end(),
+                     [](const Request& a, const Request& b) { return a.urgent && !b.urgent; });
+    for (const Request& r : requests) {
+        transferVariable(r.id);
+        r.board->postEvent(r.urgent ? VANTOR_EVT_SEND_APU : VANTOR_EVT_SEND_APN, r.id);
+    }
+}
+
+void VantorBus::serveMessages()
+{
+    setStatus(BaAperMsgWindow);
+    for (vantor_device* sender : m_boards) {
+        while (!sender->outgoing.empty()) {
+            const vantor_device::Outgoing out = sender->outgoing.front();
+            sender->outgoing.pop_front();
+            const uchar* m = reinterpret_cast<const uchar*>(out.buffer.constData());
+            const quint16 destId = quint16(m[4] << 8 | m[5]);
+            const quint16 srcId = quint16(m[7] << 8 | m[8]);
+            const int length = m[2] | m[3] << 8;
+            bool delivered = false;
+            for (vantor_device* b : m_boards) {
+                if (!b->onBus() || b->incoming.size() >= MaxIncoming)
+                    continue;
+                const bool listens = std::any_of(
+                    b->config.messages.cbegin(), b->config.messages.cend(), [&](const VantorStationFile::Message& c) {
+                        return !c.toSend && !c.fileTransfer && sameAddresses(c, destId, m[6], srcId, m[9]);
+                    });
+                if (!listens)
+                    continue;
+                b->incoming.push_back(out.buffer);
+                b->postEvent(VANTOR_EVT_RECEIVE_MSG, quint16(out.channel));
+                delivered = true;
+            }
+            countFrames(out.acknowledged ? 3 : 2);
+            m_owedUs += frameUs(3) + frameUs(length + 10) + (out.acknowledged ? frameUs(2) : 0);
+            sender->postEvent(VANTOR_EVT_SEND_MSG, out.acknowledged && !delivered ? MsgNotAcknowledged : 0);
+        }
+    }
+}
+
+void VantorBus::scan()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    vantor_device* holder = nullptr;
+    QVector<VantorStationFile::Instruction> table;
+    int pc = 0;
+    while (!m_quit && !m_arbiters.empty()) {
+        vantor_device* ba = m_arbiters.front();
+        if (ba != holder) {
+            holder = ba;
+            pc = 0;
+            ba->postEvent(VANTOR_EVT_BA_ACTIVITY, 0);
+            for (size_t i = 1; i < m_arbiters.size(); ++i)
+                m_arbiters[i]->baStatus = BaPending;
+        }
+        if (pc == 0) {
+            const QVector<QVector<VantorStationFile::Instruction>>& tables = ba->config.scanTables;
+            const int t = ba->macrocycle - 1 < tables.size() ? ba->macrocycle - 1 : 0;
+            table = tables.isEmpty() ? QVector<VantorStationFile::Instruction>() : tables[t];
+        }
+        if (table.isEmpty()) {
+            if (ba->baStatus != BaIdle)
+                ba->postEvent(VANTOR_EVT_BA_IDLE, 0);
+            setStatus(BaIdle);
+            pause(lock, 10000);
+            continue;
+        }
+        const VantorStationFile::Instruction ins = pc < table.size() ? table[pc] : VantorStationFile::Instruction();
+        ++pc;
+        const double slotUs = ba->config.slotUs();
+        bool holds = true;
+        if (ins.type == QLatin1String("SEND_ID_DAT")) {
+            setStatus(BaSendingIdDat);
+            transferVariable(quint16(ins.value));
+            holds = pause(lock, 0);
+        } else if (ins.type == QLatin1String("SEND_ID_MSG")) {
+            setStatus(BaSendingIdMsg);
+            serveMessages();
+            holds = pause(lock, 0);
+        } else if (ins.type == QLatin1String("SEND_MSG")) {
+            serveMessages();
+            holds = pause(lock, ins.value * slotUs);
+        } else if (ins.type == QLatin1String("SEND_APER")) {
+            serveAperiodic();
+            holds = pause(lock, ins.value * slotUs);
+        } else if (ins.type == QLatin1String("WAIT_TIME") || ins.type == QLatin1String("WAIT_SYNC")) {
+            setStatus(ins.type == QLatin1String("WAIT_TIME") ? BaWaitingTime : BaWaitingSync);
+            holds = pause(lock, ins.value * slotUs);
+        } else if (ins.type == QLatin1String("TESTP")) {
+            setStatus(BaTesting);
+            countFrames(2);
+            holds = pause(lock, frameUs(3) * 2);
+            setStatus(BaTestingEnd);
+        } else if (ins.type == QLatin1String("SUSPEND")) {
+            ba->postEvent(quint16(VANTOR_EVT_BA_SUSPEND | (ins.value & 0xFF)), quint16(pc - 1));
+            holds = pause(lock, ins.delay * slotUs);
+        } else if (ins.type.isEmpty() || ins.type == QLatin1String("NEXT_MACRO")) {
+            // End of the macrocycle: the stand-in also opens its aperiodic windows
+            // here, so tables without them still carry requests and messages.
+            serveAperiodic();
+            serveMessages();
+            setStatus(BaMacroEnd);
+            ++m_macrocycles;
+            pc = 0;
+            holds = pause(lock, std::max(1000.0 - m_owedUs, 0.0) + 1);
+        }
+        if (!holds)
+            holder = nullptr;
+    }
+    m_scanRunning = false;
+}
