@@ -347,14 +347,17 @@ void StationConfigurationExport::appendTags(QDomDocument& document, QDomElement&
 QByteArray StationConfigurationExport::toBytes(const QModelIndex& station) const
 {
     const QDomDocument document = buildDocument(station);
-    QByteArray bytes;
-    QXmlStreamWriter writer(&bytes);
+    QByteArray body;
+    QXmlStreamWriter writer(&body);
     writer.setCodec("UTF-8");
     writer.setAutoFormatting(true);
     writer.setAutoFormattingIndent(1);
-    writer.writeProcessingInstruction(QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"utf-8\""));
     writeNode(writer, document.documentElement());
     writer.writeEndDocument();
+    // The declaration goes first byte of the file: the writer would put a line break before it.
+    const QDomProcessingInstruction declaration = document.firstChild().toProcessingInstruction();
+    QByteArray bytes = "<?" + declaration.target().toUtf8() + ' ' + declaration.data().toUtf8() + "?>\n";
+    bytes += body.startsWith('\n') ? body.mid(1) : body;
     return bytes;
 }
 
@@ -432,7 +435,6 @@ QStringList StationConfigurationExport::oldFiles(const QString& dir)
 bool StationConfigurationExport::prepare(const QString& dir, bool ask,
                                          const std::function<bool(const QString& dir)>& confirmCleaning)
 {
-    emit m_model->generateProgress(0);
     if (m_model->getStationIndexes().isEmpty())
         return false;
     if (!ask)

@@ -1,0 +1,548 @@
+#include "tst_maindtmodel_util.h"
+
+#include "design/BrxprjFile.h"
+#include "design/StationConfiguration.h"
+#include "design/StationConfigurationExport.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <sys/resource.h>
+#include <csignal>
+
+using M = MainDTModel;
+using SC = StationConfiguration;
+
+namespace {
+const QString kExamplesDir = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/");
+const QString kAbsent = QStringLiteral("<absent>");
+
+QDomDocument readXml(const QString& path)
+{
+    QFile file(path);
+    QDomDocument document;
+    if (!file.open(QIODevice::ReadOnly) || !document.setContent(&file))
+        return QDomDocument();
+    return document;
+}
+
+/// "A/B[1]/C" from the root element: C of the second B under A. A last step "@x" reads an
+/// attribute, "#" counts the child elements.
+QString valueAt(const QDomDocument& document, const QString& path)
+{
+    QDomElement e = document.documentElement();
+    for (const QString& step : path.split('/')) {
+        if (e.isNull())
+            return kAbsent;
+        if (step.startsWith('@'))
+            return e.hasAttribute(step.mid(1)) ? e.attribute(step.mid(1)) : kAbsent;
+        if (step == "#")
+            return QString::number(e.childNodes().count() - (e.firstChild().isText() ? 1 : 0));
+        const int bracket = step.indexOf('[');
+        const QString name = bracket < 0 ? step : step.left(bracket);
+        int n = bracket < 0 ? 0 : step.mid(bracket + 1).chopped(1).toInt();
+        e = e.firstChildElement(name);
+        while (n-- > 0 && !e.isNull())
+            e = e.nextSiblingElement(name);
+    }
+    return e.isNull() ? kAbsent : e.text();
+}
+
+quint32 number(const QString& text)
+{
+    return quint32(M::parseNumber(text));
+}
+
+/// Network with stations 0 (arbiter, a scan table of four instructions, two variables),
+/// 10 (arbiter without scan table, a variable with a Bool and a Float mnemonic) and
+/// 2 (no arbiter, consuming station 10's variable).
+void buildProject(DesignFixture& f)
+{
+    f.buildBasic();
+    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+    for (const char* type : { "SEND_ID_DAT", "WAIT_TIME", "SUSPEND" })
+        QVERIFY(f.edit(f.add("Instruction", table), M::ColInstructionType, type));
+    f.add("Instruction", table);
+    QVERIFY(f.edit(f.model.index(0, 0, table), M::ColInstructionId, "0x0101"));
+    QVERIFY(f.edit(f.model.index(1, 0, table), M::ColInstructionTime, "2"));
+    QVERIFY(f.edit(f.model.index(2, 0, table), M::ColInstructionSuspendDelay, "1"));
+    QVERIFY(f.edit(f.model.index(2, 0, table), M::ColInstructionSuspendEventNumber, "3"));
+    f.add("Variable", f.station);
+    const QModelIndex emitter = f.add("Variable", f.station);
+    QVERIFY(f.edit(emitter, M::ColVarOutMessageTransferEnabled, "true"));
+    QVERIFY(f.edit(emitter, M::ColVarOutMessageTransferType, "Periodic"));
+    QVERIFY(f.edit(emitter, M::ColVarOutMessageTransferChannel, "3"));
+
+    const QModelIndex s10 = f.add("Station", f.segment);
+    QVERIFY(f.edit(s10, M::ColStationAddress, "10"));
+    f.add("Arbiter", s10);
+    const QModelIndex out = f.add("Variable", s10);
+    QVERIFY(f.edit(out, M::ColVarOutId, "0x0101"));
+    QVERIFY(f.edit(out, M::ColVarOutPdu, "SM_MPS"));
+    QVERIFY(f.edit(out, M::ColVarOutLength, "8"));
+    QVERIFY(f.edit(out, M::ColVarOutDynamicRefreshmentEnabled, "true"));
+    QVERIFY(f.edit(out, M::ColVarMessageReceptionEnabled, "true"));
+    const QModelIndex rendering = f.add("Data Rendering", out);
+    f.add("Mnemonic", rendering);
+    const QModelIndex real = f.add("Mnemonic", rendering);
+    QVERIFY(f.edit(real, M::ColMnemoStartBit, "8"));
+    QVERIFY(f.edit(real, M::ColMnemoType, "Float"));
+    QVERIFY(f.edit(real, M::ColMnemoEndianness, "Big-Endian"));
+    QVERIFY(f.edit(real, M::ColMnemoDescription, QString::fromUtf8("D\u00e9bit \u2248 m\u00b3/h")));
+    QVERIFY(f.edit(f.add("Message", emitter), M::ColMsgDestinationId, "0x0101"));
+
+    const QModelIndex s2 = f.add("Station", f.segment);
+    QVERIFY(f.edit(s2, M::ColStationAddress, "2"));
+    const QModelIndex in = f.add("Variable", s2);
+    QVERIFY(f.edit(in, M::ColVariableDirection, "IN"));
+    QVERIFY(f.edit(in, M::ColVarInId, "257"));
+    QVERIFY(f.edit(in, M::ColVarInPromptnessEnabled, "true"));
+}
+
+/// The loaded file against the station's rows in the design.
+void compareWithDesign(const M& m, const QModelIndex& station, const SC& c)
+{
+    const QModelIndex network = m.getNetworkIdx();
+    QCOMPARE(c.version, QStringLiteral("1.1"));
+    QCOMPARE(c.subscriberName, m.text(station, M::ColObject));
+    QCOMPARE(c.subscriberNumber, number(m.text(station, M::ColStationAddress)));
+    QCOMPARE(c.speed, quint8(FipCalculator::getSpeedList().indexOf(m.text(network, M::ColNetworkSpeed))));
+    QCOMPARE(c.tSlot, number(m.text(station, M::ColStationTSlot)));
+    QCOMPARE(c.silence, number(m.text(network, M::ColNetworkSilence)));
+    QCOMPARE(c.turnAround, number(m.text(network, M::ColNetworkTurnAround)));
+    QCOMPARE(c.frameType, m.text(network, M::ColNetworkFrameType));
+
+    const QModelIndex arbiter = m.getArbiter(station);
+    QCOMPARE(c.hasBusArbiter, arbiter.isValid());
+    if (arbiter.isValid()) {
+        QCOMPARE(c.busArbiter.enabled, m.text(arbiter, M::ColArbiterEnabled) == "true");
+        QCOMPARE(c.busArbiter.priority, number(m.text(arbiter, M::ColArbiterPriorityLevel)));
+        QCOMPARE(c.busArbiter.maxSubscriberNumber, number(m.text(network, M::ColNetworkBaMaxStationAddress)));
+        const QModelIndexList tables = m.getScanTableIndexes(arbiter);
+        QCOMPARE(c.busArbiter.scanTables.size(), tables.size());
+        for (int t = 0; t < tables.size(); ++t) {
+            const SC::ScanTable& table = c.busArbiter.scanTables.at(t);
+            QCOMPARE(table.number, int(number(m.text(tables[t], M::ColScanTableNumber))));
+            QCOMPARE(table.instructions.size(), m.rowCount(tables[t]));
+            for (int i = 0; i < table.instructions.size(); ++i) {
+                const QModelIndex row = m.index(i, 0, tables[t]);
+                const SC::Instruction& instruction = table.instructions.at(i);
+                const QString type = m.text(row, M::ColInstructionType);
+                QCOMPARE(instruction.type, type);
+                if (type.startsWith("SEND_ID"))
+                    QCOMPARE(instruction.value, quint32(M::parseID(m.text(row, M::ColInstructionId))));
+                else if (type == "SUSPEND")
+                    QCOMPARE(instruction.delay, number(m.text(row, M::ColInstructionSuspendDelayPar)));
+                else if (type != "NEXT_MACRO" && type != "TESTP")
+                    QCOMPARE(instruction.value, number(m.text(row, M::ColInstructionTimePar)));
+            }
+        }
+    }
+
+    const QModelIndexList variables = m.getVariableIndexes(station);
+    QCOMPARE(c.variables.size(), variables.size());
+    int mnemonics = 0;
+    for (int i = 0; i < variables.size(); ++i) {
+        const QModelIndex v = variables[i];
+        const SC::Variable& read = c.variables.at(i);
+        const bool output = m.classType(v) == M::VARIABLE_OUT;
+        const quint16 id = M::parseID(m.text(v, output ? M::ColVarOutId : M::ColVarInId));
+        const QModelIndexList producers = m.getVariableIndexes(id, M::VARIABLE_OUT);
+        const QModelIndex producer = output ? v : producers.value(0);
+        QCOMPARE(read.id, id);
+        QCOMPARE(read.produced, output);
+        QCOMPARE(read.hasPromptitude, !output);
+        QCOMPARE(read.length, number(m.text(producer, M::ColVarOutLength)));
+        QCOMPARE(read.refreshmentPeriod, number(m.text(producer, M::ColVarOutRefreshmentPeriodPar)));
+        QCOMPARE(read.messageReceptionEnabled, m.text(v, M::ColVarMessageReceptionEnabled) == "true");
+        if (!output)
+            QCOMPARE(read.promptitudePeriod, number(m.text(v, M::ColVarInPromptnessPeriodPar)));
+        mnemonics += m.getClassTypeIndexes(M::MNEMONIC, producer).size();
+    }
+    QCOMPARE(c.tags.size(), mnemonics);
+    for (int i = 0; i < c.tags.size(); ++i)
+        QCOMPARE(c.tags.at(i).id, quint32(i));
+
+    const QModelIndexList messages = m.getMessageIndexes(station);
+    QCOMPARE(c.messages.size(), messages.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        QCOMPARE(c.messages.at(i).sourceId, M::parseID(m.text(messages[i], M::ColMsgSourceId)));
+        QCOMPARE(c.messages.at(i).destinationId, M::parseID(m.text(messages[i], M::ColMsgDestinationId)));
+        QCOMPARE(c.messages.at(i).toSend, m.text(messages[i], M::ColMsgDirection) == "OUT");
+    }
+}
+
+QStringList stationFiles(const M& m)
+{
+    QStringList names;
+    for (const QModelIndex& s : m.getStationIndexes())
+        names << "Station" + m.text(s, M::ColStationAddress) + ".xml";
+    names.sort();
+    return names;
+}
+
+QStringList xmlFiles(const QString& dir)
+{
+    return QDir(dir).entryList({ "*.xml" }, QDir::Files, QDir::Name);
+}
+} // namespace
+
+class TestStationExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void examples_data();
+    void examples();
+    void elements_data();
+    void elements();
+    void cleaning_data();
+    void cleaning();
+    void unwritable_data();
+    void unwritable();
+    void notice_data();
+    void notice();
+    void oddColumns_data();
+    void oddColumns();
+    void badFiles_data();
+    void badFiles();
+};
+
+void TestStationExport::examples_data()
+{
+    QTest::addColumn<QString>("project");
+    const QStringList projects = QDir(kExamplesDir).entryList({ "*.brxprj" }, QDir::Files, QDir::Name);
+    QCOMPARE(projects.size(), 9);
+    for (const QString& p : projects)
+        QTest::newRow(qPrintable(p)) << p;
+}
+
+void TestStationExport::examples()
+{
+    QFETCH(QString, project);
+    MainDTModel model;
+    BrxprjFile file(&model);
+    QVERIFY(file.load(kExamplesDir + project));
+    QTemporaryDir dir;
+    StationConfigurationExport exporter(&model);
+    exporter.setPause(0);
+    QSignalSpy progress(&model, &M::generateProgress);
+    QCOMPARE(exporter.generate(dir.path()).size(), model.getStationIndexes().size());
+    QCOMPARE(xmlFiles(dir.path()), stationFiles(model));
+    QCOMPARE(progress.last().at(0).toInt(), 100);
+    for (const QModelIndex& station : model.getStationIndexes()) {
+        const QString path = dir.filePath(StationConfigurationExport::fileName(model, station));
+        SC read;
+        QString error;
+        QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
+        compareWithDesign(model, station, read);
+        if (QTest::currentTestFailed())
+            return;
+        // Root children in their fixed order, the optional ones only when there is something to say.
+        QStringList children;
+        const QDomDocument document = readXml(path);
+        for (QDomElement e = document.documentElement().firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
+            children << e.tagName();
+        QStringList expected = { "SubscriberName", "SubscriberNumber", "Speed", "TSlot", "Silence", "TurnAround", "FrameType" };
+        if (read.hasBusArbiter)
+            expected << "BusArbiter";
+        if (!read.variables.isEmpty())
+            expected << "Variables";
+        if (!read.messages.isEmpty())
+            expected << "Messages";
+        if (!read.tags.isEmpty())
+            expected << "Tags";
+        QCOMPARE(children, expected);
+    }
+}
+
+void TestStationExport::elements_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* file, const char* path, const QString& expected) {
+        QTest::addRow("%s %s", file, path) << QString(file) << QString(path) << expected;
+    };
+    row("Station10.xml", "SubscriberNumber", "0x0a");
+    row("Station10.xml", "@version", "1.1");
+    row("Station10.xml", "BusArbiter/#", "4");
+    row("Station10.xml", "BusArbiter/BAOptimization", "OPTIMIZATION_0");
+    row("Station2.xml", "BusArbiter", kAbsent);
+    row("Station0.xml", "BusArbiter/BAScanTable/@number", "0");
+    row("Station0.xml", "BusArbiter/BAScanTable/SEND_ID_DAT", "0x0101");
+    row("Station0.xml", "BusArbiter/BAScanTable/WAIT_TIME", "0x0020"); // 2 ms in 62.5 us slots
+    row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND/@delay", "0x0010");
+    row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND", "0x03");
+    row("Station0.xml", "BusArbiter/BAScanTable/NEXT_MACRO", "");
+    row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionEnabled", "false");
+    row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionChannel", "0");
+    row("Station0.xml", "Variables/Variable[1]/MessagingService/@emissionChannel", "3");
+    row("Station0.xml", "Variables/Variable[1]/PDU", "0x40");
+    row("Station0.xml", "Variables/Variable[1]/Promptitude", kAbsent);
+    row("Station0.xml", "Messages/Message/Type", "toSend");
+    row("Station0.xml", "Messages/Message/Type/@emissionChannel", "3");
+    row("Station0.xml", "Messages/Message/Type/@ackRequestEnabled", "false");
+    row("Station0.xml", "Messages/Message/DestinationID", "0x0101");
+    row("Station0.xml", "Tags", kAbsent);
+    row("Station10.xml", "Messages/Message/Type", "toReceive");
+    row("Station10.xml", "Messages/Message/Type/@emissionChannel", kAbsent);
+    row("Station10.xml", "Messages/Message/Type/@fileTransferEnabled", "false");
+    row("Station10.xml", "Variables/Variable/Refreshment/@type", "0x02");
+    row("Station10.xml", "Tags/Tag[0]/Endianness", kAbsent);
+    row("Station10.xml", "Tags/Tag[0]/Description", kAbsent);
+    row("Station10.xml", "Tags/Tag[1]/Endianness", "0");
+    row("Station10.xml", "Tags/Tag[1]/TagId", "1");
+    row("Station10.xml", "Tags/Tag[1]/StartBit", "8");
+    row("Station10.xml", "Tags/Tag[1]/StopBit", "39");
+    row("Station10.xml", "Tags/Tag[1]/Description", QString::fromUtf8("D\u00e9bit ? m\u00b3/h"));
+    row("Station10.xml", "Tags/Tag[1]/AccessRights", "0");
+    // The consumer takes its producer's PDU, length and refreshment.
+    row("Station2.xml", "Variables/Variable/ID", "257");
+    row("Station2.xml", "Variables/Variable/PDU", "0x50");
+    row("Station2.xml", "Variables/Variable/Length", "0x08");
+    row("Station2.xml", "Variables/Variable/Type", "0x01");
+    row("Station2.xml", "Variables/Variable/Refreshment/@type", "0x02");
+    row("Station2.xml", "Variables/Variable/Promptitude/@type", "0x01");
+    row("Station2.xml", "Variables/Variable/AperiodicService/@requestEnabled", "false");
+    row("Station2.xml", "Tags/Tag[1]/AccessRights", "1");
+    row("Station2.xml", "Tags/Tag[1]/Identifier", "0x0101");
+}
+
+void TestStationExport::elements()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    DesignFixture f;
+    buildProject(f);
+    QTemporaryDir dir;
+    StationConfigurationExport exporter(&f.model);
+    exporter.setPause(0);
+    QCOMPARE(exporter.generate(dir.path()).size(), 3);
+    const QDomDocument document = readXml(dir.filePath(file));
+    QVERIFY(!document.isNull());
+    QCOMPARE(valueAt(document, path), expected);
+    QFile bytes(dir.filePath(file));
+    QVERIFY(bytes.open(QIODevice::ReadOnly));
+    QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
+}
+
+void TestStationExport::cleaning_data()
+{
+    QTest::addColumn<bool>("stations");
+    QTest::addColumn<bool>("oldFile");
+    QTest::addColumn<bool>("ask");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("built");
+    QTest::addColumn<QStringList>("after");
+    const QStringList built = { "Station0.xml", "Station10.xml", "Station2.xml" };
+    QTest::newRow("empty folder, no question") << true << false << true << false << false << true << built;
+    QTest::newRow("old file, yes") << true << true << true << true << true << true << built;
+    QTest::newRow("old file, no") << true << true << true << false << true << false << QStringList { "old.xml" };
+    QTest::newRow("old file, not asked") << true << true << false << false << false << true << (QStringList(built) << "old.xml");
+    QTest::newRow("no station") << false << true << true << true << false << false << QStringList { "old.xml" };
+}
+
+void TestStationExport::cleaning()
+{
+    QFETCH(bool, stations);
+    QFETCH(bool, oldFile);
+    QFETCH(bool, ask);
+    QFETCH(bool, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, built);
+    QFETCH(QStringList, after);
+    DesignFixture f;
+    if (stations)
+        buildProject(f);
+    QTemporaryDir dir;
+    if (oldFile) {
+        QFile old(dir.filePath("old.xml"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        QFile note(dir.filePath("notes.txt"));
+        QVERIFY(note.open(QIODevice::WriteOnly));
+    }
+    QStringList questions;
+    StationConfigurationExport exporter(&f.model);
+    exporter.setPause(0);
+    QCOMPARE(exporter.buildAndSave(dir.path(), ask, [&](const QString& d) { questions << d; return answer; }), built);
+    QCOMPARE(questions, asked ? QStringList { dir.path() } : QStringList());
+    after.sort();
+    QCOMPARE(xmlFiles(dir.path()), after);
+    // Only XML files are cleaned.
+    QCOMPARE(QFileInfo::exists(dir.filePath("notes.txt")), oldFile);
+}
+
+void TestStationExport::unwritable_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QStringList>("written");
+    QTest::newRow("folder is a file") << "file" << QStringList();
+    QTest::newRow("station file is a folder") << "folder" << QStringList { "Station0.xml", "Station2.xml" };
+    QTest::newRow("write cut short") << "size" << QStringList { "Station2.xml" };
+}
+
+void TestStationExport::unwritable()
+{
+    QFETCH(QString, how);
+    QFETCH(QStringList, written);
+    DesignFixture f;
+    buildProject(f);
+    QTemporaryDir dir;
+    QString target = dir.path();
+    const QByteArray old = "<old/>";
+    if (how == "file") {
+        target = dir.filePath("plain");
+        QFile plain(target);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    } else if (how == "folder") {
+        QVERIFY(QDir(dir.path()).mkdir("Station10.xml"));
+    } else {
+        for (const char* name : { "Station0.xml", "Station10.xml" }) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+        }
+    }
+    StationConfigurationExport exporter(&f.model);
+    exporter.setPause(0);
+    QSignalSpy notices(&f.model, &M::statusBarMessage);
+    QStringList result;
+    if (how == "size") {
+        // Every write stops part-way, as on a full disk, except the small station 2.
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = rlim_t(exporter.toBytes(f.model.getStationIdx(2)).size() + 1);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        result = exporter.generate(target);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+    } else {
+        result = exporter.generate(target);
+    }
+    result.sort();
+    QCOMPARE(result, written);
+    if (how == "size") {
+        for (const char* name : { "Station0.xml", "Station10.xml" }) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), old);
+        }
+    }
+    // No half-written copy beside the files.
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : left)
+        QVERIFY2(name.endsWith(".xml") || name == "plain", qPrintable(name));
+    // The notice counts every station, written or not.
+    if (how != "file")
+        QVERIFY(notices.last().at(1).toString().contains(" files have been saved in "));
+}
+
+void TestStationExport::notice_data()
+{
+    QTest::addColumn<int>("stations");
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("one") << 1 << "The Station1.xml file has been saved in \"%1\" directory.";
+    QTest::newRow("three") << 3 << "The Station1.xml, Station2.xml, Station3.xml files have been saved in \"%1\" directory.";
+    QTest::newRow("four") << 4 << "The Station1.xml, Station2.xml, Station3.xml, Station4.xml files have been saved in \"%1\" directory.";
+    QTest::newRow("five") << 5 << "All the station files have been saved in \"%1\" directory.";
+}
+
+void TestStationExport::notice()
+{
+    QFETCH(int, stations);
+    QFETCH(QString, notice);
+    DesignFixture f;
+    QVERIFY(f.drop("Network", QModelIndex()));
+    const QModelIndex segment = f.add("Segment", f.network());
+    for (int i = 1; i <= stations; ++i)
+        QVERIFY(f.edit(f.add("Station", segment), M::ColStationAddress, QString::number(i)));
+    QTemporaryDir dir;
+    const QString target = dir.filePath("a/b");
+    QSignalSpy notices(&f.model, &M::statusBarMessage);
+    QSignalSpy progress(&f.model, &M::generateProgress);
+    StationConfigurationExport exporter(&f.model);
+    exporter.setPause(0);
+    exporter.generate(target);
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.at(0).at(0).toInt(), 0);
+    QCOMPARE(notices.at(0).at(1).toString(), notice.arg(target));
+    QCOMPARE(progress.size(), stations + 1);
+    QCOMPARE(progress.last().at(0).toInt(), 100);
+}
+
+void TestStationExport::oddColumns_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("empty") << "";
+    QTest::newRow("garbage") << "zz<&>\"";
+    QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
+    QTest::newRow("huge number") << "0x123456789abcdef01";
+    QTest::newRow("negative") << "-1";
+}
+
+void TestStationExport::oddColumns()
+{
+    QFETCH(QString, value);
+    DesignFixture f;
+    buildProject(f);
+    // Every project column except the kind and the station address takes the odd value.
+    for (const QModelIndex& node : f.model.getAllIndexes()) {
+        for (int c = 0; c <= M::LastProjectColumn; ++c) {
+            if (c != M::ColClassType && c != M::ColStationAddress)
+                f.model.setDataWithoutControl(f.model.cell(node, c), value);
+        }
+    }
+    QTemporaryDir dir;
+    StationConfigurationExport exporter(&f.model);
+    exporter.setPause(0);
+    QCOMPARE(exporter.generate(dir.path()).size(), 3);
+    for (const QString& name : xmlFiles(dir.path())) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader reader(&file);
+        while (!reader.atEnd())
+            reader.readNext();
+        QVERIFY2(!reader.hasError(), qPrintable(name + ": " + reader.errorString()));
+    }
+}
+
+void TestStationExport::badFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+    const QByteArray head = "<StationConfiguration version=\"1.1\"><SubscriberNumber>0x03</SubscriberNumber>";
+    QTest::newRow("not XML") << QByteArray("StationConfiguration") << "line 1";
+    QTest::newRow("other root") << QByteArray("<brxprj/>") << "brxprj";
+    QTest::newRow("no address") << QByteArray("<StationConfiguration/>") << "SubscriberNumber";
+    QTest::newRow("address too big") << QByteArray("<StationConfiguration><SubscriberNumber>0x100</SubscriberNumber></StationConfiguration>") << "0x100";
+    QTest::newRow("bad length") << head + "<Variables><Variable><Length>8 bytes</Length></Variable></Variables></StationConfiguration>" << "8 bytes";
+    QTest::newRow("unknown instruction") << head + "<BusArbiter enabled=\"true\"><BAScanTable number=\"0\"><JUMP/></BAScanTable></BusArbiter></StationConfiguration>" << "JUMP";
+    QTest::newRow("truncated") << head + "<Variables><Variable><ID>0x0100</ID>" << "line 1";
+    QTest::newRow("bad boolean") << head + "<BusArbiter enabled=\"yes\"/></StationConfiguration>" << "yes";
+}
+
+void TestStationExport::badFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    SC read;
+    read.subscriberName = "kept";
+    QString message;
+    QVERIFY(!SC::parse(content, &read, &message));
+    QVERIFY2(message.contains(error), qPrintable(message));
+    QCOMPARE(read.subscriberName, QStringLiteral("kept"));
+    QTemporaryDir dir;
+    QVERIFY(!SC::load(dir.filePath("missing.xml"), &read, &message));
+    QVERIFY(message.contains("missing.xml"));
+}
+
+QTEST_GUILESS_MAIN(TestStationExport)
+#include "tst_stationexport.moc"
