@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include "vantor.h"
+
 namespace {
 
 // Decimal first, then hexadecimal with or without its 0x prefix.
@@ -132,7 +134,7 @@ private:
                 haveId = true;
             } else if (n == QLatin1String("Length")) {
                 v.length = int(number(m_xml.readElementText(), "variable Length"));
-                if (v.length < 0 || v.length > 124)
+                if (v.length < 0 || v.length > VANTOR_VAR_WRITE_SIZE)
                     fail(QStringLiteral("variable length %1 out of range").arg(v.length));
             } else if (n == QLatin1String("Type")) {
                 v.produced = number(m_xml.readElementText(), "variable Type") == 0;

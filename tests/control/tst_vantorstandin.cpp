@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -35,7 +36,7 @@ const char* const arbitratorXml = R"(<?xml version="1.0" encoding="utf-8"?>
   <Variable><Name>a</Name><ID>0x0100</ID><Length>0x08</Length><Type>0x00</Type></Variable>
   <Variable><Name>b</Name><ID>0x0101</ID><Length>0x02</Length><Type>0x00</Type>
    <Refreshment type="0x01" period="0x0050"/></Variable>
-  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7c</Length><Type>0x01</Type>
+  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7e</Length><Type>0x01</Type>
    <Promptitude type="0x01" period="0x0050"/></Variable>
  </Variables>
  <Messages>
@@ -58,7 +59,7 @@ const char* const fieldXml = R"(<?xml version="1.0" encoding="utf-8"?>
  <Variables>
   <Variable><Name>a</Name><ID>0x0100</ID><Length>0x08</Length><Type>0x01</Type></Variable>
   <Variable><Name>b</Name><ID>0x0101</ID><Length>0x02</Length><Type>0x01</Type></Variable>
-  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7c</Length><Type>0x00</Type></Variable>
+  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7e</Length><Type>0x00</Type></Variable>
   <Variable><Name>d</Name><ID>0x0300</ID><Length>0x04</Length><Type>0x01</Type></Variable>
  </Variables>
  <Messages>
@@ -87,7 +88,7 @@ QByteArray readVar(vantor_device_handle* h, u16 id, u32* code, u8* promptness = 
 }
 
 // Polls until the board reports the event, collecting the others.
-[[maybe_unused]] bool waitEvent(vantor_device_handle* h, u16 wanted, u16* param = nullptr, QList<u16>* seen = nullptr)
+bool waitEvent(vantor_device_handle* h, u16 wanted, u16* param = nullptr, QList<u16>* seen = nullptr)
 {
     QElapsedTimer t;
     t.start();
@@ -107,6 +108,43 @@ QByteArray readVar(vantor_device_handle* h, u16 id, u32* code, u8* promptness = 
     }
     return false;
 }
+
+// What the file callbacks were given, from the library's threads.
+struct FileLog {
+    struct Seen {
+        QList<QPair<int, int>> progress; // dir, current packet
+        u32 total = 0;
+        QMap<int, QPair<u32, QString>> completions; // dir -> report, path
+        QSet<QThread*> threads;
+    };
+    QMutex mutex;
+    Seen seen;
+
+    Seen snapshot()
+    {
+        QMutexLocker lock(&mutex);
+        return seen;
+    }
+
+    static void progression(vantor_device_handle*, u8 dir, u16, u8, u16, u8, u32 current, u32 total, double,
+                            void* user)
+    {
+        FileLog* log = static_cast<FileLog*>(user);
+        QMutexLocker lock(&log->mutex);
+        log->seen.progress.append(qMakePair(int(dir), int(current)));
+        log->seen.total = total;
+        log->seen.threads.insert(QThread::currentThread());
+    }
+
+    static void completion(vantor_device_handle*, u8 dir, u16, u8, u16, u8, u32 report, double, char* path,
+                           void* user)
+    {
+        FileLog* log = static_cast<FileLog*>(user);
+        QMutexLocker lock(&log->mutex);
+        log->seen.completions[dir] = qMakePair(report, QString::fromUtf8(path));
+        log->seen.threads.insert(QThread::currentThread());
+    }
+};
 
 } // namespace
 
@@ -224,12 +262,14 @@ private slots:
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("length");
         QTest::addColumn<u8>("macrocycle");
+        QTest::addColumn<bool>("aperiodic");
         QTest::addColumn<bool>("arrives");
 
-        QTest::newRow("arbitrator to field") << true << 0x0100 << 8 << u8(1) << true;
-        QTest::newRow("field to arbitrator, longest") << false << 0x0200 << 124 << u8(1) << true;
-        QTest::newRow("second table only") << true << 0x0101 << 2 << u8(2) << true;
-        QTest::newRow("not in the running table") << true << 0x0101 << 2 << u8(1) << false;
+        QTest::newRow("arbitrator to field") << true << 0x0100 << 8 << u8(1) << false << true;
+        QTest::newRow("field to arbitrator, longest") << false << 0x0200 << 126 << u8(1) << false << true;
+        QTest::newRow("second table only") << true << 0x0101 << 2 << u8(2) << false << true;
+        QTest::newRow("not in the running table") << true << 0x0101 << 2 << u8(1) << false << false;
+        QTest::newRow("asked for aperiodically") << true << 0x0101 << 2 << u8(1) << true << true;
     }
 
     void variablesCrossTheBus()
@@ -238,6 +278,7 @@ private slots:
         QFETCH(int, id);
         QFETCH(int, length);
         QFETCH(u8, macrocycle);
+        QFETCH(bool, aperiodic);
         QFETCH(bool, arrives);
         startNetwork();
         vantor_device_handle* producer = fromArbitrator ? m_arb : m_field;
@@ -259,6 +300,12 @@ private slots:
 
         QCOMPARE(vantor_start_ba(m_field, macrocycle), VANTOR_ERR_NOT_ARBITRATOR);
         QCOMPARE(vantor_start_ba(m_arb, macrocycle), VANTOR_OK);
+        if (aperiodic) {
+            QCOMPARE(vantor_send_aper_by_id(m_field, u16(id), 1), VANTOR_OK);
+            u16 param = 0;
+            QVERIFY(waitEvent(m_field, VANTOR_EVT_SEND_APU, &param));
+            QCOMPARE(int(param), id);
+        }
         const quint64 start = VantorSimulator::macrocycles("net");
         QTRY_VERIFY_WITH_TIMEOUT(VantorSimulator::macrocycles("net") >= start + 3, 3000);
 
@@ -270,6 +317,292 @@ private slots:
         // Bytes past the variable are never the writer's extra bytes.
         QCOMPARE(buf.mid(2 + length), QByteArray(VANTOR_VAR_READ_SIZE - 2 - length, '\0'));
         QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
+    }
+
+    void initRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<u32>("code");
+
+        const QByteArray good(fieldXml);
+        QTest::newRow("runs") << good << VANTOR_OK;
+        QTest::newRow("missing file") << QByteArray() << VANTOR_ERR_CONFIG_FILE;
+        QTest::newRow("cut short") << good.left(good.size() / 2) << VANTOR_ERR_CONFIG_FILE;
+        QTest::newRow("other document") << QByteArray("<brxprj version=\"1.0\"/>") << VANTOR_ERR_CONFIG_FILE;
+        QTest::newRow("identifier not a number")
+            << QByteArray(good).replace("<ID>0x0300</ID>", "<ID>three</ID>") << VANTOR_ERR_CONFIG_FILE;
+        QTest::newRow("variable too long")
+            << QByteArray(good).replace("<Length>0x04</Length>", "<Length>0x7f</Length>") << VANTOR_ERR_CONFIG_FILE;
+        QTest::newRow("speed of another board")
+            << QByteArray(good).replace("<Speed>0x01</Speed>", "<Speed>0x02</Speed>") << VANTOR_ERR_CONFIG_FILE;
+    }
+
+    void initRefusals()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(u32, code);
+        VantorSimulator::setBoards({ VantorSimulator::Board() });
+        u32 err = 1;
+        m_field = vantor_device_open(VANTOR_INTERFACE_USB, 0, &err);
+        const QByteArray path = content.isEmpty() ? m_dir.filePath("absent.xml").toUtf8()
+                                                  : writeFile("station.xml", content).toUtf8();
+        QCOMPARE(vantor_start_network(m_field), VANTOR_ERR_STATE);
+        QCOMPARE(vantor_init_network(m_field, 0, path.constData(), nullptr), code);
+        QCOMPARE(vantor_start_network(m_field), code == VANTOR_OK ? VANTOR_OK : VANTOR_ERR_STATE);
+    }
+
+    void events()
+    {
+        startNetwork();
+        u16 code = 0, param = 0;
+        QCOMPARE(vantor_read_evt(m_arb, &code, &param), VANTOR_NO_EVENT);
+        QVERIFY(VantorSimulator::postEvent(0, VANTOR_EVT_SEND_VAR_T, 0x1234));
+        QCOMPARE(vantor_read_evt(m_arb, &code, &param), VANTOR_OK);
+        QCOMPARE(code, u16(VANTOR_EVT_SEND_VAR_T));
+        QCOMPARE(param, u16(0x1234));
+
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        QList<u16> seen;
+        // The third instruction of the first table suspends with event number 0xa3.
+        QVERIFY(waitEvent(m_arb, VANTOR_EVT_BA_SUSPEND | 0xA3, &param, &seen));
+        QCOMPARE(seen.first(), u16(VANTOR_EVT_BA_ACTIVITY));
+        QCOMPARE(param, u16(2));
+        QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
+        QVERIFY(waitEvent(m_arb, VANTOR_EVT_BA_STOP1));
+        vantor_medium medium;
+        QCOMPARE(vantor_get_medium(m_arb, &medium), VANTOR_OK);
+        QCOMPARE(medium.baStatus, u16(0));
+    }
+
+    void messages_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<u16>("destination");
+        QTest::addColumn<bool>("ack");
+        QTest::addColumn<u32>("code");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<u16>("report");
+
+        QTest::newRow("no data") << 0 << u16(0x0200) << false << VANTOR_OK << true << u16(0);
+        QTest::newRow("one byte, acknowledged") << 1 << u16(0x0200) << true << VANTOR_OK << true << u16(0);
+        QTest::newRow("longest") << 256 << u16(0x0200) << false << VANTOR_OK << true << u16(0);
+        QTest::newRow("too long") << 257 << u16(0x0200) << false << VANTOR_ERR_BAD_PARAM << false << u16(0);
+        QTest::newRow("nobody listens") << 4 << u16(0x0999) << true << VANTOR_OK << false << u16(1);
+        QTest::newRow("not in the file") << 4 << u16(0x0555) << false << VANTOR_ERR_NOT_FOUND << false << u16(0);
+    }
+
+    void messages()
+    {
+        QFETCH(int, length);
+        QFETCH(u16, destination);
+        QFETCH(bool, ack);
+        QFETCH(u32, code);
+        QFETCH(bool, delivered);
+        QFETCH(u16, report);
+        startNetwork();
+        u8 msg[VANTOR_MSG_SIZE] = {};
+        msg[1] = ack ? 0x10 : 0;
+        msg[2] = u8((length + 6) >> 8);
+        msg[3] = u8(length + 6);
+        msg[4] = u8(destination >> 8);
+        msg[5] = u8(destination);
+        msg[7] = 0x01; // source 0x0100, both segments 0
+        for (int i = 10; i < VANTOR_MSG_SIZE; ++i)
+            msg[i] = u8(i * 7);
+        QCOMPARE(vantor_write_msg(m_arb, 0, msg), code);
+        if (code != VANTOR_OK)
+            return;
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        u16 param = 99;
+        QVERIFY(waitEvent(m_arb, VANTOR_EVT_SEND_MSG, &param));
+        QCOMPARE(param, report);
+
+        u8 got[VANTOR_MSG_SIZE];
+        std::memset(got, 0xEE, sizeof got);
+        QCOMPARE(vantor_read_msg(m_field, got), delivered ? VANTOR_OK : VANTOR_ERR_NO_MESSAGE);
+        if (!delivered)
+            return;
+        QCOMPARE(int(got[2] | got[3] << 8), length);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(got + 4), 6), QByteArray(reinterpret_cast<char*>(msg + 4), 6));
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(got + 10), length),
+                 QByteArray(reinterpret_cast<char*>(msg + 10), length));
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(got + 10 + length), VANTOR_MSG_DATA_MAX - length),
+                 QByteArray(VANTOR_MSG_DATA_MAX - length, '\0'));
+        QCOMPARE(vantor_read_msg(m_field, got), VANTOR_ERR_NO_MESSAGE);
+    }
+
+    void medium_data()
+    {
+        QTest::addColumn<quint16>("fault");
+        QTest::addColumn<bool>("stuck");
+        QTest::addColumn<QList<u16>>("commands");
+        QTest::addColumn<quint16>("status");
+
+        QTest::newRow("both channels") << quint16(0) << false << QList<u16> { 0x10 } << quint16(0x03);
+        QTest::newRow("channel 1 transmit error") << quint16(0x04) << false << QList<u16>() << quint16(0x07);
+        QTest::newRow("cleared") << quint16(0x3C) << false << QList<u16> { 0x10, 0x20, 0x40 } << quint16(0x03);
+        QTest::newRow("stuck") << quint16(0x08) << true << QList<u16> { 0x40 } << quint16(0x0B);
+        QTest::newRow("both off") << quint16(0) << false << QList<u16> { 0x0A } << quint16(0x00);
+        QTest::newRow("off then on again") << quint16(0) << false << QList<u16> { 0x0A, 0x05 } << quint16(0x03);
+    }
+
+    void medium()
+    {
+        QFETCH(quint16, fault);
+        QFETCH(bool, stuck);
+        QFETCH(QList<u16>, commands);
+        QFETCH(quint16, status);
+        startNetwork();
+        QVERIFY(VantorSimulator::setMediumFault(0, fault, stuck));
+        for (u16 cmd : commands)
+            QCOMPARE(vantor_set_medium_cmd(m_arb, cmd), VANTOR_OK);
+        QCOMPARE(vantor_set_medium_cmd(m_arb, 0x80), VANTOR_ERR_BAD_PARAM);
+        vantor_medium medium;
+        QCOMPARE(vantor_get_medium(m_arb, &medium), VANTOR_OK);
+        QCOMPARE(medium.mediumStatus, status);
+
+        // Frames are counted on the channels that carry them, on every board.
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        const quint64 start = VantorSimulator::macrocycles("net");
+        QTRY_VERIFY_WITH_TIMEOUT(VantorSimulator::macrocycles("net") >= start + 2, 3000);
+        vantor_medium field;
+        QCOMPARE(vantor_get_medium(m_arb, &medium), VANTOR_OK);
+        QCOMPARE(vantor_get_medium(m_field, &field), VANTOR_OK);
+        QCOMPARE(medium.counters[0] > 0, (status & 0x05) == 0x01);
+        QCOMPARE(medium.counters[1] > 0, (status & 0x0A) == 0x02);
+        QVERIFY(field.counters[0] > 0 && field.counters[1] > 0);
+        QVERIFY(medium.baStatus != 0);
+
+        vantor_monitoring_infos info;
+        QCOMPARE(vantor_get_monitoring_infos(m_field, &info), VANTOR_OK);
+        QVERIFY(info.temperature > 20 && info.temperature < 70);
+        QVERIFY(VantorSimulator::setTemperature(1, std::nanf("")));
+        QCOMPARE(vantor_get_monitoring_infos(m_field, &info), VANTOR_OK);
+        QVERIFY(std::isnan(info.temperature));
+    }
+
+    void pulledBoard_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<u32>("code");
+        QTest::newRow("usb") << 0 << VANTOR_ERR_USB_NO_RESPONSE;
+        QTest::newRow("pci") << 1 << VANTOR_ERR_NO_DEVICE;
+    }
+
+    void pulledBoard()
+    {
+        QFETCH(int, position);
+        QFETCH(u32, code);
+        startNetwork();
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        vantor_device_handle*& pulled = position == 0 ? m_arb : m_field;
+        VantorSimulator::pullBoard(position);
+        u8 data[VANTOR_VAR_WRITE_SIZE] = {};
+        u32 readCode = 0;
+        u16 ev = 0, param = 0;
+        vantor_medium medium;
+        vantor_monitoring_infos info;
+        QCOMPARE(vantor_write_var_by_id(pulled, position == 0 ? 0x0100 : 0x0200, data), code);
+        readVar(pulled, 0x0100, &readCode);
+        QCOMPARE(readCode, code);
+        QCOMPARE(vantor_read_evt(pulled, &ev, &param), code);
+        QCOMPARE(vantor_get_medium(pulled, &medium), code);
+        QCOMPARE(vantor_get_monitoring_infos(pulled, &info), code);
+        QCOMPARE(vantor_stop_ba(pulled), code);
+        u8 n = 0;
+        QCOMPARE(vantor_get_devices_number(&n), VANTOR_OK);
+        QCOMPARE(n, u8(1));
+        QCOMPARE(vantor_device_close(pulled), VANTOR_OK);
+        pulled = nullptr;
+
+        // The scan goes on, or stops with its arbitrator.
+        const quint64 before = VantorSimulator::macrocycles("net");
+        QTest::qWait(50);
+        QCOMPARE(VantorSimulator::macrocycles("net") > before, position != 0);
+
+        VantorSimulator::plugBoard(position);
+        u32 err = 1;
+        pulled = vantor_device_open(position == 0 ? VANTOR_INTERFACE_USB : VANTOR_INTERFACE_PCI, 0, &err);
+        QCOMPARE(err, VANTOR_OK);
+    }
+
+    void fileTransfer_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("case_");
+        QTest::addColumn<u32>("report");
+        QTest::addColumn<int>("packets");
+
+        QTest::newRow("empty") << 0 << "" << VANTOR_OK << 1;
+        QTest::newRow("one packet") << 256 << "" << VANTOR_OK << 1;
+        QTest::newRow("one byte more") << 257 << "" << VANTOR_OK << 2;
+        QTest::newRow("many packets") << 5000 << "" << VANTOR_OK << 20;
+        QTest::newRow("aborted") << 100000 << "abort" << VANTOR_ERR_ABORTED << -1;
+        QTest::newRow("no reception directory") << 10 << "nodir" << VANTOR_ERR_FILE << 1;
+        QTest::newRow("receiver pulled") << 100000 << "pull" << VANTOR_ERR_NOT_FOUND << -1;
+    }
+
+    void fileTransfer()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, case_);
+        QFETCH(u32, report);
+        QFETCH(int, packets);
+        FileLog log;
+        vantor_callbacks cb = { &FileLog::completion, &FileLog::progression, nullptr, nullptr, &log };
+        startNetwork(&cb, &cb);
+        QTemporaryDir received;
+        const QByteArray dir = case_ == "nodir" ? QByteArray() : (received.path() + "/").toUtf8();
+        QCOMPARE(vantor_set_file_reception_dir_path(m_field, dir.constData()), VANTOR_OK);
+        QCOMPARE(vantor_set_file_reception_dir_path(m_field, "/no/such/dir/"), VANTOR_ERR_FILE);
+
+        QByteArray content(size, '\0');
+        for (int i = 0; i < size; ++i)
+            content[i] = char(i * 13 + i / 256);
+        QByteArray path = writeFile("report.bin", content).toUtf8();
+        QByteArray missing = m_dir.filePath("missing.bin").toUtf8();
+        QCOMPARE(vantor_send_file(m_arb, 2, 0x0201, 1, 0x0101, 0, missing.data()), VANTOR_ERR_FILE);
+        QCOMPARE(vantor_send_file(m_arb, 2, 0x0201, 0, 0x0101, 0, path.data()), VANTOR_ERR_NOT_FOUND);
+        VantorSimulator::setFilePacketUs(case_.isEmpty() || case_ == "nodir" ? 0 : 2000);
+        QCOMPARE(vantor_send_file(m_arb, 2, 0x0201, 1, 0x0101, 0, path.data()), VANTOR_OK);
+        QCOMPARE(vantor_send_file(m_arb, 2, 0x0201, 1, 0x0101, 0, path.data()), VANTOR_ERR_BUSY);
+        // Packets wait for an arbitrator.
+        QTest::qWait(20);
+        QVERIFY(log.snapshot().progress.isEmpty());
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        if (!case_.isEmpty() && case_ != "nodir") {
+            QTRY_VERIFY(!log.snapshot().progress.isEmpty());
+            if (case_ == "abort")
+                QCOMPARE(vantor_abort_file_emission(m_arb), VANTOR_OK);
+            else
+                VantorSimulator::pullBoard(1);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(log.snapshot().completions.contains(1), 10000);
+        const FileLog::Seen seen = log.snapshot();
+
+        QVERIFY(!seen.threads.contains(QThread::currentThread()));
+        QCOMPARE(seen.completions.value(1).first, report);
+        QCOMPARE(seen.completions.value(1).second, QString::fromUtf8(path));
+        QCOMPARE(seen.completions.contains(0), case_ != "pull");
+        if (case_ != "pull")
+            QCOMPARE(seen.completions.value(0).first, report);
+        const QString target = received.filePath("report.bin");
+        QCOMPARE(QFile::exists(target), report == VANTOR_OK);
+        if (packets < 0)
+            return;
+        // Both ends see every packet, in order, of the same total.
+        QList<QPair<int, int>> expected;
+        for (int p = 1; p <= packets; ++p)
+            expected << qMakePair(1, p) << qMakePair(0, p);
+        QCOMPARE(seen.progress, expected);
+        QCOMPARE(seen.total, u32(packets));
+        if (report == VANTOR_OK) {
+            QCOMPARE(seen.completions.value(0).second, target);
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+        }
+        QCOMPARE(vantor_abort_file_emission(m_arb), VANTOR_ERR_STATE);
     }
 };
 
