@@ -152,6 +152,8 @@ BX::BX(QWidget* parent)
     updateBuildXMLButton();
     refreshOverviewPanel();
     rebalanceDesignSplitter();
+    setupOptionPages();
+    readSettings();
     updateCentralView();
 
     if (!m_styleSheet.isEmpty())
@@ -1060,4 +1062,6 @@ void BX::closeEvent(QCloseEvent* event)
         }
     }
     event->accept();
+    if (!m_defaultsRestored)
+        writeSettings();
 }

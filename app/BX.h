@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QUrl>
 #include <QVector>
@@ -430,6 +431,42 @@ private:
     QStringList m_pendingDonutScripts;
     bool m_macroPageLoaded = false;
     // End of Macrocycle
+
+    // Settings and feedback
+public:
+    /// The project directory a store without settings gives.
+    QString getDefaultDirectory() const;
+    QStringList feedbackAttachments() const { return m_feedbackAttachments; }
+
+public slots:
+    /// Every option of the settings store applied to its widget, dependent widgets following.
+    void readSettings();
+    /// Every option written from its widget.
+    void writeSettings();
+    /// Empties the store and shows the defaults; the next close writes nothing.
+    void restoreDefaultSettings();
+    void onRestoreButtonClicked();
+    void onLocalLocationButtonToggled(bool checked);
+    void onTcpRemoteButtonToggled(bool checked);
+    void onFixedIdPaddingButtonToggled(bool checked);
+    void onMacroDetectYesButtonToggled(bool checked);
+    void onBackupYesButtonToggled(bool checked);
+    void onBackupSizeLimitButtonToggled(bool checked);
+    void onOscilloCtrlChanged(int index);
+    void onIpAddressEditingFinished();
+    void onFileReceptionDirButtonClicked();
+    void onBackupRepositoryButtonClicked();
+    void onSavePathTextChanged(const QString& path);
+    void onFeedbackBrowseClicked();
+    void onFeedbackSubmitClicked();
+    void onFeedbackSent(const QString& status);
+
+private:
+    /// Radio pairs, option handlers, directory pickers and the contact form.
+    void setupOptionPages();
+    void clearFeedbackForm();
+    QStringList m_feedbackAttachments;
+    // End of Settings and feedback
 
     // Bars
     QToolBar* m_leftToolBar = nullptr;
