@@ -139,6 +139,7 @@ BX::BX(QWidget* parent)
     m_currentFileProject = untitledFileProject();
 
     setupModels();
+    setupControl();
     setupTimers();
     registerMetaTypes();
     menuBar()->setNativeMenuBar(false);
@@ -174,6 +175,7 @@ BX::~BX()
     disconnect(m_mainDTModel->undoStack(), nullptr, this, nullptr);
     disconnect(m_mainDTModel, nullptr, this, nullptr);
     disconnect(m_settingsDTModel, nullptr, this, nullptr);
+    teardownControl();
     qApp->removeEventFilter(this);
     delete ui;
 }

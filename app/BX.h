@@ -54,6 +54,9 @@ class QToolButton;
 class QTreeView;
 class SettingsDTDelegate;
 class SettingsDTModel;
+class HexaTabDelegate;
+class MainCTModel;
+class QTableWidget;
 
 /// The main window: owns every model, worker, thread and timer of the application
 /// and holds the slots every user action lands in.
@@ -148,20 +151,6 @@ public:
     void setDefaultsRestored(bool restored) { m_defaultsRestored = restored; }
 
 signals:
-    // Commands to the bus arbitrator workers.
-    void rgbColorCmdChanged(int station, LED_RGB_COLOR color);
-    void baCmdClicked(int station, int command);
-    void sendMsgCmdClicked(int station, int message);
-    void sendMediumCmdClicked(int station, quint16 command);
-    void sendAperiodicListCmdClicked(int station, QList<quint16> ids, quint8 mode);
-    void purgeAperiodicListCmdClicked(int station, quint8 value);
-    void purgeMsgCmdClicked(int station, quint8 value);
-    void eraseMsgCmdClicked(int station, int message);
-    void msgHistoricCmdClicked(int station, int message, quint16 value);
-    void sendFileCmdClicked(int station, int message);
-    void abortFileCmdClicked(int station, int message);
-    void defFileReceptionCmdClicked(int station, int message);
-    void stationIsolationTreatment(int station, int value);
     void updateAnalysisStatisticCounters();
     void generateAnalysisProgress(int percent);
     void generateDesignProgress(int percent);
@@ -431,6 +420,75 @@ private:
     QStringList m_pendingDonutScripts;
     bool m_macroPageLoaded = false;
     // End of Macrocycle
+
+    // Control page
+public:
+    MainCTModel* controlModel() const { return m_mainCTModel; }
+    /// The control tree's current row in the design model (column 0); invalid when none.
+    QModelIndex getMainCTSelectedIndex() const;
+    /// Shows bytes in a 16 x 16 byte grid; bytes that changed turn bold (HexaTable::update).
+    void updateHexaTableWidget(QTableWidget* table, const QByteArray& bytes, bool editable,
+                               const QByteArray* previous = nullptr, bool* changed = nullptr);
+    /// Rebuilds the detail panel of the control tree's current item.
+    void refreshControlPanel();
+    /// " - ", "Success", "Never seen on the network" (variables) or the library's text.
+    static QString reportCodeText(const QString& code, bool variable);
+    /// "Idle", "Transfer in progress..." / "Receiving Data...", "Complete", "Aborted".
+    static QString transferStateText(int state, bool emitting);
+
+signals:
+    // Commands to the bus arbitrator workers; indexes are design-model rows, the station first.
+    void rgbColorCmdChanged(QModelIndex station, LED_RGB_COLOR color);
+    /// 0 start, 1 continue, 2 toggle macrocycle, 3 stop.
+    void baCmdClicked(QModelIndex station, int command);
+    void sendMsgCmdClicked(QModelIndex station, QModelIndex message);
+    void sendMediumCmdClicked(QModelIndex station, quint16 command);
+    /// Mode 1 urgent, 0 normal.
+    void sendAperiodicListCmdClicked(QModelIndex station, QList<quint16> ids, quint8 mode);
+    void purgeAperiodicListCmdClicked(QModelIndex station, quint8 mode);
+    void purgeMsgCmdClicked(QModelIndex station, quint8 channel);
+    void eraseMsgCmdClicked(QModelIndex station, QModelIndex message);
+    void msgHistoricCmdClicked(QModelIndex station, QModelIndex message, quint16 position);
+    void sendFileCmdClicked(QModelIndex station, QModelIndex message);
+    void abortFileCmdClicked(QModelIndex station, QModelIndex message);
+    void defFileReceptionCmdClicked(QModelIndex station, QModelIndex message);
+    /// The answer (QMessageBox::Retry or Abort) to a medium failure.
+    void stationIsolationTreatment(QModelIndex station, int answer);
+
+public slots:
+    void onMainCTViewItemSelectionChanged(const QModelIndex& current, const QModelIndex& previous);
+    void onMainCTModelDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void onHexaTableCellChanged(int row, int column);
+    void onBaCmdClicked();
+    void onOverviewBaCmdClicked();
+    void onSendMediumCmdClicked();
+    void onSendDataButtonClicked();
+    void onPurgeMsgButtonClicked();
+    void onEraseMsgButtonClicked();
+    void onPreviousMsgReceivedButton();
+    void onNextMsgReceivedButton();
+    void onFileEmissionPathButtonClicked();
+    void onFileSendButtonClicked();
+    void onSendAperListButtonClicked();
+    void onPurgeAperListButtonClicked();
+    void onMsgBytesToSendChanged(int count);
+    void onMsgHistoric(QModelIndex msgIdx, quint16 position, QList<quint8> bytes);
+    void onStationIsolationEvent(QModelIndex staIdx);
+
+private:
+    void setupControl();
+    void teardownControl();
+    /// `fresh`: a new item, nothing shows as changed; otherwise changed bytes turn bold.
+    void fillControlPanel(bool fresh);
+    void showControlValue(const QModelIndex& item, int column, bool fresh);
+    /// The bytes a variable or message shows: its "Data", else zeros a user may fill in.
+    QByteArray controlBytes(const QModelIndex& item) const;
+    quint8 aperiodicListMode(const QModelIndex& list) const;
+    struct ControlPanels;
+    ControlPanels* m_controlPanels = nullptr;
+    MainCTModel* m_mainCTModel = nullptr;
+    HexaTabDelegate* m_hexaTabDelegate = nullptr;
+    // End of Control page
 
     // Settings and feedback
 public:
