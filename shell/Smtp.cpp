@@ -138,12 +138,14 @@ void Smtp::handleReply(const QByteArray& reply)
         send("EHLO localhost" + Crlf);
         m_state = HandShake;
     } else if (m_state == HandShake && code == "250") {
-        if (!m_socket->isEncrypted())
+        // With TLS from the first byte this finds the connection encrypted already.
+        if (!m_socket->isEncrypted()) {
             m_socket->startClientEncryption();
-        if (!m_socket->waitForEncrypted(m_timeout)) {
-            qDebug() << m_socket->errorString();
-            fail(m_socket->errorString());
-            return;
+            if (!m_socket->waitForEncrypted(m_timeout)) {
+                qDebug() << m_socket->errorString();
+                fail(m_socket->errorString());
+                return;
+            }
         }
         send("EHLO localhost" + Crlf);
         m_state = Auth;
