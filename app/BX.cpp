@@ -149,6 +149,7 @@ BX::BX(QWidget* parent)
     setupCapture();
     setupAnalysis();
     setupStationExport();
+    setupDevices();
     setProjectActionsEnabled(false);
     updateBuildXMLButton();
     refreshOverviewPanel();
@@ -163,6 +164,7 @@ BX::BX(QWidget* parent)
 
 BX::~BX()
 {
+    teardownDevices();
     teardownCapture();
     teardownAnalysis();
     if (m_captureLockFile) {
@@ -1056,13 +1058,7 @@ void BX::closeEvent(QCloseEvent* event)
         ui->actionDisconnectFromNetwork->trigger();
     }
 
-    if (m_detectionThread.isRunning()) {
-        m_detectionThread.quit();
-        while (!m_detectionThread.isFinished()) {
-            QThread::msleep(10);
-            QCoreApplication::processEvents();
-        }
-    }
+    teardownDevices();
     event->accept();
     if (!m_defaultsRestored)
         writeSettings();

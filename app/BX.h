@@ -2,6 +2,7 @@
 
 #include "app/BoardTypes.h"
 #include "capture/device/OstrakConf.h"
+#include "control/DeviceTables.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -25,6 +26,7 @@ class BrxprjFile;
 class CaptureSession;
 class ControlTable;
 class FrameAnalysis;
+class KivDevicesDetection;
 class MainATDelegate;
 class MainATModel;
 class NetworkRatio;
@@ -561,4 +563,39 @@ private:
     bool m_capturing = false;
     bool m_defaultsRestored = false;
     bool m_refreshingOverview = false;
+
+    // Arbitrator boards: detection, binding, LED colour, Connect/Disconnect
+public:
+    /// The device list queried at once in the caller's thread; also stored.
+    QList<TARVEXCONF> updateTarvexsList();
+    QList<TARVEXCONF> getTarvexList() const { return m_tarvexList; }
+    /// Boards at the network's speed that no station has bound.
+    QList<TARVEXCONF> getTarvexNotAttachedList() const;
+    /// Station rows bound to a board.
+    QModelIndexList getTarvexAttachedList() const;
+    const QMap<quint16, QString>& getDeviceSubSysIdMap() const { return m_deviceTables.subSysIdMap(); }
+    const QMap<quint8, QString>& getDeviceSpeedMap() const { return m_deviceTables.speedMap(); }
+    const QMap<quint8, QString>& getRgbColorMap() const { return m_deviceTables.rgbColorMap(); }
+    const DeviceTables& deviceTables() const { return m_deviceTables; }
+    KivDevicesDetection* devicesDetection() const { return m_devicesDetection; }
+    /// Sets a board's LED colour directly (network not connected); "Device Color" follows.
+    bool setBoardRgbColor(const QModelIndex& station, LED_RGB_COLOR colour);
+
+public slots:
+    void onKivDevicesDetectionUpdate(QList<TARVEXCONF> devices);
+    void onAutoBindDevicesClicked();
+    void onUnbindAllDevicesClicked();
+    void onDevicesBindingChanged();
+
+private:
+    void setupDevices();
+    void teardownDevices();
+    void setDevicesScanning(bool scanning);
+    void refreshDevicesTable();
+
+    DeviceTables m_deviceTables;
+    KivDevicesDetection* m_devicesDetection = nullptr;
+    QList<TARVEXCONF> m_tarvexList;
+    /// The last list as the library gives it: a count, then up to 50 records.
+    quint8 m_tarvexRecords[1 + 50 * TARVEXCONF::RecordSize] = {};
 };
