@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -117,12 +118,12 @@ struct FileLog {
         QMap<int, QPair<u32, QString>> completions; // dir -> report, path
         QSet<QThread*> threads;
     };
-    QMutex mutex;
+    std::mutex mutex; // a standard mutex, so thread checkers see the locking
     Seen seen;
 
     Seen snapshot()
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return seen;
     }
 
@@ -130,7 +131,7 @@ struct FileLog {
                             void* user)
     {
         FileLog* log = static_cast<FileLog*>(user);
-        QMutexLocker lock(&log->mutex);
+        std::lock_guard<std::mutex> lock(log->mutex);
         log->seen.progress.append(qMakePair(int(dir), int(current)));
         log->seen.total = total;
         log->seen.threads.insert(QThread::currentThread());
@@ -140,7 +141,7 @@ struct FileLog {
                            void* user)
     {
         FileLog* log = static_cast<FileLog*>(user);
-        QMutexLocker lock(&log->mutex);
+        std::lock_guard<std::mutex> lock(log->mutex);
         log->seen.completions[dir] = qMakePair(report, QString::fromUtf8(path));
         log->seen.threads.insert(QThread::currentThread());
     }
