@@ -46,10 +46,9 @@ struct VantorStationFile {
     QVector<Variable> variables;
     QVector<Message> messages;
 
-    /// Reads the file; false with a one-line reason when it cannot be used.
+    /// Reads the file through the design's own reader; false with a one-line reason
+    /// when it cannot be read or holds what no board can run.
     static bool load(const QString& path, VantorStationFile* out, QString* error);
-    /// The same from bytes already read.
-    static bool parse(const QByteArray& xml, VantorStationFile* out, QString* error);
 
     /// Slot duration in microseconds for the file's speed and slot code.
     double slotUs() const;

@@ -164,7 +164,7 @@ u32 vantor_init_network(vantor_device_handle* handle, u32 mode, const char* path
         if (d.state != vantor_device::State::Open)
             return VANTOR_ERR_STATE;
         if (!loaded) {
-            qWarning("Simulated arbitrator board: %s: %s", path, qPrintable(error));
+            qWarning("Simulated arbitrator board: %s", qPrintable(error));
             return VANTOR_ERR_CONFIG_FILE;
         }
         const u8 boardSpeed = d.speedCode;
