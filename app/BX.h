@@ -426,6 +426,8 @@ private:
     // Control page
 public:
     MainCTModel* controlModel() const { return m_mainCTModel; }
+    /// The control tree's columns hidden until the user picks others (all but the live ones).
+    static QList<int> controlTreeHiddenColumns();
     /// The control tree's current row in the design model (column 0); invalid when none.
     QModelIndex getMainCTSelectedIndex() const;
     /// Shows bytes in a 16 x 16 byte grid; bytes that changed turn bold (HexaTable::update).

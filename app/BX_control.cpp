@@ -21,6 +21,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -39,7 +42,7 @@ const MediumCommand kMediumCommands[] = {
 // Report codes a variable read gives when its identifier never appeared on the bus.
 constexpr quint32 NeverSeenCode = 0x60000000u;
 
-// Columns shown by the control tree until the user picks others.
+// Columns the control tree shows until the user picks others: the live ones.
 const int kShownColumns[] = { MainDTModel::ColObject, MainDTModel::ColBaStatus, MainDTModel::ColDeviceColor,
                               MainDTModel::ColDeviceTemperature, MainDTModel::ColPromptness,
                               MainDTModel::ColRefreshment, MainDTModel::ColData, MainDTModel::ColReportCode };
@@ -62,6 +65,8 @@ int pageOf(quint8 kind)
 
 QString grouped(const QString& counter)
 {
+    if (counter.isEmpty())
+        return QStringLiteral("0");
     bool ok = false;
     const qulonglong value = counter.toULongLong(&ok);
     return ok ? QLocale().toString(value) : counter;
@@ -83,12 +88,16 @@ void BX::setupControl()
     m_mainCTModel->setLabelsVisible(false);
     ui->mainCTView->setModel(m_mainCTModel);
     ui->mainCTView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int column = 1; column < MainDTModel::ColumnCount; ++column)
+    for (int column : controlTreeHiddenColumns())
         ui->mainCTView->setColumnHidden(column, true);
-    for (int column : kShownColumns)
-        ui->mainCTView->setColumnHidden(column, false);
     QHeaderView* header = ui->mainCTView->header();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Names fit once a project's rows are in and expanded.
+    auto* fitNames = new QTimer(this);
+    fitNames->setSingleShot(true);
+    fitNames->setInterval(0);
+    connect(fitNames, &QTimer::timeout, this, [this] { ui->mainCTView->resizeColumnToContents(MainDTModel::ColObject); });
+    connect(m_mainCTModel, &QAbstractItemModel::rowsInserted, fitNames, qOverload<>(&QTimer::start));
+    connect(m_mainCTModel, &QAbstractItemModel::modelReset, fitNames, qOverload<>(&QTimer::start));
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     QMenu* columnsMenu = makeHeaderMenu(ui->mainCTView, header, m_mainCTModel);
     connect(header, &QHeaderView::customContextMenuRequested, columnsMenu,
@@ -101,6 +110,7 @@ void BX::setupControl()
     auto place = [](QWidget* page, QBoxLayout* layout, auto& panelUi) {
         auto* panel = new QWidget(page);
         panelUi.setupUi(panel);
+        panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
         layout->insertWidget(1, panel);
     };
     place(ui->stationPage, ui->stationPageLayout, m_controlPanels->station);
@@ -164,6 +174,16 @@ void BX::teardownControl()
     disconnect(ui->mainCTView->selectionModel(), nullptr, this, nullptr);
     delete m_controlPanels;
     m_controlPanels = nullptr;
+}
+
+QList<int> BX::controlTreeHiddenColumns()
+{
+    QList<int> hidden;
+    for (int column = 0; column < MainDTModel::ColumnCount; ++column) {
+        if (std::find(std::begin(kShownColumns), std::end(kShownColumns), column) == std::end(kShownColumns))
+            hidden << column;
+    }
+    return hidden;
 }
 
 QModelIndex BX::getMainCTSelectedIndex() const

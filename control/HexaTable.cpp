@@ -7,6 +7,17 @@
 
 namespace HexaTable {
 
+namespace {
+
+// The grid takes the height of the rows it shows, no blank area below them.
+void fitHeight(QTableWidget* table, int rows)
+{
+    table->setFixedHeight(table->horizontalHeader()->sizeHint().height() + rows * table->verticalHeader()->defaultSectionSize()
+                          + 2 * table->frameWidth());
+}
+
+} // namespace
+
 void setup(QTableWidget* table)
 {
     const QSignalBlocker blocker(table);
@@ -19,8 +30,18 @@ void setup(QTableWidget* table)
     }
     table->setVerticalHeaderLabels(rows);
     table->setHorizontalHeaderLabels(columns);
+    // Sixteen columns must fit a side panel without scrolling.
+    table->setStyleSheet(QStringLiteral("QHeaderView::section { padding: 1px 3px; } QTableView::item { padding: 0px; }"));
+    table->setTextElideMode(Qt::ElideNone);
+    QFont font = table->font();
+    font.setPointSizeF(font.pointSizeF() > 8 ? font.pointSizeF() - 1 : font.pointSizeF());
+    table->setFont(font);
+    table->horizontalHeader()->setMinimumSectionSize(16);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->verticalHeader()->setMinimumSectionSize(16);
+    table->verticalHeader()->setDefaultSectionSize(22);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (int i = 0; i < Cells; ++i) {
         if (!table->item(i / Side, i % Side)) {
             auto* cell = new QTableWidgetItem;
@@ -61,6 +82,7 @@ void update(QTableWidget* table, const QByteArray& bytes, bool editable, const Q
     if (length == 0) {
         for (int row = 0; row < Side; ++row)
             table->setRowHidden(row, true);
+        fitHeight(table, 0);
         return;
     }
     if (previous && changed && previous->size() == bytes.size())
@@ -92,6 +114,7 @@ void update(QTableWidget* table, const QByteArray& bytes, bool editable, const Q
     const int lastRow = (length - 1) / Side;
     for (int row = 0; row < Side; ++row)
         table->setRowHidden(row, row > lastRow);
+    fitHeight(table, lastRow + 1);
 }
 
 } // namespace HexaTable

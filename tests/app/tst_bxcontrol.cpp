@@ -1,0 +1,407 @@
+// The control page of the main window over an example project with both
+// stations bound: byte editing, the commands the workers receive, and the
+// live values of the selected item. With BX_SCREENSHOT set, the page is saved
+// as <BX_SCREENSHOT>-control-station.png and -control-variable.png.
+
+#include "app/BX.h"
+#include "control/MainCTModel.h"
+#include "design/MainDTModel.h"
+#include "tests/app/BoxAnswerer.h"
+#include "vantor.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QUndoStack>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kProject = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj");
+
+} // namespace
+
+class TstBXControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void byteTyping_data();
+    void byteTyping();
+    void historyEnds_data();
+    void historyEnds();
+    void sendFile_data();
+    void sendFile();
+    void stationCommands_data();
+    void stationCommands();
+    void liveValues_data();
+    void liveValues();
+    void isolationAnswer_data();
+    void isolationAnswer();
+    void screenshot();
+
+private:
+    MainDTModel* design() const { return m_bx->designModel(); }
+    /// The first node of a kind (and name, when given) in the design.
+    QModelIndex node(quint8 kind, const QString& name = QString()) const;
+    void select(const QModelIndex& item);
+    QModelIndex station(const QModelIndex& item) const { return design()->getAncestor(item, MainDTModel::STATION); }
+    void write(const QModelIndex& item, int column, const QString& value)
+    {
+        design()->setDataWithoutControl(design()->cell(item, column), value);
+    }
+    template<typename T> T* child(const char* name) const { return m_bx->findChild<T*>(name); }
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
+    std::unique_ptr<BX> m_bx;
+};
+
+void TstBXControl::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TstBXControl::init()
+{
+    m_bx = std::make_unique<BX>();
+    m_bx->loadFileProject(kProject);
+    QVERIFY(m_bx->isProjectOpen());
+    int board = 0;
+    for (const QModelIndex& s : design()->getStationIndexes())
+        write(s, MainDTModel::ColFipDevice, QString("%1 - USB - 1 Mbits/s - 0x0000000%1").arg(board++));
+    // The field unit takes the arbitrator's message: its mirror is the input message.
+    QVERIFY(design()->setData(design()->cell(node(MainDTModel::VARIABLE_IN, "ID (0x0100)"),
+                                             MainDTModel::ColVarMessageReceptionEnabled), "true"));
+    m_bx->findChild<QTreeView*>("mainCTView")->expandAll();
+}
+
+void TstBXControl::cleanup()
+{
+    design()->undoStack()->setClean(); // nothing to save at close
+    m_bx.reset();
+}
+
+QModelIndex TstBXControl::node(quint8 kind, const QString& name) const
+{
+    for (const QModelIndex& i : design()->getAllIndexes()) {
+        if (design()->classType(i) == kind && (name.isEmpty() || design()->text(i, MainDTModel::ColObject) == name))
+            return i.sibling(i.row(), 0);
+    }
+    return QModelIndex();
+}
+
+void TstBXControl::select(const QModelIndex& item)
+{
+    const QModelIndex shown = m_bx->controlModel()->mapFromSource(item);
+    QVERIFY(shown.isValid());
+    m_bx->findChild<QTreeView*>("mainCTView")->setCurrentIndex(shown);
+    QCOMPARE(m_bx->getMainCTSelectedIndex(), item);
+}
+
+void TstBXControl::byteTyping_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("idle");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<int>("sent");
+
+    QTest::newRow("produced variable") << int(MainDTModel::VARIABLE_OUT) << "varHexaTable" << "varSendDataButton"
+                                       << "Apply" << "00 0A 00 00 00 00 00 00 " << 0;
+    QTest::newRow("output message") << int(MainDTModel::MESSAGE_OUT) << "msgHexaTable" << "msgSendDataButton"
+                                    << "Send" << "00 0A " << 1;
+}
+
+void TstBXControl::byteTyping()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, table);
+    QFETCH(QString, button);
+    QFETCH(QString, idle);
+    QFETCH(QString, data);
+    QFETCH(int, sent);
+
+    const QModelIndex item = node(quint8(kind));
+    if (kind == MainDTModel::MESSAGE_OUT)
+        write(item, MainDTModel::ColData, "00 00 ");
+    select(item);
+    auto* grid = child<QTableWidget>(table.toLatin1());
+    auto* send = child<QPushButton>(button.toLatin1());
+    QCOMPARE(send->text(), idle);
+    QSignalSpy sends(m_bx.get(), &BX::sendMsgCmdClicked);
+
+    QTableWidgetItem* cell = grid->item(0, 1);
+    QCOMPARE(cell->font().weight(), int(QFont::Normal));
+    grid->setCurrentItem(cell);
+    grid->editItem(cell);
+    auto* editor = qobject_cast<QLineEdit*>(grid->viewport()->findChild<QLineEdit*>());
+    QVERIFY(editor);
+    QTest::keyClicks(editor, "a");
+    QTest::keyClick(editor, Qt::Key_Return); // the delegate commits from the event loop
+    QTRY_COMPARE(cell->text(), QString("0a"));
+    QCOMPARE(cell->font().weight(), int(QFont::Bold));
+    QCOMPARE(send->text(), idle + " *");
+
+    send->click();
+    QCOMPARE(send->text(), idle);
+    QCOMPARE(design()->text(item, MainDTModel::ColData), data);
+    QCOMPARE(grid->item(0, 1)->font().weight(), int(QFont::Normal));
+    QCOMPARE(sends.count(), sent);
+    if (sent)
+        QCOMPARE(sends.first(), QVariantList({ QVariant::fromValue(station(item)), QVariant::fromValue(item) }));
+}
+
+void TstBXControl::historyEnds_data()
+{
+    QTest::addColumn<int>("received");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("next");
+    QTest::addColumn<int>("asked"); // -1: nothing emitted
+
+    QTest::newRow("previous at the first") << 3 << 1 << false << -1;
+    QTest::newRow("previous at the second") << 3 << 2 << false << 1;
+    QTest::newRow("next at the last") << 3 << 3 << true << -1;
+    QTest::newRow("next below the last") << 3 << 2 << true << 3;
+    QTest::newRow("nothing received") << 0 << 0 << true << -1;
+}
+
+void TstBXControl::historyEnds()
+{
+    QFETCH(int, received);
+    QFETCH(int, position);
+    QFETCH(bool, next);
+    QFETCH(int, asked);
+
+    const QModelIndex message = node(MainDTModel::MESSAGE_IN);
+    QVERIFY(message.isValid());
+    select(message);
+    write(message, MainDTModel::ColMessagesReceived, QString::number(received));
+    write(message, MainDTModel::ColMessagePosition, QString::number(position));
+    auto* button = child<QPushButton>(next ? "onNextMsgReceivedButton" : "onPreviousMsgReceivedButton");
+    QCOMPARE(button->isEnabled(), asked >= 0);
+
+    QSignalSpy history(m_bx.get(), &BX::msgHistoricCmdClicked);
+    QVERIFY(QMetaObject::invokeMethod(m_bx.get(), next ? "onNextMsgReceivedButton" : "onPreviousMsgReceivedButton"));
+    QCOMPARE(history.count(), asked >= 0 ? 1 : 0);
+    if (asked < 0)
+        return;
+    QCOMPARE(history.first().at(0).value<QModelIndex>(), station(message));
+    QCOMPARE(history.first().at(2).value<quint16>(), quint16(asked));
+
+    // The worker's answer lands in the message and its byte table.
+    m_bx->onMsgHistoric(message, quint16(asked), { 0xDE, 0xAD });
+    QCOMPARE(design()->text(message, MainDTModel::ColData), QString("DE AD "));
+    QCOMPARE(design()->text(message, MainDTModel::ColMessageLength), QString("2"));
+    QCOMPARE(child<QTableWidget>("msgHexaTable")->item(0, 1)->text(), QString("AD"));
+}
+
+void TstBXControl::sendFile_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("missing path") << "0" << false << "warning";
+    QTest::newRow("empty path") << "" << false << "warning";
+    QTest::newRow("existing file") << "2" << true << "send";
+    QTest::newRow("during a transfer") << "1" << false << "abort";
+}
+
+void TstBXControl::sendFile()
+{
+    QFETCH(QString, state);
+    QFETCH(bool, exists);
+    QFETCH(QString, outcome);
+
+    const QModelIndex message = node(MainDTModel::MESSAGE_OUT);
+    QString path = m_dir.filePath("payload.bin");
+    if (exists) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("payload");
+    } else if (state.isEmpty()) {
+        path.clear();
+    }
+    write(message, MainDTModel::ColTransferPath, path);
+    write(message, MainDTModel::ColTransferState, state);
+    select(message);
+    QSignalSpy sends(m_bx.get(), &BX::sendFileCmdClicked);
+    QSignalSpy aborts(m_bx.get(), &BX::abortFileCmdClicked);
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    auto* button = child<QPushButton>("fileSendButton");
+    QCOMPARE(button->text(), QString(outcome == "abort" ? "Cancel" : "Send File"));
+    button->click();
+
+    QCOMPARE(sends.count(), outcome == "send" ? 1 : 0);
+    QCOMPARE(aborts.count(), outcome == "abort" ? 1 : 0);
+    QCOMPARE(answerer.texts, outcome == "warning" ? QStringList{ "Impossible to send the file. The path doesn't exist." }
+                                                  : QStringList());
+    if (outcome != "warning")
+        QCOMPARE((outcome == "send" ? sends : aborts).first().at(1).value<QModelIndex>(), message);
+}
+
+void TstBXControl::stationCommands_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("command");
+
+    QTest::newRow("start") << "baStartButton" << 0;
+    QTest::newRow("continue") << "baContinueButton" << 1;
+    QTest::newRow("toggle") << "baToggleButton" << 2;
+    QTest::newRow("stop") << "baStopButton" << 3;
+}
+
+void TstBXControl::stationCommands()
+{
+    QFETCH(QString, button);
+    QFETCH(int, command);
+
+    const QModelIndex arbitrator = node(MainDTModel::STATION, "Arbitrator");
+    select(arbitrator);
+    QCOMPARE(child<QStackedWidget>("controlStackedWidget")->currentIndex(), 2);
+    QSignalSpy ba(m_bx.get(), &BX::baCmdClicked);
+    QSignalSpy medium(m_bx.get(), &BX::sendMediumCmdClicked);
+    child<QPushButton>(button.toLatin1())->click();
+    QCOMPARE(ba.count(), 1);
+    QCOMPARE(ba.first(), QVariantList({ QVariant::fromValue(arbitrator), command }));
+
+    // The medium choices carry their command words, in list order.
+    static const quint16 words[] = { 0x10, 0x20, 0x40, 0x09, 0x06, 0x05 };
+    child<QComboBox>("mediumCmdComboBox")->setCurrentIndex(command + 2);
+    child<QPushButton>("sendMediumCmdButton")->click();
+    QCOMPARE(medium.first().at(1).value<quint16>(), words[command + 2]);
+    QCOMPARE(child<QComboBox>("rgbColorComboBox")->count(), 8);
+}
+
+void TstBXControl::liveValues_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QStringList>("writes");   // column=value, in order
+    QTest::addColumn<QStringList>("expected"); // widget=text (a progress bar: its value)
+
+    const int in = MainDTModel::VARIABLE_IN, msgOut = MainDTModel::MESSAGE_OUT, msgIn = MainDTModel::MESSAGE_IN;
+    const QString neverSeen = QString::fromLatin1(vantor_get_error_str(0x60000000));
+    QTest::newRow("report code not a number") << in << QStringList{ "96=-" } << QStringList{ "varReportCodeValue= - " };
+    QTest::newRow("report code success") << in << QStringList{ "96=0x00000000" } << QStringList{ "varReportCodeValue=Success" };
+    QTest::newRow("variable never seen") << in << QStringList{ "96=0x60000000" }
+                                         << QStringList{ "varReportCodeValue=Never seen on the network" };
+    QTest::newRow("message never seen: the library's text") << msgIn << QStringList{ "96=0x60000000" }
+                                                            << QStringList{ "msgReportCodeValue=" + neverSeen };
+    QTest::newRow("refreshment and promptness") << in << QStringList{ "94=true", "93=false" }
+                                                << QStringList{ "varRefreshmentValue=True", "varPromptnessValue=False" };
+    QTest::newRow("emission in progress")
+        << msgOut << QStringList{ "103=1.5", "104=3", "105=12", "102=1" }
+        << QStringList{ "transferStateValue=Transfer in progress...", "fileSendButton=Cancel",
+                        "transferProgressValue=Elapsed Time: 1.5 s - Packets: 3 / 12", "transferProgressBar=25" };
+    QTest::newRow("no packet count yet") << msgOut << QStringList{ "105=0", "102=1" }
+                                         << QStringList{ "transferProgressBar=0" };
+    QTest::newRow("reception in progress") << msgIn << QStringList{ "102=1" }
+                                           << QStringList{ "transferStateValue=Receiving Data..." };
+    QTest::newRow("complete") << msgOut << QStringList{ "102=1", "102=2" }
+                              << QStringList{ "transferStateValue=Complete", "fileSendButton=Send File" };
+    QTest::newRow("aborted") << msgIn << QStringList{ "102=3" } << QStringList{ "transferStateValue=Aborted" };
+    QTest::newRow("station counters and status")
+        << int(MainDTModel::STATION) << QStringList{ "86=1234567", "69=0x8022", "106=41.5 °C" }
+        << QStringList{ "ch1NoErrorValue=1,234,567", "baStatusValue=MACRO END", "deviceTemperatureValue=41.5 °C" };
+}
+
+void TstBXControl::liveValues()
+{
+    QFETCH(int, kind);
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, expected);
+
+    const QModelIndex item = node(quint8(kind));
+    select(item);
+    // A write to another row of the same kind leaves the panel alone.
+    QModelIndex other;
+    for (const QModelIndex& i : design()->getAllIndexes())
+        if (design()->classType(i) == kind && i.sibling(i.row(), 0) != item)
+            other = i;
+    for (const QString& w : writes) {
+        const int column = w.section('=', 0, 0).toInt();
+        if (other.isValid())
+            write(other, column, "0x00000000");
+        write(item, column, w.section('=', 1));
+    }
+    for (const QString& e : expected) {
+        QObject* widget = m_bx->findChild<QObject*>(e.section('=', 0, 0));
+        QVERIFY2(widget, qPrintable(e));
+        const QVariant shown = qobject_cast<QProgressBar*>(widget) ? widget->property("value") : widget->property("text");
+        QCOMPARE(shown.toString(), e.section('=', 1));
+    }
+}
+
+void TstBXControl::isolationAnswer_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("retry") << int(QMessageBox::Retry);
+    QTest::newRow("abort") << int(QMessageBox::Abort);
+}
+
+void TstBXControl::isolationAnswer()
+{
+    QFETCH(int, answer);
+    const QModelIndex unit = node(MainDTModel::STATION, "Field unit");
+    QSignalSpy treatment(m_bx.get(), &BX::stationIsolationTreatment);
+    BoxAnswerer answerer({ QMessageBox::StandardButton(answer) });
+    m_bx->onStationIsolationEvent(unit);
+    QCOMPARE(answerer.titles, QStringList{ "FIP medium failure" });
+    QCOMPARE(answerer.texts, QStringList{ "\"Field unit\" : The FIP communication is broken." });
+    QCOMPARE(treatment.count(), 1);
+    QCOMPARE(treatment.first(), QVariantList({ QVariant::fromValue(unit), answer }));
+}
+
+void TstBXControl::screenshot()
+{
+    if (!qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+        QSKIP("BX_SCREENSHOT not set");
+    child<QStackedWidget>("designStackedWidget")->setCurrentIndex(1);
+    child<QStackedWidget>("projectCentralStackedWidget")->setCurrentIndex(1);
+    child<QStackedWidget>("projectRightStackedWidget")->setCurrentIndex(1);
+    m_bx->resize(1500, 950);
+    m_bx->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+    const QModelIndex arbitrator = node(MainDTModel::STATION, "Arbitrator");
+    for (const auto& [column, value] : std::initializer_list<std::pair<int, QString>>{
+             { MainDTModel::ColBaStatusCode, "0x8022" }, { MainDTModel::ColBaStatus, "MACRO END" },
+             { MainDTModel::ColDeviceTemperature, "41.5 °C" }, { MainDTModel::ColCh1Active, "true" },
+             { MainDTModel::ColCh2Active, "true" }, { MainDTModel::ColCh1TxError, "false" },
+             { MainDTModel::ColCh2TxError, "false" }, { MainDTModel::ColCh1WatchdogError, "false" },
+             { MainDTModel::ColCh2WatchdogError, "false" }, { MainDTModel::ColCh1NoError, "123456" },
+             { MainDTModel::ColDeviceColor, " Green" } })
+        write(arbitrator, column, value);
+    select(arbitrator);
+    QTest::qWait(50);
+    m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-station.png");
+
+    const QModelIndex variable = node(MainDTModel::VARIABLE_IN);
+    write(variable, MainDTModel::ColData, "12 34 56 78 9A BC DE F0 ");
+    write(variable, MainDTModel::ColRefreshment, "true");
+    write(variable, MainDTModel::ColPromptness, "true");
+    write(variable, MainDTModel::ColReportCode, "0x00000000");
+    select(variable);
+    write(variable, MainDTModel::ColData, "12 34 56 78 9A BC DE F1 ");
+    QTest::qWait(50);
+    m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-variable.png");
+}
+
+QTEST_MAIN(TstBXControl)
+#include "tst_bxcontrol.moc"
