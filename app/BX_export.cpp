@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QMessageBox>
 
 void BX::setupStationExport()
 {
@@ -30,15 +29,8 @@ bool BX::buildAndSaveStationFiles(QString dir, bool askBeforeDeleting)
 {
     ui->designProgressBar->setValue(0);
     StationConfigurationExport exporter(m_mainDTModel);
-    const bool go = exporter.prepare(dir, askBeforeDeleting, [this](const QString& target) {
-        QMessageBox box(QMessageBox::Question, tr("Cleaning"),
-                        tr("This action will delete all the previous XML files in:\n") + target + QStringLiteral(" ."),
-                        QMessageBox::Yes | QMessageBox::No, this);
-        box.setWindowIcon(windowIcon());
-        box.setInformativeText(tr("Do you want to continue ?"));
-        box.setDefaultButton(QMessageBox::Yes);
-        return box.exec() == QMessageBox::Yes;
-    });
+    const bool go = exporter.prepare(dir, askBeforeDeleting,
+                                     [this](const QString& target) { return StationConfigurationExport::askCleaning(this, target); });
     if (!go)
         return false;
     // Nothing starts a second build while the files are written and events still run.

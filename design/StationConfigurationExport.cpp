@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
+#include <QMessageBox>
 #include <QSaveFile>
 #include <QThread>
 #include <QXmlStreamWriter>
@@ -447,6 +449,18 @@ bool StationConfigurationExport::prepare(const QString& dir, bool ask,
     for (const QString& name : old)
         QFile::remove(dir + QLatin1Char('/') + name);
     return true;
+}
+
+bool StationConfigurationExport::askCleaning(QWidget* parent, const QString& dir)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Cleaning"),
+                    QStringLiteral("This action will delete all the previous XML files in:\n") + dir + QStringLiteral(" ."),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    if (parent)
+        box.setWindowIcon(parent->windowIcon());
+    box.setInformativeText(QStringLiteral("Do you want to continue ?"));
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
 }
 
 bool StationConfigurationExport::buildAndSave(const QString& dir, bool ask,

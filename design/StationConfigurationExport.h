@@ -10,6 +10,7 @@
 class MainDTModel;
 class QDomDocument;
 class QDomElement;
+class QWidget;
 
 /// Builds the configuration file of every station of the design, one XML document per station,
 /// each written whole or not at all. Progress and the final notice go out through the model's
@@ -37,6 +38,8 @@ public:
     /// (asked only when `ask` is set and `dir` holds ".xml" files) answers no; otherwise deletes
     /// those files and returns true.
     bool prepare(const QString& dir, bool ask, const std::function<bool(const QString& dir)>& confirmCleaning);
+    /// The "Cleaning" question before old files in `dir` are deleted; true for Yes.
+    static bool askCleaning(QWidget* parent, const QString& dir);
     /// prepare, then generate.
     bool buildAndSave(const QString& dir, bool ask, const std::function<bool(const QString& dir)>& confirmCleaning);
 
