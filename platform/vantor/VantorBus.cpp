@@ -5,25 +5,21 @@
 
 namespace {
 
-// Arbitrator status codes reported in the medium record.
-constexpr quint16 BaStarting = 0x0003;
-constexpr quint16 BaIdle = 0x0007;
-constexpr quint16 BaPending = 0x8004;
-constexpr quint16 BaMacroEnd = 0x8022;
-constexpr quint16 BaSendingIdDat = 0x8023;
-constexpr quint16 BaSendingIdMsg = 0x8025;
-constexpr quint16 BaTesting = 0x8028;
-constexpr quint16 BaTestingEnd = 0x8029;
-constexpr quint16 BaWaitingTime = 0x8030;
-constexpr quint16 BaWaitingSync = 0x8031;
-constexpr quint16 BaAperVarWindow = 0x8038;
-constexpr quint16 BaAperMsgWindow = 0x8039;
+constexpr quint16 BaStarting = VANTOR_BA_STARTING;
+constexpr quint16 BaIdle = VANTOR_BA_IDLE;
+constexpr quint16 BaPending = VANTOR_BA_PENDING;
+constexpr quint16 BaMacroEnd = VANTOR_BA_MACRO_END;
+constexpr quint16 BaSendingIdDat = VANTOR_BA_SENDING_ID_DAT;
+constexpr quint16 BaSendingIdMsg = VANTOR_BA_SENDING_ID_MSG;
+constexpr quint16 BaTesting = VANTOR_BA_TESTING;
+constexpr quint16 BaTestingEnd = VANTOR_BA_TESTING_END;
+constexpr quint16 BaWaitingTime = VANTOR_BA_WAITING_TIME;
+constexpr quint16 BaWaitingSync = VANTOR_BA_WAITING_SYNC;
+constexpr quint16 BaAperVarWindow = VANTOR_BA_APER_VAR_WINDOW;
+constexpr quint16 BaAperMsgWindow = VANTOR_BA_APER_MSG_WINDOW;
 
 constexpr size_t MaxEvents = 256;
 constexpr size_t MaxIncoming = 64;
-
-// Report of a SEND_MSG event when an acknowledged message found no receiver.
-constexpr quint16 MsgNotAcknowledged = 1;
 
 bool sameAddresses(const VantorStationFile::Message& m, quint16 destId, quint8 destSeg, quint16 srcId,
                    quint8 srcSeg)
@@ -280,7 +276,7 @@ void VantorBus::serveMessages()
             }
             countFrames(out.acknowledged ? 3 : 2);
             m_owedUs += frameUs(3) + frameUs(length + 10) + (out.acknowledged ? frameUs(2) : 0);
-            sender->postEvent(VANTOR_EVT_SEND_MSG, out.acknowledged && !delivered ? MsgNotAcknowledged : 0);
+            sender->postEvent(VANTOR_EVT_SEND_MSG, out.acknowledged && !delivered ? VANTOR_MSG_REPORT_NO_ACK : VANTOR_MSG_REPORT_OK);
         }
     }
 }

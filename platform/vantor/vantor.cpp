@@ -461,20 +461,20 @@ u32 vantor_set_medium_cmd(vantor_device_handle* handle, u16 cmd)
         if (cmd & ~0x7F)
             return VANTOR_ERR_BAD_PARAM;
         // Off before on, so one word can restart a channel.
-        if (cmd & 0x02)
+        if (cmd & VANTOR_MEDIUM_CH1_OFF)
             d.channelOn[0] = false;
-        if (cmd & 0x08)
+        if (cmd & VANTOR_MEDIUM_CH2_OFF)
             d.channelOn[1] = false;
-        if (cmd & 0x01)
+        if (cmd & VANTOR_MEDIUM_CH1_ON)
             d.channelOn[0] = true;
-        if (cmd & 0x04)
+        if (cmd & VANTOR_MEDIUM_CH2_ON)
             d.channelOn[1] = true;
         if (!d.faultStuck) {
-            if (cmd & 0x10)
+            if (cmd & VANTOR_MEDIUM_CLEAR_WATCHDOG)
                 d.faultBits &= ~0x30;
-            if (cmd & 0x20)
+            if (cmd & VANTOR_MEDIUM_CLEAR_CH1_TX_ERROR)
                 d.faultBits &= ~0x04;
-            if (cmd & 0x40)
+            if (cmd & VANTOR_MEDIUM_CLEAR_CH2_TX_ERROR)
                 d.faultBits &= ~0x08;
         }
         return VANTOR_OK;

@@ -59,6 +59,36 @@ typedef uint32_t u32;
 #define VANTOR_EVT_BA_IDLE 0x408
 #define VANTOR_EVT_BA_SUSPEND 0x500
 
+/// Parameter of VANTOR_EVT_SEND_MSG: 0 sent; an acknowledged message nobody received.
+#define VANTOR_MSG_REPORT_OK 0
+#define VANTOR_MSG_REPORT_NO_ACK 1
+
+/// Arbitrator status codes (vantor_medium.baStatus).
+#define VANTOR_BA_STOPPED 0x0000
+#define VANTOR_BA_STARTING 0x0003
+#define VANTOR_BA_IDLE 0x0007
+#define VANTOR_BA_PENDING 0x8004 /* standby while another arbitrator holds the bus */
+#define VANTOR_BA_MACRO_END 0x8022
+#define VANTOR_BA_SENDING_ID_DAT 0x8023
+#define VANTOR_BA_SENDING_ID_MSG 0x8025
+#define VANTOR_BA_TESTING 0x8028
+#define VANTOR_BA_TESTING_END 0x8029
+#define VANTOR_BA_WAITING_TIME 0x8030
+#define VANTOR_BA_WAITING_SYNC 0x8031
+#define VANTOR_BA_WAITING_SYNC_SILENT 0x8032
+#define VANTOR_BA_APER_VAR_WINDOW 0x8038
+#define VANTOR_BA_APER_MSG_WINDOW 0x8039
+
+/// Medium command bits (vantor_set_medium_cmd); one word may combine them, a
+/// channel being switched off before it is switched on.
+#define VANTOR_MEDIUM_CH1_ON 0x01u
+#define VANTOR_MEDIUM_CH1_OFF 0x02u
+#define VANTOR_MEDIUM_CH2_ON 0x04u
+#define VANTOR_MEDIUM_CH2_OFF 0x08u
+#define VANTOR_MEDIUM_CLEAR_WATCHDOG 0x10u
+#define VANTOR_MEDIUM_CLEAR_CH1_TX_ERROR 0x20u
+#define VANTOR_MEDIUM_CLEAR_CH2_TX_ERROR 0x40u
+
 /// Buffer sizes exchanged with the library.
 #define VANTOR_VAR_WRITE_SIZE 126
 #define VANTOR_VAR_READ_SIZE 131
@@ -131,7 +161,7 @@ u32 vantor_write_msg(vantor_device_handle* handle, u16 channel, u8* msg);
 u32 vantor_read_msg(vantor_device_handle* handle, u8* msg);
 u32 vantor_send_aper_by_id(vantor_device_handle* handle, u16 id, u8 mode);
 u32 vantor_purge_aper(vantor_device_handle* handle, u8 mode);
-/// Returns a 16-bit result.
+/// Returns a 16-bit result: 0, or the low 16 bits of the code of the failure.
 u16 vantor_purge_msg(vantor_device_handle* handle, u8 channel, u16* blocksFreed, u8* scratch);
 u32 vantor_set_medium_cmd(vantor_device_handle* handle, u16 cmd);
 u32 vantor_get_medium(vantor_device_handle* handle, vantor_medium* out);
