@@ -149,8 +149,18 @@ QModelIndex StationConfigurationExport::producer(const QModelIndex& variable) co
     const quint16 id = M::parseID(m_model->text(variable, M::ColVarInId), &ok);
     if (!ok)
         return QModelIndex();
-    const QModelIndexList producers = m_model->getVariableIndexes(id, M::VARIABLE_OUT);
-    return producers.isEmpty() ? QModelIndex() : producers.first();
+    // One walk of the tree for all consumers: a walk per consumer made a large network slow.
+    if (!m_producersFound) {
+        m_producers.clear();
+        for (const QModelIndex& output : m_model->getClassTypeIndexes(M::VARIABLE_OUT)) {
+            bool good = false;
+            const quint16 key = M::parseID(m_model->text(output, M::ColVarOutId), &good);
+            if (good && !m_producers.contains(key))
+                m_producers.insert(key, output);
+        }
+        m_producersFound = true;
+    }
+    return m_producers.value(id);
 }
 
 QDomDocument StationConfigurationExport::buildDocument(const QModelIndex& station) const
@@ -374,6 +384,7 @@ void StationConfigurationExport::pause() const
 QStringList StationConfigurationExport::generate(const QString& dir)
 {
     QStringList written;
+    m_producersFound = false;
     if (!QDir().mkpath(dir) || !QFileInfo(dir).isDir())
         return written;
     // Indexes survive the events processed between stations only as persistent ones.

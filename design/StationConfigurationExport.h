@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QModelIndex>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 
@@ -55,9 +57,12 @@ private:
     void appendTags(QDomDocument& document, QDomElement& parent, const QModelIndex& owner, bool read,
                     quint64* count) const;
     /// The Output Variable producing an input's identifier; invalid when there is none.
+    /// The producers are looked up once per generate(), or on first use.
     QModelIndex producer(const QModelIndex& variable) const;
     void pause() const;
 
     MainDTModel* m_model;
     int m_pauseMs = 25;
+    mutable QHash<quint16, QPersistentModelIndex> m_producers;
+    mutable bool m_producersFound = false;
 };
