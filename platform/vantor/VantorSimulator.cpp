@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
 #include <atomic>
@@ -53,14 +54,22 @@ QVector<VantorSimulator::Board> defaultBoards()
 QVector<Slot> makeBoardSlots(const QVector<VantorSimulator::Board>& boards)
 {
     QVector<Slot> out;
-    QMap<quint32, int> nextIndex;
+    QMap<quint32, QSet<int>> taken; // explicit indexes first, so counted ones go around them
+    for (const VantorSimulator::Board& b : boards) {
+        if (b.index >= 0)
+            taken[b.interfaceType].insert(b.index);
+    }
     for (int i = 0; i < boards.size(); ++i) {
         Slot s;
         s.board = boards[i];
         VantorSimulator::Board& b = s.board;
-        if (b.index < 0)
-            b.index = nextIndex.value(b.interfaceType);
-        nextIndex[b.interfaceType] = std::max(nextIndex.value(b.interfaceType), b.index + 1);
+        if (b.index < 0) {
+            QSet<int>& used = taken[b.interfaceType];
+            b.index = 0;
+            while (used.contains(b.index))
+                ++b.index;
+            used.insert(b.index);
+        }
         if (b.number == 0)
             b.number = 0x00A10000u + quint32(i) * 0x11u + 1;
         if (b.subsystemId == 0 && b.interfaceType == VANTOR_INTERFACE_PCI)
@@ -180,6 +189,7 @@ QVector<VantorSimulator::Board> VantorSimulator::boards()
 bool VantorSimulator::parseBoards(const QString& text, QVector<Board>* out, QString* error)
 {
     QVector<Board> boards;
+    QSet<QPair<quint32, int>> indexes;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].section(QLatin1Char('#'), 0, 0).trimmed();
@@ -231,6 +241,12 @@ bool VantorSimulator::parseBoards(const QString& text, QVector<Board>* out, QStr
             }
             if (!ok)
                 return fail(QStringLiteral("\"%1\" is not a number").arg(words[w]));
+        }
+        if (b.index >= 0) {
+            const QPair<quint32, int> key(b.interfaceType, b.index);
+            if (indexes.contains(key))
+                return fail(QStringLiteral("board index %1 given twice").arg(b.index));
+            indexes.insert(key);
         }
         boards.append(b);
     }

@@ -216,6 +216,9 @@ private slots:
             << QList<quint32> { 2, 7, 4096, 0, 0 };
         QTest::newRow("pci form factor by default") << "pci number=0xdeadbeef" << 1
                                                     << QList<quint32> { 1, 0, 0xdeadbeef, 1, 0x5301 };
+        QTest::newRow("counted around given indexes") << "usb\nusb index=0\nusb" << 3
+                                                      << QList<quint32> { 2, 2, 0xA10023, 1, 0 };
+        QTest::newRow("index given twice") << "pci index=1\nusb index=1\npci index=1" << -1 << QList<quint32>();
         QTest::newRow("unknown kind") << "usb\nfirewire" << -1 << QList<quint32>();
         QTest::newRow("speed out of range") << "usb speed=4" << -1 << QList<quint32>();
         QTest::newRow("more than the list holds") << QString("usb\n").repeated(VANTOR_MAX_RECORDS + 1) << -1
