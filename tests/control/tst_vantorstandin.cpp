@@ -272,13 +272,15 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::addColumn<u8>("macrocycle");
         QTest::addColumn<bool>("aperiodic");
+        QTest::addColumn<u8>("changeTo");
         QTest::addColumn<bool>("arrives");
 
-        QTest::newRow("arbitrator to field") << true << 0x0100 << 8 << u8(1) << false << true;
-        QTest::newRow("field to arbitrator, longest") << false << 0x0200 << 126 << u8(1) << false << true;
-        QTest::newRow("second table only") << true << 0x0101 << 2 << u8(2) << false << true;
-        QTest::newRow("not in the running table") << true << 0x0101 << 2 << u8(1) << false << false;
-        QTest::newRow("asked for aperiodically") << true << 0x0101 << 2 << u8(1) << true << true;
+        QTest::newRow("arbitrator to field") << true << 0x0100 << 8 << u8(1) << false << u8(0) << true;
+        QTest::newRow("field to arbitrator, longest") << false << 0x0200 << 126 << u8(1) << false << u8(0) << true;
+        QTest::newRow("second table only") << true << 0x0101 << 2 << u8(2) << false << u8(0) << true;
+        QTest::newRow("not in the running table") << true << 0x0101 << 2 << u8(1) << false << u8(0) << false;
+        QTest::newRow("asked for aperiodically") << true << 0x0101 << 2 << u8(1) << true << u8(0) << true;
+        QTest::newRow("changed to the second table") << true << 0x0101 << 2 << u8(1) << false << u8(2) << true;
     }
 
     void variablesCrossTheBus()
@@ -288,6 +290,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(u8, macrocycle);
         QFETCH(bool, aperiodic);
+        QFETCH(u8, changeTo);
         QFETCH(bool, arrives);
         startNetwork();
         vantor_device_handle* producer = fromArbitrator ? m_arb : m_field;
@@ -308,7 +311,10 @@ private slots:
         QCOMPARE(buf.mid(2, length), QByteArray(length, '\0'));
 
         QCOMPARE(vantor_start_ba(m_field, macrocycle), VANTOR_ERR_NOT_ARBITRATOR);
+        QCOMPARE(vantor_change_macrocycle(m_arb, 2), VANTOR_ERR_STATE);
         QCOMPARE(vantor_start_ba(m_arb, macrocycle), VANTOR_OK);
+        if (changeTo)
+            QCOMPARE(vantor_change_macrocycle(m_arb, changeTo), VANTOR_OK);
         if (aperiodic) {
             QCOMPARE(vantor_send_aper_by_id(m_field, u16(id), 1), VANTOR_OK);
             u16 param = 0;
