@@ -22,6 +22,8 @@
 namespace Ui { class BX; }
 
 class AnalysisContext;
+class ArbitratorWorkers;
+class FipBusArbitratorDevice;
 class BrxprjFile;
 class CaptureSession;
 class ControlTable;
@@ -580,6 +582,8 @@ public:
     const QMap<quint8, QString>& getRgbColorMap() const { return m_deviceTables.rgbColorMap(); }
     const DeviceTables& deviceTables() const { return m_deviceTables; }
     KivDevicesDetection* devicesDetection() const { return m_devicesDetection; }
+    /// The running workers; null while disconnected.
+    const ArbitratorWorkers* arbitratorWorkers() const { return m_arbitratorWorkers; }
     /// Sets a board's LED colour directly (network not connected); "Device Color" follows.
     bool setBoardRgbColor(const QModelIndex& station, LED_RGB_COLOR colour);
 
@@ -588,8 +592,13 @@ public slots:
     void onAutoBindDevicesClicked();
     void onUnbindAllDevicesClicked();
     void onDevicesBindingChanged();
+    void onCoDecoNetworkButtonClicked();
 
 private:
+    void connectNetwork();
+    void disconnectNetwork();
+    void connectWorker(FipBusArbitratorDevice* worker);
+    void setNetworkStatus(const QString& text, bool waiting);
     void setupDevices();
     void teardownDevices();
     void setDevicesScanning(bool scanning);
@@ -597,6 +606,9 @@ private:
 
     DeviceTables m_deviceTables;
     KivDevicesDetection* m_devicesDetection = nullptr;
+    ArbitratorWorkers* m_arbitratorWorkers = nullptr;
+    QLabel* m_networkSpinnerLabel = nullptr;
+    QAction* m_networkSpinnerAction = nullptr;
     QList<TARVEXCONF> m_tarvexList;
     /// The last list as the library gives it: a count, then up to 50 records.
     quint8 m_tarvexRecords[1 + 50 * TARVEXCONF::RecordSize] = {};

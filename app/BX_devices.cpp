@@ -1,9 +1,13 @@
-// Arbitrator boards: detection, binding stations to boards, LED colours.
+// Arbitrator boards: detection, binding stations to boards, LED colours, and
+// connecting the bound stations to the network.
 
 #include "app/BX.h"
 #include "ui_BX.h"
 
+#include "control/ArbitratorWorkers.h"
+#include "control/FipBusArbitratorDevice.h"
 #include "control/KivDevicesDetection.h"
+#include "control/MainCTModel.h"
 #include "design/MainDTDelegate.h"
 #include "design/MainDTModel.h"
 
@@ -12,6 +16,10 @@
 #include <QAbstractProxyModel>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QToolBar>
+#include <QTreeView>
 #include <QPixmap>
 #include <QMutexLocker>
 #include <QTableWidgetItem>
@@ -57,6 +65,10 @@ void BX::setupDevices()
     connect(ui->unbindAllDevicesButton, &QPushButton::clicked, this, &BX::onUnbindAllDevicesClicked);
     connect(ui->actionUnbindAllDevices, &QAction::triggered, this, &BX::onUnbindAllDevicesClicked);
     connect(m_mainDTModel, &MainDTModel::devicesBindingChanged, this, &BX::onDevicesBindingChanged);
+    connect(ui->actionConnectToNetwork, &QAction::triggered, this, &BX::onCoDecoNetworkButtonClicked);
+    connect(ui->actionDisconnectFromNetwork, &QAction::triggered, this, &BX::onCoDecoNetworkButtonClicked);
+    ui->actionConnectToNetwork->setToolTip(tr("Connect to Network"));
+    ui->actionDisconnectFromNetwork->setEnabled(false);
 
     m_devicesDetection = new KivDevicesDetection(&m_deviceMutex);
     m_devicesDetection->attachThread(m_detectionThread);
@@ -68,6 +80,8 @@ void BX::setupDevices()
 
 void BX::teardownDevices()
 {
+    if (m_networkConnected)
+        disconnectNetwork();
     if (!m_detectionThread.isRunning())
         return;
     m_devicesDetection->stopProcessing();
@@ -221,4 +235,100 @@ void BX::refreshDevicesTable()
         }
     }
     table->resizeColumnsToContents();
+}
+
+// ---------------------------------------------------------------- Connect / Disconnect
+
+void BX::onCoDecoNetworkButtonClicked()
+{
+    if (m_networkConnected)
+        disconnectNetwork();
+    else
+        connectNetwork();
+}
+
+void BX::connectNetwork()
+{
+    QModelIndexList stations;
+    for (const QModelIndex& station : m_mainDTModel->getStationIndexes()) {
+        if (m_mainDTModel->text(station, MainDTModel::ColDevicePresence) == QLatin1String("true"))
+            stations.append(station.sibling(station.row(), 0));
+    }
+    if (stations.isEmpty()) {
+        QMessageBox::information(this, tr("Connection to Network"), tr("No station is linked to a device."));
+        return;
+    }
+    if (!buildAndSaveStationFiles(getFileConfigurationSavePath(), false))
+        return;
+    // Each worker loads its station's file from where it was just written.
+    m_mainDTModel->updateAllStationFilePaths();
+    setDevicesScanning(false);
+    setNetworkStatus(tr("Waiting..."), true);
+    ui->actionConnectToNetwork->setEnabled(false);
+
+    m_arbitratorWorkers = new ArbitratorWorkers(m_mainDTModel, &m_deviceMutex, &m_startBarrier, this);
+    connect(m_arbitratorWorkers, &ArbitratorWorkers::workerCreated, this, &BX::connectWorker);
+    m_arbitratorWorkers->start(stations, ui->fileReceptionDir->text());
+
+    m_networkConnected = true;
+    setNetworkStatus(tr("Connected"), false);
+    ui->actionDisconnectFromNetwork->setEnabled(true);
+    ui->actionDisconnectFromNetwork->setToolTip(tr("Disconnect from Network"));
+    ui->projectCentralStackedWidget->setCurrentIndex(1);
+    ui->projectRightStackedWidget->setCurrentIndex(1);
+    ui->mainCTView->expandAll();
+    const QModelIndex first = controlModel()->mapFromSource(stations.first());
+    if (first.isValid())
+        ui->mainCTView->setCurrentIndex(first);
+}
+
+void BX::disconnectNetwork()
+{
+    if (m_arbitratorWorkers) {
+        m_arbitratorWorkers->stop();
+        delete m_arbitratorWorkers;
+        m_arbitratorWorkers = nullptr;
+    }
+    m_networkConnected = false;
+    setNetworkStatus(tr("Disconnected"), false);
+    ui->actionDisconnectFromNetwork->setEnabled(false);
+    ui->actionConnectToNetwork->setEnabled(true);
+    ui->actionConnectToNetwork->setToolTip(tr("Connect to Network"));
+    ui->projectCentralStackedWidget->setCurrentIndex(0);
+    ui->projectRightStackedWidget->setCurrentIndex(0);
+    setDevicesScanning(true);
+}
+
+void BX::connectWorker(FipBusArbitratorDevice* worker)
+{
+    using W = FipBusArbitratorDevice;
+    connect(this, &BX::rgbColorCmdChanged, worker, &W::onRgbColorCmdChanged);
+    connect(this, &BX::baCmdClicked, worker, &W::onBaCmdClicked);
+    connect(this, &BX::sendMsgCmdClicked, worker, &W::onSendMsgCmdClicked);
+    connect(this, &BX::sendMediumCmdClicked, worker, &W::onSendMediumCmdClicked);
+    connect(this, &BX::sendAperiodicListCmdClicked, worker, &W::onSendAperiodicListCmdClicked);
+    connect(this, &BX::purgeAperiodicListCmdClicked, worker, &W::onPurgeAperiodicListCmdClicked);
+    connect(this, &BX::purgeMsgCmdClicked, worker, &W::onPurgeMsgCmdClicked);
+    connect(this, &BX::eraseMsgCmdClicked, worker, &W::onEraseMsgCmdClicked);
+    connect(this, &BX::msgHistoricCmdClicked, worker, &W::onMsgHistoricCmdClicked);
+    connect(this, &BX::sendFileCmdClicked, worker, &W::onSendFileCmdClicked);
+    connect(this, &BX::abortFileCmdClicked, worker, &W::onAbortFileCmdClicked);
+    connect(this, &BX::stationIsolationTreatment, worker, &W::onStationIsolationTreatment);
+    connect(worker, &W::reportMessage, this, &BX::onReportMessage);
+    connect(worker, &W::msgHistoric, this, &BX::onMsgHistoric);
+    connect(worker, &W::stationIsolationEvent, this, &BX::onStationIsolationEvent);
+}
+
+void BX::setNetworkStatus(const QString& text, bool waiting)
+{
+    m_networkStatusLabel->setText(text);
+    if (!m_networkSpinnerLabel) {
+        m_networkSpinnerLabel = new QLabel(m_designToolBar);
+        m_networkSpinnerLabel->setObjectName("networkSpinnerLabel");
+        m_networkSpinnerLabel->setMovie(m_spinner1);
+        m_networkSpinnerAction = m_designToolBar->addWidget(m_networkSpinnerLabel);
+    }
+    m_networkSpinnerAction->setVisible(waiting);
+    // The workers start in a loop of this thread: let the label show first.
+    m_networkStatusLabel->repaint();
 }

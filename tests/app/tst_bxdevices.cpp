@@ -6,7 +6,12 @@
 #include "control/KivDevicesDetection.h"
 #include "design/MainDTModel.h"
 #include "VantorSimulator.h"
+#include "control/ArbitratorWorkers.h"
+#include "control/FipBusArbitratorDevice.h"
+#include "tests/app/BoxAnswerer.h"
 
+#include <QDir>
+#include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -43,6 +48,11 @@ QStringList descriptions(const QList<TARVEXCONF>& devices)
     for (const TARVEXCONF& d : devices)
         texts << tables.description(d);
     return texts;
+}
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 /// A detector running in its own thread, as the main window runs it.
@@ -84,6 +94,8 @@ private slots:
     void binding_data();
     void binding();
     void ledColourDirect();
+    void connectWithoutBoundStation();
+    void connectAndDisconnect();
 
 private:
     std::unique_ptr<BX> openWindow();
@@ -276,6 +288,57 @@ void TstBXDevices::ledColourDirect()
     VantorSimulator::pullBoard(0);
     QVERIFY(!bx->setBoardRgbColor(list.at(0), LED_RED));
     QCOMPARE(design->text(list.at(0), MainDTModel::ColDeviceColor), QString(" Magenta"));
+    design->undoStack()->setClean();
+}
+
+void TstBXDevices::connectWithoutBoundStation()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB) });
+    std::unique_ptr<BX> bx = openWindow();
+    BoxAnswerer answers({ QMessageBox::Ok });
+    bx->onCoDecoNetworkButtonClicked();
+    QCOMPARE(answers.titles, QStringList { "Connection to Network" });
+    QCOMPARE(answers.texts, QStringList { "No station is linked to a device." });
+    QVERIFY(!bx->isNetworkConnected());
+    QVERIFY(!bx->arbitratorWorkers());
+    bx->designModel()->undoStack()->setClean();
+}
+
+void TstBXDevices::connectAndDisconnect()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB), board(VANTOR_INTERFACE_USB) });
+    QTemporaryDir work;
+    std::unique_ptr<BX> bx = openWindow();
+    MainDTModel* design = bx->designModel();
+    bx->findChild<QLineEdit*>("savePath")->setText(work.path());
+    bx->findChild<QLineEdit*>("fileReceptionDir")->setText(work.filePath("received"));
+    QTRY_COMPARE(bx->getTarvexList().size(), 2);
+    bx->onAutoBindDevicesClicked();
+    const QModelIndexList list = stations(*bx);
+    const int threadsBefore = threadCount();
+
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        bx->onCoDecoNetworkButtonClicked();
+        QVERIFY(bx->isNetworkConnected());
+        QVERIFY(bx->arbitratorWorkers());
+        QCOMPARE(bx->arbitratorWorkers()->workers().size(), 2);
+        for (const QModelIndex& s : list)
+            QVERIFY(QFile::exists(work.filePath("Station" + design->text(s, MainDTModel::ColStationAddress) + ".xml")));
+        // Every worker passed the barrier and runs; the boards report their temperature.
+        for (FipBusArbitratorDevice* worker : bx->arbitratorWorkers()->workers())
+            QTRY_VERIFY(worker->isProcessing());
+        for (const QModelIndex& s : list)
+            QTRY_VERIFY(design->text(s, MainDTModel::ColDeviceTemperature).endsWith(QString::fromUtf8(" °C")));
+        QCOMPARE(bx->devicesDetection()->isScanning(), false);
+
+        bx->onCoDecoNetworkButtonClicked();
+        QVERIFY(!bx->isNetworkConnected());
+        QVERIFY(!bx->arbitratorWorkers());
+        QVERIFY(!VantorSimulator::isOpen(0));
+        QVERIFY(!VantorSimulator::isOpen(1));
+        QCOMPARE(bx->devicesDetection()->isScanning(), true);
+        QTRY_COMPARE(threadCount(), threadsBefore); // no worker or library thread left behind
+    }
     design->undoStack()->setClean();
 }
 
