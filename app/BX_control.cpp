@@ -63,6 +63,15 @@ int pageOf(quint8 kind)
     }
 }
 
+/// Cut to `count` bytes or filled up with zeros.
+QByteArray resized(QByteArray bytes, int count)
+{
+    count = qBound(0, count, HexaTable::Cells);
+    if (bytes.size() < count)
+        bytes.append(QByteArray(count - bytes.size(), '\0'));
+    return bytes.left(count);
+}
+
 QString grouped(const QString& counter)
 {
     if (counter.isEmpty())
@@ -269,6 +278,10 @@ void BX::fillControlPanel(bool fresh)
                                                            ui->onNextMsgReceivedButton })
             w->setVisible(!out);
         p.msgSendDataButton->setText(tr("Send"));
+        if (fresh) {
+            const QSignalBlocker blocker(p.msgBytesToSendSpinBox);
+            p.msgBytesToSendSpinBox->setValue(qMax(1, HexaTable::parseData(text(MainDTModel::ColData)).size()));
+        }
         p.transferPathLineEdit->setReadOnly(!out);
         p.transferPathLineEdit->setText(text(MainDTModel::ColTransferPath));
         p.fileGroupBox->setVisible(!out || text(MainDTModel::ColMsgFileTransferEnabled) == "true");
@@ -303,14 +316,13 @@ void BX::fillControlPanel(bool fresh)
 QByteArray BX::controlBytes(const QModelIndex& item) const
 {
     const quint8 kind = m_mainDTModel->classType(item);
-    QByteArray bytes = HexaTable::parseData(m_mainDTModel->text(item, MainDTModel::ColData));
-    if (!bytes.isEmpty())
-        return bytes;
-    // Nothing produced or typed yet: the bytes a user may fill in.
-    if (kind == MainDTModel::VARIABLE_OUT)
-        bytes.fill(0, qBound(0, m_mainDTModel->text(item, MainDTModel::ColVarOutLength).toInt(), HexaTable::Cells));
-    else if (kind == MainDTModel::MESSAGE_OUT)
-        bytes.fill(0, m_controlPanels->message.msgBytesToSendSpinBox->value());
+    const QByteArray bytes = HexaTable::parseData(m_mainDTModel->text(item, MainDTModel::ColData));
+    // An output message shows as many bytes as it is to send.
+    if (kind == MainDTModel::MESSAGE_OUT)
+        return resized(bytes, m_controlPanels->message.msgBytesToSendSpinBox->value());
+    // A produced variable not written yet: the bytes a user may fill in.
+    if (kind == MainDTModel::VARIABLE_OUT && bytes.isEmpty())
+        return resized(bytes, m_mainDTModel->text(item, MainDTModel::ColVarOutLength).toInt());
     return bytes;
 }
 
@@ -378,9 +390,6 @@ void BX::showControlValue(const QModelIndex& item, int column, bool fresh)
         updateHexaTableWidget(table, bytes, editable);
         if (variable) {
             m_controlPanels->variable.varLengthValue->setText(QString::number(bytes.size()) + " byte(s)");
-        } else if (kind == MainDTModel::MESSAGE_OUT && fresh && !bytes.isEmpty()) {
-            const QSignalBlocker blocker(m_controlPanels->message.msgBytesToSendSpinBox);
-            m_controlPanels->message.msgBytesToSendSpinBox->setValue(bytes.size());
         }
         return;
     }
@@ -536,16 +545,18 @@ void BX::onSendDataButtonClicked()
 
 void BX::onMsgBytesToSendChanged(int count)
 {
-    const QModelIndex item = getMainCTSelectedIndex();
-    if (m_mainDTModel->classType(item) != MainDTModel::MESSAGE_OUT)
+    if (m_mainDTModel->classType(getMainCTSelectedIndex()) != MainDTModel::MESSAGE_OUT)
         return;
-    QByteArray bytes = HexaTable::parseData(m_mainDTModel->text(item, MainDTModel::ColData));
-    const int kept = bytes.size();
-    bytes.resize(qBound(1, count, HexaTable::Cells));
-    for (int i = kept; i < bytes.size(); ++i)
-        bytes[i] = 0;
-    m_mainDTModel->setDataWithoutControl(m_mainDTModel->cell(item, MainDTModel::ColData), HexaTable::dataText(bytes));
-    fillControlPanel(false);
+    // The grid grows or shrinks with what was typed kept; "Data" changes on Send.
+    QTableWidget* table = m_controlPanels->message.msgHexaTable;
+    QByteArray bytes;
+    for (int i = 0; i < HexaTable::Cells; ++i) {
+        const QTableWidgetItem* cell = table->item(i / HexaTable::Side, i % HexaTable::Side);
+        if (cell && !cell->text().isEmpty())
+            bytes.append(char(cell->text().toUInt(nullptr, 16)));
+    }
+    updateHexaTableWidget(table, resized(bytes, count), true);
+    m_controlPanels->message.msgSendDataButton->setText(tr("Send *"));
 }
 
 // ---------------------------------------------------------------- commands

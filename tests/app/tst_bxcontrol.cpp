@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -164,8 +165,17 @@ void TstBXControl::byteTyping()
     QCOMPARE(design()->text(item, MainDTModel::ColData), data);
     QCOMPARE(grid->item(0, 1)->font().weight(), int(QFont::Normal));
     QCOMPARE(sends.count(), sent);
-    if (sent)
-        QCOMPARE(sends.first(), QVariantList({ QVariant::fromValue(station(item)), QVariant::fromValue(item) }));
+    if (!sent)
+        return;
+    QCOMPARE(sends.first(), QVariantList({ QVariant::fromValue(station(item)), QVariant::fromValue(item) }));
+
+    // More bytes to send: the grid grows keeping the typed byte; "Data" waits for Send.
+    child<QSpinBox>("msgBytesToSendSpinBox")->setValue(3);
+    QCOMPARE(grid->item(0, 1)->text(), QString("0A"));
+    QCOMPARE(grid->item(0, 2)->text(), QString("00"));
+    QCOMPARE(grid->item(0, 3)->flags(), Qt::NoItemFlags);
+    QCOMPARE(send->text(), idle + " *");
+    QCOMPARE(design()->text(item, MainDTModel::ColData), data);
 }
 
 void TstBXControl::historyEnds_data()
