@@ -1,0 +1,398 @@
+// Arbitrator workers on simulated boards: example designs exported to real
+// station files, real threads, the real start barrier.
+
+#include "control/ArbitratorWorkers.h"
+#include "control/FipBusArbitratorDevice.h"
+#include "design/BrxprjFile.h"
+#include "design/MainDTModel.h"
+#include "design/StationConfigurationExport.h"
+#include "design/TreeItem.h"
+
+#include "VantorSimulator.h"
+
+#include <QAbstractItemModelTester>
+#include <QMutex>
+#include <QUndoStack>
+#include <QWaitCondition>
+#include <QtTest>
+
+#include <thread>
+
+using M = MainDTModel;
+
+namespace {
+QMutex logMutex;
+QStringList logLines;
+
+void captureLog(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    if (qEnvironmentVariableIsSet("BX_TEST_LOG"))
+        fprintf(stderr, "%lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, qPrintable(text));
+    QMutexLocker lock(&logMutex);
+    logLines.append(text);
+}
+
+int logCount(const QString& part)
+{
+    QMutexLocker lock(&logMutex);
+    int n = 0;
+    for (const QString& line : qAsConst(logLines))
+        n += line.contains(part) ? 1 : 0;
+    return n;
+}
+
+/// An example design on simulated USB boards (station i on board i), its files exported.
+struct Network {
+    M model;
+    std::unique_ptr<QAbstractItemModelTester> tester; ///< from the loaded design on
+    QTemporaryDir dir;
+    QMutex mutex;
+    QWaitCondition barrier;
+    ArbitratorWorkers workers { &model, &mutex, &barrier };
+    QModelIndexList stations;
+    int started = 0, stopped = 0;
+    QList<QStringList> reports; ///< title, text
+
+    explicit Network(const QString& example)
+    {
+        QObject::connect(&workers, &ArbitratorWorkers::workerCreated, &model, [this](FipBusArbitratorDevice* w) {
+            QObject::connect(w, &FipBusArbitratorDevice::processingStarted, &model, [this] { ++started; });
+            QObject::connect(w, &FipBusArbitratorDevice::processingStopped, &model, [this] { ++stopped; });
+            QObject::connect(w, &FipBusArbitratorDevice::reportMessage, &model,
+                             [this](const QString& title, const QString& text) { reports.append({ title, text }); });
+        });
+        BrxprjFile file(&model);
+        if (!file.load(QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/") + example))
+            qFatal("example %s not loaded", qPrintable(example));
+        stations = model.getStationIndexes();
+        QVector<VantorSimulator::Board> boards(stations.size());
+        VantorSimulator::setBoards(boards);
+        for (int i = 0; i < stations.size(); ++i) {
+            set(stations[i], M::ColBaPresence, model.hasArbiter(stations[i]) ? "true" : "false");
+            set(stations[i], M::ColDeviceType, "USB");
+            set(stations[i], M::ColDeviceIndex, QString::number(i));
+            set(stations[i], M::ColBaStatusCode, "0x0000");
+        }
+        tester.reset(new QAbstractItemModelTester(&model));
+    }
+    ~Network()
+    {
+        workers.stop();
+        VantorSimulator::reset();
+    }
+    void set(const QModelIndex& row, int column, const QString& value)
+    {
+        model.setDataWithoutControl(model.cell(row, column), value);
+    }
+    QString get(const QModelIndex& row, int column) const { return model.text(row, column); }
+    QModelIndex variable(int station, M::ClassT kind, quint16 id) const
+    {
+        for (const QModelIndex& v : model.getClassTypeIndexes(kind, stations[station])) {
+            if (model.getOutId(v) == id)
+                return v;
+        }
+        return QModelIndex();
+    }
+    void exportFiles()
+    {
+        StationConfigurationExport exporter(&model);
+        exporter.setPause(0);
+        exporter.generate(dir.path());
+        for (const QModelIndex& s : qAsConst(stations))
+            set(s, M::ColFilePath, dir.path() + '/' + StationConfigurationExport::fileName(model, s));
+    }
+    int start() { return workers.start(stations, dir.filePath(QStringLiteral("received"))); }
+    /// Exports the station files and starts one worker per station.
+    int run()
+    {
+        exportFiles();
+        return start();
+    }
+    FipBusArbitratorDevice* worker(int i) const { return workers.workers().value(i); }
+    template <typename F>
+    void command(F&& f) // as the main window does: every worker gets it, queued
+    {
+        for (FipBusArbitratorDevice* w : workers.workers())
+            QMetaObject::invokeMethod(w, [w, f] { f(w); }, Qt::QueuedConnection);
+    }
+};
+
+} // namespace
+
+class TestFipBusArbitratorDevice : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        qInstallMessageHandler(captureLog);
+    }
+    void init()
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+    }
+
+    void commands_data();
+    void commands();
+    void mediumCounters_data();
+    void mediumCounters();
+    void unchangedMediumNotRewritten();
+    void eventLogs_data();
+    void eventLogs();
+    void fileCallbacks_data();
+    void fileCallbacks();
+    void startFailure_data();
+    void startFailure();
+    void boardPulledMidRun();
+    void variablesCrossTheBus();
+};
+
+enum Command { Aperiodic, AperiodicFailing, ChangeMacrocycleTwice, Continue, LedAndStart, Medium, AbortIdle };
+
+void TestFipBusArbitratorDevice::commands_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList aper = { "vantor_send_aper_by_id(256,1)", "vantor_send_aper_by_id(512,1)",
+                               "vantor_send_aper_by_id(257,1)" };
+    QTest::newRow("aperiodic list in order") << int(Aperiodic) << 1 << aper;
+    QTest::newRow("aperiodic list emptied after failures")
+        << int(AperiodicFailing) << 0
+        << QStringList { "vantor_send_aper_by_id(256,2)", "vantor_send_aper_by_id(512,2)",
+                         "vantor_send_aper_by_id(257,2)" };
+    QTest::newRow("macrocycle 2 then 1") << int(ChangeMacrocycleTwice) << 0
+                                         << QStringList { "vantor_change_macrocycle(2)", "vantor_change_macrocycle(1)" };
+    QTest::newRow("continue makes no call") << int(Continue) << 0 << QStringList();
+    QTest::newRow("LED and start need BA presence") << int(LedAndStart) << 1 << QStringList();
+    QTest::newRow("medium command") << int(Medium) << 1 << QStringList { "vantor_set_medium_cmd(32)" };
+    QTest::newRow("abort of a file not in emission") << int(AbortIdle) << 0 << QStringList();
+}
+
+void TestFipBusArbitratorDevice::commands()
+{
+    QFETCH(int, command);
+    QFETCH(int, target);
+    QFETCH(QStringList, expected);
+    Network net(QStringLiteral("file_transfer_1M.brxprj"));
+    QCOMPARE(net.run(), 2);
+    QTRY_COMPARE(net.started, 2);
+    const QStringList before[2] = { VantorSimulator::calls(0), VantorSimulator::calls(1) };
+    const QModelIndex station = net.stations[target];
+    const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, station).value(0);
+
+    for (int round = 0; round < (command == ChangeMacrocycleTwice ? 2 : 1); ++round) {
+        net.command([=](FipBusArbitratorDevice* w) {
+            switch (command) {
+            case Aperiodic:
+            case AperiodicFailing:
+                w->onSendAperiodicListCmdClicked(station, { 0x0100, 0x0200, 0x0101 }, command == Aperiodic ? 1 : 2);
+                break;
+            case ChangeMacrocycleTwice: w->onBaCmdClicked(station, 2); break;
+            case Continue: w->onBaCmdClicked(station, 1); break;
+            case LedAndStart:
+                w->onRgbColorCmdChanged(station, LED_RED);
+                w->onBaCmdClicked(station, 0);
+                break;
+            case Medium: w->onSendMediumCmdClicked(station, 0x20); break;
+            case AbortIdle: w->onAbortFileCmdClicked(station, message); break;
+            }
+        });
+        QTest::qWait(150);
+    }
+    QTest::qWait(200);
+    for (int i = 0; i < 2; ++i) {
+        const QStringList now = VantorSimulator::calls(i);
+        QVERIFY(now.size() >= before[i].size());
+        const QStringList added = now.mid(before[i].size());
+        QCOMPARE(added, i == target ? expected : QStringList());
+    }
+    if (command == Continue)
+        QCOMPARE(logCount("baContinueCmdToTreat has been treated"), 1);
+}
+
+void TestFipBusArbitratorDevice::mediumCounters_data()
+{
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<QString>("total");
+    QTest::newRow("wrap counts 65535") << 2 << 65530 << 5 << "65540";
+    QTest::newRow("rise is no wrap") << 3 << 5 << 65530 << "65530";
+    QTest::newRow("last counter wraps") << 6 << 100 << 99 << "65634";
+}
+
+void TestFipBusArbitratorDevice::mediumCounters()
+{
+    QFETCH(int, counter);
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QFETCH(QString, total);
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.run();
+    const QModelIndex field = net.stations[1];
+    const int column = M::ColCh1NoError + counter;
+    QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(first)));
+    QTRY_COMPARE(net.get(field, column), QString::number(first));
+    QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(second)));
+    QTRY_COMPARE(net.get(field, column), total);
+}
+
+void TestFipBusArbitratorDevice::unchangedMediumNotRewritten()
+{
+    QMap<int, int> writes; // outlives the network, whose last writes arrive as it stops
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.run();
+    const QModelIndex field = net.stations[1];
+    QTRY_COMPARE(net.get(field, M::ColCh1Active), QStringLiteral("true"));
+    QVERIFY(VantorSimulator::setTemperature(1, 41.5f));
+    QTRY_COMPARE(net.get(field, M::ColDeviceTemperature), QString::fromUtf8("41.5 °C"));
+
+    connect(&net.model, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex& a) {
+        if (net.model.getItem(a) == net.model.getItem(field))
+            ++writes[a.column()];
+    });
+    QTest::qWait(600); // about six polls
+    for (int column = M::ColCh1Active; column <= M::ColCh2WatchdogError; ++column)
+        QCOMPARE(writes.value(column), 0);
+    QCOMPARE(writes.value(M::ColDeviceTemperature), 0);
+
+    // A changed status is written.
+    QVERIFY(VantorSimulator::setMediumFault(1, 0x4, true));
+    QTRY_COMPARE(net.get(field, M::ColCh1TxError), QStringLiteral("true"));
+    QVERIFY(writes.value(M::ColCh1TxError) >= 1);
+}
+
+void TestFipBusArbitratorDevice::eventLogs_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
+    QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
+    QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
+    QTest::newRow("send message") << 0x140 << 0x20 << "Field unit - EVENT - SEND_MSG - Report: 20";
+}
+
+void TestFipBusArbitratorDevice::eventLogs()
+{
+    QFETCH(int, code);
+    QFETCH(int, param);
+    QFETCH(QString, line);
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.run();
+    QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
+    QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
+}
+
+void TestFipBusArbitratorDevice::fileCallbacks_data()
+{
+    QTest::addColumn<int>("destSeg");
+    QTest::addColumn<quint32>("report");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("matching, success") << 0 << 0u << "2";
+    QTest::newRow("matching, failure") << 0 << quint32(VANTOR_ERR_ABORTED) << "3";
+    QTest::newRow("no matching message") << 1 << 0u << "0";
+}
+
+void TestFipBusArbitratorDevice::fileCallbacks()
+{
+    QFETCH(int, destSeg);
+    QFETCH(quint32, report);
+    QFETCH(QString, state);
+    Network net(QStringLiteral("file_transfer_1M.brxprj"));
+    net.run();
+    FipBusArbitratorDevice* w = net.worker(0);
+    const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
+    QTRY_COMPARE(net.get(message, M::ColReportCode), QStringLiteral("  -  "));
+    // "0:0x0101 to 0:0x0100", from a thread standing for the library's.
+    std::thread library([&] {
+        char path[] = "/tmp/sent.bin";
+        FipBusCallbacks::CallbackProgression(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, 3, 10, 0.5, w);
+        FipBusCallbacks::CallbackCompletion(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, report, 1.5, path, w);
+    });
+    library.join();
+    QTRY_COMPARE(net.get(message, M::ColTransferState), state);
+    QTest::qWait(100);
+    QCOMPARE(net.get(message, M::ColCurrentPacket), destSeg ? QStringLiteral("0") : QStringLiteral("3"));
+    QCOMPARE(net.get(message, M::ColReportCode),
+             destSeg ? QStringLiteral("  -  ") : QString::asprintf("0x%8.8x", report));
+    QCOMPARE(logCount("[CALLBACK - FILE EMISSION END] - Input path: /tmp/sent.bin"), destSeg ? 0 : 1);
+}
+
+void TestFipBusArbitratorDevice::startFailure_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("board does not open") << int(M::ColDeviceIndex) << "7";
+    QTest::newRow("network does not initialise") << int(M::ColFilePath) << "/nonexistent/Station9.xml";
+}
+
+void TestFipBusArbitratorDevice::startFailure()
+{
+    QFETCH(int, column);
+    QFETCH(QString, value);
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.exportFiles();
+    net.set(net.stations[1], column, value);
+
+    QCOMPARE(net.start(), 2);
+    QTRY_COMPARE(net.reports.size(), 1);
+    QCOMPARE(net.reports[0][0], QStringLiteral("Field unit"));
+    QVERIFY(!net.reports[0][1].isEmpty());
+    // The other station passed the barrier and runs.
+    QTRY_COMPARE(net.started, 1);
+    QVERIFY(net.worker(0)->isProcessing());
+    QVERIFY(!net.worker(1)->isProcessing());
+}
+
+void TestFipBusArbitratorDevice::boardPulledMidRun()
+{
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.run();
+    QTRY_COMPARE(net.started, 2);
+    VantorSimulator::pullBoard(1);
+    QTRY_COMPARE(net.stopped, 1);
+    QTRY_COMPARE(net.reports.size(), 1);
+    QCOMPARE(net.reports[0], (QStringList { "Field unit", "The USB device did not respond to the last request." }));
+    QTRY_VERIFY(!VantorSimulator::isOpen(1));
+    QVERIFY(net.worker(0)->isProcessing());
+}
+
+void TestFipBusArbitratorDevice::variablesCrossTheBus()
+{
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    const QModelIndex produced = net.variable(0, M::VARIABLE_OUT, 0x0100);
+    const QModelIndex consumed = net.variable(1, M::VARIABLE_IN, 0x0100);
+    const QModelIndex skipped = net.variable(1, M::VARIABLE_IN, 0x0101);
+    QVERIFY(produced.isValid() && consumed.isValid() && skipped.isValid());
+    net.exportFiles();
+    // An identifier that does not parse, once the files are built, is not exchanged.
+    net.set(skipped, M::ColVarInId, "zz");
+    QCOMPARE(net.start(), 2);
+    QTRY_COMPARE(net.started, 2);
+    QTRY_COMPARE(net.get(consumed, M::ColData), QStringLiteral("00 00 00 00 00 00 00 00 "));
+    QCOMPARE(net.get(produced, M::ColData), QStringLiteral("00 00 00 00 00 00 00 00 "));
+
+    const QString value = QStringLiteral("11 22 33 44 AA BB CC DD ");
+    net.model.setData(net.model.cell(produced, M::ColData), value);
+    QVERIFY(!net.model.undoStack()->canUndo());
+    QTRY_COMPARE_WITH_TIMEOUT(net.get(consumed, M::ColData), value, 2000);
+    QTRY_COMPARE(net.get(consumed, M::ColRefreshment), QStringLiteral("true"));
+    QCOMPARE(net.get(consumed, M::ColReportCode), QStringLiteral("0x00000000"));
+    QCOMPARE(net.get(skipped, M::ColReportCode), QStringLiteral("0x00000000"));
+    QCOMPARE(net.get(skipped, M::ColData), QString());
+    QTest::qWait(1500);
+    QCOMPARE(net.get(consumed, M::ColData), value);
+    QVERIFY(net.worker(0)->isProcessing() && net.worker(1)->isProcessing());
+    QVERIFY(VantorSimulator::macrocycles(QStringLiteral("net")) > 10);
+
+    net.workers.stop();
+    QVERIFY(!VantorSimulator::isOpen(0) && !VantorSimulator::isOpen(1));
+    QCOMPARE(net.get(consumed, M::ColData), QString());
+    QCOMPARE(net.get(net.stations[0], M::ColCh1Active), QStringLiteral("false"));
+}
+
+QTEST_MAIN(TestFipBusArbitratorDevice)
+#include "tst_fipbusarbitratordevice.moc"
