@@ -425,7 +425,9 @@ std::shared_ptr<vantor_device> VantorRegistry::openAt(int position)
     std::lock_guard<std::mutex> lock(s.mutex);
     if (position < 0 || position >= s.boardSlots.size())
         return nullptr;
-    return s.boardSlots[position].open.lock();
+    // A closed handle may live on a little in a file transfer; it is not open any more.
+    std::shared_ptr<vantor_device> h = s.boardSlots[position].open.lock();
+    return h && s.handles.count(h.get()) ? h : nullptr;
 }
 
 void VantorRegistry::close(const vantor_device* handle)
