@@ -490,6 +490,11 @@ private:
     /// The bytes a variable or message shows: its "Data", else zeros a user may fill in.
     QByteArray controlBytes(const QModelIndex& item) const;
     quint8 aperiodicListMode(const QModelIndex& list) const;
+    /// The information bar's station list: the bound stations by address.
+    void fillInfoBarStations();
+    QModelIndex infoBarStation() const;
+    /// Channels and arbitrator state of the station chosen in the information bar.
+    void showInfoBar();
     struct ControlPanels;
     ControlPanels* m_controlPanels = nullptr;
     MainCTModel* m_mainCTModel = nullptr;
@@ -593,6 +598,8 @@ public slots:
     void onUnbindAllDevicesClicked();
     void onDevicesBindingChanged();
     void onCoDecoNetworkButtonClicked();
+    /// The station panel's colour choice: through the worker while connected, else straight to the board.
+    void onRgbColorChanged();
 
 private:
     void connectNetwork();

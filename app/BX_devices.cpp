@@ -69,6 +69,8 @@ void BX::setupDevices()
     connect(ui->actionDisconnectFromNetwork, &QAction::triggered, this, &BX::onCoDecoNetworkButtonClicked);
     ui->actionConnectToNetwork->setToolTip(tr("Connect to Network"));
     ui->actionDisconnectFromNetwork->setEnabled(false);
+    if (auto* colours = findChild<QComboBox*>(QStringLiteral("rgbColorComboBox")))
+        connect(colours, QOverload<int>::of(&QComboBox::activated), this, &BX::onRgbColorChanged);
 
     m_devicesDetection = new KivDevicesDetection(&m_deviceMutex);
     m_devicesDetection->attachThread(m_detectionThread);
@@ -203,6 +205,19 @@ bool BX::setBoardRgbColor(const QModelIndex& station, LED_RGB_COLOR colour)
         m_mainDTModel->setDataWithoutControl(m_mainDTModel->cell(station, MainDTModel::ColDeviceColor),
                                              m_deviceTables.rgbColorMap().value(quint8(colour)));
     return set;
+}
+
+void BX::onRgbColorChanged()
+{
+    const QModelIndex station = getMainCTSelectedIndex();
+    auto* colours = findChild<QComboBox*>(QStringLiteral("rgbColorComboBox"));
+    if (!colours || m_mainDTModel->classType(station) != MainDTModel::STATION || colours->currentIndex() < 0)
+        return;
+    const auto colour = LED_RGB_COLOR(colours->currentData().toUInt() & 0x7);
+    if (m_networkConnected)
+        emit rgbColorCmdChanged(station, colour);
+    else
+        setBoardRgbColor(station, colour);
 }
 
 void BX::refreshDevicesTable()

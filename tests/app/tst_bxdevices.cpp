@@ -10,7 +10,10 @@
 #include "control/FipBusArbitratorDevice.h"
 #include "tests/app/BoxAnswerer.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QTreeView>
+#include "control/MainCTModel.h"
 #include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
@@ -283,6 +286,15 @@ void TstBXDevices::ledColourDirect()
     QCOMPARE(VantorSimulator::ledColour(0), quint32(LED_MAGENTA));
     QCOMPARE(VantorSimulator::ledColour(1), quint32(LED_GREEN));
     QVERIFY(!VantorSimulator::isOpen(0)); // closed again
+
+    // The station panel's colour list does the same for the selected station.
+    auto* tree = bx->findChild<QTreeView*>("mainCTView");
+    tree->setCurrentIndex(bx->controlModel()->mapFromSource(list.at(1)));
+    auto* colours = bx->findChild<QComboBox*>("rgbColorComboBox");
+    colours->setCurrentIndex(colours->findText(" Red"));
+    emit colours->activated(colours->currentIndex());
+    QCOMPARE(VantorSimulator::ledColour(1), quint32(LED_RED));
+    QCOMPARE(design->text(list.at(1), MainDTModel::ColDeviceColor), QString(" Red"));
 
     // A board that went away keeps the colour last shown.
     VantorSimulator::pullBoard(0);
