@@ -53,6 +53,18 @@ Smtp::Smtp(const QString& user, const QString& pass, const QString& host, int po
 
 Smtp::~Smtp() = default;
 
+Smtp::Busy::Busy(Smtp* smtp)
+    : m_smtp(smtp)
+{
+    ++m_smtp->m_busy;
+}
+
+Smtp::Busy::~Busy()
+{
+    if (--m_smtp->m_busy == 0 && m_smtp->m_finished)
+        m_smtp->deleteLater();
+}
+
 void Smtp::addCaCertificates(const QList<QSslCertificate>& certificates)
 {
     QSslConfiguration configuration = m_socket->sslConfiguration();
@@ -90,6 +102,7 @@ QByteArray Smtp::composeMessage(const QString& from, const QString& to, const QS
 void Smtp::sendMail(const QString& from, const QString& to, const QString& subject, const QString& body,
                     const QStringList& files)
 {
+    const Busy busy(this);
     QStringList unreadable;
     m_message = composeMessage(from, to, subject, body, files, &unreadable);
     for (const QString& path : qAsConst(unreadable))
@@ -112,6 +125,7 @@ void Smtp::sendMail(const QString& from, const QString& to, const QString& subje
 
 void Smtp::readyRead()
 {
+    const Busy busy(this);
     // A reply may span several lines; its last one has a space after the code.
     while (m_socket->canReadLine()) {
         const QByteArray line = m_socket->readLine();
@@ -197,6 +211,7 @@ void Smtp::connected()
 
 void Smtp::errorReceived(QAbstractSocket::SocketError socketError)
 {
+    const Busy busy(this);
     qDebug() << "error" << socketError << m_socket->errorString();
     if (!m_done)
         fail(m_socket->errorString());
@@ -209,6 +224,7 @@ void Smtp::stateChanged(QAbstractSocket::SocketState socketState)
 
 void Smtp::disconnected()
 {
+    const Busy busy(this);
     qDebug() << "disconneted";
     if (m_done)
         finish();
@@ -224,6 +240,7 @@ void Smtp::sslErrorsReceived(const QList<QSslError>& errors)
 
 void Smtp::onTimeout()
 {
+    const Busy busy(this);
     if (m_done)
         finish();
     else
@@ -246,7 +263,7 @@ void Smtp::finish()
     m_timer->stop();
     m_state = Close;
     m_done = true;
+    m_finished = true;
     disconnect(m_socket, nullptr, this, nullptr);
     m_socket->abort();
-    deleteLater();
 }

@@ -65,6 +65,15 @@ private:
     void fail(const QString& reason);
     void finish();
 
+    /// Held by every entry point: boxes and the status receiver may run nested event
+    /// loops in which more socket signals arrive, so the object goes only once the
+    /// outermost call has returned.
+    struct Busy {
+        explicit Busy(Smtp* smtp);
+        ~Busy();
+        Smtp* m_smtp;
+    };
+
     QSslSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
     QString m_user;
@@ -79,4 +88,6 @@ private:
     QByteArray m_pending;
     States m_state = Init;
     bool m_done = false;
+    bool m_finished = false;
+    int m_busy = 0;
 };
