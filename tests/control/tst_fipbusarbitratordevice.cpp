@@ -140,6 +140,8 @@ private slots:
     void unchangedMediumNotRewritten();
     void eventLogs_data();
     void eventLogs();
+    void msgHistoric_data();
+    void msgHistoric();
     void fileCallbacks_data();
     void fileCallbacks();
     void startFailure_data();
@@ -284,6 +286,60 @@ void TestFipBusArbitratorDevice::eventLogs()
     net.run();
     QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
     QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
+}
+
+void TestFipBusArbitratorDevice::msgHistoric_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("emitted");
+    QTest::addColumn<QList<quint8>>("bytes");
+    QTest::newRow("position 0") << 0 << true << QList<quint8>();
+    QTest::newRow("last message") << 2 << true << QList<quint8> { 0x0A, 0x0B };
+    QTest::newRow("beyond the last") << 3 << false << QList<quint8>();
+}
+
+void TestFipBusArbitratorDevice::msgHistoric()
+{
+    QFETCH(int, position);
+    QFETCH(bool, emitted);
+    QFETCH(QList<quint8>, bytes);
+    Network net(QStringLiteral("file_transfer_1M.brxprj"));
+    // "0:0x0101 to 0:0x0100" as a plain message, received by the field unit's consumer of 0x0100.
+    const QModelIndex sent = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
+    QVERIFY(net.model.setData(net.model.cell(sent, M::ColMsgFileTransferEnabled), "false"));
+    const QModelIndex consumer = net.variable(1, M::VARIABLE_IN, 0x0100);
+    QVERIFY(net.model.setData(net.model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"));
+    const QModelIndex received = net.model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
+    QVERIFY(received.isValid());
+    QCOMPARE(net.run(), 2);
+    QTRY_COMPARE(net.started, 2);
+
+    const QStringList data = { "01 02 03 ", "0A 0B " };
+    const QModelIndex arbitrator = net.stations[0];
+    for (int i = 0; i < data.size(); ++i) {
+        net.set(sent, M::ColData, data[i]);
+        net.command([=](FipBusArbitratorDevice* w) { w->onSendMsgCmdClicked(arbitrator, sent); });
+        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(i + 1));
+    }
+    QCOMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
+    QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("2"));
+    QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
+    QCOMPARE(net.get(received, M::ColData), data[1]);
+
+    QList<QList<quint8>> answers;
+    for (FipBusArbitratorDevice* w : net.workers.workers())
+        connect(w, &FipBusArbitratorDevice::msgHistoric, this,
+                [&](const QModelIndex& idx, quint16 n, const QList<quint8>& msg) {
+                    QCOMPARE(idx, received);
+                    QCOMPARE(int(n), position);
+                    answers.append(msg);
+                });
+    const QModelIndex field = net.stations[1];
+    net.command([=](FipBusArbitratorDevice* w) { w->onMsgHistoricCmdClicked(field, received, quint16(position)); });
+    QTest::qWait(300);
+    QCOMPARE(answers.size(), emitted ? 1 : 0);
+    if (emitted)
+        QCOMPARE(answers[0], bytes);
 }
 
 void TestFipBusArbitratorDevice::fileCallbacks_data()
