@@ -249,16 +249,20 @@ void VantorBus::serveAperiodic()
     }
 }
 
-void VantorBus::serveMessages()
+void VantorBus::serveMessages(int sourceId)
 {
-    setStatus(BaAperMsgWindow);
     for (vantor_device* sender : m_boards) {
-        while (!sender->outgoing.empty()) {
-            const vantor_device::Outgoing out = sender->outgoing.front();
-            sender->outgoing.pop_front();
-            const uchar* m = reinterpret_cast<const uchar*>(out.buffer.constData());
-            const quint16 destId = quint16(m[4] << 8 | m[5]);
+        for (auto it = sender->outgoing.begin(); it != sender->outgoing.end();) {
+            const uchar* m = reinterpret_cast<const uchar*>(it->buffer.constData());
             const quint16 srcId = quint16(m[7] << 8 | m[8]);
+            if (sourceId >= 0 && srcId != sourceId) {
+                ++it;
+                continue;
+            }
+            const vantor_device::Outgoing out = *it;
+            it = sender->outgoing.erase(it);
+            m = reinterpret_cast<const uchar*>(out.buffer.constData());
+            const quint16 destId = quint16(m[4] << 8 | m[5]);
             const int length = m[2] | m[3] << 8;
             bool delivered = false;
             for (vantor_device* b : m_boards) {
@@ -317,10 +321,12 @@ void VantorBus::scan()
             transferVariable(quint16(ins.value));
             holds = pause(lock, 0);
         } else if (ins.type == QLatin1String("SEND_ID_MSG")) {
+            // The identifier polls the messages of its producer only.
             setStatus(BaSendingIdMsg);
-            serveMessages();
+            serveMessages(int(ins.value));
             holds = pause(lock, 0);
         } else if (ins.type == QLatin1String("SEND_MSG")) {
+            setStatus(BaAperMsgWindow);
             serveMessages();
             holds = pause(lock, ins.value * slotUs);
         } else if (ins.type == QLatin1String("SEND_APER")) {
@@ -341,6 +347,7 @@ void VantorBus::scan()
             // End of the macrocycle: the stand-in also opens its aperiodic windows
             // here, so tables without them still carry requests and messages.
             serveAperiodic();
+            setStatus(BaAperMsgWindow);
             serveMessages();
             setStatus(BaMacroEnd);
             ++m_macrocycles;

@@ -110,7 +110,8 @@ private:
     bool pause(std::unique_lock<std::mutex>& lock, double us);
     void transferVariable(quint16 id);
     void serveAperiodic();
-    void serveMessages();
+    /// Delivers the queued messages, only those from one source identifier when given.
+    void serveMessages(int sourceId = -1);
     void countFrames(int frames);
     double frameUs(int bytes) const;
     void setStatus(quint16 status);
