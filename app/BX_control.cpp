@@ -14,9 +14,11 @@
 #include "design/MainDTModel.h"
 #include "vantor.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -169,6 +171,12 @@ void BX::setupControl()
         connect(action, &QAction::triggered, this, &BX::onOverviewBaCmdClicked);
     connect(ui->overviewBaStartButton, &QPushButton::clicked, this, &BX::onOverviewBaCmdClicked);
     connect(ui->overviewBaStopButton, &QPushButton::clicked, this, &BX::onOverviewBaCmdClicked);
+
+    // The information bar follows the bound station chosen in it.
+    if (auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"))) {
+        connect(m_mainDTModel, &MainDTModel::devicesBindingChanged, this, &BX::fillInfoBarStations);
+        connect(stations, qOverload<int>(&QComboBox::currentIndexChanged), this, &BX::showInfoBar);
+    }
 
     connect(ui->mainCTView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &BX::onMainCTViewItemSelectionChanged);
@@ -471,13 +479,84 @@ QString BX::transferStateText(int state, bool emitting)
     }
 }
 
+// ---------------------------------------------------------------- information bar
+
+void BX::fillInfoBarStations()
+{
+    auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"));
+    if (!stations)
+        return;
+    const QString chosen = stations->currentText();
+    {
+        const QSignalBlocker blocker(stations);
+        stations->clear();
+        QModelIndexList bound;
+        for (const QModelIndex& station : m_mainDTModel->getStationIndexes()) {
+            if (m_mainDTModel->text(station, MainDTModel::ColDevicePresence) == "true")
+                bound << station;
+        }
+        std::sort(bound.begin(), bound.end(), stationLessThan);
+        for (const QModelIndex& station : bound)
+            stations->addItem(m_mainDTModel->text(station, MainDTModel::ColObject),
+                              m_mainDTModel->text(station, MainDTModel::ColStationAddress));
+        stations->setCurrentIndex(qMax(0, stations->findText(chosen)));
+    }
+    showInfoBar();
+}
+
+QModelIndex BX::infoBarStation() const
+{
+    auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"));
+    bool ok = false;
+    const qlonglong address = stations ? MainDTModel::parseNumber(stations->currentData().toString(), &ok) : 0;
+    return ok ? m_mainDTModel->getStationIdx(quint8(address)) : QModelIndex();
+}
+
+void BX::showInfoBar()
+{
+    auto* icon = findChild<QLabel*>(QStringLiteral("baIconLabel"));
+    auto* status = findChild<QLabel*>(QStringLiteral("baStatusLabel"));
+    if (!icon || !status)
+        return;
+    const QModelIndex station = infoBarStation();
+    bool ok = false;
+    const quint16 code = m_mainDTModel->text(station, MainDTModel::ColBaStatusCode).toUShort(&ok, 16);
+    const QMap<quint16, QString> icons = m_mainDTModel->getBaStatusIcons();
+    const QString iconPath = ok && icons.contains(code) ? icons.value(code) : QStringLiteral(":/images/images/icon_arbiter_48x48.png");
+    icon->setPixmap(QIcon(iconPath).pixmap(16, 16));
+    status->setText(ok ? m_mainDTModel->getBaStatusCodeToStr(code) : tr("Stopped"));
+
+    // A channel is usable when active without a transmit error.
+    const struct { const char* label; int active; int txError; } channels[] = {
+        { "channel1StatusLabel", MainDTModel::ColCh1Active, MainDTModel::ColCh1TxError },
+        { "channel2StatusLabel", MainDTModel::ColCh2Active, MainDTModel::ColCh2TxError },
+    };
+    for (const auto& channel : channels) {
+        auto* label = findChild<QLabel*>(QLatin1String(channel.label));
+        if (!label)
+            continue;
+        const QString active = m_mainDTModel->text(station, channel.active);
+        const bool usable = active == "true" && m_mainDTModel->text(station, channel.txError) != "true";
+        label->setStyleSheet(active.isEmpty() ? QString()
+                                              : QString("color: %1; font-weight: bold;").arg(usable ? "#1e8e3e" : "#c5221f"));
+    }
+}
+
 void BX::onMainCTModelDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight)
 {
-    const QModelIndex item = getMainCTSelectedIndex();
-    if (!item.isValid() || !topLeft.isValid())
+    if (!topLeft.isValid())
         return;
     const QModelIndex first = m_mainCTModel->mapToSource(topLeft);
     const QModelIndex last = m_mainCTModel->mapToSource(bottomRight);
+    if (first.column() <= MainDTModel::ColCh2TxError && last.column() >= MainDTModel::ColBaStatusCode
+        && m_mainDTModel->classType(first) == MainDTModel::STATION) {
+        const QModelIndex shown = infoBarStation();
+        if (shown.parent() == first.parent() && shown.row() >= first.row() && shown.row() <= last.row())
+            showInfoBar();
+    }
+    const QModelIndex item = getMainCTSelectedIndex();
+    if (!item.isValid())
+        return;
     if (first.parent() != item.parent() || item.row() < first.row() || item.row() > last.row())
         return;
     const quint8 kind = m_mainDTModel->classType(item);

@@ -329,7 +329,8 @@ void TstBXControl::liveValues_data()
     QTest::newRow("aborted") << msgIn << QStringList{ "102=3" } << QStringList{ "transferStateValue=Aborted" };
     QTest::newRow("station counters and status")
         << int(MainDTModel::STATION) << QStringList{ "86=1234567", "69=0x8022", "106=41.5 °C" }
-        << QStringList{ "ch1NoErrorValue=1,234,567", "baStatusValue=MACRO END", "deviceTemperatureValue=41.5 °C" };
+        << QStringList{ "ch1NoErrorValue=1,234,567", "baStatusValue=MACRO END", "deviceTemperatureValue=41.5 °C",
+                        "baStatusLabel=MACRO END" }; // the information bar shows the first bound station
 }
 
 void TstBXControl::liveValues()
