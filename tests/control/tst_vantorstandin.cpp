@@ -206,7 +206,7 @@ private slots:
     {
         QTest::addColumn<QString>("description");
         QTest::addColumn<int>("count");
-        QTest::addColumn<QList<quint32>>("first"); // type, index, number, speed, subsystem of the last board
+        QTest::addColumn<QList<quint32>>("last"); // type, index, number, speed, subsystem of the last board
 
         QTest::newRow("none") << "# nothing plugged\n" << 0 << QList<quint32>();
         QTest::newRow("one usb") << "usb number=0x00012345 speed=3" << 1
@@ -229,7 +229,7 @@ private slots:
     {
         QFETCH(QString, description);
         QFETCH(int, count);
-        QFETCH(QList<quint32>, first);
+        QFETCH(QList<quint32>, last);
         const QString path = writeFile("boards.txt", description.toUtf8());
         QString error;
         const bool loaded = VantorSimulator::loadBoardsFile(path, &error);
@@ -258,7 +258,7 @@ private slots:
         }
         if (count) {
             const u8* r = records[count - 1].bytes;
-            QCOMPARE((QList<quint32> { le32(r), r[4], le32(r + 10), r[17], quint32(r[25] | r[26] << 8) }), first);
+            QCOMPARE((QList<quint32> { le32(r), r[4], le32(r + 10), r[17], quint32(r[25] | r[26] << 8) }), last);
         }
         u32 err = 0;
         QVERIFY(!vantor_device_open(VANTOR_INTERFACE_USB, 42, &err));
