@@ -11,6 +11,7 @@
 #include "VantorSimulator.h"
 
 #include <QAbstractItemModelTester>
+#include <QMessageBox>
 #include <QMutex>
 #include <QUndoStack>
 #include <QWaitCondition>
@@ -144,6 +145,8 @@ private slots:
     void msgHistoric();
     void fileCallbacks_data();
     void fileCallbacks();
+    void isolation_data();
+    void isolation();
     void startFailure_data();
     void startFailure();
     void boardPulledMidRun();
@@ -274,7 +277,6 @@ void TestFipBusArbitratorDevice::eventLogs_data()
     QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
     QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
     QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
-    QTest::newRow("send message") << 0x140 << 0x20 << "Field unit - EVENT - SEND_MSG - Report: 20";
 }
 
 void TestFipBusArbitratorDevice::eventLogs()
@@ -375,6 +377,50 @@ void TestFipBusArbitratorDevice::fileCallbacks()
     QCOMPARE(net.get(message, M::ColReportCode),
              destSeg ? QStringLiteral("  -  ") : QString::asprintf("0x%8.8x", report));
     QCOMPARE(logCount("[CALLBACK - FILE EMISSION END] - Input path: /tmp/sent.bin"), destSeg ? 0 : 1);
+}
+
+void TestFipBusArbitratorDevice::isolation_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("retry") << int(QMessageBox::Retry)
+                           << QStringList { "vantor_stop_ba()",          "vantor_set_medium_cmd(10)",
+                                            "vantor_set_medium_cmd(16)", "vantor_set_medium_cmd(32)",
+                                            "vantor_set_medium_cmd(64)", "vantor_set_medium_cmd(5)",
+                                            "vantor_set_medium_cmd(16)" }
+                           << true;
+    QTest::newRow("abort") << int(QMessageBox::Abort) << QStringList() << false;
+}
+
+void TestFipBusArbitratorDevice::isolation()
+{
+    QFETCH(int, answer);
+    QFETCH(QStringList, calls);
+    QFETCH(bool, running);
+    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+    net.run();
+    QTRY_COMPARE(net.started, 2);
+    QList<QModelIndex> events;
+    for (FipBusArbitratorDevice* w : net.workers.workers())
+        connect(w, &FipBusArbitratorDevice::stationIsolationEvent, this,
+                [&](const QModelIndex& station) { events.append(station); });
+    const int before = VantorSimulator::calls(1).size();
+    QVERIFY(VantorSimulator::setMediumFault(1, 0x4 | 0x8)); // both channels fail to transmit
+    QTRY_COMPARE(events.size(), 1);
+    QCOMPARE(events[0], net.stations[1]);
+    QTest::qWait(300); // still isolated: no second event
+    QCOMPARE(events.size(), 1);
+
+    const QModelIndex field = net.stations[1];
+    net.command([=](FipBusArbitratorDevice* w) { w->onStationIsolationTreatment(field, answer); });
+    QTRY_COMPARE(net.stopped, running ? 0 : 1);
+    QTest::qWait(300);
+    QCOMPARE(net.stopped, running ? 0 : 1);
+    QCOMPARE(VantorSimulator::calls(1).mid(before, calls.size()), calls);
+    QCOMPARE(net.worker(1)->isProcessing(), running);
+    QCOMPARE(events.size(), 1);
+    QVERIFY(net.reports.isEmpty());
 }
 
 void TestFipBusArbitratorDevice::startFailure_data()
