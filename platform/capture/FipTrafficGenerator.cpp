@@ -1,5 +1,7 @@
 #include "FipTrafficGenerator.h"
 
+#include "FipSimulatedNetwork.h"
+
 #include "FipCrc.h"
 
 #include <QDateTime>
@@ -19,6 +21,8 @@ constexpr quint8 kRpDatRq1 = 0x2A;
 constexpr quint8 kRpRq1 = 0x28;
 constexpr quint8 kRpMsgNoAck = 0x04;
 constexpr quint8 kRpFin = 0x40;
+constexpr quint8 kRpMsgAck = 0x14;
+constexpr quint8 kRpAck = 0x30;
 constexpr quint8 kUnknownControl = 0x7F; // no FIP control has this value
 
 constexpr quint8 kMpsPdu = 0x40;
@@ -125,7 +129,7 @@ void FipTrafficGenerator::skipToTick(quint64 tick)
     if (tick > nextFrameTick()) {
         m_nextGap = quint32(std::min<quint64>(tick - m_tick, 0xFFFFFFFFu));
         // The next cycle boundary falls on the first frame after the silence.
-        const quint64 cycleTicks = usToTicks(m_cycleUs);
+        const quint64 cycleTicks = usToTicks(scannedCycleUs());
         const quint64 restart = m_tick + m_nextGap;
         m_cycleStartTick = restart > cycleTicks ? restart - cycleTicks : 0;
         m_plan.clear();
@@ -133,8 +137,42 @@ void FipTrafficGenerator::skipToTick(quint64 tick)
     }
 }
 
+void FipTrafficGenerator::syncNetwork()
+{
+    std::shared_ptr<FipSimulatedNetwork> network = m_followNetwork ? FipSimulatedNetwork::current() : nullptr;
+    FipSimulatedNetwork::Scan scan;
+    quint64 revision = 0;
+    if (!network || !network->scan(&scan, &revision)) {
+        m_network.reset();
+        return;
+    }
+    if (network != m_network || revision != m_networkRevision) {
+        m_networkVariables = scan.variables;
+        m_networkStations = scan.stations;
+        m_networkCycleUs = std::max<quint32>(scan.cycleUs, 1);
+        m_networkRevision = revision;
+        m_presenceStation = 0;
+    }
+    m_network = std::move(network);
+}
+
+const QVector<FipTrafficGenerator::Variable>& FipTrafficGenerator::scanned() const
+{
+    return m_network ? m_networkVariables : m_variables;
+}
+
+quint32 FipTrafficGenerator::scannedCycleUs() const
+{
+    return m_network ? m_networkCycleUs : m_cycleUs;
+}
+
 QByteArray FipTrafficGenerator::variableData(quint16 id, int length)
 {
+    QByteArray value;
+    if (m_network && m_network->producedValue(id, &value)) {
+        value.resize(length); // a shorter value is padded with zeros
+        return value;
+    }
     // A slowly moving measurement in the first bytes, constant configuration after.
     QByteArray data(length, Qt::Uninitialized);
     const quint64 sample = m_cycle / 4;
@@ -164,6 +202,28 @@ void FipTrafficGenerator::planVariable(quint16 id, int length, quint8 control)
 void FipTrafficGenerator::planAperiodic()
 {
     const quint32 turn = turnaroundBits(m_speedCode);
+    if (m_network) {
+        // The network's own messages, as its stations queued them.
+        FipSimulatedNetwork::Message m;
+        for (int served = 0; served < 4 && m_network->takeMessage(&m); ++served) {
+            m_plan.append({ QByteArray() + char(kIdMsg) + char(m.sourceId >> 8) + char(m.sourceId & 0xFF), turn, false });
+            QByteArray message(1, char(m.acknowledged ? kRpMsgAck : kRpMsgNoAck));
+            message.append(char(m.destinationSegment));
+            message.append(char(m.destinationId >> 8));
+            message.append(char(m.destinationId & 0xFF));
+            message.append(char(m.sourceSegment));
+            message.append(char(m.sourceId >> 8));
+            message.append(char(m.sourceId & 0xFF));
+            message.append(m.data.left(256));
+            m_plan.append({ message, turn, true });
+            if (m.acknowledged)
+                m_plan.append({ QByteArray(1, char(kRpAck)), turn, true });
+            m_plan.append({ QByteArray(1, char(kRpFin)), turn, true });
+        }
+        m_rqPending = false;
+        m_msgPending = false;
+        return;
+    }
     if (m_rqPending && !m_variables.isEmpty()) {
         const quint16 asker = m_variables.first().id;
         m_plan.append({ QByteArray() + char(kIdRq1) + char(asker >> 8) + char(asker & 0xFF), turn, false });
@@ -197,14 +257,18 @@ void FipTrafficGenerator::planCycle()
 {
     m_plan.clear();
     m_planPos = 0;
+    syncNetwork();
+    const QVector<Variable>& variables = scanned();
     const bool aperiodicCycle = m_aperiodicEvery > 0 && m_cycle % quint64(m_aperiodicEvery) == 0;
     bool askedRq = false;
     bool askedMsg = false;
-    for (const Variable& v : qAsConst(m_variables)) {
+    for (const Variable& v : variables) {
         if (v.periodCycles > 1 && m_cycle % quint64(v.periodCycles) != 0)
             continue;
         quint8 control = kRpDat;
-        if (aperiodicCycle && !askedRq && !m_variables.isEmpty() && v.id == m_variables.first().id) {
+        if (m_network) {
+            // Aperiodic traffic comes from the network itself.
+        } else if (aperiodicCycle && !askedRq && !variables.isEmpty() && v.id == variables.first().id) {
             control = kRpDatRq1;
             askedRq = true;
         } else if (aperiodicCycle && !askedMsg) {
@@ -214,8 +278,15 @@ void FipTrafficGenerator::planCycle()
         planVariable(v.id, v.length, control);
     }
     // One station's presence variable per cycle, the stations in turn.
-    const quint16 presence = quint16(kPresenceBase | (m_presenceStation + 1));
-    m_presenceStation = quint8((m_presenceStation + 1) % kStations);
+    quint16 presence = 0;
+    if (m_network && !m_networkStations.isEmpty()) {
+        m_presenceStation = quint8(m_presenceStation % m_networkStations.size());
+        presence = quint16(kPresenceBase | m_networkStations.at(m_presenceStation));
+        m_presenceStation = quint8((m_presenceStation + 1) % m_networkStations.size());
+    } else {
+        presence = quint16(kPresenceBase | (m_presenceStation + 1));
+        m_presenceStation = quint8((m_presenceStation + 1) % kStations);
+    }
     const quint32 turn = turnaroundBits(m_speedCode);
     m_plan.append({ QByteArray() + char(kIdDat) + char(presence >> 8) + char(presence & 0xFF), turn, false });
     m_plan.append({ QByteArray() + char(kRpDat) + char(kPresencePdu) + char(3) + char(0x80) + char(0x01) + char(0x00),
@@ -264,7 +335,7 @@ FipFrame FipTrafficGenerator::next()
     for (;;) {
         if (m_planPos >= m_plan.size()) {
             // The next cycle starts on its period boundary, or at once when the last one overran.
-            const quint64 cycleTicks = usToTicks(m_cycleUs);
+            const quint64 cycleTicks = usToTicks(scannedCycleUs());
             const quint64 boundary = m_cycle == 0 && m_number == 0 ? 0 : m_cycleStartTick + cycleTicks;
             if (m_number > 0 || m_cycle > 0) {
                 ++m_cycle;

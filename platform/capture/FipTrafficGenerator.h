@@ -4,6 +4,10 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <memory>
+
+class FipSimulatedNetwork;
+
 /// One frame as the capture card sees it on the bus.
 struct FipFrame {
     QByteArray bytes;        ///< control byte first, FCS last (may be cut short by a reception error)
@@ -72,6 +76,12 @@ public:
     /// Every n-th frame carries an error, taken in turn from the list of kinds (0 = never).
     void setErrorEvery(int frames) { m_errorEvery = frames; }
 
+    /// While a simulated network runs (FipSimulatedNetwork::current()), scan its
+    /// table with its producers' values and messages instead of the generator's
+    /// own; on by default.
+    void setFollowNetwork(bool follow) { m_followNetwork = follow; }
+    bool followsNetwork() const { return m_network != nullptr; }
+
     /// Produces the next frame on the bus.
     FipFrame next();
 
@@ -102,6 +112,9 @@ private:
         bool reply;       // answers the previous identifier
     };
 
+    void syncNetwork();
+    const QVector<Variable>& scanned() const;
+    quint32 scannedCycleUs() const;
     void planCycle();
     void planVariable(quint16 id, int length, quint8 control);
     void planAperiodic();
@@ -132,4 +145,11 @@ private:
     bool m_rqPending = false;
     bool m_msgPending = false;
     quint16 m_dataSeed = 0;
+
+    bool m_followNetwork = true;
+    std::shared_ptr<FipSimulatedNetwork> m_network; // the network followed this cycle
+    quint64 m_networkRevision = 0;
+    QVector<Variable> m_networkVariables;
+    QVector<quint8> m_networkStations;
+    quint32 m_networkCycleUs = 0;
 };
