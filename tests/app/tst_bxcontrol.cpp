@@ -7,9 +7,11 @@
 #include "control/MainCTModel.h"
 #include "design/MainDTModel.h"
 #include "tests/app/BoxAnswerer.h"
+#include "VantorSimulator.h"
 #include "vantor.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -51,6 +53,7 @@ private slots:
     void liveValues();
     void isolationAnswer_data();
     void isolationAnswer();
+    void connectedRun();
     void screenshot();
 
 private:
@@ -85,7 +88,10 @@ void TstBXControl::init()
     QVERIFY(m_bx->isProjectOpen());
     int board = 0;
     for (const QModelIndex& s : design()->getStationIndexes())
-        write(s, MainDTModel::ColFipDevice, QString("%1 - USB - 1 Mbits/s - 0x0000000%1").arg(board++));
+    {
+        write(s, MainDTModel::ColFipDevice, QString("%1 - USB - 1 Mbits/s - 0x%2").arg(board).arg(board + 1, 8, 16, QChar('0')));
+        ++board;
+    }
     // The field unit takes the arbitrator's message: its mirror is the input message.
     QVERIFY(design()->setData(design()->cell(node(MainDTModel::VARIABLE_IN, "ID (0x0100)"),
                                              MainDTModel::ColVarMessageReceptionEnabled), "true"));
@@ -378,6 +384,56 @@ void TstBXControl::isolationAnswer()
     QCOMPARE(answerer.texts, QStringList{ "\"Field unit\" : The FIP communication is broken." });
     QCOMPARE(treatment.count(), 1);
     QCOMPARE(treatment.first(), QVariantList({ QVariant::fromValue(unit), answer }));
+}
+
+// On the simulated boards: a byte applied on the producer reaches the consumer's
+// grid, in bold, with its live flags and report.
+void TstBXControl::connectedRun()
+{
+    VantorSimulator::Board first, second;
+    first.number = 1;
+    second.number = 2;
+    VantorSimulator::setBoards({ first, second });
+    child<QLineEdit>("savePath")->setText(m_dir.path());
+    child<QLineEdit>("fileReceptionDir")->setText(m_dir.filePath("received"));
+    // The arbitrator station runs the bus.
+    write(node(MainDTModel::STATION, "Arbitrator"), MainDTModel::ColBaPresence, "true");
+    m_bx->onCoDecoNetworkButtonClicked();
+    QVERIFY(m_bx->isNetworkConnected());
+
+    const QModelIndex producer = node(MainDTModel::VARIABLE_OUT, "ID (0x0100)");
+    select(producer);
+    auto* grid = child<QTableWidget>("varHexaTable");
+    grid->item(0, 3)->setText("11");
+    child<QPushButton>("varSendDataButton")->click();
+
+    const QModelIndex consumer = node(MainDTModel::VARIABLE_IN, "ID (0x0100)");
+    select(consumer);
+    QTRY_COMPARE(grid->item(0, 3)->text(), QString("11"));
+    // The next value produced while the consumer is shown: only the changed byte is bold.
+    write(producer, MainDTModel::ColData, "00 00 00 5C 00 00 00 00 ");
+    QTRY_COMPARE(grid->item(0, 3)->text(), QString("5C"));
+    QCOMPARE(grid->item(0, 3)->font().weight(), int(QFont::Bold));
+    QCOMPARE(grid->item(0, 2)->font().weight(), int(QFont::Normal));
+    QTRY_COMPARE(child<QLabel>("varReportCodeValue")->text(), QString("Success"));
+    select(producer);
+    QTRY_COMPARE(child<QLabel>("varRefreshmentValue")->text(), QString("True"));
+
+    select(node(MainDTModel::STATION, "Arbitrator"));
+    QTRY_VERIFY(child<QLabel>("deviceTemperatureValue")->text().endsWith(QString::fromUtf8(" °C")));
+    if (qEnvironmentVariableIsSet("BX_SCREENSHOT")) {
+        m_bx->resize(1500, 950);
+        m_bx->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+        QTest::qWait(300);
+        m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-connected-station.png");
+        select(consumer);
+        QTest::qWait(300);
+        m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-connected-variable.png");
+    }
+    m_bx->onCoDecoNetworkButtonClicked();
+    QVERIFY(!m_bx->isNetworkConnected());
+    VantorSimulator::reset();
 }
 
 void TstBXControl::screenshot()
