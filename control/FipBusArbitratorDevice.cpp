@@ -108,7 +108,8 @@ FipBusArbitratorDevice::FipBusArbitratorDevice(MainDTModel* model, const QModelI
         }
         v.data = m_model->text(idx, M::ColData);
         v.outBytes = fromDataText(v.data, VANTOR_VAR_WRITE_SIZE);
-        v.report = m_model->text(idx, M::ColReportCode);
+        v.inBytes = v.out ? QByteArray() : fromDataText(v.data, VANTOR_VAR_READ_SIZE - 2);
+        v.report.set(m_model->text(idx, M::ColReportCode));
         m_variables.append(v);
     }
     for (const QModelIndex& idx : m_msgIndexes) {
@@ -123,7 +124,7 @@ FipBusArbitratorDevice::FipBusArbitratorDevice(MainDTModel* model, const QModelI
         m.ack = isTrue(m_model->text(idx, M::ColMsgAcknowledgmentEnabled));
         m.fileTransfer = isTrue(m_model->text(idx, M::ColMsgFileTransferEnabled));
         m.data = m_model->text(idx, M::ColData);
-        m.report = m_model->text(idx, M::ColReportCode);
+        m.report.set(m_model->text(idx, M::ColReportCode));
         m.transferPath = m_model->text(idx, M::ColTransferPath);
         m.sent = m_model->text(idx, M::ColMessagesSent).toUInt();
         m.received = m_model->text(idx, M::ColMessagesReceived).toUInt();
@@ -182,14 +183,13 @@ void FipBusArbitratorDevice::write(const QModelIndex& row, int column, const QVa
         model, [model, cell, value] { model->setDataWithoutControl(cell, value); }, Qt::QueuedConnection);
 }
 
-void FipBusArbitratorDevice::updateReport(QString* stored, const QModelIndex& row, u32 code)
+void FipBusArbitratorDevice::updateReport(ReportCode* stored, const QModelIndex& row, u32 code)
 {
-    bool ok = false;
-    const uint old = stored->toUInt(&ok, 16);
-    if (ok && old == code)
+    if (stored->value == qint64(code))
         return;
-    *stored = codeText(code);
-    write(row, M::ColReportCode, *stored);
+    stored->text = codeText(code);
+    stored->value = qint64(code);
+    write(row, M::ColReportCode, stored->text);
 }
 
 void FipBusArbitratorDevice::setFlagField(int* stored, const QModelIndex& row, int column, int value)
@@ -346,17 +346,18 @@ void FipBusArbitratorDevice::resetLiveData(bool removeData)
         v.refreshment = v.promptness = -1;
         write(v.idx, M::ColRefreshment, QVariant());
         write(v.idx, M::ColPromptness, QVariant());
-        v.report = NoReport;
-        write(v.idx, M::ColReportCode, v.report);
+        v.report.set(NoReport);
+        write(v.idx, M::ColReportCode, v.report.text);
         if (removeData) {
             v.data.clear();
             v.outBytes.clear();
+            v.inBytes.clear();
             write(v.idx, M::ColData, QVariant());
         }
     }
     for (Message& m : m_messages) {
-        m.report = NoReport;
-        write(m.idx, M::ColReportCode, m.report);
+        m.report.set(NoReport);
+        write(m.idx, M::ColReportCode, m.report.text);
         if (m.kind == M::MESSAGE_OUT) {
             m.sent = m.received = 0;
             write(m.idx, M::ColMessagesSent, zero);
@@ -717,10 +718,10 @@ bool FipBusArbitratorDevice::exchangeVariables(u32* code)
                 if (v.promptnessEnabled)
                     setFlagField(&v.promptness, v.idx, M::ColPromptness, v.promptness < 0 ? 0 : int(promptness != 0));
                 const int length = qMin(int(buffer[1]), VANTOR_VAR_READ_SIZE - 2);
-                const QString data = toDataText(buffer + 2, length);
-                if (data != v.data) {
-                    v.data = data;
-                    write(v.idx, M::ColData, data);
+                if (length != v.inBytes.size() || std::memcmp(v.inBytes.constData(), buffer + 2, size_t(length))) {
+                    v.inBytes = QByteArray(reinterpret_cast<const char*>(buffer + 2), length);
+                    v.data = toDataText(buffer + 2, length);
+                    write(v.idx, M::ColData, v.data);
                 }
             }
         }
@@ -786,13 +787,13 @@ void FipBusArbitratorDevice::sendPendingFile(u32* code)
     if (rc == 0) {
         log(QStringLiteral(" - vantor_send_file - OK - Channel: ") + QString::number(m->channel));
         m_fileInEmission = m->idx;
-        m->report = QStringLiteral("-");
+        m->report.set(QStringLiteral("-"));
     } else {
         logError(QStringLiteral(" - vantor_send_file - ERROR: "), rc);
         write(m->idx, M::ColTransferState, QStringLiteral("3"));
-        m->report = codeText(rc);
+        m->report.set(codeText(rc));
     }
-    write(m->idx, M::ColReportCode, m->report);
+    write(m->idx, M::ColReportCode, m->report.text);
 }
 
 void FipBusArbitratorDevice::readEvent(u32* code)

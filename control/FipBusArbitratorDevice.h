@@ -93,6 +93,18 @@ signals:
     void stationIsolationEvent(QModelIndex staIdx);
 
 private:
+    /// A "Report Code" text with its value, so that a pass compares numbers, not texts.
+    struct ReportCode {
+        QString text;
+        qint64 value = -1; ///< -1 when the text is no hexadecimal number
+        void set(const QString& t)
+        {
+            bool ok = false;
+            const uint v = t.toUInt(&ok, 16);
+            text = t;
+            value = ok ? qint64(v) : -1;
+        }
+    };
     struct Variable {
         QModelIndex idx;
         bool out = false;
@@ -104,9 +116,11 @@ private:
         qint64 periodMs = 0;
         QElapsedTimer timer;
         QByteArray outBytes; ///< produced "Data" parsed once per edit
+        QByteArray inBytes;  ///< consumed bytes last shown in "Data"
         int refreshment = -1; ///< -1 no value, 0 false, 1 true
         int promptness = -1;
-        QString data, report;
+        QString data;
+        ReportCode report;
     };
     struct Message {
         QModelIndex idx;
@@ -116,7 +130,8 @@ private:
         quint16 channel = 0;
         bool ack = false;
         bool fileTransfer = false;
-        QString data, report, transferPath;
+        QString data, transferPath;
+        ReportCode report;
         quint32 sent = 0, received = 0, length = 0;
     };
 
@@ -142,7 +157,7 @@ private:
 
     /// Carries a write to the model's thread.
     void write(const QModelIndex& row, int column, const QVariant& value);
-    void updateReport(QString* stored, const QModelIndex& row, u32 code);
+    void updateReport(ReportCode* stored, const QModelIndex& row, u32 code);
     void onEditedInModel(const QModelIndex& row, int column, const QString& text);
     void log(const QString& text) const;
     void logError(const QString& text, u32 code) const;
