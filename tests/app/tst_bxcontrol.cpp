@@ -1,7 +1,7 @@
 // The control page of the main window over an example project with both
 // stations bound: byte editing, the commands the workers receive, and the
-// live values of the selected item. With BX_SCREENSHOT set, the page is saved
-// as <BX_SCREENSHOT>-control-station.png and -control-variable.png.
+// live values of the selected item. With BX_SCREENSHOT set, the connected run
+// saves the page as <BX_SCREENSHOT>-control-connected-station.png and -variable.png.
 
 #include "app/BX.h"
 #include "control/MainCTModel.h"
@@ -54,7 +54,6 @@ private slots:
     void isolationAnswer_data();
     void isolationAnswer();
     void connectedRun();
-    void screenshot();
 
 private:
     MainDTModel* design() const { return m_bx->designModel(); }
@@ -434,40 +433,6 @@ void TstBXControl::connectedRun()
     m_bx->onCoDecoNetworkButtonClicked();
     QVERIFY(!m_bx->isNetworkConnected());
     VantorSimulator::reset();
-}
-
-void TstBXControl::screenshot()
-{
-    if (!qEnvironmentVariableIsSet("BX_SCREENSHOT"))
-        QSKIP("BX_SCREENSHOT not set");
-    child<QStackedWidget>("designStackedWidget")->setCurrentIndex(1);
-    child<QStackedWidget>("projectCentralStackedWidget")->setCurrentIndex(1);
-    child<QStackedWidget>("projectRightStackedWidget")->setCurrentIndex(1);
-    m_bx->resize(1500, 950);
-    m_bx->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
-    const QModelIndex arbitrator = node(MainDTModel::STATION, "Arbitrator");
-    for (const auto& [column, value] : std::initializer_list<std::pair<int, QString>>{
-             { MainDTModel::ColBaStatusCode, "0x8022" }, { MainDTModel::ColBaStatus, "MACRO END" },
-             { MainDTModel::ColDeviceTemperature, "41.5 °C" }, { MainDTModel::ColCh1Active, "true" },
-             { MainDTModel::ColCh2Active, "true" }, { MainDTModel::ColCh1TxError, "false" },
-             { MainDTModel::ColCh2TxError, "false" }, { MainDTModel::ColCh1WatchdogError, "false" },
-             { MainDTModel::ColCh2WatchdogError, "false" }, { MainDTModel::ColCh1NoError, "123456" },
-             { MainDTModel::ColDeviceColor, " Green" } })
-        write(arbitrator, column, value);
-    select(arbitrator);
-    QTest::qWait(50);
-    m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-station.png");
-
-    const QModelIndex variable = node(MainDTModel::VARIABLE_IN);
-    write(variable, MainDTModel::ColData, "12 34 56 78 9A BC DE F0 ");
-    write(variable, MainDTModel::ColRefreshment, "true");
-    write(variable, MainDTModel::ColPromptness, "true");
-    write(variable, MainDTModel::ColReportCode, "0x00000000");
-    select(variable);
-    write(variable, MainDTModel::ColData, "12 34 56 78 9A BC DE F1 ");
-    QTest::qWait(50);
-    m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-control-variable.png");
 }
 
 QTEST_MAIN(TstBXControl)
