@@ -90,6 +90,11 @@ struct BX::ControlPanels {
     Ui::ControlVariablePanel variable;
     Ui::ControlMessagePanel message;
     Ui::ControlAperiodicPanel aperiodic;
+    // The information bar's widgets, made with the tool bars.
+    QComboBox* infoStations = nullptr;
+    QLabel* infoBaIcon = nullptr;
+    QLabel* infoBaStatus = nullptr;
+    QLabel* infoChannels[2] = {};
 };
 
 void BX::setupControl()
@@ -173,9 +178,14 @@ void BX::setupControl()
     connect(ui->overviewBaStopButton, &QPushButton::clicked, this, &BX::onOverviewBaCmdClicked);
 
     // The information bar follows the bound station chosen in it.
-    if (auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"))) {
+    m_controlPanels->infoStations = findChild<QComboBox*>(QStringLiteral("stationComboBox"));
+    m_controlPanels->infoBaIcon = findChild<QLabel*>(QStringLiteral("baIconLabel"));
+    m_controlPanels->infoBaStatus = findChild<QLabel*>(QStringLiteral("baStatusLabel"));
+    m_controlPanels->infoChannels[0] = findChild<QLabel*>(QStringLiteral("channel1StatusLabel"));
+    m_controlPanels->infoChannels[1] = findChild<QLabel*>(QStringLiteral("channel2StatusLabel"));
+    if (m_controlPanels->infoStations) {
         connect(m_mainDTModel, &MainDTModel::devicesBindingChanged, this, &BX::fillInfoBarStations);
-        connect(stations, qOverload<int>(&QComboBox::currentIndexChanged), this, &BX::showInfoBar);
+        connect(m_controlPanels->infoStations, qOverload<int>(&QComboBox::currentIndexChanged), this, &BX::showInfoBar);
     }
 
     connect(ui->mainCTView->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -483,7 +493,7 @@ QString BX::transferStateText(int state, bool emitting)
 
 void BX::fillInfoBarStations()
 {
-    auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"));
+    QComboBox* stations = m_controlPanels->infoStations;
     if (!stations)
         return;
     const QString chosen = stations->currentText();
@@ -506,7 +516,7 @@ void BX::fillInfoBarStations()
 
 QModelIndex BX::infoBarStation() const
 {
-    auto* stations = findChild<QComboBox*>(QStringLiteral("stationComboBox"));
+    const QComboBox* stations = m_controlPanels->infoStations;
     bool ok = false;
     const qlonglong address = stations ? MainDTModel::parseNumber(stations->currentData().toString(), &ok) : 0;
     return ok ? m_mainDTModel->getStationIdx(quint8(address)) : QModelIndex();
@@ -514,8 +524,8 @@ QModelIndex BX::infoBarStation() const
 
 void BX::showInfoBar()
 {
-    auto* icon = findChild<QLabel*>(QStringLiteral("baIconLabel"));
-    auto* status = findChild<QLabel*>(QStringLiteral("baStatusLabel"));
+    QLabel* icon = m_controlPanels->infoBaIcon;
+    QLabel* status = m_controlPanels->infoBaStatus;
     if (!icon || !status)
         return;
     const QModelIndex station = infoBarStation();
@@ -527,12 +537,12 @@ void BX::showInfoBar()
     status->setText(ok ? m_mainDTModel->getBaStatusCodeToStr(code) : tr("Stopped"));
 
     // A channel is usable when active without a transmit error.
-    const struct { const char* label; int active; int txError; } channels[] = {
-        { "channel1StatusLabel", MainDTModel::ColCh1Active, MainDTModel::ColCh1TxError },
-        { "channel2StatusLabel", MainDTModel::ColCh2Active, MainDTModel::ColCh2TxError },
+    const struct { QLabel* label; int active; int txError; } channels[] = {
+        { m_controlPanels->infoChannels[0], MainDTModel::ColCh1Active, MainDTModel::ColCh1TxError },
+        { m_controlPanels->infoChannels[1], MainDTModel::ColCh2Active, MainDTModel::ColCh2TxError },
     };
     for (const auto& channel : channels) {
-        auto* label = findChild<QLabel*>(QLatin1String(channel.label));
+        QLabel* label = channel.label;
         if (!label)
             continue;
         const QString active = m_mainDTModel->text(station, channel.active);
