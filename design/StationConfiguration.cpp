@@ -101,6 +101,22 @@ private:
         return quint32(v);
     }
 
+    /// Identifiers are the design's texts: decimal first, then hexadecimal with or without "0x".
+    quint16 identifier(const QString& t, const QString& what)
+    {
+        if (t.isEmpty())
+            return 0;
+        bool good = false;
+        uint v = t.toUInt(&good, 10);
+        if (!good)
+            v = (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2) : t).toUInt(&good, 16);
+        if (!good || v > 0xFFFF) {
+            fail(QStringLiteral("\"%1\" is not an identifier in \"%2\"").arg(t, what));
+            return 0;
+        }
+        return quint16(v);
+    }
+
     int signedNumber(const QString& t, const QString& what)
     {
         if (t.isEmpty())
@@ -172,8 +188,10 @@ private:
             if (t == QLatin1String("SUSPEND")) {
                 instruction.delay = this->number(attribute("delay"), 0xFFFF, t + QStringLiteral(" delay"));
                 instruction.value = this->number(text(), 0xFFFF, t);
-            } else if (t == QLatin1String("SEND_ID_DAT") || t == QLatin1String("SEND_ID_MSG") || t == QLatin1String("SEND_MSG")
-                       || t == QLatin1String("SEND_APER") || t == QLatin1String("WAIT_TIME") || t == QLatin1String("WAIT_SYNC")) {
+            } else if (t == QLatin1String("SEND_ID_DAT") || t == QLatin1String("SEND_ID_MSG")) {
+                instruction.value = identifier(text(), t);
+            } else if (t == QLatin1String("SEND_MSG") || t == QLatin1String("SEND_APER") || t == QLatin1String("WAIT_TIME")
+                       || t == QLatin1String("WAIT_SYNC")) {
                 instruction.value = this->number(text(), 0xFFFF, t);
             } else if (t == QLatin1String("NEXT_MACRO") || t == QLatin1String("TESTP")) {
                 text();
@@ -193,7 +211,7 @@ private:
             if (name == QLatin1String("Name"))
                 v.name = text();
             else if (name == QLatin1String("ID"))
-                v.id = quint16(number(text(), 0xFFFF, name));
+                v.id = identifier(text(), name);
             else if (name == QLatin1String("PDU"))
                 v.pdu = quint8(number(text(), 0xFF, name));
             else if (name == QLatin1String("Length"))
@@ -237,11 +255,11 @@ private:
             if (name == QLatin1String("Name"))
                 m.name = text();
             else if (name == QLatin1String("SourceID"))
-                m.sourceId = quint16(number(text(), 0xFFFF, name));
+                m.sourceId = identifier(text(), name);
             else if (name == QLatin1String("SourceSegment"))
                 m.sourceSegment = quint8(number(text(), 0xFF, name));
             else if (name == QLatin1String("DestinationID"))
-                m.destinationId = quint16(number(text(), 0xFFFF, name));
+                m.destinationId = identifier(text(), name);
             else if (name == QLatin1String("DestinationSegment"))
                 m.destinationSegment = quint8(number(text(), 0xFF, name));
             else if (name == QLatin1String("Type")) {
@@ -282,7 +300,7 @@ private:
             else if (name == QLatin1String("Description"))
                 t.description = text();
             else if (name == QLatin1String("Identifier"))
-                t.identifier = quint16(number(text(), 0xFFFF, name));
+                t.identifier = identifier(text(), name);
             else if (name == QLatin1String("StartBit"))
                 t.startBit = signedNumber(text(), name);
             else if (name == QLatin1String("StopBit"))

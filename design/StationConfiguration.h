@@ -6,7 +6,8 @@
 
 /// One station configuration file read back: what a communication board needs to take its
 /// place on the network. Numbers are parsed from the file's texts ("0x.." hexadecimal, else
-/// decimal); an empty text reads as 0, a text that is there but is no number is an error.
+/// decimal; identifiers decimal first, then hexadecimal); an empty text reads as 0, a text that
+/// is there but is no number is an error.
 struct StationConfiguration
 {
     /// One scan table instruction; `type` is the element name ("SEND_ID_DAT", ... "TESTP").

@@ -66,7 +66,7 @@ void buildProject(DesignFixture& f)
     QVERIFY(f.edit(f.model.index(1, 0, table), M::ColInstructionTime, "2"));
     QVERIFY(f.edit(f.model.index(2, 0, table), M::ColInstructionSuspendDelay, "1"));
     QVERIFY(f.edit(f.model.index(2, 0, table), M::ColInstructionSuspendEventNumber, "3"));
-    f.add("Variable", f.station);
+    QVERIFY(f.edit(f.add("Variable", f.station), M::ColVarOutId, "1ab")); // hexadecimal without its prefix
     const QModelIndex emitter = f.add("Variable", f.station);
     QVERIFY(f.edit(emitter, M::ColVarOutMessageTransferEnabled, "true"));
     QVERIFY(f.edit(emitter, M::ColVarOutMessageTransferType, "Periodic"));
@@ -308,6 +308,10 @@ void TestStationExport::elements()
     const QDomDocument document = readXml(dir.filePath(file));
     QVERIFY(!document.isNull());
     QCOMPARE(valueAt(document, path), expected);
+    SC read;
+    QString error;
+    QVERIFY2(SC::load(dir.filePath(file), &read, &error), qPrintable(error));
+    compareWithDesign(f.model, f.model.getStationIdx(quint8(file.mid(7).chopped(4).toUInt())), read);
     QFile bytes(dir.filePath(file));
     QVERIFY(bytes.open(QIODevice::ReadOnly));
     QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
