@@ -66,7 +66,76 @@ quint16 vantor_device::mediumStatus() const
     return status;
 }
 
-VantorBus::VantorBus(quint8 speedCode)
+bool VantorPublishedNetwork::scan(Scan* out, quint64* revision) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (revision)
+        *revision = m_revision;
+    if (m_running && out)
+        *out = m_scan;
+    return m_running;
+}
+
+bool VantorPublishedNetwork::producedValue(quint16 id, QByteArray* data) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_values.constFind(id);
+    if (it == m_values.constEnd())
+        return false;
+    if (data)
+        *data = *it;
+    return true;
+}
+
+bool VantorPublishedNetwork::takeMessage(Message* out)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_messages.empty())
+        return false;
+    if (out)
+        *out = m_messages.front();
+    m_messages.pop_front();
+    return true;
+}
+
+void VantorPublishedNetwork::publish(const Scan& scan, const QHash<quint16, QByteArray>& values)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = true;
+    m_scan = scan;
+    m_values = values;
+    ++m_revision;
+}
+
+void VantorPublishedNetwork::stop()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_running)
+        return;
+    m_running = false;
+    m_values.clear();
+    m_messages.clear();
+    ++m_revision;
+}
+
+void VantorPublishedNetwork::setValue(quint16 id, const QByteArray& data)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_running)
+        m_values[id] = data;
+}
+
+void VantorPublishedNetwork::pushMessage(const Message& message)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_running)
+        return;
+    if (m_messages.size() >= 64)
+        m_messages.pop_front();
+    m_messages.push_back(message);
+}
+
+VantorBus::VantorBus(quint8 speedCode) : m_speedCode(speedCode & 3)
 {
     static const double bitUs[4] = { 32, 1, 0.4, 0.2 };
     m_bitUs = bitUs[speedCode & 3];
@@ -81,18 +150,80 @@ VantorBus::~VantorBus()
     }
     if (m_scanThread.joinable())
         m_scanThread.join();
+    m_published->stop();
+    FipSimulatedNetwork::withdraw(m_published.get());
 }
 
 void VantorBus::join(vantor_device* board)
 {
     if (std::find(m_boards.begin(), m_boards.end(), board) == m_boards.end())
         m_boards.push_back(board);
+    if (m_table >= 0)
+        republish();
 }
 
 void VantorBus::leave(vantor_device* board)
 {
     stopArbitrator(board);
     m_boards.erase(std::remove(m_boards.begin(), m_boards.end(), board), m_boards.end());
+    if (m_table >= 0)
+        republish();
+}
+
+void VantorBus::republish()
+{
+    if (m_arbiters.empty() || m_table < 0) {
+        m_published->stop();
+        FipSimulatedNetwork::withdraw(m_published.get());
+        return;
+    }
+    const vantor_device* ba = m_arbiters.front();
+    FipSimulatedNetwork::Scan scan;
+    scan.speedCode = m_speedCode;
+    // Elementary cycles end at the waits; a table without one is a single cycle.
+    const QVector<VantorStationFile::Instruction> table = ba->config.scanTables.value(m_table);
+    QVector<quint16> order;
+    QHash<quint16, int> seen;
+    int cycles = 0;
+    bool open = false;
+    for (const VantorStationFile::Instruction& ins : table) {
+        if (ins.type == QLatin1String("SEND_ID_DAT")) {
+            const quint16 id = quint16(ins.value);
+            if (!seen.contains(id))
+                order.append(id);
+            ++seen[id];
+            open = true;
+        } else if (ins.type == QLatin1String("WAIT_TIME") || ins.type == QLatin1String("WAIT_SYNC")) {
+            if (cycles == 0)
+                scan.cycleUs = quint32(ins.value * ba->config.slotUs());
+            ++cycles;
+            open = false;
+        }
+    }
+    if (open || cycles == 0)
+        ++cycles;
+    QHash<quint16, QByteArray> values;
+    for (quint16 id : order) {
+        FipTrafficGenerator::Variable v;
+        v.id = id;
+        v.length = 0;
+        for (const vantor_device* b : m_boards) {
+            auto p = b->produced.constFind(id);
+            if (b->onBus() && p != b->produced.constEnd()) {
+                v.length = p->data.size();
+                values.insert(id, p->data);
+                break;
+            }
+        }
+        v.periodCycles = std::max(1, cycles / seen.value(id));
+        scan.variables.append(v);
+    }
+    for (const vantor_device* b : m_boards) {
+        if (b->onBus())
+            scan.stations.append(b->config.address);
+    }
+    m_published->publish(scan, values);
+    FipSimulatedNetwork::setCurrent(m_published);
 }
 
 void VantorBus::startArbitrator(vantor_device* board)
@@ -111,6 +242,10 @@ void VantorBus::stopArbitrator(vantor_device* board)
     board->baStatus = 0;
     if (wasActive)
         board->postEvent(VANTOR_EVT_BA_STOP1, 0);
+    if (m_arbiters.empty() && m_table >= 0) {
+        m_table = -1; // the capture stops seeing the scan at once
+        republish();
+    }
     m_wake.notify_all();
 }
 
@@ -213,6 +348,7 @@ void VantorBus::transferVariable(quint16 id)
         }
     }
     p.writtenSinceTransfer = false;
+    m_published->setValue(id, p.data);
     for (vantor_device* b : m_boards) {
         if (b == producer || !b->onBus())
             continue;
@@ -278,9 +414,18 @@ void VantorBus::serveMessages(int sourceId)
                 b->postEvent(VANTOR_EVT_RECEIVE_MSG, quint16(out.channel));
                 delivered = true;
             }
+            FipSimulatedNetwork::Message seenOnBus;
+            seenOnBus.destinationId = destId;
+            seenOnBus.destinationSegment = m[6];
+            seenOnBus.sourceId = srcId;
+            seenOnBus.sourceSegment = m[9];
+            seenOnBus.data = out.buffer.mid(10, length);
+            seenOnBus.acknowledged = out.acknowledged;
+            m_published->pushMessage(seenOnBus);
             countFrames(out.acknowledged ? 3 : 2);
             m_owedUs += frameUs(3) + frameUs(length + 10) + (out.acknowledged ? frameUs(2) : 0);
-            sender->postEvent(VANTOR_EVT_SEND_MSG, out.acknowledged && !delivered ? VANTOR_MSG_REPORT_NO_ACK : VANTOR_MSG_REPORT_OK);
+            sender->postEvent(VANTOR_EVT_SEND_MSG,
+                              out.acknowledged && !delivered ? VANTOR_MSG_REPORT_NO_ACK : VANTOR_MSG_REPORT_OK);
         }
     }
 }
@@ -289,6 +434,7 @@ void VantorBus::scan()
 {
     std::unique_lock<std::mutex> lock(mutex);
     vantor_device* holder = nullptr;
+    const vantor_device* published = nullptr;
     QVector<VantorStationFile::Instruction> table;
     int pc = 0;
     while (!m_quit && !m_arbiters.empty()) {
@@ -304,6 +450,11 @@ void VantorBus::scan()
             const QVector<QVector<VantorStationFile::Instruction>>& tables = ba->config.scanTables;
             const int t = ba->macrocycle - 1 < tables.size() ? ba->macrocycle - 1 : 0;
             table = tables.isEmpty() ? QVector<VantorStationFile::Instruction>() : tables[t];
+            if (t != m_table || ba != published) {
+                m_table = t;
+                published = ba;
+                republish();
+            }
         }
         if (table.isEmpty()) {
             if (ba->baStatus != BaIdle)
@@ -357,5 +508,7 @@ void VantorBus::scan()
         if (!holds)
             holder = nullptr;
     }
+    m_table = -1;
+    republish();
     m_scanRunning = false;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "FipSimulatedNetwork.h"
 #include "VantorStationFile.h"
 #include "vantor.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -77,6 +79,30 @@ struct vantor_device : std::enable_shared_from_this<vantor_device> {
     bool onBus() const { return state == State::Running && !pulled; }
 };
 
+/// What a bus shows the simulated capture card while its arbitrator scans: the
+/// scan, the values last carried and the messages. The bus pushes into it with its
+/// own mutex held; capture threads read it under this object's small mutex only.
+class VantorPublishedNetwork : public FipSimulatedNetwork
+{
+public:
+    bool scan(Scan* out, quint64* revision) const override;
+    bool producedValue(quint16 id, QByteArray* data) const override;
+    bool takeMessage(Message* out) override;
+
+    void publish(const Scan& scan, const QHash<quint16, QByteArray>& values);
+    void stop();
+    void setValue(quint16 id, const QByteArray& data);
+    void pushMessage(const Message& message);
+
+private:
+    mutable std::mutex m_mutex;
+    bool m_running = false;
+    Scan m_scan;
+    quint64 m_revision = 0;
+    QHash<quint16, QByteArray> m_values;
+    std::deque<Message> m_messages;
+};
+
 /// The wire shared by the boards of one network: who produces and consumes
 /// what, the message and aperiodic traffic, and the scan of the arbitrator that
 /// holds the bus. Standby arbitrators take over in start order when it stops.
@@ -115,7 +141,10 @@ private:
     void countFrames(int frames);
     double frameUs(int bytes) const;
     void setStatus(quint16 status);
+    /// Publishes the scan of the arbitrator holding the bus, or withdraws it when none does.
+    void republish();
 
+    quint8 m_speedCode;
     double m_bitUs;
     std::vector<vantor_device*> m_boards;   // running stations
     std::vector<vantor_device*> m_arbiters; // front one holds the bus
@@ -125,6 +154,8 @@ private:
     bool m_quit = false;
     quint64 m_macrocycles = 0;
     double m_owedUs = 0;
+    int m_table = -1; // scan table the holder runs, by position
+    std::shared_ptr<VantorPublishedNetwork> m_published = std::make_shared<VantorPublishedNetwork>();
 };
 
 /// Nanoseconds on a clock shared by every board.

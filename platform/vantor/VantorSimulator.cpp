@@ -35,6 +35,9 @@ struct State {
 
 State& state()
 {
+    // The published network outlives the boards that withdraw from it at exit.
+    static const bool publishedFirst = (FipSimulatedNetwork::current(), true);
+    Q_UNUSED(publishedFirst);
     static State s;
     return s;
 }

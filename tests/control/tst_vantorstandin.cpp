@@ -1,6 +1,7 @@
 // The simulated arbitrator boards through the board library's own calls, with
 // hand-written station files and with the files the design exports.
 
+#include "FipSimulatedNetwork.h"
 #include "VantorSimulator.h"
 #include "design/BrxprjFile.h"
 #include "design/MainDTModel.h"
@@ -618,6 +619,48 @@ private slots:
             QCOMPARE(f.readAll(), content);
         }
         QCOMPARE(vantor_abort_file_emission(m_arb), VANTOR_ERR_STATE);
+    }
+
+    // While its arbitrator scans, the bus is what the simulated capture card listens to.
+    void publishedToTheCapture()
+    {
+        startNetwork();
+        u8 data[VANTOR_VAR_WRITE_SIZE] = { 0x11, 0x22, 0x33 };
+        QCOMPARE(vantor_write_var_by_id(m_arb, 0x0100, data), VANTOR_OK);
+        QVERIFY(!FipSimulatedNetwork::current());
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        QTRY_VERIFY(FipSimulatedNetwork::current());
+        const std::shared_ptr<FipSimulatedNetwork> net = FipSimulatedNetwork::current();
+        FipSimulatedNetwork::Scan scan;
+        quint64 revision = 0;
+        QVERIFY(net->scan(&scan, &revision));
+        QCOMPARE(scan.cycleUs, quint32(16 * 62.5));
+        QCOMPARE(scan.stations, (QVector<quint8> { 1, 2 }));
+        QCOMPARE(scan.variables.size(), 2);
+        QCOMPARE((QList<int> { scan.variables[0].id, scan.variables[0].length, scan.variables[1].id,
+                               scan.variables[1].length, scan.variables[1].periodCycles }),
+                 (QList<int> { 0x0100, 8, 0x0200, 126, 1 }));
+        QByteArray value;
+        QTRY_VERIFY(net->producedValue(0x0100, &value) && value.startsWith("\x11\x22\x33"));
+        QVERIFY(!net->producedValue(0x0300, &value));
+
+        u8 msg[VANTOR_MSG_SIZE] = { 0, 0, 0, 6 + 2, 0x02, 0x00, 0, 0x01, 0x00, 0, 0xCA, 0xFE };
+        QCOMPARE(vantor_write_msg(m_arb, 0, msg), VANTOR_OK);
+        FipSimulatedNetwork::Message m;
+        bool taken = false;
+        QTRY_VERIFY(taken || (taken = net->takeMessage(&m)));
+        QCOMPARE(m.data, QByteArray("\xCA\xFE"));
+        QCOMPARE(m.destinationId, quint16(0x0200));
+
+        QCOMPARE(vantor_change_macrocycle(m_arb, 2), VANTOR_OK);
+        QTRY_VERIFY(net->scan(&scan, nullptr) && scan.variables.size() == 1);
+        quint64 changed = 0;
+        net->scan(&scan, &changed);
+        QVERIFY(changed != revision);
+        QCOMPARE(scan.variables[0].id, quint16(0x0101));
+        QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
+        QVERIFY(!FipSimulatedNetwork::current());
+        QVERIFY(!net->scan(&scan, nullptr));
     }
 
     void exportedExamplesRun_data()
