@@ -1,7 +1,9 @@
 // Simulated arbitrator boards of a 256-station network, one figure per line:
 //   vantor bring-up     open, init (station file) and start of every board
 //   vantor poll         variable reads and writes per second, one thread per group of boards
+//   vantor published    scans and values read per second by a capture thread meanwhile
 //   vantor shutdown     stop of the arbitrator and network, close of every board
+#include "FipSimulatedNetwork.h"
 #include "VantorSimulator.h"
 #include "vantor.h"
 
@@ -103,10 +105,30 @@ int main(int argc, char** argv)
             calls += n;
         });
     }
+    // A capture thread follows the published network as the simulated card does.
+    std::atomic<long> published { 0 };
+    threads.emplace_back([&] {
+        QElapsedTimer clock;
+        clock.start();
+        long n = 0;
+        FipSimulatedNetwork::Scan scan;
+        QByteArray value;
+        while (clock.elapsed() < PollMs) {
+            if (const std::shared_ptr<FipSimulatedNetwork> net = FipSimulatedNetwork::current()) {
+                quint64 revision = 0;
+                if (net->scan(&scan, &revision)) {
+                    for (const FipTrafficGenerator::Variable& v : qAsConst(scan.variables))
+                        n += net->producedValue(v.id, &value) ? 1 : 0;
+                }
+            }
+        }
+        published += n;
+    });
     for (std::thread& th : threads)
         th.join();
     if (failed)
         return 4;
+    std::printf("vantor published: %.0f values/s read by a capture thread\n", published * 1000.0 / PollMs);
     std::printf("vantor poll: %.0f calls/s over %d threads while scanning\n", calls * 1000.0 / PollMs, Threads);
     std::printf("vantor scan: %llu macrocycles of %d variables in %d ms\n",
                 static_cast<unsigned long long>(VantorSimulator::macrocycles(QStringLiteral("net"))), Stations,
