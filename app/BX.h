@@ -41,6 +41,7 @@ struct TraceRecordOptions;
 class MainDTContextMenu;
 class MainDTDelegate;
 class MainDTModel;
+struct MnemoSeries;
 class QAbstractItemModel;
 class QAbstractItemView;
 class QAction;
@@ -500,6 +501,44 @@ private:
     MainCTModel* m_mainCTModel = nullptr;
     HexaTabDelegate* m_hexaTabDelegate = nullptr;
     // End of Control page
+
+    // Mnemonics
+public:
+    class MnemoATModel* mnemoATModel() const;
+    class MnemoAnalysis* mnemoAnalysis() const;
+    class MnemoCTModel* varMnemoCTModel() const;
+    class MnemoCTModel* msgMnemoCTModel() const;
+    /// The graph page's checkable list of drawable mnemonics (design row in UserRole).
+    QStandardItemModel* mnemoSelectionModel() const;
+    /// The script the graph page was last given.
+    QString lastMnemoGraphScript() const;
+    /// Writes the series into `directory` (format 1 CSV, 2 JSON, 3 TSV); false when interrupted.
+    bool generateMnemosFiles(const QString& directory, int format, const QList<MnemoSeries>& series);
+
+public slots:
+    /// Every fourth statistics tick and on a change of the selection: the checked series drawn.
+    void onRefreshMnemoGraphs();
+    void onMnemosGraphsExportButtonClicked();
+    void onCustomContextHeaderMnemosATMenu(const QPoint& point);
+    void onHeaderMnemosATMenuTriggered(QAction* action);
+    /// The control page's rendering choice and mnemonic table of a variable or message.
+    void loadLinkedMnemos(const QModelIndex& item, quint8 classT, const QByteArray& bytes);
+    void onDataRenderingChanged(int index);
+    void onMnemoCTViewItemChanged(QStandardItem* item);
+
+private:
+    void setupMnemonics();
+    void teardownMnemonics();
+    /// The context's share of the reset: definitions, table rows, selection list, chart.
+    void initMnemonicsContext();
+    /// The statistics tick: values and change counts into the mnemonic table.
+    void pushMnemoValues();
+    QList<MnemoSeries> checkedMnemoSeries(QList<QPersistentModelIndex>* items) const;
+    /// The bytes of the selected produced variable's or output message's byte grid.
+    QByteArray mnemoTableBytes(const QModelIndex& item) const;
+    struct MnemonicsState;
+    MnemonicsState* m_mnemonics = nullptr;
+    // End of Mnemonics
 
     // Settings and feedback
 public:

@@ -196,10 +196,12 @@ void BX::setupAnalysis()
     setConversionControlsEnabled(true);
     razStatisticalAnalysis();
     setupMacrocycle();
+    setupMnemonics();
 }
 
 void BX::teardownAnalysis()
 {
+    teardownMnemonics();
     teardownMacrocycle();
     if (m_captureSession)
         m_captureSession->setAnalysis(nullptr);
@@ -249,6 +251,8 @@ void BX::initAnalysisContext()
         context.identifier(id).refreshmentEnabled
             = enabled.toString().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0 || enabled.toInt() == 1;
     }
+
+    initMnemonicsContext();
 
     ui->analysisProgressBar->setValue(0);
     ui->prawToVtrcProgressBar->setValue(0);
@@ -442,6 +446,8 @@ void BX::finishAnalysis(const QString& tracePath, bool* written)
 {
     m_networkRatioTimer->stop();
     refreshAnalysis(true, false);
+    onRefreshMnemoGraphs();
+    pushMnemoValues();
     QVector<qint64> offsets;
     const bool ok = m_captureSession->stop(&offsets);
     if (!offsets.isEmpty())
@@ -471,6 +477,9 @@ void BX::onUpdateAnalysisStatisticCounters()
     ++m_statisticsTicks;
     const bool secondTick = m_statisticsTicks % 2 == 0;
     refreshAnalysis(secondTick, m_statisticsTicks % 4 == 0);
+    if (m_statisticsTicks % 4 == 0)
+        onRefreshMnemoGraphs();
+    pushMnemoValues();
     if (!secondTick)
         return;
     const FipStreamDecoder& decoder = m_captureSession->decoder();

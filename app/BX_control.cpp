@@ -327,6 +327,8 @@ void BX::fillControlPanel(bool fresh)
         for (int column = MainDTModel::FirstStatusColumn; column < MainDTModel::ColumnCount; ++column)
             showControlValue(item, column, fresh);
     }
+    if (page == VariablePage || page == MessagePage)
+        loadLinkedMnemos(item, kind, controlBytes(item));
     if (item.isValid() && ui->mainCTView->currentIndex().column() != 0)
         ui->mainCTView->setCurrentIndex(m_mainCTModel->mapFromSource(item));
 }
