@@ -29,6 +29,14 @@ void setComboIndex(QComboBox* combo, int index)
         combo->setCurrentIndex(index);
 }
 
+/// Shows or hides only on a change: showing a child of a window not yet shown lays the
+/// window out at its minimum size.
+void setShown(QWidget* widget, bool shown)
+{
+    if (widget->isHidden() == shown)
+        widget->setVisible(shown);
+}
+
 void setRadioPair(QRadioButton* yes, QRadioButton* no, bool value)
 {
     yes->setChecked(value);
@@ -138,11 +146,11 @@ void BX::readSettings()
         ui->mnemosGraphsSplitter->restoreGeometry(bytes("ostrak/splitter/mnemosgraphs/geometry"));
     if (has("ostrak/splitter/mnemosgraphs/state"))
         ui->mnemosGraphsSplitter->restoreState(bytes("ostrak/splitter/mnemosgraphs/state"));
-    ui->itemBoxPanelWidget->setHidden(flag("plandor/itemboxpanelwidget/hidden"));
-    ui->overviewPanelWidget->setHidden(flag("plandor/overviewpanelwidget/hidden"));
-    ui->itemEditorPanelWidget->setHidden(flag("plandor/itemeditorpanelwidget/hidden"));
-    ui->itemControllerPanelWidget->setHidden(flag("plandor/itemcontrollerpanelwidget/hidden"));
-    ui->projectRightStackedWidget->setHidden(flag("plandor/projectrightstackedwidget/hidden"));
+    setShown(ui->itemBoxPanelWidget, !flag("plandor/itemboxpanelwidget/hidden"));
+    setShown(ui->overviewPanelWidget, !flag("plandor/overviewpanelwidget/hidden"));
+    setShown(ui->itemEditorPanelWidget, !flag("plandor/itemeditorpanelwidget/hidden"));
+    setShown(ui->itemControllerPanelWidget, !flag("plandor/itemcontrollerpanelwidget/hidden"));
+    setShown(ui->projectRightStackedWidget, !flag("plandor/projectrightstackedwidget/hidden"));
     // The frame table and the transaction tree keep the widths that fit the
     // decoder's texts: sizing them to contents would read every row of a trace.
     QList<int> frameHidden = range(3, 5) + range(15, 19);
@@ -154,11 +162,11 @@ void BX::readSettings()
     const bool topShown = !flag("topbar/hidden");
     const bool leftShown = !flag("leftbar/hidden");
     const bool bottomShown = !flag("bottombar/hidden");
-    m_topToolBar->setVisible(topShown);
+    setShown(m_topToolBar, topShown);
     ui->actionShowInfoBar->setChecked(topShown);
-    m_leftToolBar->setVisible(leftShown);
+    setShown(m_leftToolBar, leftShown);
     ui->actionShowSideBar->setChecked(leftShown);
-    statusBar()->setVisible(bottomShown);
+    setShown(statusBar(), bottomShown);
     ui->actionShowStatusBar->setChecked(bottomShown);
     rebalanceDesignSplitter();
     if (has(SplitterSections[0]) && has(SplitterSections[1]) && has(SplitterSections[2]))

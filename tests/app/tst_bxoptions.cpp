@@ -52,8 +52,10 @@ private:
 void TstBXOptions::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens QSettings(organisation, application), a native-format store: its
+    // path moves here, so what this test's windows write at close reaches no other test.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QVERIFY(QSettings(BX::OrganizationName, BX::ProductName).fileName().startsWith(m_settingsDir.path()));
 }
 
 void TstBXOptions::init()
