@@ -75,7 +75,7 @@ struct Network {
             set(stations[i], M::ColDeviceIndex, QString::number(i));
             set(stations[i], M::ColBaStatusCode, "0x0000");
         }
-        tester.reset(new QAbstractItemModelTester(&model));
+        tester.reset(new QAbstractItemModelTester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal));
     }
     ~Network()
     {
@@ -125,11 +125,12 @@ class TestFipBusArbitratorDevice : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
+    void initTestCase() { m_testLog = qInstallMessageHandler(captureLog); }
+    void cleanupTestCase()
     {
-        qInstallMessageHandler(captureLog);
+        m_commandNet.reset();
+        qInstallMessageHandler(m_testLog); // the test log's own handler, for its closing lines
     }
-    void cleanupTestCase() { m_commandNet.reset(); }
     void init()
     {
         if (qstrcmp(QTest::currentTestFunction(), "commands") != 0)
@@ -158,6 +159,7 @@ private slots:
 
 private:
     std::unique_ptr<Network> m_commandNet;
+    QtMessageHandler m_testLog = nullptr;
 };
 
 enum Command { Aperiodic, AperiodicFailing, ChangeMacrocycleTwice, Continue, LedAndStart, Medium, AbortIdle };
@@ -348,10 +350,13 @@ void TestFipBusArbitratorDevice::msgHistoric()
                 });
     const QModelIndex field = net.stations[1];
     net.command([=](FipBusArbitratorDevice* w) { w->onMsgHistoricCmdClicked(field, received, quint16(position)); });
-    QTest::qWait(300);
-    QCOMPARE(answers.size(), emitted ? 1 : 0);
-    if (emitted)
+    if (emitted) {
+        QTRY_COMPARE(answers.size(), 1);
         QCOMPARE(answers[0], bytes);
+    } else {
+        QTest::qWait(300);
+        QCOMPARE(answers.size(), 0);
+    }
 }
 
 void TestFipBusArbitratorDevice::fileCallbacks_data()
