@@ -109,10 +109,6 @@ void TstBXOptions::storedOptionReachesWidget_data()
                                       << "paddingIdentifier" << "enabled" << QVariant(false);
     QTest::newRow("depth 4") << "ostrak/parameters/slider/depthanalysisslider" << QVariant(4) << "depthAnalysisSlider"
                              << "value" << QVariant(4);
-    QTest::newRow("port") << "ostrak/parameters/spinbox/osportnumber" << QVariant(1234) << "osPortNumber" << "value"
-                          << QVariant(1234);
-    QTest::newRow("time stamped") << "ostrak/parameters/radiobutton/backuptimestampedyes" << QVariant(true)
-                                  << "backupTimeStampedNo" << "checked" << QVariant(false);
     QTest::newRow("item box shown") << "plandor/itemboxpanelwidget/hidden" << QVariant(false) << "itemBoxPanelWidget"
                                     << "visibleTo" << QVariant(true);
     QTest::newRow("backup folder") << "ostrak/parameters/lineedit/backuprepository" << QVariant("/tmp/caps, 1")
@@ -201,7 +197,6 @@ void TstBXOptions::contactForm_data()
                                           "least 50 characters."
                                        << false;
     QTest::newRow("server refusing TLS") << int(SmtpTestServer::PlainText) << 60 << QString() << false;
-    QTest::newRow("server hanging up") << int(SmtpTestServer::DropAfterMail) << 60 << QString() << false;
 }
 
 void TstBXOptions::contactForm()
