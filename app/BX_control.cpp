@@ -22,6 +22,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -123,11 +124,21 @@ void BX::setupControl()
 
     // The detail panels go into the skeleton pages, under their titles.
     m_controlPanels = new ControlPanels;
+    // Each panel scrolls within its page, so the panels never set the window's
+    // minimum height; the page's own view below, if any, shares the height.
     auto place = [](QWidget* page, QBoxLayout* layout, auto& panelUi) {
-        auto* panel = new QWidget(page);
+        auto* area = new QScrollArea(page);
+        area->setFrameShape(QFrame::NoFrame);
+        area->setWidgetResizable(true);
+        auto* panel = new QWidget;
         panelUi.setupUi(panel);
-        panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-        layout->insertWidget(1, panel);
+        static_cast<QBoxLayout*>(panel->layout())->addStretch();
+        area->setWidget(panel);
+        layout->insertWidget(1, area, 1);
+        for (int i = 2; i < layout->count(); ++i) {
+            if (layout->itemAt(i)->widget())
+                layout->setStretch(i, 1);
+        }
     };
     place(ui->stationPage, ui->stationPageLayout, m_controlPanels->station);
     place(ui->variablePage, ui->variablePageLayout, m_controlPanels->variable);
