@@ -3,6 +3,7 @@
 // their timers, the raw file conversion and the opening of a stored capture.
 
 #include "app/BX.h"
+#include "capture/decoder/FipStreamDecoder.h"
 #include "ui_BX.h"
 
 #include "analysis/AnalysisContext.h"
@@ -734,6 +735,11 @@ bool BX::openCapture(const QString& tracePath)
                            .arg(QDir::toNativeSeparators(statisticsPath));
             }
         }
+    }
+    // The bus speed saved with the statistics dates the rows as the capture did.
+    for (quint8 code = 0; code <= 3; ++code) {
+        if (!m_analysisContext->info.speed.isEmpty() && FipStreamDecoder::speedText(code) == m_analysisContext->info.speed)
+            m_mainATModel->setOstrakSpeed(code);
     }
     updateAnalysisOverviewDisplay();
     if (!note.isEmpty())

@@ -172,6 +172,7 @@ void BX::onUnbindAllDevicesClicked()
 void BX::onDevicesBindingChanged()
 {
     refreshDevicesTable();
+    refreshControlPanel();
     ui->mainCTView->expandAll();
     const QString chosen = ui->overviewStationComboBox->currentText();
     ui->overviewStationComboBox->clear();
@@ -275,8 +276,16 @@ void BX::connectNetwork()
     }
     if (!buildAndSaveStationFiles(getFileConfigurationSavePath(), false))
         return;
-    // Each worker loads its station's file from where it was just written.
+    // Each worker loads its station's file from where it was just written, and
+    // starts an arbitrator when its station owns one.
     m_mainDTModel->updateAllStationFilePaths();
+    for (const QModelIndex& station : stations)
+        m_mainDTModel->setDataWithoutControl(m_mainDTModel->cell(station, MainDTModel::ColBaPresence),
+                                             m_mainDTModel->hasArbiter(station) ? "true" : "false");
+    // No code yet: the first status the board reports is always shown.
+    for (const QModelIndex& station : stations)
+        m_mainDTModel->setDataWithoutControl(m_mainDTModel->cell(station, MainDTModel::ColBaStatusCode),
+                                             QStringLiteral("0xffff"));
     setDevicesScanning(false);
     setNetworkStatus(tr("Waiting..."), true);
     ui->actionConnectToNetwork->setEnabled(false);

@@ -158,7 +158,7 @@ void BX::readSettings()
     applyHeader(settings, "ostrak/transactionatview/columns", ui->transactionATView->header(), { 14 }, false);
     applyHeader(settings, "ostrak/mnemosatview/columns", ui->mnemosATView->header(), QList<int>{ 2, 3, 5, 6, 7, 11 },
                 true);
-    applyHeader(settings, "plandor/mainctview/columns", ui->mainCTView->header(), {}, true);
+    applyHeader(settings, "plandor/mainctview/columns", ui->mainCTView->header(), controlTreeHiddenColumns(), true);
     const bool topShown = !flag("topbar/hidden");
     const bool leftShown = !flag("leftbar/hidden");
     const bool bottomShown = !flag("bottombar/hidden");

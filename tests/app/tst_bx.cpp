@@ -111,6 +111,8 @@ void TstBX::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens its store in the native format: keep that one here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     // No browser is started by the tests: the desktop hands URLs to this object.
     for (const char* scheme : {"file", "http", "https"})
         QDesktopServices::setUrlHandler(scheme, this, "openUrl");

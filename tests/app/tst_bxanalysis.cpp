@@ -84,6 +84,8 @@ void TstBXAnalysis::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens its store in the native format: keep that one here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
 
 void TstBXAnalysis::prepare(BX& bx)

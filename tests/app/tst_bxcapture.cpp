@@ -55,6 +55,8 @@ void TstBXCapture::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens its store in the native format: keep that one here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
 
 void TstBXCapture::useServer(BX& bx, quint16 port, bool udp)

@@ -112,6 +112,8 @@ void TstBXDevices::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens its store in the native format: keep that one here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     qRegisterMetaType<QList<TARVEXCONF>>("QList<TARVEXCONF>");
 }
 

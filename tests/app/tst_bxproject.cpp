@@ -59,6 +59,8 @@ void TstBXProject::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // The window opens its store in the native format: keep that one here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     // The program's own font, so that sizes are those a user sees.
     QFont font;
     font.setFamily(font.defaultFamily());
