@@ -2,6 +2,7 @@
 
 #include "design/MainDTModel.h"
 #include "design/TreeItem.h"
+#include "design/XmlText.h"
 
 #include <QCoreApplication>
 #include <QDomDocument>
@@ -18,29 +19,6 @@
 namespace {
 const QString kItemTag = QStringLiteral("maindtitem");
 const QString kColumnPrefix = QStringLiteral("col");
-
-/// XML 1.0 cannot carry control characters (not even as references); a file holding one
-/// would never load again, so they are written as U+FFFD.
-QString xmlSafe(const QString& text)
-{
-    QString out = text;
-    for (int i = 0; i < out.size(); ++i) {
-        const QChar c = out.at(i);
-        const ushort u = c.unicode();
-        bool bad = (u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D) || u == 0xFFFE || u == 0xFFFF;
-        if (c.isHighSurrogate()) {
-            if (i + 1 < out.size() && out.at(i + 1).isLowSurrogate())
-                ++i;
-            else
-                bad = true;
-        } else if (c.isLowSurrogate()) {
-            bad = true;
-        }
-        if (bad)
-            out[i] = QChar(QChar::ReplacementCharacter);
-    }
-    return out;
-}
 
 /// Column of a "colN" attribute: the low 8 bits of N; -1 when N is not a decimal number.
 int attributeColumn(const QStringRef& name)
@@ -95,7 +73,7 @@ void BrxprjFile::exportItem(const QModelIndex& index, QDomDocument& document, QD
     for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c) {
         const QString value = item->data(c).toString();
         if (!value.isEmpty())
-            element.setAttribute(kColumnPrefix + QString::number(c), xmlSafe(value));
+            element.setAttribute(kColumnPrefix + QString::number(c), XmlText::safe(value));
     }
     for (int r = 0; r < m_model->rowCount(index); ++r)
         exportItem(m_model->index(r, 0, index), document, element);

@@ -1,6 +1,7 @@
 #include "design/StationConfigurationExport.h"
 
 #include "design/MainDTModel.h"
+#include "design/XmlText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,33 +22,10 @@ using M = MainDTModel;
 
 namespace {
 
-/// XML 1.0 cannot carry control characters, not even as references: a name holding one
-/// would make a file no board reads, so they are written as U+FFFD.
-QString xmlSafe(const QString& text)
-{
-    QString out = text;
-    for (int i = 0; i < out.size(); ++i) {
-        const QChar c = out.at(i);
-        const ushort u = c.unicode();
-        bool bad = (u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D) || u == 0xFFFE || u == 0xFFFF;
-        if (c.isHighSurrogate()) {
-            if (i + 1 < out.size() && out.at(i + 1).isLowSurrogate())
-                ++i;
-            else
-                bad = true;
-        } else if (c.isLowSurrogate()) {
-            bad = true;
-        }
-        if (bad)
-            out[i] = QChar(QChar::ReplacementCharacter);
-    }
-    return out;
-}
-
 /// Boards read tag texts as Latin-1: anything outside it becomes '?'.
 QString latin1(const QString& text)
 {
-    return xmlSafe(QString::fromLatin1(text.toLatin1()));
+    return XmlText::safe(QString::fromLatin1(text.toLatin1()));
 }
 
 /// "0x%2.2x" of a number column; a text that is no non-negative number gives 0.
@@ -79,7 +57,7 @@ QDomElement textElement(QDomDocument& document, const QString& name, const QStri
 {
     QDomElement e = document.createElement(name);
     if (!text.isEmpty())
-        e.appendChild(document.createTextNode(xmlSafe(text)));
+        e.appendChild(document.createTextNode(XmlText::safe(text)));
     return e;
 }
 
@@ -248,7 +226,7 @@ void StationConfigurationExport::appendBusArbiter(QDomDocument& document, QDomEl
                 continue; // no element name for a type no board knows
             QDomElement e = textElement(document, type, content);
             if (type == QLatin1String("SUSPEND"))
-                e.setAttribute(QStringLiteral("delay"), xmlSafe(m.text(i, M::ColInstructionSuspendDelayPar)));
+                e.setAttribute(QStringLiteral("delay"), XmlText::safe(m.text(i, M::ColInstructionSuspendDelayPar)));
             t.appendChild(e);
         }
         ba.appendChild(t);
@@ -275,14 +253,14 @@ void StationConfigurationExport::appendVariable(QDomDocument& document, QDomElem
         refreshment = isTrue(m.text(p, M::ColVarOutDynamicRefreshmentEnabled)) ? 2 : 1;
     QDomElement r = document.createElement(QStringLiteral("Refreshment"));
     r.setAttribute(QStringLiteral("type"), QString::asprintf("0x%2.2x", refreshment));
-    r.setAttribute(QStringLiteral("period"), xmlSafe(m.text(p, M::ColVarOutRefreshmentPeriodPar)));
+    r.setAttribute(QStringLiteral("period"), XmlText::safe(m.text(p, M::ColVarOutRefreshmentPeriodPar)));
     e.appendChild(r);
 
     if (!output) {
         QDomElement prompt = document.createElement(QStringLiteral("Promptitude"));
         prompt.setAttribute(QStringLiteral("type"),
                             QString::asprintf("0x%2.2x", isTrue(m.text(v, M::ColVarInPromptnessEnabled)) ? 1 : 0));
-        prompt.setAttribute(QStringLiteral("period"), xmlSafe(m.text(v, M::ColVarInPromptnessPeriodPar)));
+        prompt.setAttribute(QStringLiteral("period"), XmlText::safe(m.text(v, M::ColVarInPromptnessPeriodPar)));
         e.appendChild(prompt);
     }
 
