@@ -266,7 +266,10 @@ void TestFipBusArbitratorDevice::unchangedMediumNotRewritten()
     QVERIFY(VantorSimulator::setTemperature(1, 41.5f));
     QTRY_COMPARE(net.get(field, M::ColDeviceTemperature), QString::fromUtf8("41.5 °C"));
 
-    connect(&net.model, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex& a) {
+    // Goes first, even from a failed check: the network's last writes arrive as it
+    // stops, after `field` is gone.
+    QObject counting;
+    connect(&net.model, &QAbstractItemModel::dataChanged, &counting, [&](const QModelIndex& a) {
         if (net.model.getItem(a) == net.model.getItem(field))
             ++writes[a.column()];
     });
@@ -341,8 +344,9 @@ void TestFipBusArbitratorDevice::msgHistoric()
     QCOMPARE(net.get(received, M::ColData), data[1]);
 
     QList<QList<quint8>> answers;
+    QObject listening; // goes first, so no late answer reaches the locals above
     for (FipBusArbitratorDevice* w : net.workers.workers())
-        connect(w, &FipBusArbitratorDevice::msgHistoric, this,
+        connect(w, &FipBusArbitratorDevice::msgHistoric, &listening,
                 [&](const QModelIndex& idx, quint16 n, const QList<quint8>& msg) {
                     QCOMPARE(idx, received);
                     QCOMPARE(int(n), position);
@@ -417,8 +421,9 @@ void TestFipBusArbitratorDevice::isolation()
     net.run();
     QTRY_COMPARE(net.started, 2);
     QList<QModelIndex> events;
+    QObject listening; // goes first, so no late event reaches the list above
     for (FipBusArbitratorDevice* w : net.workers.workers())
-        connect(w, &FipBusArbitratorDevice::stationIsolationEvent, this,
+        connect(w, &FipBusArbitratorDevice::stationIsolationEvent, &listening,
                 [&](const QModelIndex& station) { events.append(station); });
     const int before = VantorSimulator::calls(1).size();
     QVERIFY(VantorSimulator::setMediumFault(1, 0x4 | 0x8)); // both channels fail to transmit
