@@ -49,7 +49,8 @@ QJsonObject generateEchartsJsonObject(const QList<MnemoSeries>& series, const st
 {
     const int n = series.size();
     const int height = n > 0 ? qMax(1, (90 - 8 * n) / n) : 0;
-    const std::vector<int> drawn = drawnDates(int(dates.size()), maxPoints);
+    const int perSeries = n > 0 ? qMin(maxPoints, qMax(MinPoints, TotalPoints / n)) : maxPoints;
+    const std::vector<int> drawn = drawnDates(int(dates.size()), perSeries);
 
     QJsonArray dateTexts;
     for (int date : drawn)

@@ -24,6 +24,9 @@ namespace MnemoGraphOption {
 /// change dates (always with the last one): a refresh stays short however long
 /// the capture, and the exports keep every value.
 constexpr int DefaultMaxPoints = 2000;
+/// Points of all series together: many series share it, each keeping at least MinPoints.
+constexpr int TotalPoints = 8000;
+constexpr int MinPoints = 200;
 
 /// The dates drawn: every index up to `maxPoints`, else an even subset ending with the last.
 std::vector<int> drawnDates(int dateCount, int maxPoints);

@@ -177,6 +177,9 @@ void BX::initMnemonicsContext()
     m.atModel->clear();
     const QModelIndexList mnemonics = m_mainDTModel->getClassTypeIndexes(MainDTModel::MNEMONIC);
     m.atModel->setMainDTMnemoIdxes(mnemonics);
+    // One row per definition: sizing to contents reads few rows.
+    for (int column = 0; column < MnemoATModel::ColumnCount; ++column)
+        ui->mnemosATView->resizeColumnToContents(column);
     m.rowDefinitions.clear();
     for (const QModelIndex& mnemonic : mnemonics)
         m.rowDefinitions << m.analysis.indexOf(mnemonic);
@@ -233,10 +236,8 @@ QList<MnemoSeries> BX::checkedMnemoSeries(QList<QPersistentModelIndex>* items) c
         const MnemoAnalysis::Definition& d = m.analysis.definition(index);
         MnemoSeries s;
         s.name = d.label.name;
+        // The type only: the axis name sits centred over a 120-pixel margin, the table has the description.
         s.detail = m_mainDTModel->text(item, MainDTModel::ColMnemoType);
-        const QString unit = m_mainDTModel->text(item, MainDTModel::ColMnemoDescription);
-        if (!unit.isEmpty())
-            s.detail += QStringLiteral(", ") + unit;
         s.history = &d.history;
         series << s;
         if (items)

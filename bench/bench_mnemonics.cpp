@@ -151,9 +151,14 @@ int main(int argc, char** argv)
             analysis.onReplyFrame(info, row);
             analysis.onFrameWithoutError(info);
         }
-        const double perChange = double(residentKb() - baseKb) * 1024.0 / double(stored);
-        std::printf("mnemonics memory at %llu changes: %.0f bytes/change (100 values and a date)\n",
-                    static_cast<unsigned long long>(stored), perChange);
+        // What the histories and dates hold (capacities), and what the process grew by.
+        double held = double(analysis.dates().capacity()) * sizeof(qint64);
+        for (int i = 0; i < analysis.count(); ++i)
+            held += double(analysis.definition(i).history.values.capacity()) * sizeof(quint64);
+        std::printf("mnemonics memory held at %llu changes: %.0f bytes/change (100 values and a date)\n",
+                    static_cast<unsigned long long>(stored), held / double(stored));
+        std::printf("mnemonics resident growth at %llu changes: %.0f bytes/change\n",
+                    static_cast<unsigned long long>(stored), double(residentKb() - baseKb) * 1024.0 / double(stored));
         for (int selected : { 4, 100 }) {
             refresh(view, analysis, selected, true); // the selection changed: the option replaced
             const double merge = refresh(view, analysis, selected, false);
