@@ -201,6 +201,23 @@ void updateTimes(AnalysisContext& context, const FipStreamDecoder& decoder, qint
     }
 }
 
+void updateTotals(AnalysisContext& context, TransactionATModel& model)
+{
+    context.counters.updateTotals();
+    TransactionTotals& t = context.totals;
+    model.getTransactionCounters(&t.varOk, &t.varLostReply, &t.varNeverReply, &t.msgOk, &t.msgNok);
+}
+
+bool belongsToCapture(const StatisticsInfo& info, quint64 firstFrameMicros, int rows)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz");
+    const QDateTime start = QDateTime::fromString(info.startTime, format);
+    const QDateTime end = QDateTime::fromString(info.endTime, format);
+    const qint64 first = qint64(firstFrameMicros / 1000);
+    return !(start.isValid() && end.isValid() && rows > 0
+             && (first < start.toMSecsSinceEpoch() - 1000 || first > end.toMSecsSinceEpoch() + 1000));
+}
+
 } // namespace StatisticsOverview
 
 bool NetworkRatio::update(quint64 frameDate, const Accumulators& accumulators, quint8 speedCode, Rates* rates)

@@ -12,6 +12,7 @@ class FipStreamDecoder;
 class TransactionATModel;
 struct FipCaptureCounters;
 struct StatisticsCounters;
+struct StatisticsInfo;
 
 /// The texts the analysis pages show for the figures a capture adds up.
 namespace AnalysisTexts {
@@ -51,6 +52,13 @@ void pushTransactions(AnalysisContext& context, TransactionATModel& model, quint
 /// `microcycleMicros` and `microcycles` come from the macrocycle detection (0 when none).
 void updateTimes(AnalysisContext& context, const FipStreamDecoder& decoder, qint64 nowMs, double microcycleMicros,
                  int microcycles);
+
+/// The error and frame totals, and the transaction totals of the tree.
+void updateTotals(AnalysisContext& context, TransactionATModel& model);
+
+/// Whether a statistics file read into `info` belongs to the capture whose first
+/// frame is dated `firstFrameMicros`: that frame falls in its capture time.
+bool belongsToCapture(const StatisticsInfo& info, quint64 firstFrameMicros, int rows);
 
 } // namespace StatisticsOverview
 

@@ -7,6 +7,7 @@
 #include "ui_BX.h"
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/CaptureAnalysis.h"
 #include "analysis/ControlTable.h"
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MacrocycleAnalysis.h"
@@ -90,12 +91,6 @@ bool askToContinue(QWidget* parent, const QString& text, QMessageBox::StandardBu
     return conversionBox(parent, QMessageBox::Question, text, CaptureFileMessages::continueQuestion(),
                          QMessageBox::Yes | QMessageBox::No, defaultButton)
         == QMessageBox::Yes;
-}
-
-QString statisticsPathFor(const QString& tracePath)
-{
-    const QFileInfo info(tracePath);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".xml"));
 }
 
 } // namespace
@@ -242,16 +237,7 @@ void BX::initAnalysisContext()
     razStationPresenceTable();
     initMacrocycleContext();
 
-    // The produced variables whose status byte tells their refreshment.
-    for (const QModelIndex& variable : m_mainDTModel->getClassTypeIndexes(MainDTModel::VARIABLE_OUT)) {
-        bool valid = false;
-        const quint16 id = m_mainDTModel->getOutId(variable, &valid);
-        if (!valid)
-            continue;
-        const QVariant enabled = m_mainDTModel->cell(variable, MainDTModel::ColVarOutRefreshmentEnabled).data();
-        context.identifier(id).refreshmentEnabled
-            = enabled.toString().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0 || enabled.toInt() == 1;
-    }
+    CaptureAnalysis::applyRefreshments(context, *m_mainDTModel);
 
     initMnemonicsContext();
 
@@ -420,10 +406,8 @@ void BX::razStationPresenceTable()
 void BX::updateAnalysisOverviewDisplay()
 {
     AnalysisContext& context = *m_analysisContext;
-    context.counters.updateTotals();
-    TransactionTotals& t = context.totals;
-    m_transactionATModel->getTransactionCounters(&t.varOk, &t.varLostReply, &t.varNeverReply, &t.msgOk, &t.msgNok);
-    m_statisticsPage->showOverview(context.counters, context.info, t);
+    StatisticsOverview::updateTotals(context, *m_transactionATModel);
+    m_statisticsPage->showOverview(context.counters, context.info, context.totals);
 }
 
 void BX::refreshAnalysis(bool presence, bool glitchWindow)
@@ -458,7 +442,7 @@ void BX::finishAnalysis(const QString& tracePath, bool* written)
     if (tracePath.isEmpty())
         return;
     StatsFile statistics(getStatisticalAnalysisCounters(), getStatisticalAnalysisInfoAndTime());
-    if (!statistics.save(statisticsPathFor(tracePath)))
+    if (!statistics.save(StatsFile::pathFor(tracePath)))
         updateStatusBar(1, statistics.errorString());
 }
 
@@ -714,7 +698,7 @@ bool BX::openCapture(const QString& tracePath)
     mainATSortingEnabled(false);
     m_mainATModel->setFilePath(tracePath);
 
-    const QString statisticsPath = statisticsPathFor(tracePath);
+    const QString statisticsPath = StatsFile::pathFor(tracePath);
     QString note;
     if (QFile::exists(statisticsPath)) {
         StatsFile statistics(getStatisticalAnalysisCounters(), getStatisticalAnalysisInfoAndTime());
@@ -724,11 +708,8 @@ bool BX::openCapture(const QString& tracePath)
             note = statistics.errorString();
         } else {
             // A statistics file of another capture: its first frame must fall in the capture's time.
-            const QDateTime start = QDateTime::fromString(context.info.startTime, QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-            const QDateTime end = QDateTime::fromString(context.info.endTime, QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-            const qint64 first = qint64(m_mainATModel->absoluteCounterAnchor() / 1000);
-            if (start.isValid() && end.isValid() && m_mainATModel->rowCount() > 0
-                && (first < start.toMSecsSinceEpoch() - 1000 || first > end.toMSecsSinceEpoch() + 1000)) {
+            if (!StatisticsOverview::belongsToCapture(context.info, m_mainATModel->absoluteCounterAnchor(),
+                                                      m_mainATModel->rowCount())) {
                 context.counters = before;
                 context.info.clear();
                 note = tr("The statistics file %1 does not belong to this capture: its figures are not shown.")

@@ -4,6 +4,7 @@
 #include "capture/files/CaptureFileMessages.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
@@ -90,6 +91,12 @@ QByteArray StatsFile::toXml() const
     document.save(stream, 2, QDomNode::EncodingFromTextStream);
     stream.flush();
     return xml;
+}
+
+QString StatsFile::pathFor(const QString& capturePath)
+{
+    const QFileInfo info(capturePath);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".xml"));
 }
 
 bool StatsFile::save(const QString& path)

@@ -27,6 +27,9 @@ public:
 
     StatsFile(const Counters& counters, const Texts& texts);
 
+    /// The statistics file of a capture: beside it, ".xml" for its extension.
+    static QString pathFor(const QString& capturePath);
+
     bool save(const QString& path);
     bool load(const QString& path);
     /// The message for the last failure.
