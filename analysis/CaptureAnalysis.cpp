@@ -91,12 +91,8 @@ bool CaptureAnalysis::convert(const QString& rawPath, const QString& tracePath, 
     if (header != RawTraceConversion::Ok)
         return fail(RawTraceConversion::message(header, rawPath));
 
-    TraceRecordOptions record = options.record;
-    record.converting = true;
-    CaptureSession::Files files;
-    files.trace = tracePath;
     m_session.decoder().setPaddingRule(options.fixedPadding, options.paddingIdentifier);
-    if (!m_session.start(record, files, nullptr))
+    if (!m_session.startConversion(options.record, tracePath, nullptr))
         return fail(CaptureFileMessages::cannotOpenDestination());
     reset(options);
 

@@ -617,13 +617,10 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
     }
 
     TraceRecordOptions options = traceRecordOptions();
-    options.converting = true;
     options.depthMode = depth;
-    CaptureSession::Files files;
-    files.trace = tracePath;
     QString error;
     m_captureSession->decoder().setPaddingRule(ui->fixedIdPadding->isChecked(), m_analysisContext->paddingIdentifier);
-    if (!m_captureSession->start(options, files, &error)) {
+    if (!m_captureSession->startConversion(options, tracePath, &error)) {
         conversionBox(this, QMessageBox::Warning, CaptureFileMessages::cannotOpenDestination());
         return false;
     }

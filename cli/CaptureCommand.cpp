@@ -128,6 +128,63 @@ int openCard(const Source& source, OstrakCard** card, QString* error)
     return opened;
 }
 
+/// Runs the card's read loop on a thread of its own until the time limit, a
+/// signal or the end of the stream; returns the card's last error. `stopped`
+/// tells whether the capture was stopped rather than ended by the card.
+int scan(OstrakCard* card, CaptureAnalysis& analysis, qint64 seconds, bool* stopped, QString* writeError)
+{
+    // The card's thread waits while its packet is decoded here, as in the window.
+    QObject receiver;
+    QEventLoop loop;
+    QThread thread;
+    quint64 bytes = 0;
+    QObject::connect(card, &OstrakCard::fipDataReceived, &receiver, [&](int flowType, const QByteArray& data) {
+        bytes += quint64(data.size());
+        analysis.session().decoder().setCardSpeed(quint8(card->getSpeed()));
+        analysis.session().onOstrakDataReceived(flowType, data);
+    }, Qt::BlockingQueuedConnection);
+    QObject::connect(card, &OstrakCard::noTrafficDetected, &receiver,
+                     [&] { analysis.session().decoder().onOstrakNoTrafficDetected(); });
+    QObject::connect(card, &OstrakCard::scanStopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+
+    SignalGuard interruptions;
+    ProgressLine progress;
+    QElapsedTimer elapsed;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &receiver, [&] {
+        if (!*stopped && (g_interrupted || (seconds > 0 && elapsed.elapsed() >= seconds * 1000))) {
+            *stopped = true;
+            card->stopScan();
+            loop.quit();
+        }
+        // The statistics tick's flush: rows reach the trace while the capture runs.
+        if (!analysis.session().writePending(nullptr) && writeError->isEmpty())
+            *writeError = analysis.session().traceWriter().errorString();
+        progress.update(QStringLiteral("capturing: %1 s, %2 frames, %3 bytes")
+                            .arg(elapsed.elapsed() / 1000)
+                            .arg(analysis.session().decoder().counters().frames)
+                            .arg(bytes));
+    });
+
+    card->attachThread(thread);
+    card->moveToThread(&thread);
+    thread.start(QThread::InheritPriority);
+    elapsed.start();
+    if (card->startScan() == 0) {
+        tick.start(100);
+        loop.exec();
+    } else {
+        *stopped = true;
+        card->stopScan();
+    }
+    tick.stop();
+    // The read loop may still hand on a packet before it sees the stop: serve it while waiting.
+    thread.quit();
+    while (!thread.wait(100))
+        QCoreApplication::processEvents();
+    return card->getLastError();
+}
+
 } // namespace
 
 int runCapture(const QStringList& arguments)
@@ -193,70 +250,23 @@ int runCapture(const QStringList& arguments)
     }
     analysis.reset(options);
 
-    // The card's thread waits while its packet is decoded here, as in the window.
-    QObject receiver;
-    QEventLoop loop;
-    QThread thread;
-    quint64 bytes = 0;
-    QObject::connect(card, &OstrakCard::fipDataReceived, &receiver, [&](int flowType, const QByteArray& data) {
-        bytes += quint64(data.size());
-        analysis.session().decoder().setCardSpeed(quint8(card->getSpeed()));
-        analysis.session().onOstrakDataReceived(flowType, data);
-    }, Qt::BlockingQueuedConnection);
-    QObject::connect(card, &OstrakCard::noTrafficDetected, &receiver,
-                     [&] { analysis.session().decoder().onOstrakNoTrafficDetected(); });
-    QObject::connect(card, &OstrakCard::scanStopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-
-    SignalGuard interruptions;
-    ProgressLine progress;
-    QElapsedTimer elapsed;
-    bool stopping = false;
+    bool stopped = false;
     QString writeError;
-    const auto stop = [&] {
-        if (!stopping && card->isScanning())
-            card->stopScan();
-        stopping = true;
-    };
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &receiver, [&] {
-        if (g_interrupted || (seconds > 0 && elapsed.elapsed() >= seconds * 1000))
-            stop();
-        // The statistics tick's flush: rows reach the trace while the capture runs.
-        if (!analysis.session().writePending(nullptr) && writeError.isEmpty())
-            writeError = analysis.session().traceWriter().errorString();
-        progress.update(QStringLiteral("capturing: %1 s, %2 frames, %3 bytes")
-                            .arg(elapsed.elapsed() / 1000)
-                            .arg(analysis.session().decoder().counters().frames)
-                            .arg(bytes));
-    });
-
-    card->attachThread(thread);
-    card->moveToThread(&thread);
-    thread.start(QThread::InheritPriority);
-    elapsed.start();
-    if (card->startScan() == 0) {
-        tick.start(100);
-        loop.exec();
-    }
-    tick.stop();
-    const int lastError = card->getLastError();
-    thread.quit();
-    thread.wait();
+    const int lastError = scan(card, analysis, seconds, &stopped, &writeError);
     if (card->isConnected())
         card->close();
     delete card;
-    progress.finish();
 
     analysis.refreshFigures(QDateTime::currentMSecsSinceEpoch());
     const bool closed = analysis.session().stop();
     if (!analysis.saveStatistics(StatsFile::pathFor(out), &error))
         return fail(command, error);
     if (!closed || !writeError.isEmpty())
-        return fail(command, QStringLiteral("%1: the capture could not be written completely %2").arg(out, writeError));
-    if (lastError == OstrakCard::ErrStreamEnded && !stopping)
+        return fail(command, QStringLiteral("%1: the capture could not be written completely: %2").arg(out, writeError));
+    if (lastError == OstrakCard::ErrStreamEnded && !stopped)
         return fail(command, "Connection to the server has been interrupted. Maybe the remote server was shut or "
                              "the connection limit is reached.");
-    if (lastError == 0x30100012 && !stopping)
+    if (lastError == 0x30100012 && !stopped)
         return fail(command, "No more frame received from the Ostrak. Please check its connection and/or your FIP "
                              "network.");
     return Success;

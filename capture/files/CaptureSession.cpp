@@ -62,6 +62,14 @@ bool CaptureSession::start(const TraceRecordOptions& options, const Files& files
     return true;
 }
 
+bool CaptureSession::startConversion(TraceRecordOptions options, const QString& tracePath, QString* error)
+{
+    options.converting = true;
+    Files files;
+    files.trace = tracePath;
+    return start(options, files, error);
+}
+
 bool CaptureSession::stop(QVector<qint64>* offsets)
 {
     if (!m_running)

@@ -54,6 +54,9 @@ public:
     /// Resets the decoder and the recorder, then opens the files; on failure
     /// every file opened so far is closed again and `error` says which one failed.
     bool start(const TraceRecordOptions& options, const Files& files, QString* error);
+    /// The start of a raw file's conversion: every frame the options keep goes
+    /// to the trace, whatever the live recording options say.
+    bool startConversion(TraceRecordOptions options, const QString& tracePath, QString* error);
     /// Writes what is pending and closes the files; false when data was lost.
     bool stop(QVector<qint64>* offsets = nullptr);
     bool isRunning() const { return m_running; }
