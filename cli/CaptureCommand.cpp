@@ -21,6 +21,10 @@ namespace Cli {
 
 namespace {
 
+// Card library results the window tells apart too.
+constexpr int kDeviceInUse = 0x3010203F;
+constexpr int kNoMoreFrames = 0x30100012;
+
 volatile std::sig_atomic_t g_interrupted = 0;
 
 void onSignal(int)
@@ -111,7 +115,7 @@ int openCard(const Source& source, OstrakCard** card, QString* error)
         if (opened == 0) {
             (*card)->stopScan(); // a scan left running by another program
         } else {
-            *error = opened == 0x3010203F
+            *error = opened == kDeviceInUse
                 ? QStringLiteral("Cannot open the Ostrak device. It may be already in use.")
                 : QString::fromLocal8Bit(get_kiv_error(opened));
         }
@@ -266,7 +270,7 @@ int runCapture(const QStringList& arguments)
     if (lastError == OstrakCard::ErrStreamEnded && !stopped)
         return fail(command, "Connection to the server has been interrupted. Maybe the remote server was shut or "
                              "the connection limit is reached.");
-    if (lastError == 0x30100012 && !stopped)
+    if (lastError == kNoMoreFrames && !stopped)
         return fail(command, "No more frame received from the Ostrak. Please check its connection and/or your FIP "
                              "network.");
     return Success;

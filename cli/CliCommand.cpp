@@ -4,6 +4,7 @@
 #include "design/MainDTModel.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -49,7 +50,7 @@ bool parse(QCommandLineParser& parser, const QString& command, const QStringList
     if (parser.isSet(help)) {
         QString text = parser.helpText();
         // The usage line names the sub-command after the program.
-        text.replace(QRegExp("^Usage: \\S+"), QStringLiteral("Usage: brantix-cli ") + command);
+        text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")), QStringLiteral("Usage: brantix-cli ") + command);
         print(text);
         *exitCode = Success;
         return false;
