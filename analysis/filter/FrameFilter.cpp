@@ -511,6 +511,7 @@ private:
         }
         const QString name = m_tok.text;
         m_f->m_fieldsNeeded = std::max(m_f->m_fieldsNeeded, info->column + 1);
+        m_f->m_readsTime = m_f->m_readsTime || info->field == FrameFilter::Field::Time;
         if (kindOf(info->field) == Kind::Condition)
             m_f->m_fieldsNeeded = std::max(m_f->m_fieldsNeeded, int(TraceRow::Data) + 1);
         FrameFilter::Node n;

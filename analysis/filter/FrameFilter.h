@@ -61,6 +61,8 @@ public:
     const QString& text() const { return m_text; }
     /// Highest field number the expression reads, plus one.
     int fieldsNeeded() const { return m_fieldsNeeded; }
+    /// Whether the result depends on the anchor (the expression reads `time`).
+    bool readsTime() const { return m_readsTime; }
 
     bool matches(const FrameLine& line, const FrameFilterContext& context) const;
     /// Convenience: splits and matches one line.
@@ -105,6 +107,7 @@ private:
     QVector<Node> m_nodes;
     int m_root = -1;
     int m_fieldsNeeded = 0;
+    bool m_readsTime = false;
 };
 
 #endif
