@@ -9,6 +9,7 @@
 #include "analysis/AnalysisContext.h"
 #include "analysis/ControlTable.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATDelegate.h"
 #include "analysis/MainATModel.h"
@@ -111,7 +112,7 @@ void BX::setupAnalysis()
 
     m_mainATModel = new MainATModel(this);
     m_mainATDelegate = new MainATDelegate(m_controlTable, this);
-    ui->mainATView->setModel(m_mainATModel);
+    setupFrameFilter();
     ui->mainATView->setItemDelegate(m_mainATDelegate);
     ui->mainATView->setSortingEnabled(false);
     // Uniform fixed rows keep a table of millions of rows cheap to lay out on every batch.
@@ -266,7 +267,7 @@ void BX::mainATSortingEnabled(bool enabled)
     Q_UNUSED(enabled)
     // Rows are file offsets: the table shows them in file order, always.
     ui->mainATView->setSortingEnabled(false);
-    ui->mainATView->setModel(m_mainATModel);
+    ui->mainATView->setModel(m_frameFilterATModel);
 }
 
 // ---------------------------------------------------------------- control colours
