@@ -27,8 +27,9 @@ const char* const FrameFilterBar::HistoryKey = "ostrak/mainatview/filterhistory"
 
 namespace {
 
-const char kValidStyle[] = "QLineEdit { background-color: #c9efc4; color: black; }";
-const char kInvalidStyle[] = "QLineEdit { background-color: #f6c3c3; color: black; }";
+// On the combo box: the application's style sheet paints its frame white.
+const char kValidStyle[] = "QComboBox, QLineEdit { background-color: #c9efc4; color: black; }";
+const char kInvalidStyle[] = "QComboBox, QLineEdit { background-color: #f6c3c3; color: black; }";
 const char kErrorExpression[] = "error";
 
 QString grouped(qint64 n)
@@ -203,7 +204,7 @@ void FrameFilterBar::showState(State state, const QString& tip)
 {
     m_state = state;
     QLineEdit* edit = ui->frameFilterCombo->lineEdit();
-    edit->setStyleSheet(state == State::Valid ? QLatin1String(kValidStyle)
+    ui->frameFilterCombo->setStyleSheet(state == State::Valid ? QLatin1String(kValidStyle)
                         : state == State::Invalid ? QLatin1String(kInvalidStyle) : QString());
     const QString text = state == State::Invalid ? tip : QString();
     edit->setToolTip(text);
