@@ -3,6 +3,7 @@
 #include "ui_FrameFilterBar.h"
 
 #include "analysis/FrameFilterATModel.h"
+#include "analysis/FrameTableCsv.h"
 #include "analysis/MainATModel.h"
 #include "analysis/filter/FrameFilter.h"
 #include "analysis/filter/FrameFilterScan.h"
@@ -12,6 +13,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QProgressDialog>
+#include <QSaveFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
@@ -86,6 +91,8 @@ FrameFilterBar::FrameFilterBar(QTableView* view, FrameFilterATModel* model, QWid
     connect(ui->frameFilterClearButton, &QToolButton::clicked, this, &FrameFilterBar::onFrameFilterClearButtonClicked);
     connect(ui->frameFilterCancelButton, &QPushButton::clicked, this,
             &FrameFilterBar::onFrameFilterCancelButtonClicked);
+    connect(ui->frameFilterExportButton, &QPushButton::clicked, this,
+            &FrameFilterBar::onFrameFilterExportButtonClicked);
     connect(ui->frameFindNextButton, &QPushButton::clicked, this, &FrameFilterBar::onFindNextButtonClicked);
     connect(ui->frameFindEdit, &QLineEdit::returnPressed, this, &FrameFilterBar::onFindNextButtonClicked);
     connect(ui->frameFindPreviousButton, &QPushButton::clicked, this, &FrameFilterBar::onFindPreviousButtonClicked);
@@ -424,6 +431,50 @@ void FrameFilterBar::onGoToShortcutActivated()
     ui->frameFindRow->show();
     ui->frameGoToEdit->setFocus();
     ui->frameGoToEdit->selectAll();
+}
+
+// ---------------------------------------------------------------- export
+
+bool FrameFilterBar::exportVisibleFrames(const QString& path)
+{
+    QVector<int> columns;
+    const QHeaderView* header = m_view->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical))
+            columns.append(logical);
+    }
+    QSaveFile file(path);
+    QString error;
+    bool ok = file.open(QIODevice::WriteOnly);
+    if (ok) {
+        const int rows = m_model->rowCount();
+        QProgressDialog progress(tr("Exporting %1 frames…").arg(grouped(rows)), tr("Cancel"), 0, std::max(rows, 1), this);
+        progress.setWindowTitle(tr("Export CSV"));
+        progress.setMinimumDuration(ProgressDelayMs);
+        ok = FrameTableCsv::write(&file, *m_model, columns, [&](qint64 done) {
+            progress.setValue(int(done));
+            return !progress.wasCanceled();
+        }, &error);
+        ok = ok && file.commit();
+    }
+    if (!ok) {
+        if (error.isEmpty())
+            error = file.errorString();
+        file.cancelWriting();
+        emit statusMessage(2, tr("The frames could not be exported to %1: %2").arg(path, error));
+        return false;
+    }
+    emit statusMessage(0, tr("%1 frames exported to %2").arg(grouped(m_model->rowCount()), path));
+    return true;
+}
+
+void FrameFilterBar::onFrameFilterExportButtonClicked()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export the Frames Shown"), QString(),
+                                                      tr("Comma-Separated Values (*.csv)"));
+    if (!path.isEmpty())
+        exportVisibleFrames(path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".csv"));
 }
 
 // ---------------------------------------------------------------- apply as filter

@@ -42,6 +42,9 @@ public:
     bool goToFrame(qint64 frame);
     /// Moves to the next or previous row matching `text`, within what the filter shows.
     bool find(const QString& text, bool forward);
+    /// Writes the rows shown, in the columns shown and their order, to a CSV file
+    /// (replaced only when complete). False with a message on the status bar.
+    bool exportVisibleFrames(const QString& path);
     /// The filter expressions a cell offers for "Apply as Filter": identifier, control, data.
     QStringList cellFilters(const QModelIndex& index) const;
     /// Adds the "Apply as Filter" and "Prepare a Filter" entries for these expressions.
@@ -62,6 +65,7 @@ private slots:
     void onModelFilterApplied();
     void onModelFilterStopped(const QString& message);
     void onModelCountsChanged();
+    void onFrameFilterExportButtonClicked();
     void onFindNextButtonClicked();
     void onFindPreviousButtonClicked();
     void onGoToButtonClicked();

@@ -512,7 +512,7 @@ private:
         const QString name = m_tok.text;
         m_f->m_fieldsNeeded = std::max(m_f->m_fieldsNeeded, info->column + 1);
         m_f->m_readsTime = m_f->m_readsTime || info->field == FrameFilter::Field::Time;
-        if (kindOf(info->field) == Kind::Condition)
+        if (kindOf(info->field) == Kind::Condition && info->field != FrameFilter::Field::Error)
             m_f->m_fieldsNeeded = std::max(m_f->m_fieldsNeeded, int(TraceRow::Data) + 1);
         FrameFilter::Node n;
         n.field = info->field;

@@ -178,6 +178,22 @@ void TstBXFilter::filterBar()
     for (int r = 0; r < model->rowCount(); r += 50)
         QCOMPARE(model->index(r, 8).data().toString(), model->index(0, 8).data().toString());
 
+    // The frames shown, in the columns shown, to a CSV file.
+    view->setColumnHidden(13, true);
+    const QString csv = m_dir.filePath("shown.csv");
+    QVERIFY(bar->exportVisibleFrames(csv));
+    QFile exported(csv);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = exported.readAll().split('\n');
+    QCOMPARE(lines.size(), model->rowCount() + 2); // header, rows, the empty rest after the last line end
+    QVERIFY(lines.at(0).startsWith("Anchor,No.,Relative Date,"));
+    QVERIFY(!lines.at(0).contains(",Data,"));
+    QVERIFY(lines.at(1).startsWith(QString("false,%1,").arg(model->index(0, 1).data().toString()).toUtf8()));
+    const QString lastNumber = model->index(model->rowCount() - 1, 1).data().toString();
+    QVERIFY(lastNumber.contains(','));
+    QVERIFY(lines.at(model->rowCount()).startsWith(QString("false,\"%1\",").arg(lastNumber).toUtf8()));
+    QVERIFY(!bar->exportVisibleFrames(m_dir.filePath("missing/shown.csv")));
+
     // The history keeps the newest first, for the next window too.
     QCOMPARE(bar->history().mid(0, 2), QStringList({ offered.at(1), selective }));
     BX next;
