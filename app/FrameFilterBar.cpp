@@ -11,7 +11,6 @@
 #include "capture/decoder/TraceRow.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -25,6 +24,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 
@@ -135,6 +135,7 @@ FrameFilterBar::FrameFilterBar(QTableView* view, FrameFilterATModel* model, QWid
 
 FrameFilterBar::~FrameFilterBar()
 {
+    stopFind();
     delete ui;
 }
 
@@ -377,16 +378,45 @@ bool FrameFilterBar::find(const QString& text, bool forward)
         from = forward ? -1 : offsets.size();
     FrameFilterContext context;
     context.anchor = table->absoluteCounterAnchor();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const qint64 found = FrameFilterScan::find(table->filePath(), offsets, from, forward, both, context);
-    QApplication::restoreOverrideCursor();
-    if (found < 0) {
+    const QString path = table->filePath();
+
+    stopFind();
+    const quint64 generation = ++m_findGeneration;
+    m_findCancel = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> cancel = m_findCancel;
+    m_findThread = QThread::create([this, generation, path, offsets, from, forward, both, context, cancel, text] {
+        const qint64 found = FrameFilterScan::find(path, offsets, from, forward, both, context, cancel.get());
+        QMetaObject::invokeMethod(this, [this, generation, found, text, forward] {
+            onFindDone(generation, found, text, forward);
+        }, Qt::QueuedConnection);
+    });
+    m_findThread->start();
+    return true;
+}
+
+void FrameFilterBar::stopFind()
+{
+    if (!m_findThread)
+        return;
+    m_findCancel->store(true);
+    m_findThread->wait();
+    delete m_findThread;
+    m_findThread = nullptr;
+}
+
+void FrameFilterBar::onFindDone(quint64 generation, qint64 sourceRow, const QString& text, bool forward)
+{
+    if (generation != m_findGeneration)
+        return;
+    stopFind();
+    if (sourceRow < 0) {
         emit statusMessage(1, forward ? tr("No frame after this one matches %1").arg(text)
                                       : tr("No frame before this one matches %1").arg(text));
-        return false;
+        emit findFinished(false);
+        return;
     }
-    selectSourceRow(found);
-    return true;
+    selectSourceRow(sourceRow);
+    emit findFinished(true);
 }
 
 void FrameFilterBar::onFindNextButtonClicked()

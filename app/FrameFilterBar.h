@@ -2,12 +2,16 @@
 
 #include <QWidget>
 
+#include <atomic>
+#include <memory>
+
 namespace Ui { class FrameFilterBar; }
 
 class FrameFilter;
 class FrameFilterATModel;
 class QMenu;
 class QTableView;
+class QThread;
 class QTimer;
 
 /// The bar above the frame table: the display filter with its history, the
@@ -40,8 +44,11 @@ public:
     /// Makes the row of frame number `frame` current; when the filter hides it,
     /// the next shown frame. False when the table has no row for it.
     bool goToFrame(qint64 frame);
-    /// Moves to the next or previous row matching `text`, within what the filter shows.
+    /// Starts looking for the next or previous row matching `text`, within what
+    /// the filter shows, in a worker thread; `findFinished` tells the outcome.
+    /// False when the text does not parse.
     bool find(const QString& text, bool forward);
+    bool isFinding() const { return m_findThread != nullptr; }
     /// Writes the rows shown, in the columns shown and their order, to a CSV file
     /// (replaced only when complete). False with a message on the status bar.
     bool exportVisibleFrames(const QString& path);
@@ -53,6 +60,8 @@ public:
 signals:
     /// For the window's status bar: level 0 information, 1 warning, 2 error.
     void statusMessage(quint8 level, QString text);
+    /// A find ended; the matching row is current when found.
+    void findFinished(bool found);
 
 private slots:
     void onFilterEditReturnPressed();
@@ -86,6 +95,8 @@ private:
     void selectSourceRow(qint64 sourceRow);
     qint64 currentSourceRow() const;
     qint64 frameNumberAt(qint64 sourceRow) const;
+    void stopFind();
+    void onFindDone(quint64 generation, qint64 sourceRow, const QString& text, bool forward);
 
     Ui::FrameFilterBar* ui;
     QTableView* m_view;
@@ -94,4 +105,7 @@ private:
     State m_state = State::Empty;
     qint64 m_keptSourceRow = -1; // current row across a filter change
     bool m_followAtBottom = false;
+    QThread* m_findThread = nullptr;
+    std::shared_ptr<std::atomic<bool>> m_findCancel;
+    quint64 m_findGeneration = 0;
 };

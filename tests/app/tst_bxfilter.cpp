@@ -216,16 +216,24 @@ void TstBXFilter::findAndGoTo()
     QVERIFY(find->isVisible());
     QVERIFY(find->hasFocus());
     QTest::keyClicks(find, "error.fcs");
-    QTest::keyClick(find, Qt::Key_Return);
+    QSignalSpy found(bar, &FrameFilterBar::findFinished);
+    const auto next = [&](auto press) {
+        found.clear();
+        press();
+        return found.wait(10000) && found.first().first().toBool();
+    };
+    QVERIFY(next([&] { QTest::keyClick(find, Qt::Key_Return); }));
     const int first = view->currentIndex().row();
     QCOMPARE(model->index(first, 8).data().toString(), QString("ERROR"));
-    QTest::keyClick(find, Qt::Key_Return);
+    QVERIFY(next([&] { QTest::keyClick(find, Qt::Key_Return); }));
     const int second = view->currentIndex().row();
     QVERIFY(second > first);
     QCOMPARE(model->index(second, 8).data().toString(), QString("ERROR"));
-    bar->findChild<QPushButton*>("previousErrorButton")->click();
+    QVERIFY(next([&] { bar->findChild<QPushButton*>("previousErrorButton")->click(); }));
     QCOMPARE(view->currentIndex().row(), first);
-    bar->findChild<QPushButton*>("nextErrorButton")->click();
+    QVERIFY(!next([&] { bar->findChild<QPushButton*>("previousErrorButton")->click(); }));
+    QCOMPARE(view->currentIndex().row(), first);
+    QVERIFY(next([&] { bar->findChild<QPushButton*>("nextErrorButton")->click(); }));
     QCOMPARE(view->currentIndex().row(), second);
 
     view->setFocus();
