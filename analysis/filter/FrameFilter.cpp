@@ -13,6 +13,8 @@ namespace {
 // How deep parentheses and `not` may nest: deeper texts are refused rather
 // than recursed into.
 constexpr int kMaxDepth = 200;
+// Matching recurses along and/or chains too: their length is bounded as well.
+constexpr int kMaxNodes = 4000;
 
 struct FieldInfo {
     const char* name;
@@ -426,6 +428,10 @@ private:
 
     int add(FrameFilter::Node n)
     {
+        if (m_f->m_nodes.size() >= kMaxNodes) {
+            fail(tr("The expression is too long"), m_tok.pos);
+            return -1;
+        }
         m_f->m_nodes.append(std::move(n));
         return m_f->m_nodes.size() - 1;
     }

@@ -80,6 +80,10 @@ void TestFrameFilter::errors_data()
     QTest::newRow("backward range") << "id in {0x20..0x10}" << "The range 0x20..0x10 runs backwards" << 7;
     QTest::newRow("open range") << "id in {0x20..}" << "The range starting with \"0x20\" has no end" << 7;
     QTest::newRow("stray character") << "id == 1 # 2" << "Unexpected \"#\"" << 8;
+    QString chain = "error";
+    for (int i = 0; i < 2500; ++i)
+        chain += " or error";
+    QTest::newRow("too long") << chain << "The expression is too long" << 9 * 2000 + 6;
     QTest::newRow("too deep") << QString(300, '(') + "error" << "The expression nests too deeply" << 201;
 }
 
