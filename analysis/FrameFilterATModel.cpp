@@ -50,10 +50,18 @@ bool FrameFilterATModel::setFilter(const FrameFilter& filter)
 {
     if (!filter.isValid())
         return false;
-    if (filter.isEmpty())
+    if (filter.isEmpty()) {
         clearFilter();
-    else
-        start(filter);
+        return true;
+    }
+    // The same filter again (Enter on a history entry fires twice): nothing new to match.
+    if (m_thread && m_pending.text() == filter.text())
+        return true;
+    if (!m_thread && m_filtered && m_filter.text() == filter.text()) {
+        emit filterApplied();
+        return true;
+    }
+    start(filter);
     return true;
 }
 
@@ -190,6 +198,8 @@ void FrameFilterATModel::onSourceLayoutAboutToBeChanged()
 void FrameFilterATModel::onSourceLayoutChanged()
 {
     const qint64 total = m_table->rowCount();
+    // The filter to match again, when it comes to that: the one still being matched if any.
+    const FrameFilter next = m_thread ? m_pending : m_filter;
     bool rematch = false;
     if (m_filtered && total < m_scanned) {
         // Another trace: the filter stays and applies to it.
@@ -220,7 +230,7 @@ void FrameFilterATModel::onSourceLayoutChanged()
         emit layoutChanged();
     }
     if (rematch)
-        start(m_thread ? m_pending : m_filter);
+        start(next);
     else
         catchUp();
     emit countsChanged();

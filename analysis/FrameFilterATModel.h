@@ -30,7 +30,8 @@ public:
 
     MainATModel* frameTable() const { return m_table; }
 
-    /// Starts matching `filter`; an empty filter shows every row again at once.
+    /// Starts matching `filter`; an empty filter shows every row again at once,
+    /// the filter already shown or being matched changes nothing.
     /// An invalid filter is refused and changes nothing.
     bool setFilter(const FrameFilter& filter);
     void clearFilter();
