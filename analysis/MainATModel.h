@@ -41,6 +41,8 @@ public:
     QVariant getColumnPropertyData(int column) const;
     /// Fields found on the first line of the indexed file.
     int firstLineFieldCount() const { return m_firstLineFields; }
+    /// Where each row's line starts in the file; may run ahead of rowCount().
+    const QVector<qint64>& rowOffsets() const { return m_offsets; }
     /// Bytes held for the row offsets.
     qint64 indexBytes() const { return qint64(m_offsets.capacity()) * qint64(sizeof(qint64)); }
 

@@ -28,6 +28,8 @@ class BrxprjFile;
 class CaptureSession;
 class ControlTable;
 class FrameAnalysis;
+class FrameFilterATModel;
+class FrameFilterBar;
 class KivDevicesDetection;
 class MainATDelegate;
 class MainATModel;
@@ -658,4 +660,21 @@ private:
     QList<TARVEXCONF> m_tarvexList;
     /// The last list as the library gives it: a count, then up to 50 records.
     quint8 m_tarvexRecords[1 + 50 * TARVEXCONF::RecordSize] = {};
+
+    // Display filter, find and go to frame over the frame table (BX_filter.cpp)
+public:
+    FrameFilterATModel* frameFilterModel() const { return m_frameFilterATModel; }
+    FrameFilterBar* frameFilterBar() const { return m_frameFilterBar; }
+    /// Makes frame number `frame` the current row of the frame table (the next
+    /// shown one when the filter hides it); false when the trace has no such frame.
+    bool goToFrame(qint64 frame);
+
+public slots:
+    void onCustomContextTransactionATMenu(const QPoint& point);
+
+private:
+    void setupFrameFilter();
+
+    FrameFilterATModel* m_frameFilterATModel = nullptr;
+    FrameFilterBar* m_frameFilterBar = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "analysis/CaptureAnalysis.h"
 #include "analysis/ControlTable.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATDelegate.h"
 #include "analysis/MainATModel.h"
@@ -106,7 +107,7 @@ void BX::setupAnalysis()
 
     m_mainATModel = new MainATModel(this);
     m_mainATDelegate = new MainATDelegate(m_controlTable, this);
-    ui->mainATView->setModel(m_mainATModel);
+    setupFrameFilter();
     ui->mainATView->setItemDelegate(m_mainATDelegate);
     ui->mainATView->setSortingEnabled(false);
     // Uniform fixed rows keep a table of millions of rows cheap to lay out on every batch.
@@ -252,7 +253,7 @@ void BX::mainATSortingEnabled(bool enabled)
     Q_UNUSED(enabled)
     // Rows are file offsets: the table shows them in file order, always.
     ui->mainATView->setSortingEnabled(false);
-    ui->mainATView->setModel(m_mainATModel);
+    ui->mainATView->setModel(m_frameFilterATModel);
 }
 
 // ---------------------------------------------------------------- control colours
