@@ -38,7 +38,7 @@ QString checkKindName(CheckKind kind)
 QString checkSeverityName(CheckSeverity severity)
 {
     switch (severity) {
-    case CheckSeverity::Info: return QObject::tr("Information");
+    case CheckSeverity::Info: return QObject::tr("Note");
     case CheckSeverity::Warning: return QObject::tr("Warning");
     case CheckSeverity::Error: return QObject::tr("Error");
     }
@@ -81,6 +81,11 @@ QString timeText(double us)
 }
 
 namespace {
+
+QString bytesText(int bytes)
+{
+    return bytes == 1 ? QObject::tr("1 byte") : QObject::tr("%1 bytes").arg(bytes);
+}
 
 bool isPresenceId(quint16 id)
 {
@@ -290,9 +295,9 @@ void Checker::variables(const QSet<quint16>& scanned)
         r.checksMade += 2;
         if (o->minLength != v.length || o->maxLength != v.length) {
             const QString measured = o->minLength == o->maxLength
-                ? QObject::tr("%n byte(s)", nullptr, o->minLength)
+                ? bytesText(o->minLength)
                 : QObject::tr("%1 to %2 bytes").arg(o->minLength).arg(o->maxLength);
-            add(CheckSeverity::Error, CheckKind::ReplyLength, object, QObject::tr("%n byte(s)", nullptr, v.length), measured,
+            add(CheckSeverity::Error, CheckKind::ReplyLength, object, bytesText(v.length), measured,
                 o->firstLength != v.length ? o->firstReply : o->firstOtherLength,
                 QObject::tr("The reply carries another length than \"Var. Out. Length\"."));
         }
@@ -319,8 +324,8 @@ void Checker::unproduced()
         ++r.checksMade;
         if (!produced.contains(o->id))
             add(CheckSeverity::Warning, CheckKind::UnproducedIdentifier, checkIdText(o->id), QObject::tr("no producer"),
-                o->replies ? QObject::tr("answered %n time(s)", nullptr, int(std::min<quint64>(o->replies, INT_MAX)))
-                           : QObject::tr("requested, never answered"),
+                o->replies ? QObject::tr("requested %1 times, answered").arg(o->requests)
+                           : QObject::tr("requested %1 times, never answered").arg(o->requests),
                 o->firstRequest, QObject::tr("No station of the design produces this identifier."));
     }
 }
@@ -348,7 +353,7 @@ void Checker::presence()
         ++r.checksMade;
         if (o->replies == 0)
             add(CheckSeverity::Error, CheckKind::SilentStation, QObject::tr("station %1 (%2)").arg(s.address).arg(s.name),
-                QObject::tr("present"), QObject::tr("%n poll(s), no answer", nullptr, int(std::min<quint64>(o->requests, INT_MAX))),
+                QObject::tr("present"), QObject::tr("%1 polls, no answer").arg(o->requests),
                 o->firstRequest, QObject::tr("A designed station never answers its presence poll."));
     }
 }

@@ -53,6 +53,7 @@ QByteArray toHtml(const CheckReport& report)
                          "th{background:#eef5f9;text-align:left;padding:4px 6px;border-bottom:2px solid #11a6de}\n"
                          "td{padding:4px 6px;border-bottom:1px solid #ddd;vertical-align:top}\n"
                          ".sev{font-weight:bold;white-space:nowrap}\n"
+                         "th{white-space:nowrap}\n"
                          ".note{color:#777}\n"
                          "</style></head><body>\n");
     h += QStringLiteral("<h1>") + QObject::tr("Design Check").toHtmlEscaped() + QStringLiteral("</h1>\n");
