@@ -117,7 +117,10 @@ void BX::refreshDesignCheck()
     d.ui.designCheckSummaryLabel->setStyleSheet(
         QStringLiteral("QLabel{font-size: 14pt; color: %1;}").arg(QLatin1String(colours[int(worst)])));
     d.ui.designCheckSummaryLabel->setText(report.summary());
-    d.ui.designCheckSummaryIcon->setPixmap(QPixmap(DesignCheckATModel::severityIconPath(worst)));
+    // A clean bus gets the green flag rather than the note icon.
+    d.ui.designCheckSummaryIcon->setPixmap(QPixmap(worst == CheckSeverity::Info
+                                                       ? QStringLiteral(":/images/images/icon_true_flag_green_48x48.png")
+                                                       : DesignCheckATModel::severityIconPath(worst)));
     d.ui.designCheckSourceLabel->setText(tr("%1, %L2 frames, against %3").arg(d.source).arg(report.frames).arg(report.network));
     d.ui.designCheckExportButton->setEnabled(true);
 }
