@@ -348,7 +348,8 @@ void BX::setupMenus()
     m_networkButtons = {ui->networkWizardButton, ui->networkProjectButton, ui->networkDevicesBindingButton,
                         ui->networkParametersButton};
     m_analysisButtons = {ui->analysisStatisticsButton, ui->analysisVisualFipTraceButton, ui->analysisMacroMicroButton,
-                         ui->analysisStationsPresenceButton, ui->analysisMnemonicsButton, ui->analysisParametersButton};
+                         ui->analysisStationsPresenceButton, ui->analysisMnemonicsButton, ui->analysisParametersButton,
+                         ui->analysisDesignCheckButton};
     m_optionButtons = {ui->optionGeneralButton, ui->optionDesignButton, ui->optionControlButton,
                        ui->optionAnalysisButton, ui->optionContactUsButton, ui->optionAboutButton};
 }

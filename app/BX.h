@@ -542,6 +542,32 @@ private:
     MnemonicsState* m_mnemonics = nullptr;
     // End of Mnemonics
 
+    // Design check
+public:
+    class DesignCheckATModel* designCheckModel() const;
+    /// Shows a frame of the capture in the frame table: selects its row and switches
+    /// to the Visual FIP Trace page. False when no row carries that frame number.
+    bool showFrameInTable(qint64 frameNumber);
+
+public slots:
+    void onDesignCheckRunButtonClicked();
+    void onDesignCheckExportButtonClicked();
+    void onDesignCheckATViewDoubleClicked(const QModelIndex& index);
+
+private:
+    /// `next` is the stage the design check's frame stage passes frames on to.
+    void setupDesignCheck(class FipDecoderListener* next);
+    void teardownDesignCheck();
+    /// A new capture: nothing measured yet, padding as the decoder sees it.
+    void resetDesignCheck();
+    /// Compares what the capture measured so far with the open project.
+    void refreshDesignCheck();
+    /// Measures a stored trace and checks it.
+    void checkStoredCapture(const QString& tracePath);
+    struct DesignCheckState;
+    DesignCheckState* m_designCheck = nullptr;
+    // End of Design check
+
     // Settings and feedback
 public:
     /// The project directory a store without settings gives.

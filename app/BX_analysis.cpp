@@ -194,10 +194,12 @@ void BX::setupAnalysis()
     razStatisticalAnalysis();
     setupMacrocycle();
     setupMnemonics();
+    setupDesignCheck(m_analysisHooks);
 }
 
 void BX::teardownAnalysis()
 {
+    teardownDesignCheck();
     teardownMnemonics();
     teardownMacrocycle();
     if (m_captureSession)
@@ -241,6 +243,7 @@ void BX::initAnalysisContext()
     CaptureAnalysis::applyRefreshments(context, *m_mainDTModel);
 
     initMnemonicsContext();
+    resetDesignCheck();
 
     ui->analysisProgressBar->setValue(0);
     ui->prawToVtrcProgressBar->setValue(0);
@@ -434,6 +437,7 @@ void BX::finishAnalysis(const QString& tracePath, bool* written)
     refreshAnalysis(true, false);
     onRefreshMnemoGraphs();
     pushMnemoValues();
+    refreshDesignCheck();
     QVector<qint64> offsets;
     const bool ok = m_captureSession->stop(&offsets);
     if (!offsets.isEmpty())
@@ -463,8 +467,10 @@ void BX::onUpdateAnalysisStatisticCounters()
     ++m_statisticsTicks;
     const bool secondTick = m_statisticsTicks % 2 == 0;
     refreshAnalysis(secondTick, m_statisticsTicks % 4 == 0);
-    if (m_statisticsTicks % 4 == 0)
+    if (m_statisticsTicks % 4 == 0) {
         onRefreshMnemoGraphs();
+        refreshDesignCheck();
+    }
     pushMnemoValues();
     if (!secondTick)
         return;
@@ -726,5 +732,6 @@ bool BX::openCapture(const QString& tracePath)
     else
         updateStatusBar(0, tr("Capture opened: %L1 rows").arg(m_mainATModel->rowCount()));
     ui->analysisVisualFipTraceButton->setChecked(true);
+    checkStoredCapture(tracePath);
     return true;
 }

@@ -164,7 +164,8 @@ void TstBX::construction()
         {"designStackedWidget", {"newProjectPage", "designTreePage", "controlTreePage"}},
         {"controlStackedWidget", {"noInfoPage", "networkPage", "stationPage", "variablePage", "aperiodicListPage", "messagePage", "mnemonicPage"}},
         {"analysisStackedWidget", {"analysisStatisticsDetailsPage", "analysisVisualFipTracePage", "analysisMacroMicrocyclesPage",
-                                   "analysisStationsPresencePage", "analysisMnemonicsPage", "analysisParametersPage"}},
+                                   "analysisStationsPresencePage", "analysisMnemonicsPage", "analysisParametersPage",
+                                   "analysisDesignCheckPage"}},
         {"optionsStackedWidget", {"optionGeneralPage", "optionDesignPage", "optionControlPage", "optionAnalysisPage",
                                   "optionFeedbackPage", "optionAboutPage"}},
     };
@@ -477,7 +478,8 @@ void TstBX::subButtonRows_data()
                              << 1;
     QTest::newRow("analysis") << "analysisStackedWidget"
                               << QStringList{"analysisStatisticsButton", "analysisVisualFipTraceButton", "analysisMacroMicroButton",
-                                             "analysisStationsPresenceButton", "analysisMnemonicsButton", "analysisParametersButton"}
+                                             "analysisStationsPresenceButton", "analysisMnemonicsButton", "analysisParametersButton",
+                                             "analysisDesignCheckButton"}
                               << 0;
     QTest::newRow("options") << "optionsStackedWidget"
                              << QStringList{"optionGeneralButton", "optionDesignButton", "optionControlButton",
