@@ -72,12 +72,26 @@ bool parseUnsigned(const std::string& text, quint64* value, bool grouped)
     return any;
 }
 
+constexpr quint64 CentiPerTick[4] = { 320, 10, 4, 2 };
+
 // "%4.2f us" back into ticks of the link's speed; 0 when the speed is unknown.
 quint64 ticksOf(const std::string& text, quint8 speedCode)
 {
-    static const quint64 centiPerTick[4] = { 320, 10, 4, 2 };
     if (speedCode > 3)
         return 0;
+    const quint64 centi = centiMicros(text);
+    return (centi + CentiPerTick[speedCode] / 2) / CentiPerTick[speedCode];
+}
+
+void put64(char* p, quint64 v)
+{
+    qToLittleEndian<quint64>(v, p);
+}
+
+} // namespace
+
+quint64 centiMicros(const std::string& text)
+{
     quint64 centi = 0;
     int decimals = -1;
     for (char c : text) {
@@ -89,25 +103,36 @@ quint64 ticksOf(const std::string& text, quint8 speedCode)
                 ++decimals;
         } else if (c == '.') {
             decimals = 0;
-        } else if (c == ' ' || c == 'u' || c == 's') {
-            continue;
-        } else {
+        } else if (c != ' ' && c != 'u' && c != 's') {
             return 0;
         }
     }
-    while (decimals < 2) {
+    for (; decimals < 2; decimals = decimals < 0 ? 1 : decimals + 1)
         centi *= 10;
-        decimals = decimals < 0 ? 1 : decimals + 1;
-    }
-    return (centi + centiPerTick[speedCode] / 2) / centiPerTick[speedCode];
+    return centi;
 }
 
-void put64(char* p, quint64 v)
+quint8 SpeedGuess::code() const
 {
-    qToLittleEndian<quint64>(v, p);
+    quint8 best = 255;
+    for (quint8 code = 0; code <= 3; ++code) {
+        if (m_votes[code] > 0 && (best == 255 || m_votes[code] > m_votes[best]))
+            best = code;
+    }
+    return best;
 }
 
-} // namespace
+void SpeedGuess::add(const std::string& frameDelay, int frameSize)
+{
+    // A frame lasts its bits plus 24 of preamble and delimiters.
+    const quint64 centi = centiMicros(frameDelay);
+    if (centi == 0 || frameSize <= 0)
+        return;
+    const double bitTime = double(centi) / 100.0 / double(frameSize * 8 + 24);
+    // Midway, on a log scale, between the bit times 0.2, 0.4, 1 and 32 µs.
+    const quint8 code = bitTime > 5.6 ? 0 : bitTime > 0.63 ? 1 : bitTime > 0.28 ? 2 : 3;
+    ++m_votes[code];
+}
 
 QString frameTypeName(quint8 frameType)
 {

@@ -63,6 +63,19 @@ quint16 statusForDescription(const QString& description);
 /// Frame type whose FCS the frame carries: 1 FIP, 2 WorldFIP, 0 when neither fits.
 quint8 frameTypeByFcs(const quint8* bytes, int size);
 
+/// A "%4.2f us" delay text in hundredths of a µs; 0 for anything else.
+quint64 centiMicros(const std::string& text);
+
+/// The bus speed of a trace without statistics, told by how long its frames last.
+class SpeedGuess
+{
+public:
+    void add(const std::string& frameDelay, int frameSize);
+    quint8 code() const; ///< 255 while no frame told anything
+private:
+    quint64 m_votes[4] = {};
+};
+
 /// The frame of a trace row; false for rows without frame bytes (label rows).
 bool frameFromRow(const TraceRow& row, const Link& link, FipPcapngFrame* frame);
 

@@ -29,7 +29,7 @@ QString application()
     return version.isEmpty() ? QStringLiteral("Brantix") : QStringLiteral("Brantix ") + version;
 }
 
-// Rows looked at to tell the frame type by the FCS when no statistics name it.
+// Rows looked at to tell the bus when no statistics name it.
 constexpr int FrameTypeProbeRows = 1000;
 constexpr qint64 ProgressPeriodNs = 100000000;
 
@@ -138,17 +138,27 @@ PcapngExport::Result PcapngExport::fromTrace(const QString& tracePath, const QSt
 
     if (!m_linkGiven)
         m_link = linkFromStatistics(statisticsPathFor(tracePath));
+    // Without statistics, the frames' FCS tells the frame type and the delays the speed.
     FipPcapngFrame frame;
-    if (m_link.frameType == 0) {
+    if (m_link.frameType == 0 || m_link.speedCode > 3) {
+        FipPcapng::SpeedGuess speed;
+        quint8 frameType = m_link.frameType;
         int probed = 0;
-        for (const char* p = begin; p < end && probed < FrameTypeProbeRows && m_link.frameType == 0; ++probed) {
+        for (const char* p = begin; p < end && probed < FrameTypeProbeRows; ++probed) {
             const char* eol = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
             const char* next = eol ? eol + 1 : end;
-            if (FipPcapng::frameFromRow(TraceRow::fromLine(QByteArray::fromRawData(p, int(next - p))), m_link, &frame))
-                m_link.frameType = FipPcapng::frameTypeByFcs(reinterpret_cast<const quint8*>(frame.bytes.constData()),
-                                                             frame.bytes.size());
+            const TraceRow row = TraceRow::fromLine(QByteArray::fromRawData(p, int(next - p)));
+            if (FipPcapng::frameFromRow(row, m_link, &frame)) {
+                const auto* bytes = reinterpret_cast<const quint8*>(frame.bytes.constData());
+                speed.add(row.field(TraceRow::FrameDelay), frame.bytes.size());
+                if (frameType == 0)
+                    frameType = FipPcapng::frameTypeByFcs(bytes, frame.bytes.size());
+            }
             p = next;
         }
+        m_link.frameType = frameType;
+        if (m_link.speedCode > 3)
+            m_link.speedCode = speed.code();
     }
 
     Output out;

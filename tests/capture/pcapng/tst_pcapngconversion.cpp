@@ -95,10 +95,12 @@ void TestPcapngConversion::roundTrip_data()
     QTest::addColumn<quint8>("frameType");
     QTest::addColumn<quint8>("speedCode");
     QTest::addColumn<bool>("fromRaw");
-    QTest::newRow("WorldFIP 1 Mbit/s trace") << quint8(2) << quint8(1) << false;
-    QTest::newRow("FIP 2.5 Mbit/s trace") << quint8(1) << quint8(2) << false;
-    QTest::newRow("FIP 31.25 kbit/s trace") << quint8(1) << quint8(0) << false;
-    QTest::newRow("WorldFIP 5 Mbit/s raw") << quint8(2) << quint8(3) << true;
+    QTest::addColumn<bool>("statistics");
+    QTest::newRow("WorldFIP 1 Mbit/s trace") << quint8(2) << quint8(1) << false << true;
+    QTest::newRow("FIP 2.5 Mbit/s trace") << quint8(1) << quint8(2) << false << true;
+    QTest::newRow("FIP 31.25 kbit/s trace") << quint8(1) << quint8(0) << false << true;
+    QTest::newRow("WorldFIP 5 Mbit/s trace, bus told by the rows") << quint8(2) << quint8(3) << false << false;
+    QTest::newRow("WorldFIP 5 Mbit/s raw") << quint8(2) << quint8(3) << true << false;
 }
 
 void TestPcapngConversion::roundTrip()
@@ -106,9 +108,12 @@ void TestPcapngConversion::roundTrip()
     QFETCH(quint8, frameType);
     QFETCH(quint8, speedCode);
     QFETCH(bool, fromRaw);
+    QFETCH(bool, statistics);
     QTemporaryDir dir;
     const QString base = dir.filePath("capture");
     QVERIFY(SimulatedCapture::make(base, 3000, frameType, speedCode));
+    if (!statistics)
+        QVERIFY(QFile::remove(base + ".xml"));
 
     QStringList expected = SimulatedCapture::readRows(base + ".vtrc");
     PcapngExport exporter;
