@@ -53,10 +53,19 @@ PcapngImport::Result PcapngImport::open(const QString& path)
     return Ok;
 }
 
+void PcapngImport::setData(const uchar* data, qint64 size)
+{
+    close();
+    m_data = data;
+    m_size = data ? size : 0;
+    m_external = true;
+}
+
 void PcapngImport::close()
 {
-    if (m_data != nullptr && m_copy.isEmpty())
+    if (m_data != nullptr && m_copy.isEmpty() && !m_external)
         m_file.unmap(const_cast<uchar*>(m_data));
+    m_external = false;
     m_data = nullptr;
     m_copy.clear();
     m_size = 0;

@@ -31,6 +31,8 @@ public:
 
     /// Opens and maps the file read-only.
     Result open(const QString& path);
+    /// Reads a capture held in memory instead; the data must outlive the import.
+    void setData(const uchar* data, qint64 size);
     /// Hands every packet to the decoder until the end or until *stop turns true;
     /// `events` is told the position now and then, so a window can breathe.
     Result decode(FipStreamDecoder& decoder, bool* stop, FipDecoderListener* events = nullptr);
@@ -53,6 +55,7 @@ private:
     QByteArray m_copy;
     const uchar* m_data = nullptr;
     qint64 m_size = 0;
+    bool m_external = false; ///< data given by setData, neither mapped nor copied
     qint64 m_position = 0;
     quint64 m_frames = 0;
     FipPcapng::Link m_link;
