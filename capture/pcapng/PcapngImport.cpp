@@ -20,6 +20,13 @@ constexpr int FrameTypeProbePackets = 1000;
 // Long imports let the window breathe this often, as raw replays do.
 constexpr qint64 EventsPeriodNs = 5000000;
 
+QString wrongLinkType(quint16 linkType)
+{
+    return tr("The capture holds packets of link type %1, not FIP frames (link type %2, LINKTYPE_USER0).")
+        .arg(linkType)
+        .arg(Pcapng::LinkTypeFip);
+}
+
 } // namespace
 
 bool PcapngImport::isCaptureFile(const QString& path)
@@ -49,6 +56,17 @@ PcapngImport::Result PcapngImport::open(const QString& path)
                 return fail(OpenFailed, tr("Impossible to read the capture %1.").arg(path));
             m_data = reinterpret_cast<const uchar*>(m_copy.constData());
         }
+    }
+    // A file that is no capture of FIP frames is refused before anything is decoded.
+    PcapngReader reader(m_data, m_size, Pcapng::BrantixEnterprise);
+    PcapngReader::Packet packet;
+    const PcapngReader::Status first = reader.next(&packet);
+    if (first == PcapngReader::Failed && packet.data == nullptr && reader.interfaces().isEmpty())
+        return fail(Damaged, reader.errorString());
+    if (first == PcapngReader::PacketRead) {
+        const quint16 linkType = reader.interfaces().at(packet.interfaceId).linkType;
+        if (linkType != Pcapng::LinkTypeFip)
+            return fail(WrongLinkType, wrongLinkType(linkType));
     }
     return Ok;
 }
@@ -118,11 +136,7 @@ PcapngImport::Result PcapngImport::decode(FipStreamDecoder& decoder, bool* stop,
             return fail(Damaged, reader.errorString());
         const quint16 linkType = reader.interfaces().at(packet.interfaceId).linkType;
         if (linkType != Pcapng::LinkTypeFip)
-            return fail(WrongLinkType,
-                        tr("The capture holds packets of link type %1, not FIP frames (link type %2, "
-                           "LINKTYPE_USER0).")
-                            .arg(linkType)
-                            .arg(Pcapng::LinkTypeFip));
+            return fail(WrongLinkType, wrongLinkType(linkType));
         const FipPcapngFrame frame = FipPcapng::frameOf(packet);
         if (frame.kind == FipPcapngFrame::TrafficInterruption)
             decoder.treatImportedInterruption(frame.timestamp, frame.number);
@@ -144,8 +158,10 @@ PcapngImport::Result PcapngImport::toTrace(const QString& pcapngPath, const QStr
                                            CaptureSession& session, const TraceRecordOptions& options, bool* stop)
 {
     Result result = open(pcapngPath);
-    if (result != Ok)
+    if (result != Ok) {
+        close();
         return result;
+    }
     CaptureSession::Files files;
     files.trace = tracePath;
     QString error;
