@@ -241,25 +241,26 @@ quint16 statusFromFlags(quint32 flags)
     return status;
 }
 
-PcapngWriter::Packet packetFor(const FipPcapngFrame& frame, const Link& link)
+void packetFor(const FipPcapngFrame& frame, const Link& link, PcapngWriter::Packet* packet)
 {
-    PcapngWriter::Packet packet;
-    packet.timestampMicros = frame.timestamp;
-    packet.data = reinterpret_cast<const quint8*>(frame.bytes.constData());
-    packet.size = frame.bytes.size();
-    packet.hasFlags = true;
-    packet.flags = Pcapng::FlagInbound | (2u << Pcapng::FlagFcsLengthShift)
-        | errorFlags(packet.data, packet.size, frame.status, link.frameType != CFipNode::FrameTypeWorldFIP);
-    packet.comment = frame.error.toUtf8();
-    packet.packetId = frame.number;
-    packet.custom = QByteArray(FramePayloadSize, '\0');
-    char* p = packet.custom.data();
+    packet->timestampMicros = frame.timestamp;
+    packet->data = reinterpret_cast<const quint8*>(frame.bytes.constData());
+    packet->size = frame.bytes.size();
+    packet->hasFlags = true;
+    packet->flags = Pcapng::FlagInbound | (2u << Pcapng::FlagFcsLengthShift)
+        | errorFlags(packet->data, packet->size, frame.status, link.frameType != CFipNode::FrameTypeWorldFIP);
+    if (frame.error.isEmpty())
+        packet->comment.resize(0);
+    else
+        packet->comment = frame.error.toUtf8();
+    packet->packetId = frame.number;
+    packet->custom.resize(FramePayloadSize);
+    char* p = packet->custom.data();
     p[0] = char(OptionLink + 1);
     p[1] = char(frame.kind);
     qToLittleEndian<quint16>(frame.status, p + 2);
     put64(p + 4, frame.ifc);
     put64(p + 12, frame.fc);
-    return packet;
 }
 
 FipPcapngFrame frameOf(const PcapngReader::Packet& packet)
@@ -328,7 +329,12 @@ quint8 frameTypeByFcs(const quint8* bytes, int size)
 
 bool frameFromRow(const TraceRow& row, const Link& link, FipPcapngFrame* frame)
 {
-    *frame = FipPcapngFrame();
+    frame->kind = FipPcapngFrame::Frame;
+    frame->bytes.resize(0);
+    frame->timestamp = 0;
+    frame->number = 0;
+    frame->status = 0;
+    frame->error.clear();
     if (!row.field(TraceRow::Mnemonic).empty())
         return false; // a label row: its data field holds a value, not the frame
     const std::string& control = row.field(TraceRow::Control);
@@ -368,7 +374,6 @@ bool frameFromRow(const TraceRow& row, const Link& link, FipPcapngFrame* frame)
     }
     if (found < 0)
         return false;
-    frame->bytes.reserve(int(data.size() / 3) + 3);
     frame->bytes.append(char(table[found].code));
     if (!parseBytes(data.data(), data.data() + data.size(), frame->bytes))
         return false;

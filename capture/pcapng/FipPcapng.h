@@ -47,7 +47,8 @@ PcapngWriter::Interface interfaceFor(const Link& link);
 /// frame type named in the description; frameType stays 0 when nothing tells.
 Link linkOf(const PcapngReader::Interface& interface);
 
-PcapngWriter::Packet packetFor(const FipPcapngFrame& frame, const Link& link);
+/// Fills the packet of a frame; a packet used again keeps its buffers.
+void packetFor(const FipPcapngFrame& frame, const Link& link, PcapngWriter::Packet* packet);
 /// The frame a packet holds, with our custom option or from the flags alone.
 FipPcapngFrame frameOf(const PcapngReader::Packet& packet);
 
@@ -77,6 +78,7 @@ private:
 };
 
 /// The frame of a trace row; false for rows without frame bytes (label rows).
+/// A frame used again keeps its byte buffer.
 bool frameFromRow(const TraceRow& row, const Link& link, FipPcapngFrame* frame);
 
 } // namespace FipPcapng

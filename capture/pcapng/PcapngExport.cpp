@@ -78,6 +78,19 @@ struct Output
     bool commit() { return writer.flush() && file.commit(); }
 };
 
+// A trace line into a row whose fields keep their capacity from line to line.
+void splitLine(const char* p, const char* end, TraceRow& row)
+{
+    if (end > p && end[-1] == '\r')
+        --end;
+    for (int column = 0; column < TraceRow::FieldCount; ++column) {
+        const char* tab = p < end ? static_cast<const char*>(std::memchr(p, '\t', size_t(end - p))) : nullptr;
+        const char* stop = tab ? tab : end;
+        row.field(column).assign(p, size_t(stop - p));
+        p = tab ? tab + 1 : end;
+    }
+}
+
 quint8 frameTypeOf(const FipDecoderState& state)
 {
     if (state.frameTypeText == QLatin1String("FIP"))
@@ -167,11 +180,14 @@ PcapngExport::Result PcapngExport::fromTrace(const QString& tracePath, const QSt
         return WriteFailed;
     }
     Pacer pacer(m_progress);
+    TraceRow fields;
+    PcapngWriter::Packet packet;
+    frame.bytes.reserve(512);
     qint64 row = 0;
     for (const char* p = begin; p < end; ++row) {
         const char* eol = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
         const char* next = eol ? eol + 1 : end;
-        const TraceRow fields = TraceRow::fromLine(QByteArray::fromRawData(p, int(next - p)));
+        splitLine(p, eol ? eol : end, fields);
         p = next;
         if (m_filter && !m_filter(row, fields))
             continue;
@@ -179,7 +195,8 @@ PcapngExport::Result PcapngExport::fromTrace(const QString& tracePath, const QSt
             ++m_skipped;
             continue;
         }
-        out.writer.writePacket(FipPcapng::packetFor(frame, m_link));
+        FipPcapng::packetFor(frame, m_link, &packet);
+        out.writer.writePacket(packet);
         ++m_frames;
         if (!pacer.tick(p - begin, end - begin)) {
             out.file.cancelWriting();
@@ -227,7 +244,8 @@ public:
         m_frame.ifc = info.ifc;
         m_frame.fc = info.fc;
         m_frame.error = info.error ? FipPcapng::errorDescription(row.field(TraceRow::Data)) : QString();
-        m_out.writer.writePacket(FipPcapng::packetFor(m_frame, link));
+        FipPcapng::packetFor(m_frame, link, &m_packet);
+        m_out.writer.writePacket(m_packet);
         ++frames;
     }
     void onProcessEvents(qint64 position, qint64 size) override
@@ -243,6 +261,7 @@ private:
     Pacer m_pacer;
     bool* m_stop;
     FipPcapngFrame m_frame;
+    PcapngWriter::Packet m_packet;
 };
 
 } // namespace
