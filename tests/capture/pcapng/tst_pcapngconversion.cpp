@@ -7,6 +7,8 @@
 #include "capture/pcapng/PcapngImport.h"
 #include "tests/capture/pcapng/SimulatedCapture.h"
 
+#include "capture/decoder/FipFcs.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -86,6 +88,8 @@ private slots:
     void roundTrip();
     void filteredRowsKeepTheirNumbers();
     void cancelKeepsNoFile();
+    void foreignCaptures_data();
+    void foreignCaptures();
     void badFiles_data();
     void badFiles();
 };
@@ -180,6 +184,72 @@ void TestPcapngConversion::cancelKeepsNoFile()
     exporter.setProgress([](int) { return false; });
     QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("out.pcapng")), PcapngExport::Cancelled);
     QVERIFY(!QFile::exists(dir.filePath("out.pcapng")));
+}
+
+namespace {
+
+// A WorldFIP transaction: ID_DAT 0x0512 and its RP_DAT, FCS included.
+QList<QByteArray> transaction()
+{
+    QList<QByteArray> frames { QByteArray::fromHex("030512"), QByteArray::fromHex("024003aabb05") };
+    for (QByteArray& f : frames) {
+        const quint16 fcs = FipFcs::compute(reinterpret_cast<const quint8*>(f.constData()), f.size(), false);
+        f += char(fcs >> 8);
+        f += char(fcs);
+    }
+    return frames;
+}
+
+QByteArray be32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToBigEndian<quint32>(v, b.data());
+    return b;
+}
+
+} // namespace
+
+void TestPcapngConversion::foreignCaptures_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("data");
+
+    // Classic pcap, big-endian, nanosecond stamps.
+    QByteArray pcap = QByteArray::fromHex("a1b23c4d000200040000000000000000") + be32(65535) + be32(147);
+    int i = 0;
+    for (const QByteArray& f : transaction())
+        pcap += be32(1767225600) + be32(quint32(i++) * 50000) + be32(quint32(f.size())) + be32(quint32(f.size())) + f;
+    QTest::newRow("pcap, big-endian, ns") << pcap << QStringList { "05 12 ", "40 03 aa bb 05 " };
+
+    // pcapng with no description: the frame type is the one whose FCS fits; the
+    // second packet has the preamble error flag.
+    QByteArray ng = sectionHeader() + interface(Pcapng::LinkTypeFip);
+    ng += packet(transaction().at(0));
+    QByteArray flagged = packet(transaction().at(1));
+    flagged.chop(4);
+    flagged += QByteArray::fromHex("02000400") + le32(Pcapng::FlagPreamble) + le32(0) + le32(0);
+    qToLittleEndian<quint32>(quint32(flagged.size()), flagged.data() + 4);
+    flagged.chop(4);
+    flagged += le32(quint32(flagged.size() + 4));
+    ng += flagged;
+    QTest::newRow("pcapng, flags only") << ng << QStringList { "05 12 ", "Type: PRE [Glitches] - Data Rescue: 02 40 03 aa bb 05 " };
+}
+
+void TestPcapngConversion::foreignCaptures()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, data);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("foreign.pcap"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QString error;
+    const QStringList rows = importRows(f.fileName(), dir.filePath("foreign.vtrc"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), data.size());
+    for (int r = 0; r < rows.size(); ++r)
+        QVERIFY2(rows.at(r).section('\t', 13, 13).startsWith(data.at(r)), qPrintable(rows.at(r)));
 }
 
 void TestPcapngConversion::badFiles_data()
