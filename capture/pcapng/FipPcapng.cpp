@@ -21,7 +21,8 @@ const char kInterruption[] = "Traffic Interruption";
 const char kError[] = "ERROR";
 
 // Custom option payloads: a kind byte, then little-endian fields.
-constexpr quint8 OptionLink = 1;
+constexpr quint8 OptionKindLink = 1;
+constexpr quint8 OptionKindFrame = 2;
 constexpr int LinkPayloadSize = 4;   // kind, frame type, speed code, 0
 constexpr int FramePayloadSize = 20; // kind, frame kind, status, IFC, FC
 
@@ -173,7 +174,7 @@ PcapngWriter::Interface interfaceFor(const Link& link)
     interface.bitsPerSecond = bitsPerSecond(link.speedCode);
     interface.fcsLength = 2;
     interface.custom = QByteArray(LinkPayloadSize, '\0');
-    interface.custom[0] = char(OptionLink);
+    interface.custom[0] = char(OptionKindLink);
     interface.custom[1] = char(link.frameType);
     interface.custom[2] = char(link.speedCode);
     return interface;
@@ -182,7 +183,7 @@ PcapngWriter::Interface interfaceFor(const Link& link)
 Link linkOf(const PcapngReader::Interface& interface)
 {
     Link link;
-    if (interface.custom.size() >= LinkPayloadSize && quint8(interface.custom.at(0)) == OptionLink) {
+    if (interface.custom.size() >= LinkPayloadSize && quint8(interface.custom.at(0)) == OptionKindLink) {
         link.frameType = quint8(interface.custom.at(1));
         link.speedCode = quint8(interface.custom.at(2));
         if (link.speedCode > 3)
@@ -256,7 +257,7 @@ void packetFor(const FipPcapngFrame& frame, const Link& link, PcapngWriter::Pack
     packet->packetId = frame.number;
     packet->custom.resize(FramePayloadSize);
     char* p = packet->custom.data();
-    p[0] = char(OptionLink + 1);
+    p[0] = char(OptionKindFrame);
     p[1] = char(frame.kind);
     qToLittleEndian<quint16>(frame.status, p + 2);
     put64(p + 4, frame.ifc);
@@ -270,7 +271,7 @@ FipPcapngFrame frameOf(const PcapngReader::Packet& packet)
     frame.timestamp = packet.timestampMicros;
     frame.number = packet.packetId;
     const QByteArray& c = packet.custom;
-    if (c.size() >= FramePayloadSize && quint8(c.at(0)) == OptionLink + 1) {
+    if (c.size() >= FramePayloadSize && quint8(c.at(0)) == OptionKindFrame) {
         const char* p = c.constData();
         frame.kind = quint8(p[1]) == FipPcapngFrame::TrafficInterruption ? FipPcapngFrame::TrafficInterruption
                                                                          : FipPcapngFrame::Frame;
