@@ -148,6 +148,7 @@ BX::BX(QWidget* parent)
     setupProjectFile();
     setupCapture();
     setupAnalysis();
+    setupPcapng();
     setupStationExport();
     setupDevices();
     setProjectActionsEnabled(false);

@@ -148,6 +148,10 @@ public:
     bool generateVtrcFile(const QString& rawPath, const QString& tracePath, unsigned char depth);
     /// Opens a stored trace (and the statistics file beside it) into the analysis pages.
     bool openCapture(const QString& tracePath);
+    /// Writes a trace or a raw capture as a pcapng file, with progress and Cancel.
+    bool exportCaptureToPcapng(const QString& sourcePath, const QString& pcapngPath);
+    /// Converts a .pcapng / .pcap of FIP frames into a trace beside it and opens it.
+    bool importPcapngCapture(const QString& capturePath);
 
     // ---- Run state, set by the capture and control parts ----
     bool isCapturing() const { return m_capturing; }
@@ -292,6 +296,12 @@ public:
 private:
     void setupStationExport();
     // End of station configuration export
+
+    // pcapng export and import
+private slots:
+    void onExportCapturePcapngTriggered();
+private:
+    void setupPcapng();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

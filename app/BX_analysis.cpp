@@ -21,6 +21,7 @@
 #include "analysis/TransactionATModel.h"
 #include "capture/files/CaptureFileLock.h"
 #include "capture/files/CaptureFileMessages.h"
+#include "capture/pcapng/PcapngImport.h"
 #include "capture/files/CaptureSession.h"
 #include "capture/files/RawTraceConversion.h"
 #include "capture/files/StatsFile.h"
@@ -679,9 +680,15 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
 
 void BX::onOpenBackupButtonClicked()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open Capture"), ui->backupRepository->text(),
-                                                      CaptureFileMessages::traceFileFilter());
-    if (!path.isEmpty())
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open Capture"), ui->backupRepository->text(),
+        tr("Captures (*.vtrc *.pcapng *.pcap)") + QStringLiteral(";;") + CaptureFileMessages::traceFileFilter()
+            + QStringLiteral(";;") + tr("pcapng or pcap Captures (*.pcapng *.pcap)"));
+    if (path.isEmpty())
+        return;
+    if (PcapngImport::isCaptureFile(path))
+        importPcapngCapture(path);
+    else
         openCapture(path);
 }
 

@@ -472,6 +472,43 @@ void FipStreamDecoder::tlvFrameRecord()
                   m_node.get_jitter_max());
 }
 
+void FipStreamDecoder::treatImportedFrame(quint8 frameType, quint8 speedCode, quint64 timestamp, quint64 ifc,
+                                          quint64 fc, quint64 number, const quint8* frame, int size, quint16 status)
+{
+    const qint64 dateMs = static_cast<qint64>(timestamp / 1000);
+    if (m_state.firstRecordPending) {
+        m_state.captureStartMs = dateMs;
+        m_state.captureStartText =
+            QDateTime::fromMSecsSinceEpoch(dateMs).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+        m_state.frameTypeIsFip = frameType != CFipNode::FrameTypeWorldFIP;
+        m_state.frameTypeText = frameType == CFipNode::FrameTypeFIP ? QStringLiteral("FIP")
+            : frameType == CFipNode::FrameTypeWorldFIP
+            ? QStringLiteral("WorldFIP")
+            : QCoreApplication::translate("FipStreamDecoder", "Unknown");
+        setSpeed(speedCode);
+        m_listener->onOstrakSpeed(m_state.speedCode);
+        m_listener->onAbsoluteCounterAnchor(timestamp);
+        m_state.firstRecordPending = false;
+    }
+    m_state.lastRecordMs = dateMs;
+    m_state.dataFlowing = true;
+    m_state.timestamp = timestamp;
+    m_state.ifc = ifc;
+    m_state.fc = fc;
+    if (number > 0)
+        m_state.frameNumber = number - 1;
+    treatFipFrame(frame, size, status, 0, 0);
+}
+
+void FipStreamDecoder::treatImportedInterruption(quint64 timestamp, quint64 number)
+{
+    m_state.dataFlowing = true;
+    m_state.timestamp = timestamp;
+    if (number > 0)
+        m_state.frameNumber = number - 1;
+    onOstrakNoTrafficDetected();
+}
+
 void FipStreamDecoder::maybeProcessEvents(qint64 position, qint64 size, qint64 periodNs)
 {
     if (m_eventsTimer.nsecsElapsed() > periodNs) {

@@ -135,6 +135,14 @@ public:
     }
     void onOstrakNoTrafficDetected();
 
+    /// A frame whose time stamp and counters are already known (an imported
+    /// capture). The first one sets the frame type, the speed and the clock anchor
+    /// as a first Osp record does; a non-zero number keeps the frame's original number.
+    void treatImportedFrame(quint8 frameType, quint8 speedCode, quint64 timestamp, quint64 ifc, quint64 fc,
+                            quint64 number, const quint8* frame, int size, quint16 status);
+    /// A traffic interruption of an imported capture, at its time and number.
+    void treatImportedInterruption(quint64 timestamp, quint64 number);
+
     /// Columns 1, 4, 5, 6 and 7 of the current frame's row (number, dates, delays).
     void fillRowHeader(TraceRow& row);
 

@@ -1,0 +1,305 @@
+// A capture of the simulated bus → pcapng → import gives the capture's rows back,
+// errors and interruption included; bad files end with a message, never a crash.
+
+#include "capture/files/RawTraceConversion.h"
+#include "capture/pcapng/PcapngExport.h"
+#include "capture/pcapng/PcapngFormat.h"
+#include "capture/pcapng/PcapngImport.h"
+#include "tests/capture/pcapng/SimulatedCapture.h"
+
+#include "capture/decoder/FipFcs.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Columns 1 and 4 to 21: what a capture writes (the others are the table's own).
+QStringList comparable(const QString& line)
+{
+    const QStringList fields = line.split('\t');
+    QStringList kept { fields.value(1) };
+    for (int c = 4; c <= 21; ++c)
+        kept << fields.value(c);
+    return kept;
+}
+
+void compareRows(const QStringList& expected, const QStringList& actual)
+{
+    QCOMPARE(actual.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        if (comparable(actual.at(i)) != comparable(expected.at(i)))
+            QFAIL(qPrintable(QString("row %1 differs:\nbefore %2\nafter  %3").arg(i).arg(expected.at(i), actual.at(i))));
+    }
+}
+
+QStringList importRows(const QString& pcapng, const QString& trace, QString* error)
+{
+    SimulatedCapture::Session s;
+    PcapngImport import;
+    bool stop = false;
+    if (import.toTrace(pcapng, trace, s.session, TraceRecordOptions(), &stop) != PcapngImport::Ok) {
+        *error = import.errorString();
+        return {};
+    }
+    return SimulatedCapture::readRows(trace);
+}
+
+QByteArray le32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian<quint32>(v, b.data());
+    return b;
+}
+
+QByteArray block(quint32 type, const QByteArray& body)
+{
+    return le32(type) + le32(quint32(body.size() + 12)) + body + le32(quint32(body.size() + 12));
+}
+
+QByteArray sectionHeader()
+{
+    return block(Pcapng::BlockSectionHeader, le32(Pcapng::ByteOrderMagic) + QByteArray::fromHex("01000000")
+                                                 + QByteArray(8, char(0xFF)));
+}
+
+QByteArray interface(quint16 linkType)
+{
+    return block(Pcapng::BlockInterfaceDescription, le32(linkType) + le32(0));
+}
+
+QByteArray packet(const QByteArray& bytes, quint32 interfaceId = 0)
+{
+    QByteArray data = bytes;
+    data.append((4 - data.size() % 4) % 4, '\0');
+    return block(Pcapng::BlockEnhancedPacket, le32(interfaceId) + le32(0) + le32(0) + le32(quint32(bytes.size()))
+                                                  + le32(quint32(bytes.size())) + data);
+}
+
+} // namespace
+
+class TestPcapngConversion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("TZ", "UTC"); }
+    void roundTrip_data();
+    void roundTrip();
+    void filteredRowsKeepTheirNumbers();
+    void cancelKeepsNoFile();
+    void foreignCaptures_data();
+    void foreignCaptures();
+    void badFiles_data();
+    void badFiles();
+};
+
+void TestPcapngConversion::roundTrip_data()
+{
+    QTest::addColumn<quint8>("frameType");
+    QTest::addColumn<quint8>("speedCode");
+    QTest::addColumn<bool>("fromRaw");
+    QTest::addColumn<bool>("statistics");
+    QTest::newRow("WorldFIP 1 Mbit/s trace") << quint8(2) << quint8(1) << false << true;
+    QTest::newRow("FIP 2.5 Mbit/s trace") << quint8(1) << quint8(2) << false << true;
+    QTest::newRow("FIP 31.25 kbit/s trace") << quint8(1) << quint8(0) << false << true;
+    QTest::newRow("WorldFIP 5 Mbit/s trace, bus told by the rows") << quint8(2) << quint8(3) << false << false;
+    QTest::newRow("WorldFIP 5 Mbit/s raw") << quint8(2) << quint8(3) << true << false;
+}
+
+void TestPcapngConversion::roundTrip()
+{
+    QFETCH(quint8, frameType);
+    QFETCH(quint8, speedCode);
+    QFETCH(bool, fromRaw);
+    QFETCH(bool, statistics);
+    QTemporaryDir dir;
+    const QString base = dir.filePath("capture");
+    QVERIFY(SimulatedCapture::make(base, 3000, frameType, speedCode));
+    if (!statistics)
+        QVERIFY(QFile::remove(base + ".xml"));
+
+    QStringList expected = SimulatedCapture::readRows(base + ".vtrc");
+    PcapngExport exporter;
+    int lastPercent = -1;
+    exporter.setProgress([&](int percent) { lastPercent = percent; return true; });
+    if (fromRaw) {
+        QCOMPARE(exporter.fromRaw(base + ".praw", dir.filePath("out.pcapng")), PcapngExport::Ok);
+        // A raw file has no interruption: its rows are those of its own conversion.
+        SimulatedCapture::Session s;
+        RawTraceConversion conversion;
+        QCOMPARE(conversion.openSource(base + ".praw"), RawTraceConversion::Ok);
+        QCOMPARE(conversion.readHeader(), RawTraceConversion::Ok);
+        TraceRecordOptions options;
+        options.converting = true;
+        CaptureSession::Files files;
+        files.trace = dir.filePath("raw.vtrc");
+        QString error;
+        QVERIFY(s.session.start(options, files, &error));
+        bool stop = false;
+        conversion.decode(s.session.decoder(), &stop);
+        QVERIFY(s.session.stop());
+        expected = SimulatedCapture::readRows(files.trace);
+    } else {
+        QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("out.pcapng")), PcapngExport::Ok);
+    }
+    QCOMPARE(lastPercent, 100);
+    QCOMPARE(exporter.link().frameType, frameType);
+    QCOMPARE(exporter.link().speedCode, speedCode);
+    QCOMPARE(exporter.framesWritten(), quint64(expected.size()));
+
+    QString error;
+    const QStringList imported = importRows(dir.filePath("out.pcapng"), dir.filePath("back.vtrc"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    compareRows(expected, imported);
+    QVERIFY(expected.filter("\tType: FCS Error [read = 0x").size() > 0);
+    QVERIFY(expected.filter("\tRP_MSG_").size() > 0);
+}
+
+void TestPcapngConversion::filteredRowsKeepTheirNumbers()
+{
+    QTemporaryDir dir;
+    const QString base = dir.filePath("capture");
+    QVERIFY(SimulatedCapture::make(base, 400, 2, 1));
+    PcapngExport exporter;
+    exporter.setRowFilter([](qint64, const TraceRow& row) { return row.field(TraceRow::Control) == "ERROR"; });
+    QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("errors.pcapng")), PcapngExport::Ok);
+
+    const QStringList errors = SimulatedCapture::readRows(base + ".vtrc").filter("\tERROR\t");
+    QString error;
+    const QStringList imported = importRows(dir.filePath("errors.pcapng"), dir.filePath("back.vtrc"), &error);
+    QCOMPARE(imported.size(), errors.size());
+    for (int i = 0; i < errors.size(); ++i) {
+        QCOMPARE(imported.at(i).section('\t', 1, 1), errors.at(i).section('\t', 1, 1));
+        QCOMPARE(imported.at(i).section('\t', 5, 5), errors.at(i).section('\t', 5, 5));
+    }
+}
+
+void TestPcapngConversion::cancelKeepsNoFile()
+{
+    QTemporaryDir dir;
+    const QString base = dir.filePath("capture");
+    QVERIFY(SimulatedCapture::make(base, 300000, 2, 1));
+    PcapngExport exporter;
+    exporter.setProgress([](int) { return false; });
+    QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("out.pcapng")), PcapngExport::Cancelled);
+    QVERIFY(!QFile::exists(dir.filePath("out.pcapng")));
+}
+
+namespace {
+
+// A WorldFIP transaction: ID_DAT 0x0512 and its RP_DAT, FCS included.
+QList<QByteArray> transaction()
+{
+    QList<QByteArray> frames { QByteArray::fromHex("030512"), QByteArray::fromHex("024003aabb05") };
+    for (QByteArray& f : frames) {
+        const quint16 fcs = FipFcs::compute(reinterpret_cast<const quint8*>(f.constData()), f.size(), false);
+        f += char(fcs >> 8);
+        f += char(fcs);
+    }
+    return frames;
+}
+
+QByteArray be32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToBigEndian<quint32>(v, b.data());
+    return b;
+}
+
+} // namespace
+
+void TestPcapngConversion::foreignCaptures_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("data");
+
+    // Classic pcap, big-endian, nanosecond stamps.
+    QByteArray pcap = QByteArray::fromHex("a1b23c4d000200040000000000000000") + be32(65535) + be32(147);
+    int i = 0;
+    for (const QByteArray& f : transaction())
+        pcap += be32(1767225600) + be32(quint32(i++) * 50000) + be32(quint32(f.size())) + be32(quint32(f.size())) + f;
+    QTest::newRow("pcap, big-endian, ns") << pcap << QStringList { "05 12 ", "40 03 aa bb 05 " };
+
+    // pcapng with no description: the frame type is the one whose FCS fits; the
+    // second packet has the preamble error flag.
+    QByteArray ng = sectionHeader() + interface(Pcapng::LinkTypeFip);
+    ng += packet(transaction().at(0));
+    QByteArray flagged = packet(transaction().at(1));
+    flagged.chop(4);
+    flagged += QByteArray::fromHex("02000400") + le32(Pcapng::FlagPreamble) + le32(0) + le32(0);
+    qToLittleEndian<quint32>(quint32(flagged.size()), flagged.data() + 4);
+    flagged.chop(4);
+    flagged += le32(quint32(flagged.size() + 4));
+    ng += flagged;
+    QTest::newRow("pcapng, flags only") << ng << QStringList { "05 12 ", "Type: PRE [Glitches] - Data Rescue: 02 40 03 aa bb 05 " };
+}
+
+void TestPcapngConversion::foreignCaptures()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, data);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("foreign.pcap"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QString error;
+    const QStringList rows = importRows(f.fileName(), dir.filePath("foreign.vtrc"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), data.size());
+    for (int r = 0; r < rows.size(); ++r)
+        QVERIFY2(rows.at(r).section('\t', 13, 13).startsWith(data.at(r)), qPrintable(rows.at(r)));
+}
+
+void TestPcapngConversion::badFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray good = sectionHeader() + interface(Pcapng::LinkTypeFip) + packet(QByteArray::fromHex("300000"));
+    QTest::newRow("empty") << QByteArray() << int(PcapngImport::Damaged) << "too short";
+    QTest::newRow("not a capture") << QByteArray("hello, world") << int(PcapngImport::Damaged) << "neither";
+    QTest::newRow("truncated block") << good.left(good.size() - 6) << int(PcapngImport::Damaged) << "runs past the end";
+    QTest::newRow("truncated header") << good.left(good.size() - 25) << int(PcapngImport::Damaged) << "truncated";
+    QByteArray past = good;
+    qToLittleEndian<quint32>(4096, past.data() + sectionHeader().size() + interface(147).size() + 4);
+    QTest::newRow("length past the end") << past << int(PcapngImport::Damaged) << "runs past the end";
+    QByteArray odd = good;
+    qToLittleEndian<quint32>(13, odd.data() + 4);
+    QTest::newRow("odd block length") << odd << int(PcapngImport::Damaged) << "invalid length";
+    QTest::newRow("undeclared interface") << sectionHeader() + interface(147) + packet("\x30\0\0", 3)
+                                          << int(PcapngImport::Damaged) << "interface 3";
+    QTest::newRow("ethernet pcapng") << sectionHeader() + interface(1) + packet(QByteArray(60, 'e'))
+                                     << int(PcapngImport::WrongLinkType) << "link type 1,";
+    QTest::newRow("unknown link type") << sectionHeader() + interface(4242) + packet("x")
+                                       << int(PcapngImport::WrongLinkType) << "link type 4242";
+    const QByteArray pcapHeader = QByteArray::fromHex("d4c3b2a10200040000000000000000000000040001000000");
+    QTest::newRow("ethernet pcap") << pcapHeader + QByteArray(16, '\0') << int(PcapngImport::WrongLinkType)
+                                   << "link type 1,";
+    QTest::newRow("pcap packet past the end") << pcapHeader + QByteArray::fromHex("00000000000000000010000000100000")
+                                              << int(PcapngImport::Damaged) << "runs past the end";
+}
+
+void TestPcapngConversion::badFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, result);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("bad.pcapng"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QString error;
+    SimulatedCapture::Session s;
+    PcapngImport import;
+    bool stop = false;
+    QCOMPARE(int(import.toTrace(f.fileName(), dir.filePath("bad.vtrc"), s.session, TraceRecordOptions(), &stop)),
+             result);
+    QVERIFY2(import.errorString().contains(message), qPrintable(import.errorString()));
+}
+
+QTEST_MAIN(TestPcapngConversion)
+#include "tst_pcapngconversion.moc"
