@@ -26,6 +26,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -40,6 +41,7 @@ private slots:
     void remoteCapture_data();
     void remoteCapture();
     void serverGoneIsTold();
+    void sizeLimitStopsAtTheFirstTick();
 
 private:
     /// Points the window's capture options at the server, backing up a trace into m_dir.
@@ -102,16 +104,23 @@ void TstBXCapture::remoteCapture()
     QCOMPARE(button->text(), QString("Stop FIP Catch"));
     QVERIFY(!bx.findChild<QAction*>("actionOpenProject")->isEnabled());
 
-    // Packets show in the status bar while they arrive.
+    // The capture figures show beside the status messages, which keep their 10 s.
+    auto* figures = child<QLabel>(bx, "captureFiguresLabel");
     auto* status = child<QLabel>(bx, "statusMessageLabel");
-    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("Capturing:"), 5000);
+    QVERIFY(figures);
+    QTRY_VERIFY_WITH_TIMEOUT(figures->text().contains("Capturing:") && figures->isVisible(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
+    QTRY_VERIFY(figures->text().contains(QLocale().toString(frames)));
+    QVERIFY(!status->text().contains("Capturing:"));
+    // The speed the stream told is the card's speed too.
+    QCOMPARE(bx.ostrakCard()->getSpeed(), 1);
     if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
         bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + ".png");
 
     button->click();
     QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
     QCOMPARE(bx.ostrakCard(), nullptr);
+    QVERIFY(figures->text().isEmpty() && !figures->isVisible());
     QCOMPARE(button->text(), QString("Start FIP Catch"));
     QVERIFY(bx.findChild<QAction*>("actionOpenProject")->isEnabled());
 
@@ -169,6 +178,28 @@ void TstBXCapture::serverGoneIsTold()
              QString("Connection to the server has been interrupted.\nMaybe the remote server was shut or the "
                      "connection limit is reached."));
     QCOMPARE(bx.ostrakCard(), nullptr);
+}
+
+void TstBXCapture::sizeLimitStopsAtTheFirstTick()
+{
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--rate", "2000", "--sessions", "1",
+                                           "--end", "idle" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+    BX bx;
+    useServer(bx, server.tcpPort(), false);
+    child<QRadioButton>(bx, "backupSizeLimit")->setChecked(true);
+    child<QLineEdit>(bx, "backupSizeLimitValue")->setText("0");
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    bx.findChild<QTimer*>("statisticsTimer")->stop(); // the test gives the ticks
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QVERIFY(bx.isCapturing());
+    bx.onUpdateAnalysisStatisticCounters(); // the first tick, not a second one
+    QCOMPARE(answerer.texts, QStringList { "The analysis was stopped because the size limit of backup (0 MB) is reached." });
+    QTRY_VERIFY(!bx.isCapturing());
 }
 
 QTEST_MAIN(TstBXCapture)
