@@ -35,7 +35,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -213,6 +212,12 @@ void BX::setupAnalysis()
         auto* group = findChild<QGroupBox*>(QLatin1String(topic[0]) + QLatin1String("GroupBox"));
         if (!group || !group->layout())
             continue;
+        // In a column of its own at the end of the group's first row.
+        auto* grid = qobject_cast<QGridLayout*>(group->layout());
+        for (int i = 0; !grid && i < group->layout()->count(); ++i)
+            grid = qobject_cast<QGridLayout*>(group->layout()->itemAt(i)->layout());
+        if (!grid)
+            continue;
         auto* button = new QToolButton(group);
         button->setObjectName(QLatin1String(topic[0]) + QLatin1String("InfoButton"));
         button->setIcon(QIcon(QStringLiteral(":/images/images/icon_info_blue_tr_48x48.png")));
@@ -220,14 +225,7 @@ void BX::setupAnalysis()
         button->setAutoRaise(true);
         button->setToolTip(tr("Help about %1").arg(group->title()));
         button->setProperty("helpTopic", QLatin1String(topic[1]));
-        if (auto* grid = qobject_cast<QGridLayout*>(group->layout())) {
-            grid->addWidget(button, 0, grid->columnCount(), Qt::AlignRight | Qt::AlignTop);
-        } else if (auto* box = qobject_cast<QBoxLayout*>(group->layout())) {
-            auto* row = new QHBoxLayout;
-            row->addStretch();
-            row->addWidget(button);
-            box->insertLayout(0, row);
-        }
+        grid->addWidget(button, 0, grid->columnCount(), Qt::AlignRight | Qt::AlignTop);
         connect(button, &QToolButton::clicked, this, &BX::onInfoAnalysisButtonClicked);
     }
 

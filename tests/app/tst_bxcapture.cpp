@@ -42,6 +42,7 @@ private slots:
     void remoteCapture();
     void serverGoneIsTold();
     void sizeLimitStopsAtTheFirstTick();
+    void screenshots();
 
 private:
     /// Points the window's capture options at the server, backing up a trace into m_dir.
@@ -200,6 +201,51 @@ void TstBXCapture::sizeLimitStopsAtTheFirstTick()
     bx.onUpdateAnalysisStatisticCounters(); // the first tick, not a second one
     QCOMPARE(answerer.texts, QStringList { "The analysis was stopped because the size limit of backup (0 MB) is reached." });
     QTRY_VERIFY(!bx.isCapturing());
+}
+
+void TstBXCapture::screenshots()
+{
+    // Pictures for a person to look at, taken only when BX_SCREENSHOT names a file prefix.
+    const QString prefix = qEnvironmentVariable("BX_SCREENSHOT");
+    if (prefix.isEmpty())
+        QSKIP("BX_SCREENSHOT is not set");
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--rate", "3000",
+                                           "--sessions", "1", "--end", "idle" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+    QSettings("Kivotec", "Brantix").clear();
+    BX bx;
+    bx.show();
+    bx.grab().save(prefix + "-default-window.png");
+    bx.findChild<QToolButton*>("ostrakButton")->click();
+    child<QPushButton>(bx, "analysisVisualFipTraceButton")->setChecked(true);
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-default-frame-table.png");
+    useServer(bx, server.tcpPort(), false);
+    // A padding identifier the simulated bus never sends: the search tells so.
+    child<QRadioButton>(bx, "fixedIdPadding")->setChecked(true);
+    child<QLineEdit>(bx, "paddingIdentifier")->setText("9080");
+    child<QRadioButton>(bx, "paddingAutoDetectNo")->setChecked(true);
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QVERIFY(bx.isCapturing());
+    auto* status = child<QLabel>(bx, "statusMessageLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("padding"), 6000);
+    QTest::qWait(1200);
+    bx.grab().save(prefix + "-capture-frame-table.png");
+    child<QPushButton>(bx, "analysisStatisticsButton")->setChecked(true);
+    QTest::qWait(600);
+    bx.grab().save(prefix + "-statistics.png");
+    child<QPushButton>(bx, "analysisParametersButton")->setChecked(true);
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-parameters.png");
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+    bx.findChild<QToolButton*>("plandorButton")->click();
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-design.png");
 }
 
 QTEST_MAIN(TstBXCapture)
