@@ -344,7 +344,7 @@ QString MainATModel::fieldText(const CachedLine& l, int column) const
         return QString();
     const int start = l.starts[size_t(column)];
     const int n = l.starts[size_t(column) + 1] - 1 - start;
-    return QString::fromLatin1(l.bytes.constData() + start, n);
+    return QString::fromUtf8(l.bytes.constData() + start, n);
 }
 
 bool MainATModel::rowTick(const CachedLine& l, quint64* tick) const

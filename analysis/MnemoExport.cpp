@@ -3,9 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QLocale>
 #include <QSaveFile>
 #include <QSet>
 #include <QTextStream>
@@ -30,19 +28,31 @@ QString valueText(const MnemoHistory& history, int date)
     return QStringLiteral("0");
 }
 
-QJsonValue valueJson(const MnemoHistory& history, int date)
+/// The JSON text of a value: integers written from their 64 bits, never through
+/// a double, which would round them above 2^53.
+QByteArray valueJson(const MnemoHistory& history, int date)
 {
     const quint64 raw = history.raw(date);
     const MnemoField& field = history.field;
     if (field.type == MnemoField::Bool)
-        return raw != 0;
-    if (field.isFloating())
-        return MnemoCodec::rawToDouble(field, raw);
+        return raw ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+    if (field.isFloating()) {
+        const double v = MnemoCodec::rawToDouble(field, raw);
+        return std::isfinite(v) ? QByteArray::number(v, 'g', QLocale::FloatingPointShortest) : QByteArrayLiteral("null");
+    }
     if (field.isSigned())
-        return qint64(raw);
+        return QByteArray::number(qint64(raw));
     if (field.isInteger())
-        return double(raw);
-    return 0;
+        return QByteArray::number(raw);
+    return QByteArrayLiteral("0");
+}
+
+/// One entry of the indented array, laid out as QJsonDocument::Indented would.
+QByteArray jsonEntry(const QString& time, const QByteArray& value)
+{
+    QByteArray timeText = time.toUtf8();
+    timeText.replace('\\', "\\\\").replace('"', "\\\"");
+    return "    {\n        \"time\": \"" + timeText + "\",\n        \"value\": " + value + "\n    }";
 }
 
 } // namespace
@@ -139,7 +149,8 @@ bool MnemoExport::writeFile(const QString& path, int format, const MnemoSeries& 
     }
     const MnemoHistory* h = series.history;
     const int count = int(dates.size());
-    QJsonArray entries;
+    QByteArray json("[\n");
+    bool firstEntry = true;
     QTextStream out(&file);
     const QChar separator = format == Csv ? QLatin1Char(',') : QLatin1Char('\t');
     bool previous = false;
@@ -153,13 +164,16 @@ bool MnemoExport::writeFile(const QString& path, int format, const MnemoSeries& 
         previous = true;
         last = raw;
         const QString time = MnemoAnalysis::dateText(dates[size_t(date)]);
-        if (format == Json)
-            entries.append(QJsonObject { { "time", time }, { "value", valueJson(*h, date) } });
-        else
+        if (format == Json) {
+            if (!firstEntry)
+                json += ",\n";
+            firstEntry = false;
+            json += jsonEntry(time, valueJson(*h, date));
+        } else
             out << time << separator << valueText(*h, date) << '\n';
     }
     if (format == Json)
-        file.write(QJsonDocument(entries).toJson(QJsonDocument::Indented));
+        file.write(json + (firstEntry ? "]\n" : "\n]\n"));
     else
         out.flush();
     if (out.status() != QTextStream::Ok || !file.commit()) {

@@ -161,7 +161,6 @@ void pushTransactions(AnalysisContext& context, TransactionATModel& model, quint
     each(T::HasJitter, [&](const T& p) {
         model.setJitterMaxDurationStr(p.identifier, p.control, AnalysisTexts::maxJitter(p.maxJitter, speedCode));
     });
-    each(T::HasState, [&](const T& p) { model.setIdState(p.identifier, p.control, p.state); });
 }
 
 void updateTimes(AnalysisContext& context, const FipStreamDecoder& decoder, qint64 nowMs, double microcycleMicros,
@@ -190,11 +189,8 @@ void updateTimes(AnalysisContext& context, const FipStreamDecoder& decoder, qint
         context.averageSilence = context.silenceSum / context.silenceCount;
         info.silenceTime = AnalysisTexts::microseconds(context.averageSilence, tick);
     }
-    // Every variable reply adds its turn-around, whichever of the six kinds it is.
-    const FipCaptureCounters& decoded = decoder.counters();
-    const quint64 variableReplies = decoded.perControl[RP_DAT] + decoded.perControl[RP_DAT_MSG]
-        + decoded.perControl[RP_DAT_RQ1] + decoded.perControl[RP_DAT_RQ2] + decoded.perControl[RP_DAT_RQ1_MSG]
-        + decoded.perControl[RP_DAT_RQ2_MSG];
+    // The turn-around sum over the RP_DAT counter, as the statistics page counts it.
+    const quint64 variableReplies = context.counters.rpDat;
     if (context.turnAroundSum != 0 && variableReplies != 0) {
         context.averageTurnAround = context.turnAroundSum / variableReplies;
         info.turnAroundTime = AnalysisTexts::microseconds(context.averageTurnAround, tick);

@@ -49,7 +49,8 @@ void pushTransactions(AnalysisContext& context, TransactionATModel& model, quint
 
 /// Steps 2 to 5 of the tick: duration, cycle times, silence and turn-around.
 /// The capture ends at its last frame while data flows, at `nowMs` once it stopped;
-/// `microcycleMicros` and `microcycles` come from the macrocycle detection (0 when none).
+/// `microcycleMicros` and `microcycles` come from the macrocycle detection (0 when none);
+/// the turn-around uses the counters `collect` filled.
 void updateTimes(AnalysisContext& context, const FipStreamDecoder& decoder, qint64 nowMs, double microcycleMicros,
                  int microcycles);
 

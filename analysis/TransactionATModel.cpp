@@ -310,11 +310,13 @@ bool TransactionATModel::setRequestReplyCounter(quint16 id, quint8 control, quin
     const RowRef ref = controlRow(id, control, &parent);
     if (!ref.item)
         return false;
-    writeCell(ref, ReplyCol, QVariant::fromValue(value));
-    // An acknowledged message row keeps its own count: overwriting it with the sum of its
-    // acknowledgements would flip the cell on every push.
-    if (isRequest(responseParent(control)))
-        sumChildReplies(parent);
+    // An acknowledged message row shows what its acknowledgements add up to, not
+    // its own count: writing both would flip the cell on every push.
+    if (control == RP_MSG_ACKE || control == RP_MSG_ACKO)
+        sumChildReplies(ref);
+    else
+        writeCell(ref, ReplyCol, QVariant::fromValue(value));
+    sumChildReplies(parent);
     return true;
 }
 

@@ -161,6 +161,7 @@ BX::BX(QWidget* parent)
 
     if (!m_styleSheet.isEmpty())
         setStyleSheet(m_styleSheet);
+    fitDefaultColumns();
 }
 
 BX::~BX()
@@ -323,6 +324,11 @@ void BX::setupStatusBar()
     statusBar()->addWidget(m_statusMessageLabel, 1);
     m_statusIconLabel->hide();
     m_statusMessageLabel->hide();
+    m_captureFiguresLabel = new QLabel(statusBar());
+    m_captureFiguresLabel->setObjectName("captureFiguresLabel");
+    m_captureFiguresLabel->setStyleSheet(m_statusMessageLabel->styleSheet());
+    statusBar()->addPermanentWidget(m_captureFiguresLabel);
+    m_captureFiguresLabel->hide();
 }
 
 void BX::setupMenus()

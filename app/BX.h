@@ -242,6 +242,8 @@ public slots:
     void onFirstCategoryChildCreated(QModelIndex category);
     void onUpdateAnalysisStatisticCounters();
     void onUpdateNetworkRatio();
+    /// An information button of the analysis parameters: its topic in the help document.
+    void onInfoAnalysisButtonClicked();
     void updateAnalysisOverviewDisplay();
     void counterVisibility(bool visible, QLabel* valueLabel, QLabel* titleLabel, int kind);
     void razStatisticalAnalysis();
@@ -589,6 +591,9 @@ public slots:
     void readSettings();
     /// Every option written from its widget.
     void writeSettings();
+    /// Widens the frame table's and transaction tree's default columns to their
+    /// styled headers; run once the style sheet is applied.
+    void fitDefaultColumns();
     /// Empties the store and shows the defaults; the next close writes nothing.
     void restoreDefaultSettings();
     void onRestoreButtonClicked();
@@ -627,6 +632,8 @@ private:
     QLabel* m_networkStatusLabel = nullptr;
     QLabel* m_statusIconLabel = nullptr;
     QLabel* m_statusMessageLabel = nullptr;
+    QLabel* m_captureFiguresLabel = nullptr; ///< live capture figures, right of the messages
+    bool m_fitDefaultColumns = false;         ///< the analysis views took their default header state
     QList<QPushButton*> m_networkButtons;
     QList<QPushButton*> m_analysisButtons;
     QList<QPushButton*> m_optionButtons;

@@ -19,7 +19,7 @@
 #include "analysis/StatisticsPage.h"
 #include "analysis/TransactionATDelegate.h"
 #include "analysis/TransactionATModel.h"
-#include "capture/files/CaptureFileLock.h"
+#include "capture/device/OstrakCard.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/pcapng/PcapngImport.h"
 #include "capture/files/CaptureSession.h"
@@ -27,6 +27,7 @@
 #include "capture/files/StatsFile.h"
 #include "capture/decoder/TraceRow.h"
 #include "design/MainDTModel.h"
+#include "platform/desktop/DesktopServices.h"
 
 #include <QColorDialog>
 #include <QCoreApplication>
@@ -35,12 +36,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 
 #include <cmath>
 
@@ -53,7 +58,14 @@ public:
         : m_window(window)
     {
     }
-    void onOstrakSpeed(quint8 code) override { m_window->m_mainATModel->setOstrakSpeed(code); }
+    void onOstrakSpeed(quint8 code) override
+    {
+        m_window->m_mainATModel->setOstrakSpeed(code);
+        // An Osp stream tells the speed in its first record; the card learns it
+        // there. Its read loop waits while this packet is decoded.
+        if (m_window->m_ostrakCard)
+            m_window->m_ostrakCard->setSpeed(code);
+    }
     void onAbsoluteCounterAnchor(quint64 micros) override
     {
         m_window->m_mainATModel->setAbsoluteCounterAnchor(micros);
@@ -78,9 +90,10 @@ const char* const DepthTitles[] = { "No Data", "Raw Frames (All)", "Raw Frames (
 QMessageBox::StandardButton conversionBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                           const QString& informative = QString(),
                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton)
+                                          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+                                          const QString& title = CaptureFileMessages::messageTitle())
 {
-    QMessageBox box(icon, CaptureFileMessages::messageTitle(), text, buttons, parent);
+    QMessageBox box(icon, title, text, buttons, parent);
     box.setWindowIcon(QIcon(CaptureFileMessages::iconPath()));
     box.setInformativeText(informative);
     if (defaultButton != QMessageBox::NoButton)
@@ -185,6 +198,33 @@ void BX::setupAnalysis()
         ui->backupTimeLimitMValue->setCurrentIndex(10);
     if (ui->backupSizeLimitValue->text().isEmpty())
         ui->backupSizeLimitValue->setText(QStringLiteral("50"));
+
+    // One information button at the top right of each group of the parameters page.
+    static const char* const InfoTopics[][2] = {
+        { "captureCard", "analysis-capture-card" }, { "padding", "analysis-padding" },
+        { "macro", "analysis-macrocycle" },         { "backup", "analysis-backup" },
+        { "analysisMisc", "analysis-depth" },       { "conversion", "analysis-conversion" },
+    };
+    for (const auto& topic : InfoTopics) {
+        auto* group = findChild<QGroupBox*>(QLatin1String(topic[0]) + QLatin1String("GroupBox"));
+        if (!group || !group->layout())
+            continue;
+        // In a column of its own at the end of the group's first row.
+        auto* grid = qobject_cast<QGridLayout*>(group->layout());
+        for (int i = 0; !grid && i < group->layout()->count(); ++i)
+            grid = qobject_cast<QGridLayout*>(group->layout()->itemAt(i)->layout());
+        if (!grid)
+            continue;
+        auto* button = new QToolButton(group);
+        button->setObjectName(QLatin1String(topic[0]) + QLatin1String("InfoButton"));
+        button->setIcon(QIcon(QStringLiteral(":/images/images/icon_info_blue_tr_48x48.png")));
+        button->setIconSize(QSize(16, 16));
+        button->setAutoRaise(true);
+        button->setToolTip(tr("Help about %1").arg(group->title()));
+        button->setProperty("helpTopic", QLatin1String(topic[1]));
+        grid->addWidget(button, 0, grid->columnCount(), Qt::AlignRight | Qt::AlignTop);
+        connect(button, &QToolButton::clicked, this, &BX::onInfoAnalysisButtonClicked);
+    }
 
     connect(ui->prawFileTargetButton, &QPushButton::clicked, this, &BX::onPrawFileTargetButtonClicked);
     connect(ui->prawToVtrcGenerateButton, &QPushButton::clicked, this, &BX::onPrawToVtrcGenerateButtonClicked);
@@ -473,27 +513,38 @@ void BX::onUpdateAnalysisStatisticCounters()
         refreshDesignCheck();
     }
     pushMnemoValues();
-    if (!secondTick)
-        return;
     const FipStreamDecoder& decoder = m_captureSession->decoder();
-    const TraceRecordOptions& options = m_captureSession->recorder().options();
-    if (m_converting || (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile))
-        flushTraceLines();
-    else
-        m_captureSession->traceWriter().clearPending();
-    if (m_converting && m_conversionSize > 0) {
-        const int percent = int(std::lround(double(m_conversionPosition) * 100.0 / double(m_conversionSize)));
-        ui->prawToVtrcProgressBar->setValue(percent);
-        ui->prawToVtrcProgressLabel->setText(QString::number(percent) + QStringLiteral(" %"));
+    if (secondTick) {
+        const TraceRecordOptions& options = m_captureSession->recorder().options();
+        if (m_converting || (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile))
+            flushTraceLines();
+        else
+            m_captureSession->traceWriter().clearPending();
+        if (m_converting && m_conversionSize > 0) {
+            const int percent = int(std::lround(double(m_conversionPosition) * 100.0 / double(m_conversionSize)));
+            ui->prawToVtrcProgressBar->setValue(percent);
+            ui->prawToVtrcProgressLabel->setText(QString::number(percent) + QStringLiteral(" %"));
+        }
     }
+    // The backup limits are checked on every tick, so a capture stops within 500 ms of one.
     if (m_capturing) {
         const FipCaptureCounters& counters = decoder.counters();
-        updateStatusBar(0, tr("Capturing: %L1 frames, %L2 bytes received, %L3 packets lost")
-                               .arg(counters.frames)
-                               .arg(m_captureBytes)
-                               .arg(counters.lostPackets));
+        // Beside the messages, not over them: they must last their 10 s.
+        m_captureFiguresLabel->setText(tr("Capturing: %L1 frames, %L2 bytes received, %L3 packets lost")
+                                           .arg(counters.frames)
+                                           .arg(m_captureBytes)
+                                           .arg(counters.lostPackets));
+        m_captureFiguresLabel->show();
         checkBackupLimits();
     }
+}
+
+void BX::onInfoAnalysisButtonClicked()
+{
+    const QString topic = sender() ? sender()->property("helpTopic").toString() : QString();
+    QUrl url = helpUrl(QCoreApplication::applicationDirPath());
+    url.setFragment(topic);
+    DesktopServices::openUrl(url);
 }
 
 bool BX::checkBackupLimits()
@@ -602,34 +653,29 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
             return false;
         QFile::remove(tracePath);
     }
-    {
-        CaptureFileLock lock;
-        if (!lock.lock(tracePath)) {
-            if (lock.heldByOther())
-                QMessageBox::warning(this, CaptureFileMessages::backupFileTitle(),
-                                     CaptureFileMessages::backupInUse(tracePath));
-            else
-                conversionBox(this, QMessageBox::Warning, CaptureFileMessages::cannotOpenDestination());
-            return false;
-        }
-    }
-    if (depth == TraceRecordOptions::LabelsOnChange
-        && m_mainDTModel->getClassTypeIndexes(MainDTModel::MNEMONIC).isEmpty()) {
-        conversionBox(this, QMessageBox::Warning, CaptureFileMessages::noMnemonic());
-        return false;
-    }
-    const RawTraceConversion::Result header = conversion.readHeader();
-    if (header != RawTraceConversion::Ok) {
-        conversionBox(this, QMessageBox::Warning, RawTraceConversion::message(header, rawPath));
-        return false;
-    }
-
+    // The trace is locked and opened here and stays so until the conversion ends.
     TraceRecordOptions options = traceRecordOptions();
     options.depthMode = depth;
     QString error;
     m_captureSession->decoder().setPaddingRule(ui->fixedIdPadding->isChecked(), m_analysisContext->paddingIdentifier);
     if (!m_captureSession->startConversion(options, tracePath, &error)) {
-        conversionBox(this, QMessageBox::Warning, CaptureFileMessages::cannotOpenDestination());
+        if (m_captureSession->traceWriter().lockHeldByOther())
+            conversionBox(this, QMessageBox::Warning, CaptureFileMessages::backupInUse(tracePath), QString(),
+                          QMessageBox::Ok, QMessageBox::NoButton, CaptureFileMessages::backupFileTitle());
+        else
+            conversionBox(this, QMessageBox::Warning, CaptureFileMessages::cannotOpenDestination());
+        return false;
+    }
+    if (depth == TraceRecordOptions::LabelsOnChange
+        && m_mainDTModel->getClassTypeIndexes(MainDTModel::MNEMONIC).isEmpty()) {
+        m_captureSession->stop();
+        conversionBox(this, QMessageBox::Warning, CaptureFileMessages::noMnemonic());
+        return false;
+    }
+    const RawTraceConversion::Result header = conversion.readHeader();
+    if (header != RawTraceConversion::Ok) {
+        m_captureSession->stop();
+        conversionBox(this, QMessageBox::Warning, RawTraceConversion::message(header, rawPath));
         return false;
     }
     initAnalysisContext();

@@ -266,6 +266,8 @@ void BX::onOstrakScanStopped()
 
     const bool wasCapturing = m_capturing;
     m_capturing = false;
+    m_captureFiguresLabel->clear();
+    m_captureFiguresLabel->hide();
     m_startStopCapturingButton->setText(tr("Start FIP Catch"));
     m_startStopCapturingButton->setIcon(QIcon(startIcon()));
     setCaptureEditingEnabled(true);

@@ -659,6 +659,9 @@ void BX::onMsgBytesToSendChanged(int count)
     }
     updateHexaTableWidget(table, resized(bytes, count), true);
     m_controlPanels->message.msgSendDataButton->setText(tr("Send *"));
+    // The mnemonics read the bytes now in the grid.
+    const QModelIndex item = getMainCTSelectedIndex();
+    loadLinkedMnemos(item, MainDTModel::MESSAGE_OUT, mnemoTableBytes(item));
 }
 
 // ---------------------------------------------------------------- commands

@@ -4,6 +4,7 @@
 #include "app/BX.h"
 #include "ui_BX.h"
 
+#include "control/KivDevicesDetection.h"
 #include "design/BrxprjFile.h"
 #include "design/ExampleProjects.h"
 #include "design/MainDTModel.h"
@@ -186,7 +187,13 @@ void BX::saveProjectAs(const QString& path, bool* done)
 
 void BX::writeProject(const QString& path, bool* done)
 {
-    if (!m_brxprjFile->save(path)) {
+    // Board scanning pauses while the file is written (it is already off while connected).
+    const bool wasScanning = m_devicesDetection && m_devicesDetection->isScanning();
+    setDevicesScanning(false);
+    const bool saved = m_brxprjFile->save(path);
+    if (wasScanning)
+        setDevicesScanning(true);
+    if (!saved) {
         warn(this, tr("Impossible to save the project."));
         return;
     }

@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace {
 
 const char* const SplitterSections[] = { "plandor/splitter/size/section0", "plandor/splitter/size/section1",
@@ -43,22 +45,40 @@ void setRadioPair(QRadioButton* yes, QRadioButton* no, bool value)
     no->setChecked(!value);
 }
 
+/// How a view's columns are sized when the store holds no header state.
+enum class DefaultWidths {
+    Contents,        ///< to contents
+    AtLeastContents  ///< to contents once styled (fitDefaultColumns), never below the preset widths
+};
+
 /// Columns shown and hidden when the store holds no header state of a view.
-void applyDefaultColumns(QHeaderView* header, const QList<int>& hidden, bool resize)
+void applyDefaultColumns(QHeaderView* header, const QList<int>& hidden, DefaultWidths widths)
 {
     for (int column = 0; column < header->count(); ++column)
         header->setSectionHidden(column, hidden.contains(column));
-    if (resize)
+    if (widths == DefaultWidths::Contents)
         header->resizeSections(QHeaderView::ResizeToContents);
 }
 
-void applyHeader(const BXSettings& settings, const char* key, QHeaderView* header, const QList<int>& hidden,
-                 bool resize)
+/// False when the store held the header's state.
+bool applyHeader(const BXSettings& settings, const char* key, QHeaderView* header, const QList<int>& hidden,
+                 DefaultWidths widths)
 {
-    if (settings.has(QLatin1String(key)))
+    if (settings.has(QLatin1String(key))) {
         header->restoreState(settings.bytes(QLatin1String(key)));
-    else
-        applyDefaultColumns(header, hidden, resize);
+        return false;
+    }
+    applyDefaultColumns(header, hidden, widths);
+    return true;
+}
+
+/// Widens every section to what its styled header text needs; an empty view's
+/// contents are its header, and the preset widths already fit the decoder's texts.
+void widenToHeaders(QHeaderView* header)
+{
+    header->ensurePolished();
+    for (int column = 0; column < header->count(); ++column)
+        header->resizeSection(column, std::max(header->sectionSize(column), header->sectionSizeHint(column)));
 }
 
 QList<int> range(int first, int last)
@@ -151,14 +171,19 @@ void BX::readSettings()
     setShown(ui->itemEditorPanelWidget, !flag("plandor/itemeditorpanelwidget/hidden"));
     setShown(ui->itemControllerPanelWidget, !flag("plandor/itemcontrollerpanelwidget/hidden"));
     setShown(ui->projectRightStackedWidget, !flag("plandor/projectrightstackedwidget/hidden"));
-    // The frame table and the transaction tree keep the widths that fit the
-    // decoder's texts: sizing them to contents would read every row of a trace.
+    // The frame table and the transaction tree are sized to contents once, while
+    // they are empty (a resize mode would read every row of a long trace), and
+    // keep at least the widths that fit the decoder's texts.
     QList<int> frameHidden = range(3, 5) + range(15, 19);
-    applyHeader(settings, "ostrak/mainatview/columns", ui->mainATView->horizontalHeader(), frameHidden, false);
-    applyHeader(settings, "ostrak/transactionatview/columns", ui->transactionATView->header(), { 14 }, false);
+    m_fitDefaultColumns = applyHeader(settings, "ostrak/mainatview/columns", ui->mainATView->horizontalHeader(),
+                                      frameHidden, DefaultWidths::AtLeastContents);
+    m_fitDefaultColumns = applyHeader(settings, "ostrak/transactionatview/columns", ui->transactionATView->header(),
+                                      { 14 }, DefaultWidths::AtLeastContents)
+        || m_fitDefaultColumns;
     applyHeader(settings, "ostrak/mnemosatview/columns", ui->mnemosATView->header(), QList<int>{ 2, 3, 5, 6, 7, 11 },
-                true);
-    applyHeader(settings, "plandor/mainctview/columns", ui->mainCTView->header(), controlTreeHiddenColumns(), true);
+                DefaultWidths::Contents);
+    applyHeader(settings, "plandor/mainctview/columns", ui->mainCTView->header(), controlTreeHiddenColumns(),
+                DefaultWidths::Contents);
     const bool topShown = !flag("topbar/hidden");
     const bool leftShown = !flag("leftbar/hidden");
     const bool bottomShown = !flag("bottombar/hidden");
@@ -221,6 +246,18 @@ void BX::readSettings()
     for (quint8 code : BXSettings::colorCodes())
         m_controlTable->setControlColor(code, settings.color(BXSettings::colorKey(code)));
     updateButtonsColor();
+    // At start-up the style sheet comes later, and the constructor fits the columns then.
+    if (!styleSheet().isEmpty())
+        fitDefaultColumns();
+}
+
+void BX::fitDefaultColumns()
+{
+    if (!m_fitDefaultColumns)
+        return;
+    m_fitDefaultColumns = false;
+    widenToHeaders(ui->mainATView->horizontalHeader());
+    widenToHeaders(ui->transactionATView->header());
 }
 
 void BX::writeSettings()

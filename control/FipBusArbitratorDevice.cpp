@@ -133,13 +133,17 @@ FipBusArbitratorDevice::FipBusArbitratorDevice(MainDTModel* model, const QModelI
         tracked.insert(idx.internalPointer());
     }
 
-    // The user edits produced "Data" and a file's "Transfer Path" in the model's thread;
-    // the new texts travel to the worker, which never reads those cells itself.
+    // The window edits produced "Data", a file's "Transfer Path" and resets the
+    // counts of a purged or erased message in the model's thread; the new texts
+    // travel to the worker, which never reads those cells itself.
+    const std::shared_ptr<bool> writingOwn = m_writingOwn;
     connect(m_model, &QAbstractItemModel::dataChanged, m_modelSide.get(),
-            [this, tracked](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                if (topLeft.parent() != bottomRight.parent())
+            [this, tracked, writingOwn](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                if (*writingOwn || topLeft.parent() != bottomRight.parent())
                     return;
-                for (int column : { int(M::ColData), int(M::ColTransferPath) }) {
+                for (int column : { int(M::ColData), int(M::ColReportCode), int(M::ColMessagesSent),
+                                    int(M::ColMessagePosition), int(M::ColMessagesReceived),
+                                    int(M::ColMessageLength), int(M::ColTransferPath) }) {
                     if (column < topLeft.column() || column > bottomRight.column())
                         continue;
                     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
@@ -174,13 +178,18 @@ void FipBusArbitratorDevice::stopProcessing()
 void FipBusArbitratorDevice::write(const QModelIndex& row, int column, const QVariant& value)
 {
     const QModelIndex cell = m_model->cell(row, column);
+    MainDTModel* model = m_model;
+    const std::shared_ptr<bool> own = m_writingOwn;
+    const auto land = [model, cell, value, own] {
+        *own = true;
+        model->setDataWithoutControl(cell, value);
+        *own = false;
+    };
     if (QThread::currentThread() == m_model->thread()) {
-        m_model->setDataWithoutControl(cell, value);
+        land();
         return;
     }
-    MainDTModel* model = m_model;
-    QMetaObject::invokeMethod(
-        model, [model, cell, value] { model->setDataWithoutControl(cell, value); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(model, land, Qt::QueuedConnection);
 }
 
 void FipBusArbitratorDevice::updateReport(ReportCode* stored, const QModelIndex& row, u32 code)
@@ -206,9 +215,19 @@ void FipBusArbitratorDevice::onEditedInModel(const QModelIndex& row, int column,
         if (column == M::ColData && v->out) {
             v->data = text;
             v->outBytes = fromDataText(text, VANTOR_VAR_WRITE_SIZE);
+        } else if (column == M::ColReportCode) {
+            v->report.set(text);
         }
     } else if (Message* m = messageAt(row)) {
-        (column == M::ColData ? m->data : m->transferPath) = text;
+        switch (column) {
+        case M::ColData: m->data = text; break;
+        case M::ColTransferPath: m->transferPath = text; break;
+        case M::ColReportCode: m->report.set(text); break;
+        case M::ColMessagesSent: m->sent = text.toUInt(); break;
+        case M::ColMessagesReceived: m->received = text.toUInt(); break;
+        case M::ColMessageLength: m->length = text.toUInt(); break;
+        default: break; // the position follows the received count
+        }
     }
 }
 
@@ -358,12 +377,18 @@ void FipBusArbitratorDevice::resetLiveData(bool removeData)
     for (Message& m : m_messages) {
         m.report.set(NoReport);
         write(m.idx, M::ColReportCode, m.report.text);
+        // Every message starts the run fresh, so the history buttons never point
+        // into the previous run.
+        m.sent = m.received = 0;
+        write(m.idx, M::ColMessagesSent, zero);
+        write(m.idx, M::ColMessagesReceived, zero);
+        write(m.idx, M::ColMessagePosition, zero);
+        m_msgReceived[m.idx].clear();
+        if (m.kind == M::MESSAGE_IN) {
+            m.length = 0;
+            write(m.idx, M::ColMessageLength, zero);
+        }
         if (m.kind == M::MESSAGE_OUT) {
-            m.sent = m.received = 0;
-            write(m.idx, M::ColMessagesSent, zero);
-            write(m.idx, M::ColMessagesReceived, zero);
-            write(m.idx, M::ColMessagePosition, zero);
-            m_msgReceived[m.idx].clear();
             if (m.fileTransfer && m.transferPath.isEmpty()) {
                 m.transferPath = m_fileReceptionDir + QLatin1Char('/');
                 write(m.idx, M::ColTransferPath, m.transferPath);

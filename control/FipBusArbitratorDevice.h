@@ -228,6 +228,9 @@ private:
 
     /// Lives in the model's thread: forwards the user's edits to the worker.
     std::unique_ptr<QObject> m_modelSide;
+    /// Set in the model's thread while the worker's own write lands, so that only
+    /// the window's edits travel back (an echo could undo a newer count).
+    std::shared_ptr<bool> m_writingOwn = std::make_shared<bool>(false);
 };
 
 /// The library's file callbacks: each forwards every argument to the worker given as user pointer.

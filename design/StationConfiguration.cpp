@@ -193,7 +193,7 @@ private:
             } else if (t == QLatin1String("SEND_MSG") || t == QLatin1String("SEND_APER") || t == QLatin1String("WAIT_TIME")
                        || t == QLatin1String("WAIT_SYNC")) {
                 instruction.value = this->number(text(), 0xFFFF, t);
-            } else if (t == QLatin1String("NEXT_MACRO") || t == QLatin1String("TESTP")) {
+            } else if (t == QLatin1String("NEXT_MACRO") || t == QLatin1String("TESTP") || t == QLatin1String("SM_MPS")) {
                 text();
             } else {
                 fail(QStringLiteral("unknown instruction \"%1\"").arg(t));

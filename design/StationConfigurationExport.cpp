@@ -222,7 +222,8 @@ void StationConfigurationExport::appendBusArbiter(QDomDocument& document, QDomEl
                 content = m.text(i, M::ColInstructionTimePar);
             else if (type == QLatin1String("SUSPEND"))
                 content = m.text(i, M::ColInstructionSuspendEvent);
-            else if (type != QLatin1String("NEXT_MACRO") && type != QLatin1String("TESTP"))
+            else if (type != QLatin1String("NEXT_MACRO") && type != QLatin1String("TESTP")
+                     && type != QLatin1String("SM_MPS"))
                 continue; // no element name for a type no board knows
             QDomElement e = textElement(document, type, content);
             if (type == QLatin1String("SUSPEND"))

@@ -223,10 +223,8 @@ void FipStreamDecoder::treatOstrakFlowIProtEvt(const QByteArray& packet)
                 m_tlvCarry.clear();
             }
         }
-        // Every event moves the card's counter, so every one is remembered.
-        m_state.lastEventCounter = counter;
-
         if (event == EventFrameRecords) {
+            m_state.lastEventCounter = counter;
             decodeEventData(data, length);
             if (m_raw && length > 0)
                 m_raw->appendRaw(reinterpret_cast<const char*>(data), length);
@@ -649,7 +647,6 @@ bool FipStreamDecoder::treatErrors(quint16 status, const quint8* frame, int size
     if (!m_state.hasError())
         return false;
 
-    errorRowContext(frame, size);
     m_row.set(TraceRow::Control, kError);
     std::string& text = m_row.field(TraceRow::Data);
     text.assign("Type: ");
@@ -682,21 +679,6 @@ bool FipStreamDecoder::treatErrors(quint16 status, const quint8* frame, int size
     else
         text.append("None");
     return true;
-}
-
-// An error row keeps what is known of the frame: the transaction's identifier,
-// the data length and the FCS as read.
-void FipStreamDecoder::errorRowContext(const quint8* frame, int size)
-{
-    std::string& id = m_row.field(TraceRow::Identifier);
-    if (id.empty())
-        TraceFormat::appendHex4(id, m_state.identifier);
-    std::string& length = m_row.field(TraceRow::DataLength);
-    if (length.empty() && size >= 3)
-        TraceFormat::appendDecimal(length, static_cast<quint64>(size - 3));
-    std::string& fcs = m_row.field(TraceRow::Fcs);
-    if (fcs.empty() && size >= 2 && frame != nullptr)
-        TraceFormat::appendHex4(fcs, FipFcs::read(frame, size));
 }
 
 bool FipStreamDecoder::isPaddingId(quint16 identifier) const

@@ -167,7 +167,6 @@ private:
     void decodeEventData(const quint8* data, int size);
     void maybeProcessEvents(qint64 position, qint64 size, qint64 periodNs);
     void clearFrameErrors();
-    void errorRowContext(const quint8* frame, int size);
     qint64 now() const;
 
     FipDecoderListener m_noListener;

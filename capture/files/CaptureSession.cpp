@@ -39,9 +39,9 @@ bool CaptureSession::start(const TraceRecordOptions& options, const Files& files
     m_files = files;
     m_writtenOffsets.clear();
 
-    auto fail = [&](const QString& path, const QString& reason) {
+    auto fail = [&](const QString& message) {
         if (error)
-            *error = CaptureFileMessages::cannotOpenBackup(path, reason);
+            *error = message;
         m_trace.close();
         m_raw.close();
         m_events.close();
@@ -50,12 +50,14 @@ bool CaptureSession::start(const TraceRecordOptions& options, const Files& files
         m_files = Files();
         return false;
     };
+    // The lock messages and the raw writers' messages already name the file.
     if (!files.trace.isEmpty() && !m_trace.open(files.trace))
-        return fail(files.trace, m_trace.errorString());
+        return fail(m_trace.lockHeldByOther() ? m_trace.errorString()
+                                              : CaptureFileMessages::cannotOpenBackup(files.trace, m_trace.errorString()));
     if (!files.raw.isEmpty() && !m_raw.open(files.raw))
-        return fail(files.raw, m_raw.errorString());
+        return fail(m_raw.errorString());
     if (!files.events.isEmpty() && !m_events.open(files.events))
-        return fail(files.events, m_events.errorString());
+        return fail(m_events.errorString());
     m_decoder.setRawSink(files.raw.isEmpty() ? nullptr : &m_raw);
     m_decoder.setPacketSink(files.events.isEmpty() ? nullptr : &m_events);
     m_running = true;

@@ -30,6 +30,8 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     QString fileName() const { return m_file.fileName(); }
     QString errorString() const { return m_error; }
+    /// The last open failed because another writer holds the trace's lock.
+    bool lockHeldByOther() const { return m_lock.heldByOther(); }
 
     /// Queues one row as a line.
     void appendRow(const TraceRow& row);

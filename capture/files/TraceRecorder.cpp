@@ -46,7 +46,7 @@ bool TraceRecorder::dataChanged(const FipFrameInfo& frame)
 TraceRecorder::Outcome TraceRecorder::treatVtrcSave(FipStreamDecoder& decoder, const FipFrameInfo& frame,
                                                     TraceRow& row)
 {
-    if (!recording() || m_options.depthMode == TraceRecordOptions::NoData)
+    if (!recording())
         return Skipped;
     const FipControls::Family family = FipControls::family(frame.control);
     bool labels = false;

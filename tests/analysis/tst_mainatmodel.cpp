@@ -96,7 +96,8 @@ void TestMainATModel::cells_data()
     longLine += "\textra1\textra2\n" + frame(1000);
     QTest::newRow("long line keeps field 21") << longLine << 1 << 2 << 0 << 21 << "f21";
     QTest::newRow("row after a long line") << longLine << 1 << 2 << 1 << 21 << "f21";
-    QTest::newRow("not UTF-8") << frame(1, "\xe9\xff") << 1 << 1 << 0 << 8 << QString::fromLatin1("\xe9\xff");
+    QTest::newRow("UTF-8 text") << frame(1, "Temp\xc3\xa9rature") << 1 << 1 << 0 << 8 << QString::fromUtf8("Temp\xc3\xa9rature");
+    QTest::newRow("not UTF-8") << frame(1, "\xe9\xff") << 1 << 1 << 0 << 8 << QString(2, QChar::ReplacementCharacter);
     QByteArray crlf = frame(1);
     crlf.insert(crlf.size() - 1, '\r');
     QTest::newRow("CR LF") << crlf + crlf << 1 << 2 << 1 << 21 << "f21";

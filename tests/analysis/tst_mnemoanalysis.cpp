@@ -24,6 +24,8 @@ private slots:
     void chartGrids();
     void exportsReadBack_data();
     void exportsReadBack();
+    void jsonIntegersExact_data();
+    void jsonIntegersExact();
     void overwrite_data();
     void overwrite();
     void unwritableFolder();
@@ -243,6 +245,39 @@ void TstMnemoAnalysis::exportsReadBack()
     // Each entry keeps the date of its change; repeats are left out.
     QCOMPARE(times.first(), MnemoAnalysis::dateText(1250));
     QCOMPARE(times.size(), expected.size());
+}
+
+void TstMnemoAnalysis::jsonIntegersExact_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<quint64>("raw");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("2^53 + 1") << int(MnemoField::UInt64) << quint64(9007199254740993ULL) << QByteArray("9007199254740993");
+    QTest::newRow("largest uint64") << int(MnemoField::UInt64) << ~quint64(0) << QByteArray("18446744073709551615");
+    QTest::newRow("smallest int64") << int(MnemoField::Int64) << (quint64(1) << 63) << QByteArray("-9223372036854775808");
+    QTest::newRow("int64 near 2^53") << int(MnemoField::Int64) << quint64(-9007199254740993LL)
+                                     << QByteArray("-9007199254740993");
+}
+
+void TstMnemoAnalysis::jsonIntegersExact()
+{
+    QFETCH(int, type);
+    QFETCH(quint64, raw);
+    QFETCH(QByteArray, written);
+    MnemoHistory h;
+    h.field = field(MnemoField::Type(type), 0, 63);
+    h.first = 0;
+    h.values.push_back(raw);
+    QTemporaryDir dir;
+    MnemoExport exporter;
+    QVERIFY(exporter.generateMnemosFiles(dir.path(), MnemoExport::Json, { MnemoSeries { "big", QString(), &h } }, { 1000 }));
+    QFile file(dir.filePath("big.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY2(text.contains("\"value\": " + written + "\n"), text.constData());
+    QJsonParseError error;
+    QJsonDocument::fromJson(text, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
 }
 
 void TstMnemoAnalysis::overwrite_data()

@@ -119,7 +119,8 @@ void TestTransactionATModel::replySums_data()
     QTest::newRow("ACKo left out") << "R 0x20 0x94 6; R 0x20 0xb0 6" << 0x05 << quint64(0);
     QTest::newRow("variable variants, one updated")
         << "R 0x20 0x02 3; R 0x20 0x06 4; R 0x20 0x02 10" << 0x03 << quint64(14);
-    QTest::newRow("ACKe keeps its own count") << "R 0x20 0x14 4; R 0x20 0x30 3; R 0x20 0x10 1" << 0x14 << quint64(4);
+    QTest::newRow("ACKe sums its acknowledgements") << "R 0x20 0x14 9; R 0x20 0x30 3; R 0x20 0x10 1" << 0x14 << quint64(4);
+    QTest::newRow("ACKo pushed after its acknowledgement") << "R 0x20 0xb0 2; R 0x20 0x94 9" << 0x94 << quint64(2);
 }
 
 void TestTransactionATModel::replySums()

@@ -21,6 +21,7 @@ public:
     }
     QStringList texts;
     QStringList titles;
+    QList<bool> ownIcons; ///< whether each box was given a window icon of its own
 
 private:
     void poll()
@@ -31,6 +32,7 @@ private:
         m_last = box;
         texts << box->text();
         titles << box->windowTitle();
+        ownIcons << box->testAttribute(Qt::WA_SetWindowIcon);
         QAbstractButton* button = box->button(m_answers.takeFirst());
         QVERIFY(button);
         button->click();

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -22,6 +23,7 @@
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -47,6 +49,8 @@ private slots:
     void cleanup();
 
     void construction();
+    void defaultHeadersFit_data();
+    void defaultHeadersFit();
     void metaTypes_data();
     void metaTypes();
     void itemBoxFeedsTheDesignTree();
@@ -75,6 +79,8 @@ private slots:
     void helpUrl_data();
     void helpUrl();
     void helpAndWebSiteActions();
+    void analysisInfoButtons_data();
+    void analysisInfoButtons();
 
     void projectPanels();
     void progressBars_data();
@@ -182,6 +188,36 @@ void TstBX::construction()
     auto* right = child<QStackedWidget>("projectRightStackedWidget");
     QVERIFY(right->widget(0)->findChild<QTreeView*>("settingsDTView"));
     QVERIFY(right->widget(1)->findChild<QStackedWidget*>("controlStackedWidget"));
+}
+
+void TstBX::defaultHeadersFit_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::newRow("frame table") << "mainATView";
+    QTest::newRow("transaction tree") << "transactionATView";
+}
+
+void TstBX::defaultHeadersFit()
+{
+    QFETCH(QString, view);
+    m_bx.reset();
+    QSettings("Kivotec", "Brantix").clear();
+    m_bx = std::make_unique<BX>();
+    m_bx->show();
+    auto* table = m_bx->findChild<QAbstractItemView*>(view);
+    QVERIFY(table);
+    auto* tree = qobject_cast<QTreeView*>(table);
+    auto* tableView = qobject_cast<QTableView*>(table);
+    QHeaderView* header = tree ? tree->header() : tableView->horizontalHeader();
+    int shown = 0;
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
+        ++shown;
+        const QString name = header->model()->headerData(column, Qt::Horizontal).toString();
+        QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column), qPrintable(name));
+    }
+    QVERIFY(shown > 0);
 }
 
 void TstBX::metaTypes_data()
@@ -583,6 +619,35 @@ void TstBX::helpAndWebSiteActions()
     child<QToolButton>("infoKivButton")->click();
     QCOMPARE(DesktopServices::lastOpenedUrl(), QUrl(BX::WebSite));
     QCOMPARE(m_openedUrls.size(), 2);
+}
+
+void TstBX::analysisInfoButtons_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("topic");
+    QTest::newRow("capture card") << "captureCardInfoButton" << "analysis-capture-card";
+    QTest::newRow("padding") << "paddingInfoButton" << "analysis-padding";
+    QTest::newRow("macrocycle") << "macroInfoButton" << "analysis-macrocycle";
+    QTest::newRow("backup") << "backupInfoButton" << "analysis-backup";
+    QTest::newRow("depth") << "analysisMiscInfoButton" << "analysis-depth";
+    QTest::newRow("conversion") << "conversionInfoButton" << "analysis-conversion";
+}
+
+void TstBX::analysisInfoButtons()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, topic);
+    auto* info = m_bx->findChild<QToolButton*>(button);
+    QVERIFY(info);
+    QVERIFY(child<QWidget>("analysisParametersPage")->isAncestorOf(info));
+    info->click();
+    QCOMPARE(m_openedUrls.size(), 1);
+    QCOMPARE(m_openedUrls.first().fragment(), topic);
+    QVERIFY(m_openedUrls.first().path().endsWith("/docs/html/brantix/brantix.html"));
+    // The topic is there to land on.
+    QFile help(BX_SOURCE_DIR "/docs/html/brantix/brantix.html");
+    QVERIFY(help.open(QIODevice::ReadOnly));
+    QVERIFY(help.readAll().contains("id=\"" + topic.toLatin1() + "\""));
 }
 
 // ---------------------------------------------------------------- project page

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -67,8 +68,11 @@ private slots:
     void conversion();
     void existingDestination();
     void cancelledConversion();
+    void traceInUse();
     void oddStoredCaptures_data();
     void oddStoredCaptures();
+    void transactionTotalLabels_data();
+    void transactionTotalLabels();
 
 private:
     void prepare(BX& bx);
@@ -136,6 +140,7 @@ void TstBXAnalysis::conversion_data()
     QTest::addColumn<int>("fcsErrorEvery");
     QTest::newRow("all frames") << 2 << true << 0;
     QTest::newRow("no data") << 1 << true << 0;
+    QTest::newRow("no data, errors logged") << 1 << true << 47;
     QTest::newRow("errors not logged") << 2 << false << 47;
     QTest::newRow("errors logged") << 2 << true << 47;
 }
@@ -162,7 +167,7 @@ void TstBXAnalysis::conversion()
 
         const quint64 errors = bx.analysisContext()->counters.errorFCS;
         QCOMPARE(errors, quint64(fcsErrorEvery ? frames / fcsErrorEvery : 0));
-        const int expectedRows = depth == 1 ? 0 : frames - (logErrors ? 0 : int(errors));
+        const int expectedRows = depth == 1 ? (logErrors ? int(errors) : 0) : frames - (logErrors ? 0 : int(errors));
         QCOMPARE(bx.frameTableModel()->rowCount(), expectedRows);
         QCOMPARE(lineCount(tracePath), expectedRows);
         // The statistics run whatever the depth.
@@ -170,7 +175,7 @@ void TstBXAnalysis::conversion()
         QCOMPARE(counted + errors, quint64(frames));
         QCOMPARE(totalFrames(bx), QLocale(QLocale::French, QLocale::France).toString(counted));
         QVERIFY(bx.transactionModel()->rowCount() > 0);
-        if (expectedRows > 0) {
+        if (expectedRows > 0 && depth != 1) {
             // The last row of the table is the last line of the file.
             const QModelIndex last = bx.frameTableModel()->index(expectedRows - 1, 1);
             QCOMPARE(last.data().toString().remove(','), QString::number(frames));
@@ -245,6 +250,23 @@ void TstBXAnalysis::cancelledConversion()
     QVERIFY(!bx.findChild<QPushButton*>("prawToVtrcCancelButton")->isEnabled());
 }
 
+void TstBXAnalysis::traceInUse()
+{
+    const QString rawPath = m_dir.filePath("inuse.praw");
+    const QString tracePath = m_dir.filePath("inuse.vtrc");
+    QVERIFY(writeFile(rawPath, rawCapture(50)));
+    QLockFile other(tracePath + ".lock");
+    QVERIFY(other.tryLock(0));
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({ QMessageBox::Ok });
+    QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
+    QCOMPARE(answers.texts, QStringList { CaptureFileMessages::backupInUse(tracePath) });
+    QCOMPARE(answers.titles, QStringList { "Backup file" });
+    QCOMPARE(answers.ownIcons, QList<bool> { true });
+    QVERIFY(!bx.isConverting());
+}
+
 void TstBXAnalysis::oddStoredCaptures_data()
 {
     QTest::addColumn<QByteArray>("trace");
@@ -299,6 +321,27 @@ void TstBXAnalysis::oddStoredCaptures()
         QVERIFY(statistics.open(QIODevice::ReadOnly));
         QCOMPARE(statistics.readAll(), stats);
     }
+}
+
+void TstBXAnalysis::transactionTotalLabels_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("variables ok") << "varTransOkLabel" << "OK (Request + Reply)";
+    QTest::newRow("reply lost") << "varTransLostReplyLabel" << "With Reply Lost";
+    QTest::newRow("no reply") << "varTransNeverReplyLabel" << "Without Reply";
+    QTest::newRow("messages ok") << "msgTransOkLabel" << "OK (Complete)";
+    QTest::newRow("incomplete") << "msgTransNokLabel" << "Incomplete";
+}
+
+void TstBXAnalysis::transactionTotalLabels()
+{
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    BX bx;
+    auto* title = bx.statisticsPage()->findChild<QLabel*>(label);
+    QVERIFY(title);
+    QCOMPARE(title->text(), text);
 }
 
 QTEST_MAIN(TstBXAnalysis)

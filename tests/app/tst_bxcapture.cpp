@@ -26,6 +26,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -40,6 +41,8 @@ private slots:
     void remoteCapture_data();
     void remoteCapture();
     void serverGoneIsTold();
+    void sizeLimitStopsAtTheFirstTick();
+    void screenshots();
 
 private:
     /// Points the window's capture options at the server, backing up a trace into m_dir.
@@ -102,16 +105,23 @@ void TstBXCapture::remoteCapture()
     QCOMPARE(button->text(), QString("Stop FIP Catch"));
     QVERIFY(!bx.findChild<QAction*>("actionOpenProject")->isEnabled());
 
-    // Packets show in the status bar while they arrive.
+    // The capture figures show beside the status messages, which keep their 10 s.
+    auto* figures = child<QLabel>(bx, "captureFiguresLabel");
     auto* status = child<QLabel>(bx, "statusMessageLabel");
-    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("Capturing:"), 5000);
+    QVERIFY(figures);
+    QTRY_VERIFY_WITH_TIMEOUT(figures->text().contains("Capturing:") && figures->isVisible(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
+    QTRY_VERIFY(figures->text().contains(QLocale().toString(frames)));
+    QVERIFY(!status->text().contains("Capturing:"));
+    // The speed the stream told is the card's speed too.
+    QCOMPARE(bx.ostrakCard()->getSpeed(), 1);
     if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
         bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + ".png");
 
     button->click();
     QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
     QCOMPARE(bx.ostrakCard(), nullptr);
+    QVERIFY(figures->text().isEmpty() && !figures->isVisible());
     QCOMPARE(button->text(), QString("Start FIP Catch"));
     QVERIFY(bx.findChild<QAction*>("actionOpenProject")->isEnabled());
 
@@ -169,6 +179,73 @@ void TstBXCapture::serverGoneIsTold()
              QString("Connection to the server has been interrupted.\nMaybe the remote server was shut or the "
                      "connection limit is reached."));
     QCOMPARE(bx.ostrakCard(), nullptr);
+}
+
+void TstBXCapture::sizeLimitStopsAtTheFirstTick()
+{
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--rate", "2000", "--sessions", "1",
+                                           "--end", "idle" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+    BX bx;
+    useServer(bx, server.tcpPort(), false);
+    child<QRadioButton>(bx, "backupSizeLimit")->setChecked(true);
+    child<QLineEdit>(bx, "backupSizeLimitValue")->setText("0");
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    bx.findChild<QTimer*>("statisticsTimer")->stop(); // the test gives the ticks
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QVERIFY(bx.isCapturing());
+    bx.onUpdateAnalysisStatisticCounters(); // the first tick, not a second one
+    QCOMPARE(answerer.texts, QStringList { "The analysis was stopped because the size limit of backup (0 MB) is reached." });
+    QTRY_VERIFY(!bx.isCapturing());
+}
+
+void TstBXCapture::screenshots()
+{
+    // Pictures for a person to look at, taken only when BX_SCREENSHOT names a file prefix.
+    const QString prefix = qEnvironmentVariable("BX_SCREENSHOT");
+    if (prefix.isEmpty())
+        QSKIP("BX_SCREENSHOT is not set");
+    OstrakServer::Options o;
+    QString error;
+    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--rate", "3000",
+                                           "--sessions", "1", "--end", "idle" },
+                                         &o, &error));
+    OstrakServer server(o);
+    QVERIFY(server.start());
+    QSettings("Kivotec", "Brantix").clear();
+    BX bx;
+    bx.show();
+    bx.grab().save(prefix + "-default-window.png");
+    bx.findChild<QToolButton*>("ostrakButton")->click();
+    child<QPushButton>(bx, "analysisVisualFipTraceButton")->setChecked(true);
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-default-frame-table.png");
+    useServer(bx, server.tcpPort(), false);
+    // A padding identifier the simulated bus never sends: the search tells so.
+    child<QRadioButton>(bx, "fixedIdPadding")->setChecked(true);
+    child<QLineEdit>(bx, "paddingIdentifier")->setText("9080");
+    child<QRadioButton>(bx, "paddingAutoDetectNo")->setChecked(true);
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QVERIFY(bx.isCapturing());
+    auto* status = child<QLabel>(bx, "statusMessageLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("padding"), 6000);
+    QTest::qWait(1200);
+    bx.grab().save(prefix + "-capture-frame-table.png");
+    child<QPushButton>(bx, "analysisStatisticsButton")->setChecked(true);
+    QTest::qWait(600);
+    bx.grab().save(prefix + "-statistics.png");
+    child<QPushButton>(bx, "analysisParametersButton")->setChecked(true);
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-parameters.png");
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+    bx.findChild<QToolButton*>("plandorButton")->click();
+    QTest::qWait(100);
+    bx.grab().save(prefix + "-design.png");
 }
 
 QTEST_MAIN(TstBXCapture)

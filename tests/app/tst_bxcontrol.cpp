@@ -4,6 +4,7 @@
 // saves the page as <BX_SCREENSHOT>-control-connected-station.png and -variable.png.
 
 #include "app/BX.h"
+#include "control/MnemoCTModel.h"
 #include "control/MainCTModel.h"
 #include "design/MainDTModel.h"
 #include "tests/app/BoxAnswerer.h"
@@ -43,6 +44,7 @@ private slots:
     void cleanup();
     void byteTyping_data();
     void byteTyping();
+    void bytesToSendReloadMnemonics();
     void historyEnds_data();
     void historyEnds();
     void sendFile_data();
@@ -183,6 +185,36 @@ void TstBXControl::byteTyping()
     QCOMPARE(grid->item(0, 3)->flags(), Qt::NoItemFlags);
     QCOMPARE(send->text(), idle + " *");
     QCOMPARE(design()->text(item, MainDTModel::ColData), data);
+}
+
+void TstBXControl::bytesToSendReloadMnemonics()
+{
+    // A mnemonic on the third byte of the output message: it has a value only once
+    // three bytes are to be sent.
+    const QModelIndex message = node(MainDTModel::MESSAGE_OUT);
+    const auto lastChild = [this](const QModelIndex& parent) {
+        return design()->index(design()->rowCount(parent) - 1, 0, parent);
+    };
+    QVERIFY(design()->dropItem("Data Rendering", message));
+    const QModelIndex rendering = lastChild(message);
+    QCOMPARE(int(design()->classType(rendering)), int(MainDTModel::DATA_RENDERING));
+    QVERIFY(design()->dropItem("Mnemonic", rendering));
+    const QModelIndex mnemonic = lastChild(rendering);
+    QCOMPARE(int(design()->classType(mnemonic)), int(MainDTModel::MNEMONIC));
+    write(mnemonic, MainDTModel::ColMnemoType, "UInt8");
+    write(mnemonic, MainDTModel::ColMnemoStartBit, "16");
+    write(mnemonic, MainDTModel::ColMnemoStopBit, "23");
+    write(message, MainDTModel::ColData, "00 00 ");
+    select(message);
+    auto* view = child<QTreeView>("msgMnemoCTView");
+    QVERIFY(view && view->model());
+    QCOMPARE(view->model()->rowCount(), 1);
+    const QString before = view->model()->index(0, MnemoCTModel::ValueCol).data().toString();
+    child<QSpinBox>("msgBytesToSendSpinBox")->setValue(3);
+    child<QTableWidget>("msgHexaTable")->item(0, 2)->setText("2a");
+    child<QSpinBox>("msgBytesToSendSpinBox")->setValue(4);
+    QCOMPARE(view->model()->index(0, MnemoCTModel::ValueCol).data().toString(), QString("42"));
+    QVERIFY(before != "42");
 }
 
 void TstBXControl::historyEnds_data()

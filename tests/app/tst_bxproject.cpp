@@ -2,6 +2,7 @@
 // failed loads and saves, the recent list and dropped project files.
 
 #include "app/BX.h"
+#include "control/KivDevicesDetection.h"
 #include "design/FipCalculator.h"
 #include "design/MainDTModel.h"
 #include "design/SettingsDTModel.h"
@@ -112,8 +113,16 @@ void TstBXProject::saveThenLoadRestoresTheProject()
     const QStringList before = snapshot();
     const QString path = m_dir.filePath("pump.brxprj");
     bool done = false;
+    // Board scanning pauses for the save and comes back as it was: on here, off while
+    // a network is connected.
+    m_bx->devicesDetection()->setScanning(false);
     m_bx->saveProjectAs(path, &done);
     QVERIFY(done);
+    QVERIFY(!m_bx->devicesDetection()->isScanning());
+    m_bx->devicesDetection()->setScanning(true);
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    QVERIFY(m_bx->devicesDetection()->isScanning());
     QVERIFY(!m_bx->isModified());
     QCOMPARE(m_bx->currentFileProject(), path);
     QVERIFY(!m_bx->windowTitle().endsWith('*'));

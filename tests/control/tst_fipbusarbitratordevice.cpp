@@ -148,6 +148,7 @@ private slots:
     void eventLogs();
     void msgHistoric_data();
     void msgHistoric();
+    void countsRestartFromTheWindow();
     void fileCallbacks_data();
     void fileCallbacks();
     void isolation_data();
@@ -361,6 +362,53 @@ void TestFipBusArbitratorDevice::msgHistoric()
         QTest::qWait(300);
         QCOMPARE(answers.size(), 0);
     }
+}
+
+void TestFipBusArbitratorDevice::countsRestartFromTheWindow()
+{
+    Network net(QStringLiteral("file_transfer_1M.brxprj"));
+    const QModelIndex sent = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
+    QVERIFY(net.model.setData(net.model.cell(sent, M::ColMsgFileTransferEnabled), "false"));
+    const QModelIndex consumer = net.variable(1, M::VARIABLE_IN, 0x0100);
+    QVERIFY(net.model.setData(net.model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"));
+    const QModelIndex received = net.model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
+    QCOMPARE(net.run(), 2);
+    QTRY_COMPARE(net.started, 2);
+    const QModelIndex arbitrator = net.stations[0];
+    const auto send = [&](int expectedCount) {
+        net.set(sent, M::ColData, "01 02 ");
+        net.command([=](FipBusArbitratorDevice* w) { w->onSendMsgCmdClicked(arbitrator, sent); });
+        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(expectedCount));
+    };
+    send(1);
+    send(2);
+    QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
+
+    // Purge and Erase as the control page does them: the command, then the cleared cells.
+    net.command([=](FipBusArbitratorDevice* w) { w->onPurgeMsgCmdClicked(arbitrator, 0); });
+    net.set(sent, M::ColMessagesSent, "0");
+    net.set(sent, M::ColReportCode, "-");
+    const QModelIndex field = net.stations[1];
+    net.command([=](FipBusArbitratorDevice* w) { w->onEraseMsgCmdClicked(field, received); });
+    for (int column : { int(M::ColMessagePosition), int(M::ColMessagesReceived), int(M::ColMessageLength) })
+        net.set(received, column, "0");
+    net.set(received, M::ColReportCode, "-");
+    send(1);
+    QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("1"));
+    QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("1"));
+    QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
+    QTRY_COMPARE(net.get(received, M::ColReportCode), QStringLiteral("0x00000000"));
+
+    // A new run starts both sides from nothing.
+    net.workers.stop();
+    QCOMPARE(net.start(), 2);
+    QTRY_COMPARE(net.started, 4);
+    for (const QModelIndex& message : { sent, received }) {
+        QTRY_COMPARE(net.get(message, M::ColMessagesSent), QStringLiteral("0"));
+        QCOMPARE(net.get(message, M::ColMessagesReceived), QStringLiteral("0"));
+        QCOMPARE(net.get(message, M::ColMessagePosition), QStringLiteral("0"));
+    }
+    QVERIFY(net.worker(1)->getMsgReceivedList(received).isEmpty());
 }
 
 void TestFipBusArbitratorDevice::fileCallbacks_data()

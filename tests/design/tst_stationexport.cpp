@@ -52,14 +52,14 @@ QString valueAt(const QDomDocument& document, const QString& path)
     return e.isNull() ? kAbsent : e.text();
 }
 
-/// Network with stations 0 (arbiter, a scan table of four instructions, two variables),
+/// Network with stations 0 (arbiter, a scan table of five instructions, two variables),
 /// 10 (arbiter without scan table, a variable with a Bool and a Float mnemonic) and
 /// 2 (no arbiter, consuming station 10's variable).
 void buildProject(DesignFixture& f)
 {
     f.buildBasic();
     const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    for (const char* type : { "SEND_ID_DAT", "WAIT_TIME", "SUSPEND" })
+    for (const char* type : { "SEND_ID_DAT", "WAIT_TIME", "SUSPEND", "SM_MPS" })
         QVERIFY(f.edit(f.add("Instruction", table), M::ColInstructionType, type));
     f.add("Instruction", table);
     QVERIFY(f.edit(f.model.index(0, 0, table), M::ColInstructionId, "0x0101"));
@@ -130,7 +130,7 @@ void compareWithDesign(const M& m, const QModelIndex& station, const SC& c)
             QCOMPARE(table.instructions.at(i).type, type);
             if (type.startsWith("SEND_ID"))
                 check(type, table.instructions.at(i).value, M::parseID(m.text(row, M::ColInstructionId)));
-            else if (type != "NEXT_MACRO" && type != "TESTP" && type != "SUSPEND")
+            else if (type != "NEXT_MACRO" && type != "TESTP" && type != "SUSPEND" && type != "SM_MPS")
                 check(type, table.instructions.at(i).value, num(row, M::ColInstructionTimePar));
         }
     }
@@ -268,6 +268,8 @@ void TestStationExport::elements_data()
     row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND/@delay", "0x0010");
     row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND", "0x03");
     row("Station0.xml", "BusArbiter/BAScanTable/NEXT_MACRO", "");
+    row("Station0.xml", "BusArbiter/BAScanTable/SM_MPS", "");
+    row("Station0.xml", "BusArbiter/BAScanTable/#", "5");
     row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionChannel", "0");
     row("Station0.xml", "Variables/Variable[1]/MessagingService/@emissionChannel", "3");
     row("Station0.xml", "Variables/Variable[1]/PDU", "0x40");

@@ -1,5 +1,6 @@
 #include <QColor>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -17,7 +18,7 @@ static const char* const kIcons[] = {
     "remove_48x48", "error_red_tr_48x48", "info_blue_tr_48x48", "warning_yellow_tr_48x48",
     "true_flag_green_48x48", "false_flag_red_48x48", "gear2_96x96", "network_240x240", "none_96x96",
     "search_yellow_48x48", "id_absence_52x52", "id_with_rp_52x52", "id_with_rp_warning_52x52",
-    "id_without_rp_52x52",
+    "id_without_rp_52x52", "undo_48x48", "redo_48x48", "search_48x48", "image_48x48",
 };
 static const char* const kSpinners[] = { ":/images/images/spinner1.gif", ":/images/images/spinner3.gif" };
 
@@ -199,6 +200,35 @@ private slots:
         for (const char* text : { "qrc:/lib/bootstrap.min.css", "Qt", "Lesser General Public License", "Boost Software License",
                                   "5.7.0", "0.6.8", "3.5.4", "1.11.0", "3.3.6", "MIT License", "BSD 3-Clause License" })
             QVERIFY2(html.contains(QLatin1String(text)), text);
+    }
+
+    void namedResourcesExist()
+    {
+        // Every resource path written in the sources, and every icon file named
+        // on its own (the window's image() helper adds the folder), is a resource.
+        static const QRegularExpression literal(QStringLiteral(":/[A-Za-z0-9_./-]+\\.(png|gif|qss|html)"));
+        static const QRegularExpression bare(QStringLiteral("\"(icon_[A-Za-z0-9_]+\\.png)\""));
+        int checked = 0;
+        for (const char* folder : { "app", "analysis", "capture", "control", "design", "shell" }) {
+            QDirIterator it(QStringLiteral(BX_SOURCE_DIR "/") + QLatin1String(folder),
+                            { QStringLiteral("*.cpp"), QStringLiteral("*.h"), QStringLiteral("*.ui") }, QDir::Files,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString source = it.next();
+                const QString text = QString::fromUtf8(readAll(source));
+                for (auto m = literal.globalMatch(text); m.hasNext(); ++checked) {
+                    const QString path = m.next().captured(0);
+                    QVERIFY2(QFile::exists(path), qPrintable(source + ": " + path));
+                }
+                for (auto m = bare.globalMatch(text); m.hasNext(); ++checked) {
+                    const QString name = m.next().captured(1);
+                    QVERIFY2(QFile::exists(QStringLiteral(":/images/images/") + name)
+                                 || QFile::exists(QStringLiteral(":/images/rendering/") + name),
+                             qPrintable(source + ": " + name));
+                }
+            }
+        }
+        QVERIFY(checked > 40);
     }
 
     void helpDocument()

@@ -243,9 +243,12 @@ void TestFipFrameDecoding::errorRows()
     }
     QCOMPARE(d.row().text(TraceRow::Control), QStringLiteral("ERROR"));
     QCOMPARE(d.row().text(TraceRow::Data), data);
-    // An error row keeps the frame's FCS as read.
+    // A frame that decoded keeps its identifier, length and FCS; a rejected one
+    // leaves them empty rather than borrow the previous transaction's.
     const quint16 fcs = quint16((frameBytes[frameBytes.size() - 2] << 8) | frameBytes.back());
-    QCOMPARE(d.row().text(TraceRow::Fcs), QStringLiteral("0x%1").arg(fcs, 4, 16, QLatin1Char('0')));
+    QCOMPARE(d.row().text(TraceRow::Fcs), ok ? QStringLiteral("0x%1").arg(fcs, 4, 16, QLatin1Char('0')) : QString());
+    QCOMPARE(d.row().text(TraceRow::Identifier), ok ? QStringLiteral("0x1234") : QString());
+    QCOMPARE(d.row().text(TraceRow::DataLength), ok ? QStringLiteral("2") : QString());
     QCOMPARE(r.withoutError, 0);
 }
 

@@ -3,6 +3,7 @@
 
 #include "capture/files/CaptureFileLock.h"
 #include "capture/files/CaptureFileMessages.h"
+#include "capture/files/CaptureSession.h"
 #include "tests/capture/decoder/FipStreamBuilder.h"
 #include "tests/capture/files/CapturePipeline.h"
 
@@ -81,7 +82,10 @@ void TestTraceFile::rowSelection_data()
     o.depthMode = 2;
     QTest::newRow("all frames") << o << all;
     o.depthMode = 1;
-    QTest::newRow("no data") << o << QStringList();
+    QTest::newRow("no data, errors logged") << o << QStringList{ "ERROR" };
+    o.logErrorsYes = false;
+    QTest::newRow("no data, errors not logged") << o << QStringList();
+    o.logErrorsYes = true;
     o.depthMode = 3;
     QTest::newRow("only on change")
         << o << QStringList{ "RP_DAT", "RP_DAT", "ID_MSG", "RP_MSG_NOACK", "ERROR", "RP_ACKpe" };
@@ -242,6 +246,9 @@ void TestTraceFile::interruptionRow()
     p.recorder.setOptions(o);
     p.decoder.setCardSpeed(1);
     p.decoder.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(frame({ 0x30 }))));
+    // An interruption is an error row: written at depth 1 like the others.
+    o.depthMode = TraceRecordOptions::NoData;
+    p.recorder.setOptions(o);
     p.decoder.onOstrakNoTrafficDetected();
     o.logErrorsYes = false;
     p.recorder.setOptions(o);
@@ -249,10 +256,10 @@ void TestTraceFile::interruptionRow()
     p.decoder.onOstrakNoTrafficDetected();
     QVERIFY(p.writer.close());
     const QList<QByteArray> lines = readLines(path);
-    QCOMPARE(lines.size(), 3);
+    // The first frame, then the interruption; at depth 1 without "Log errors", nothing.
+    QCOMPARE(lines.size(), 2);
     QCOMPARE(field(lines[1], 13), QByteArray("Type: Traffic Interruption"));
     QCOMPARE(field(lines[1], 1), QByteArray("2"));
-    QCOMPARE(field(lines[2], 1), QByteArray("3"));
 }
 
 void TestTraceFile::lockedTraceRefused()
@@ -273,6 +280,15 @@ void TestTraceFile::lockedTraceRefused()
     RawFileWriter raw;
     QVERIFY(!raw.open(path));
     QCOMPARE(raw.errorString(), QStringLiteral("The backup file is already in use:\n") + path);
+    // A capture refused on the lock names the file once.
+    for (bool trace : { true, false }) {
+        CaptureSession session;
+        CaptureSession::Files files;
+        (trace ? files.trace : files.raw) = path;
+        QString error;
+        QVERIFY(!session.start(TraceRecordOptions(), files, &error));
+        QCOMPARE(error, QStringLiteral("The backup file is already in use:\n") + path);
+    }
     other.unlock();
     QVERIFY(writer.open(path));
     QVERIFY(QFile::exists(CaptureFileLock::lockPath(path)));
