@@ -1,5 +1,6 @@
 #include "VantorStationFile.h"
 
+#include "design/FipCalculator.h"
 #include "design/StationConfiguration.h"
 #include "vantor.h"
 
@@ -21,6 +22,13 @@ bool VantorStationFile::load(const QString& path, VantorStationFile* out, QStrin
     f.address = c.subscriberNumber;
     f.speedCode = c.speed;
     f.tslotCode = c.tSlot & 3;
+    const FipCalculator calculator;
+    bool known = false;
+    const QString speed = calculator.getSpeedStr(&known, c.speed);
+    if (known) {
+        f.silenceUs = calculator.getSilenceTime(speed, c.silence);
+        f.turnaroundUs = calculator.getTurnAroundTime(speed, c.turnAround);
+    }
     f.hasArbiter = c.hasBusArbiter;
     f.arbiterEnabled = c.hasBusArbiter && c.busArbiter.enabled;
     for (const StationConfiguration::ScanTable& t : c.busArbiter.scanTables) {
