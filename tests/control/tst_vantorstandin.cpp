@@ -2,6 +2,7 @@
 // hand-written station files and with the files the design exports.
 
 #include "FipSimulatedNetwork.h"
+#include "VantorProjectBus.h"
 #include "VantorSimulator.h"
 #include "design/BrxprjFile.h"
 #include "design/MainDTModel.h"
@@ -743,6 +744,41 @@ private slots:
         QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
         QVERIFY(!FipSimulatedNetwork::current());
         QVERIFY(!net->scan(&scan, nullptr));
+    }
+
+    // A project run with nobody at the controls (the capture server's --project):
+    // its scan table, cycle by cycle and padded, is what a capture sees.
+    void projectBusPlaysTheScanTable()
+    {
+        VantorProjectBus project;
+        QString error;
+        QVERIFY(!project.start(m_dir.filePath("missing.brxprj"), &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY2(project.start(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/2sta_worldfip_2M5.brxprj",
+                               &error),
+                 qPrintable(error));
+        QCOMPARE(project.speedCode(), quint8(2));
+        QTRY_VERIFY(FipSimulatedNetwork::current());
+        FipSimulatedNetwork::Scan scan;
+        QVERIFY(FipSimulatedNetwork::current()->scan(&scan, nullptr));
+        QCOMPARE(scan.stations.size(), project.stations());
+        QVERIFY(!scan.microcycles.isEmpty());
+        QCOMPARE(scan.paddingId, quint16(0x9080));
+        QVERIFY(scan.silenceUs > 0 && scan.turnaroundUs > 0 && scan.turnaroundUs < scan.silenceUs);
+
+        FipTrafficGenerator bus(project.speedCode());
+        QSet<quint16> sent;
+        for (int i = 0; i < 2000; ++i) {
+            const FipFrame f = bus.next();
+            if (f.bytes.at(0) == 0x03)
+                sent.insert(quint16(quint8(f.bytes.at(1)) << 8 | quint8(f.bytes.at(2))));
+        }
+        for (const FipMicrocycle& micro : scan.microcycles)
+            for (quint16 id : micro.ids)
+                QVERIFY(sent.contains(id));
+        QVERIFY(sent.contains(0x9080));
+        project.stop();
+        QVERIFY(!FipSimulatedNetwork::current());
     }
 
     void exportedExamplesRun_data()
