@@ -35,6 +35,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -240,10 +241,15 @@ void TstEndToEnd::screenshots(const QString& path)
 {
     m_bx->resize(1500, 950);
     m_bx->findChild<QToolButton*>("ostrakButton")->click();
+    // The values of the first produced variables drawn: the stations' own.
+    for (int row = 0; row < std::min(4, m_bx->mnemoSelectionModel()->rowCount()); ++row)
+        m_bx->mnemoSelectionModel()->item(row)->setCheckState(Qt::Checked);
     for (const char* page : { "analysisVisualFipTraceButton", "analysisStatisticsButton",
-                              "analysisStationsPresenceButton", "analysisMacroMicroButton" }) {
+                              "analysisStationsPresenceButton", "analysisMacroMicroButton",
+                              "analysisMnemonicsButton" }) {
         child<QPushButton>(page)->setChecked(true);
-        QTest::qWait(QByteArray(page).contains("Macro") ? 1000 : 50);
+        const QByteArray name(page);
+        QTest::qWait(name.contains("Macro") ? 1000 : name.contains("Mnemonics") ? 2500 : 50);
         m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-e2e-" + path + "-" + page + ".png");
     }
 }
