@@ -735,6 +735,12 @@ private slots:
         QCOMPARE(m.data, QByteArray("\xCA\xFE"));
         QCOMPARE(m.destinationId, quint16(0x0200));
 
+        // Faults asked of a running network reach the capture side at once.
+        FipTrafficGenerator::Faults faults;
+        faults.fcs = 0.25;
+        VantorSimulator::setFaults("net", faults);
+        QTRY_VERIFY(net->scan(&scan, nullptr) && scan.faults.fcs == 0.25);
+
         QCOMPARE(vantor_change_macrocycle(m_arb, 2), VANTOR_OK);
         QTRY_VERIFY(net->scan(&scan, nullptr) && scan.variables.size() == 1);
         quint64 changed = 0;
