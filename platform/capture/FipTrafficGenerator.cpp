@@ -257,7 +257,8 @@ void FipTrafficGenerator::planAperiodic()
         // The network's own messages, as its stations queued them.
         FipSimulatedNetwork::Message m;
         for (int served = 0; served < 4 && m_network->takeMessage(&m); ++served) {
-            m_plan.append({ QByteArray() + char(kIdMsg) + char(m.sourceId >> 8) + char(m.sourceId & 0xFF), turn, false, false });
+            m_plan.append(
+                { QByteArray() + char(kIdMsg) + char(m.sourceId >> 8) + char(m.sourceId & 0xFF), turn, false, false });
             QByteArray message(1, char(m.acknowledged ? kRpMsgAck : kRpMsgNoAck));
             message.append(char(m.destinationSegment));
             message.append(char(m.destinationId >> 8));
@@ -292,7 +293,8 @@ void FipTrafficGenerator::planAperiodic()
         }
     }
     if (m_msgPending) {
-        m_plan.append({ QByteArray() + char(kIdMsg) + char(kMessageId >> 8) + char(kMessageId & 0xFF), turn, false, false });
+        m_plan.append(
+            { QByteArray() + char(kIdMsg) + char(kMessageId >> 8) + char(kMessageId & 0xFF), turn, false, false });
         QByteArray message(1, char(kRpMsgNoAck));
         message.append(QByteArray::fromHex("000102")); // destination segment and address
         message.append(QByteArray::fromHex("000105")); // source
@@ -496,8 +498,9 @@ FipFrame FipTrafficGenerator::next()
         default: break;
         }
         f.glc = m_glc;
-        if (error == Error::None && p.unanswered && p.body.size() == 3 && quint16(quint8(p.body[1]) << 8 | quint8(p.body[2]))
-                == (m_network ? m_networkPaddingId : m_paddingId))
+        const quint16 paddingId = m_network ? m_networkPaddingId : m_paddingId;
+        if (error == Error::None && p.unanswered && p.body.size() == 3
+            && quint16(quint8(p.body[1]) << 8 | quint8(p.body[2])) == paddingId)
             ++m_paddingFrames;
 
         m_tick = f.tick + f.lengthTicks;

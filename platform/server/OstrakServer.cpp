@@ -107,7 +107,8 @@ bool OstrakServer::parseArguments(const QStringList& arguments, Options* options
         if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             return fail(QString());
         static const QStringList withValue = { "--tcp", "--udp", "--flow", "--speed", "--frame-type", "--variables",
-                                               "--cycle-us", "--errors-every", "--frames", "--per-packet", "--replay", "--project",
+                                               "--cycle-us", "--errors-every", "--frames", "--per-packet", "--replay",
+                                               "--project",
                                                "--rate", "--time-scale", "--end", "--faults", "--garbage-bytes",
                                                "--pause-after", "--pause-ms", "--sessions" };
         if (!withValue.contains(a))

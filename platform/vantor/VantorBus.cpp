@@ -400,7 +400,11 @@ void VantorBus::applyPattern(quint16 id, vantor_device::Produced& p, qint64 nowN
     case VantorSimulator::ValuePattern::Counter: q = quint16(step); break;
     case VantorSimulator::ValuePattern::Sawtooth: q = quint16(phase * 65535); break;
     case VantorSimulator::ValuePattern::Square: q = phase < 0.5 ? 0 : 0xFFFF; break;
-    case VantorSimulator::ValuePattern::Sine: q = quint16(std::lround(32767.5 + 32767.0 * std::sin(2 * M_PI * phase))); break;
+    case VantorSimulator::ValuePattern::Sine: {
+        constexpr double TwoPi = 2 * 3.14159265358979323846;
+        q = quint16(std::lround(32767.5 + 32767.0 * std::sin(TwoPi * phase)));
+        break;
+    }
     case VantorSimulator::ValuePattern::RandomWalk: {
         // One step per twentieth of the period, drawn from the step number.
         if (step == p.walkStep) {

@@ -176,8 +176,10 @@ bool parseRate(const QString& value, double* out)
 
 bool parsePatterns(const QString& value, QMap<quint16, VantorSimulator::ValuePattern>* out)
 {
-    static const QStringList kinds = { QStringLiteral("counter"), QStringLiteral("sawtooth"), QStringLiteral("square"),
-                                       QStringLiteral("sine"),    QStringLiteral("walk"),     QStringLiteral("static") };
+    // In the order of ValuePattern::Kind.
+    static const QStringList kinds = { QStringLiteral("counter"), QStringLiteral("sawtooth"),
+                                       QStringLiteral("square"),  QStringLiteral("sine"),
+                                       QStringLiteral("walk"),    QStringLiteral("static") };
     for (const QString& entry : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QStringList parts = entry.split(QLatin1Char(':'));
         if (parts.size() < 2 || parts.size() > 3)
