@@ -2,6 +2,8 @@
 //   vantor bring-up     open, init (station file) and start of every board
 //   vantor poll         variable reads and writes per second, one thread per group of boards
 //   vantor published    scans and values read per second by a capture thread meanwhile
+//   vantor frames       bus frames per second of processor time the capture side builds from the scan
+//   padded frames       the same for a table whose waits are filled with padding
 //   vantor shutdown     stop of the arbitrator and network, close of every board
 #include "FipSimulatedNetwork.h"
 #include "VantorSimulator.h"
@@ -133,6 +135,25 @@ int main(int argc, char** argv)
     std::printf("vantor scan: %llu macrocycles of %d variables in %d ms\n",
                 static_cast<unsigned long long>(VantorSimulator::macrocycles(QStringLiteral("net"))), Stations,
                 PollMs);
+
+    auto framesPerSecond = [](FipTrafficGenerator& bus) {
+        constexpr int Frames = 200000;
+        QElapsedTimer clock;
+        clock.start();
+        quint64 bytes = 0;
+        for (int i = 0; i < Frames; ++i)
+            bytes += quint64(bus.next().bytes.size());
+        return bytes ? Frames * 1e9 / double(clock.nsecsElapsed()) : 0.0;
+    };
+    FipTrafficGenerator following(3);
+    std::printf("vantor frames: %.0f frames/s built from the scan of %d variables\n", framesPerSecond(following),
+                Stations);
+    FipTrafficGenerator padded(3);
+    padded.setFollowNetwork(false);
+    padded.setPaddingId(FipTrafficGenerator::kDefaultPaddingId);
+    const double paddedRate = framesPerSecond(padded);
+    std::printf("padded frames: %.0f frames/s, %.0f%% of them padding\n", paddedRate,
+                100.0 * double(padded.paddingFramesProduced()) / double(padded.framesProduced()));
 
     t.restart();
     vantor_stop_ba(handles[0]);

@@ -38,7 +38,7 @@ struct FipCaptureCounters
     quint64 fsdErrors = 0;
     quint64 noFedErrors = 0;
     quint64 preGlitches = 0;
-    quint64 paddingFrames = 0;        ///< valid frames of padding transactions, request and replies
+    quint64 paddingFrames = 0;        ///< valid ID_DAT frames of the padding identifier
     std::array<quint64, 256> paddingPerControl {}; ///< the same by control byte (also in perControl)
 
     // Durations, in ticks

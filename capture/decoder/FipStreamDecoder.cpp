@@ -605,7 +605,9 @@ bool FipStreamDecoder::decodeFrame(quint16 status, const quint8* frame, int size
             m_counters.idRqTime += ticks;
     }
 
-    if (m_state.currentIsPadding) {
+    // Only the padding identifier's ID_DAT is a padding frame; a reply it gets
+    // stays an ordinary reply.
+    if (m_state.currentIsPadding && control == FipControls::ID_DAT) {
         ++m_counters.paddingFrames;
         ++m_counters.paddingPerControl[control];
     }

@@ -569,6 +569,18 @@ bool OstrakCard::splitPackets(int flowType, QByteArray* input, QByteArray* outpu
     return true;
 }
 
+namespace {
+
+// A server that sends no speed digit (always so over UDP) gives the card's speed
+// in the second byte of each event record, as element 2 of the card gives it.
+qint32 eventRecordSpeed(const QByteArray& input)
+{
+    const int code = input.size() > 1 ? (quint8(input.at(1)) & 7) - 1 : -1;
+    return code >= 0 && code <= 3 ? code : 255;
+}
+
+} // namespace
+
 void OstrakCard::remoteTcpReadFipData()
 {
     scanning = true;
@@ -604,6 +616,8 @@ void OstrakCard::remoteTcpReadFipData()
                     flowType = 1;
                 }
             }
+            if (flowType == 1 && speed == 255)
+                speed = eventRecordSpeed(input);
         }
         if (input.isEmpty() || flowType == 0) {
             linkIdle(flowType, output, sincePacket);
@@ -671,6 +685,8 @@ void OstrakCard::remoteUdpReadFipData()
             flowType = whatFlowType(input);
             if (flowType == 0 && input.size() > 2)
                 flowType = 1;
+            if (flowType == 1 && speed == 255)
+                speed = eventRecordSpeed(input);
         }
         if (input.isEmpty() || flowType == 0) {
             linkIdle(flowType, output, sincePacket);

@@ -84,12 +84,18 @@ QByteArray ospRecord(const FipFrame& frame)
     return record;
 }
 
-QByteArray eventRecord(quint8 counter, quint16 eventId, const QByteArray& data, bool withTrailer, quint16 trailer)
+quint8 eventSpeedByte(quint8 speedCode)
+{
+    return speedCode <= 3 ? quint8(speedCode + 1) : 0;
+}
+
+QByteArray eventRecord(quint8 counter, quint16 eventId, const QByteArray& data, bool withTrailer, quint16 trailer,
+                       quint8 speedByte)
 {
     QByteArray record;
     record.reserve(9 + data.size());
     record.append(char(withTrailer ? kEventMarkerWithTrailer : kEventMarker));
-    record.append(char(0x00));
+    record.append(char(speedByte));
     record.append(char(counter));
     appendBigEndian(record, eventId, 2);
     appendBigEndian(record, quint64(data.size()), 2);

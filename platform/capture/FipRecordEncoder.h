@@ -32,8 +32,13 @@ QByteArray ospRecord(const FipFrame& frame);
 quint16 ospStatusWord(const FipFrame& frame);
 
 /// One event record of the board protocol; the trailer is sent with marker 0x41.
+/// The second byte tells the card's speed (eventSpeedByte), so a link that
+/// carries no leading speed digit still gives it.
 QByteArray eventRecord(quint8 counter, quint16 eventId, const QByteArray& data, bool withTrailer = false,
-                       quint16 trailer = 0);
+                       quint16 trailer = 0, quint8 speedByte = 0);
+
+/// The card's speed as its element 2 gives it: bits 2..0 = speed code + 1, 0 unknown.
+quint8 eventSpeedByte(quint8 speedCode);
 
 /// An Osp packet: 'O','S',1,0, the packet counter, the record count, the records.
 QByteArray ospPacket(quint64 counter, quint32 recordCount, const QByteArray& records);

@@ -19,6 +19,13 @@ public:
         quint32 cycleUs = 20000;                        ///< elementary cycle
         QVector<FipTrafficGenerator::Variable> variables; ///< in scan order
         QVector<quint8> stations;                       ///< addresses whose presence is polled
+        /// The scan table's elementary cycles in order; when given they are sent as
+        /// they are, each padded to its length, instead of `variables` by period.
+        QVector<FipMicrocycle> microcycles;
+        quint16 paddingId = FipTrafficGenerator::kDefaultPaddingId; ///< 0: no padding
+        double silenceUs = 0;    ///< 0: the speed's usual value
+        double turnaroundUs = 0; ///< 0: the speed's usual value
+        FipTrafficGenerator::Faults faults;
     };
     /// A message queued on one of the network's stations.
     struct Message {

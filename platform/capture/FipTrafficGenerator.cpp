@@ -47,6 +47,17 @@ quint32 turnaroundBits(quint8 speed)
     }
 }
 
+// Silence (time an arbitrator waits for a reply) per speed code, in bit times.
+quint32 defaultSilenceBits(quint8 speed)
+{
+    switch (speed) {
+    case 0: return 1536;
+    case 2: return 150;
+    case 3: return 300;
+    default: return 135;
+    }
+}
+
 quint32 defaultCycleUs(quint8 speed)
 {
     switch (speed) {
@@ -150,6 +161,13 @@ void FipTrafficGenerator::syncNetwork()
         m_networkVariables = scan.variables;
         m_networkStations = scan.stations;
         m_networkCycleUs = std::max<quint32>(scan.cycleUs, 1);
+        m_networkMicrocycles = scan.microcycles;
+        m_networkPaddingId = scan.paddingId;
+        m_networkSilenceUs = scan.silenceUs;
+        m_networkTurnaroundUs = scan.turnaroundUs;
+        m_networkFaults = scan.faults;
+        if (network != m_network || m_microcycle >= m_networkMicrocycles.size())
+            m_microcycle = 0;
         m_networkRevision = revision;
         m_presenceStation = 0;
     }
@@ -164,6 +182,36 @@ const QVector<FipTrafficGenerator::Variable>& FipTrafficGenerator::scanned() con
 quint32 FipTrafficGenerator::scannedCycleUs() const
 {
     return m_network ? m_networkCycleUs : m_cycleUs;
+}
+
+quint32 FipTrafficGenerator::turnBits() const
+{
+    if (m_network && m_networkTurnaroundUs > 0)
+        return std::max<quint32>(1, quint32(std::lround(m_networkTurnaroundUs / bitTimeUs(m_speedCode))));
+    return turnaroundBits(m_speedCode);
+}
+
+quint32 FipTrafficGenerator::silenceBits() const
+{
+    if (m_network && m_networkSilenceUs > 0)
+        return std::max<quint32>(1, quint32(std::lround(m_networkSilenceUs / bitTimeUs(m_speedCode))));
+    return std::max(defaultSilenceBits(m_speedCode), turnaroundBits(m_speedCode) * 2);
+}
+
+const FipTrafficGenerator::Faults& FipTrafficGenerator::faults() const
+{
+    return m_network ? m_networkFaults : m_faults;
+}
+
+double FipTrafficGenerator::draw()
+{
+    m_faultRandom = m_faultRandom * 1664525u + 1013904223u;
+    return double(m_faultRandom >> 8) / double(1u << 24);
+}
+
+bool FipTrafficGenerator::stationAway(int station) const
+{
+    return station >= 0 && station == m_awayStation && m_tick < m_awayUntilTick;
 }
 
 QByteArray FipTrafficGenerator::variableData(quint16 id, int length)
@@ -181,14 +229,17 @@ QByteArray FipTrafficGenerator::variableData(quint16 id, int length)
     return data;
 }
 
-void FipTrafficGenerator::planVariable(quint16 id, int length, quint8 control)
+void FipTrafficGenerator::planVariable(quint16 id, int length, quint8 control, int producer)
 {
-    const quint32 turn = turnaroundBits(m_speedCode);
+    const quint32 turn = turnBits();
     QByteArray request;
     request.append(char(kIdDat));
     request.append(char(id >> 8));
     request.append(char(id & 0xFF));
-    m_plan.append({ request, turn, false });
+    // Nobody on the bus produces it: the arbitrator waits out the silence.
+    m_plan.append({ request, turn, false, length < 0 });
+    if (length < 0)
+        return;
 
     QByteArray reply;
     reply.append(char(control));
@@ -196,17 +247,18 @@ void FipTrafficGenerator::planVariable(quint16 id, int length, quint8 control)
     reply.append(char(length + 1));
     reply.append(variableData(id, length));
     reply.append(char(kMpsStatus));
-    m_plan.append({ reply, turn, true });
+    m_plan.append({ reply, turn, true, false, producer });
 }
 
 void FipTrafficGenerator::planAperiodic()
 {
-    const quint32 turn = turnaroundBits(m_speedCode);
+    const quint32 turn = turnBits();
     if (m_network) {
         // The network's own messages, as its stations queued them.
         FipSimulatedNetwork::Message m;
         for (int served = 0; served < 4 && m_network->takeMessage(&m); ++served) {
-            m_plan.append({ QByteArray() + char(kIdMsg) + char(m.sourceId >> 8) + char(m.sourceId & 0xFF), turn, false });
+            m_plan.append(
+                { QByteArray() + char(kIdMsg) + char(m.sourceId >> 8) + char(m.sourceId & 0xFF), turn, false, false });
             QByteArray message(1, char(m.acknowledged ? kRpMsgAck : kRpMsgNoAck));
             message.append(char(m.destinationSegment));
             message.append(char(m.destinationId >> 8));
@@ -215,10 +267,10 @@ void FipTrafficGenerator::planAperiodic()
             message.append(char(m.sourceId >> 8));
             message.append(char(m.sourceId & 0xFF));
             message.append(m.data.left(256));
-            m_plan.append({ message, turn, true });
+            m_plan.append({ message, turn, true, false });
             if (m.acknowledged)
-                m_plan.append({ QByteArray(1, char(kRpAck)), turn, true });
-            m_plan.append({ QByteArray(1, char(kRpFin)), turn, true });
+                m_plan.append({ QByteArray(1, char(kRpAck)), turn, true, false });
+            m_plan.append({ QByteArray(1, char(kRpFin)), turn, true, false });
         }
         m_rqPending = false;
         m_msgPending = false;
@@ -226,7 +278,7 @@ void FipTrafficGenerator::planAperiodic()
     }
     if (m_rqPending && !m_variables.isEmpty()) {
         const quint16 asker = m_variables.first().id;
-        m_plan.append({ QByteArray() + char(kIdRq1) + char(asker >> 8) + char(asker & 0xFF), turn, false });
+        m_plan.append({ QByteArray() + char(kIdRq1) + char(asker >> 8) + char(asker & 0xFF), turn, false, false });
         QByteArray list(1, char(kRpRq1));
         const int count = std::min<int>(2, m_variables.size());
         for (int i = 0; i < count; ++i) {
@@ -234,23 +286,33 @@ void FipTrafficGenerator::planAperiodic()
             list.append(char(id >> 8));
             list.append(char(id & 0xFF));
         }
-        m_plan.append({ list, turn, true });
+        m_plan.append({ list, turn, true, false });
         for (int i = 0; i < count; ++i) {
             const Variable& v = m_variables.at(m_variables.size() - 1 - i);
             planVariable(v.id, v.length, kRpDat);
         }
     }
     if (m_msgPending) {
-        m_plan.append({ QByteArray() + char(kIdMsg) + char(kMessageId >> 8) + char(kMessageId & 0xFF), turn, false });
+        m_plan.append(
+            { QByteArray() + char(kIdMsg) + char(kMessageId >> 8) + char(kMessageId & 0xFF), turn, false, false });
         QByteArray message(1, char(kRpMsgNoAck));
         message.append(QByteArray::fromHex("000102")); // destination segment and address
         message.append(QByteArray::fromHex("000105")); // source
         message.append(QByteArray("STATUS") + char(m_cycle & 0xFF));
-        m_plan.append({ message, turn, true });
-        m_plan.append({ QByteArray(1, char(kRpFin)), turn, true });
+        m_plan.append({ message, turn, true, false });
+        m_plan.append({ QByteArray(1, char(kRpFin)), turn, true, false });
     }
     m_rqPending = false;
     m_msgPending = false;
+}
+
+void FipTrafficGenerator::planPresence(quint8 station)
+{
+    const quint16 presence = quint16(kPresenceBase | station);
+    const quint32 turn = turnBits();
+    m_plan.append({ QByteArray() + char(kIdDat) + char(presence >> 8) + char(presence & 0xFF), turn, false, false });
+    m_plan.append({ QByteArray() + char(kRpDat) + char(kPresencePdu) + char(3) + char(0x80) + char(0x01) + char(0x00),
+                    turn, true, false, station });
 }
 
 void FipTrafficGenerator::planCycle()
@@ -258,6 +320,37 @@ void FipTrafficGenerator::planCycle()
     m_plan.clear();
     m_planPos = 0;
     syncNetwork();
+    const Faults& f = faults();
+    if (f.dropout > 0 && m_tick >= m_awayUntilTick && draw() < f.dropout) {
+        // One station leaves the bus for a while: no presence, no replies.
+        const int count = m_network ? m_networkStations.size() : kStations;
+        if (count > 0) {
+            const int pick = int(draw() * count) % count;
+            m_awayStation = m_network ? m_networkStations.at(pick) : pick + 1;
+            m_awayUntilTick = m_tick + usToTicks(double(f.dropoutMs) * 1000.0);
+        }
+    }
+    if (m_network && !m_networkMicrocycles.isEmpty()) {
+        // The scan table as it is: one elementary cycle after the other; the last
+        // one of the macrocycle also tests the presence of every station.
+        m_microcycle %= m_networkMicrocycles.size();
+        const FipMicrocycle& micro = m_networkMicrocycles.at(m_microcycle);
+        m_currentCycleUs = micro.us;
+        for (quint16 id : micro.ids) {
+            auto v = std::find_if(m_networkVariables.cbegin(), m_networkVariables.cend(),
+                                  [id](const Variable& x) { return x.id == id; });
+            planVariable(id, v == m_networkVariables.cend() ? -1 : v->length, kRpDat,
+                         v == m_networkVariables.cend() ? -1 : v->producer);
+        }
+        if (m_microcycle + 1 == m_networkMicrocycles.size()) {
+            for (quint8 station : m_networkStations)
+                planPresence(station);
+        }
+        ++m_microcycle;
+        planAperiodic();
+        return;
+    }
+    m_currentCycleUs = scannedCycleUs();
     const QVector<Variable>& variables = scanned();
     const bool aperiodicCycle = m_aperiodicEvery > 0 && m_cycle % quint64(m_aperiodicEvery) == 0;
     bool askedRq = false;
@@ -275,26 +368,36 @@ void FipTrafficGenerator::planCycle()
             control = kRpDatMsg;
             askedMsg = true;
         }
-        planVariable(v.id, v.length, control);
+        planVariable(v.id, v.length, control, v.producer);
     }
     // One station's presence variable per cycle, the stations in turn.
-    quint16 presence = 0;
     if (m_network && !m_networkStations.isEmpty()) {
         m_presenceStation = quint8(m_presenceStation % m_networkStations.size());
-        presence = quint16(kPresenceBase | m_networkStations.at(m_presenceStation));
+        planPresence(m_networkStations.at(m_presenceStation));
         m_presenceStation = quint8((m_presenceStation + 1) % m_networkStations.size());
     } else {
-        presence = quint16(kPresenceBase | (m_presenceStation + 1));
+        planPresence(quint8(m_presenceStation + 1));
         m_presenceStation = quint8((m_presenceStation + 1) % kStations);
     }
-    const quint32 turn = turnaroundBits(m_speedCode);
-    m_plan.append({ QByteArray() + char(kIdDat) + char(presence >> 8) + char(presence & 0xFF), turn, false });
-    m_plan.append({ QByteArray() + char(kRpDat) + char(kPresencePdu) + char(3) + char(0x80) + char(0x01) + char(0x00),
-                    turn, true });
 
     m_rqPending = askedRq;
     m_msgPending = askedMsg;
     planAperiodic();
+}
+
+// The rest of a waiting time goes to padding identifiers nobody answers, each
+// followed by the silence; false when the next one would overrun the cycle.
+bool FipTrafficGenerator::planPadding()
+{
+    const quint16 id = m_network ? m_networkPaddingId : m_paddingId;
+    if (id == 0 || m_currentCycleUs == 0)
+        return false;
+    const quint64 boundary = m_cycleStartTick + usToTicks(m_currentCycleUs);
+    const quint64 length = quint64(5 * 8 + kDelimiterBits) * 10;
+    if (m_tick + m_nextGap + length + quint64(silenceBits()) * 10 > boundary)
+        return false;
+    m_plan.append({ QByteArray() + char(kIdDat) + char(id >> 8) + char(id & 0xFF), 0, false, true });
+    return true;
 }
 
 FipTrafficGenerator::Error FipTrafficGenerator::takeError()
@@ -333,13 +436,12 @@ QByteArray FipTrafficGenerator::faulty(const QByteArray& body, Error error)
 FipFrame FipTrafficGenerator::next()
 {
     for (;;) {
-        if (m_planPos >= m_plan.size()) {
+        if (m_planPos >= m_plan.size() && !planPadding()) {
             // The next cycle starts on its period boundary, or at once when the last one overran.
-            const quint64 cycleTicks = usToTicks(scannedCycleUs());
-            const quint64 boundary = m_cycle == 0 && m_number == 0 ? 0 : m_cycleStartTick + cycleTicks;
+            const quint64 earliest = m_tick + m_nextGap;
+            const quint64 boundary = m_currentCycleUs ? m_cycleStartTick + usToTicks(m_currentCycleUs) : earliest;
             if (m_number > 0 || m_cycle > 0) {
                 ++m_cycle;
-                const quint64 earliest = m_tick + m_nextGap;
                 m_cycleStartTick = std::max(boundary, earliest);
                 m_nextGap = quint32(std::min<quint64>(m_cycleStartTick - m_tick, 0xFFFFFFFFu));
             }
@@ -352,10 +454,22 @@ FipFrame FipTrafficGenerator::next()
             m_pendingError = error;
             error = Error::None;
         }
+        const Faults& faults = this->faults();
+        quint32 lateTicks = 0;
+        if (error == Error::None && faults.any()) {
+            if (p.reply && (stationAway(p.station) || (faults.missingReply > 0 && draw() < faults.missingReply)))
+                error = Error::MissingReply;
+            else if (faults.fcs > 0 && draw() < faults.fcs)
+                error = Error::FcsError;
+            else if (faults.glitch > 0 && draw() < faults.glitch)
+                error = Error::Glitch;
+            else if (p.reply && faults.lateReply > 0 && draw() < faults.lateReply)
+                lateTicks = (silenceBits() - turnBits()) * 10 / 2; // late, yet within the silence
+        }
 
         if (error == Error::MissingReply) {
-            // Silence for the awaited reply, then the arbitrator goes on.
-            m_nextGap += quint32((p.gapBits * 2 + quint32(p.body.size() + 2) * 8 + kDelimiterBits) * 10);
+            // The arbitrator waits out the silence, then goes on.
+            m_nextGap = silenceBits() * 10;
             continue;
         }
 
@@ -368,7 +482,7 @@ FipFrame FipTrafficGenerator::next()
         // Small turnaround jitter of the producers, a fixed one of the arbitrator.
         m_random = m_random * 1103515245u + 12345u;
         const quint32 jitterTicks = p.reply ? (m_random >> 16) % 8 : 0;
-        f.gapTicks = m_nextGap + jitterTicks;
+        f.gapTicks = m_nextGap + jitterTicks + lateTicks;
         f.jitter = quint8(jitterTicks);
         f.tick = m_tick + f.gapTicks;
         f.lengthTicks = quint32(f.bytes.size() * 8 + kDelimiterBits) * 10;
@@ -384,10 +498,17 @@ FipFrame FipTrafficGenerator::next()
         default: break;
         }
         f.glc = m_glc;
+        const quint16 paddingId = m_network ? m_networkPaddingId : m_paddingId;
+        if (error == Error::None && p.unanswered && p.body.size() == 3
+            && quint16(quint8(p.body[1]) << 8 | quint8(p.body[2])) == paddingId)
+            ++m_paddingFrames;
 
         m_tick = f.tick + f.lengthTicks;
         const Pending* following = m_planPos < m_plan.size() ? &m_plan.at(m_planPos) : nullptr;
-        m_nextGap = following ? following->gapBits * 10 : turnaroundBits(m_speedCode) * 10;
+        if (p.unanswered)
+            m_nextGap = silenceBits() * 10;
+        else
+            m_nextGap = following ? following->gapBits * 10 : turnBits() * 10;
         return f;
     }
 }

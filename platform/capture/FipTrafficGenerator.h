@@ -8,6 +8,13 @@
 
 class FipSimulatedNetwork;
 
+/// One elementary cycle of a scan table: its identifiers in order, and the time
+/// from its start at which the next one starts (0: at once, no padding).
+struct FipMicrocycle {
+    QVector<quint16> ids;
+    quint32 us = 0;
+};
+
 /// One frame as the capture card sees it on the bus.
 struct FipFrame {
     QByteArray bytes;        ///< control byte first, FCS last (may be cut short by a reception error)
@@ -40,7 +47,24 @@ public:
         quint16 id = 0;
         int length = 2;       ///< data bytes in the reply
         int periodCycles = 1; ///< sent every n-th elementary cycle
+        int producer = -1;    ///< station address of the producer, -1 unknown
     };
+
+    /// Faults a real bus shows, each a share of the frames (or, for a station
+    /// dropping off, a chance per elementary cycle), drawn at random.
+    struct Faults {
+        double missingReply = 0; ///< a producer stays silent after its identifier
+        double fcs = 0;          ///< an FCS bit flipped on the wire
+        double glitch = 0;       ///< a glitch in the preamble
+        double lateReply = 0;    ///< a reply after a turnaround well beyond the network's
+        double dropout = 0;      ///< a station leaves the bus for a while
+        quint32 dropoutMs = 1000;
+        bool any() const { return missingReply > 0 || fcs > 0 || glitch > 0 || lateReply > 0 || dropout > 0; }
+    };
+
+    /// The identifier the arbitrator of the generator's own network pads its cycles
+    /// with; 0 (the default) leaves the end of a cycle silent.
+    static constexpr quint16 kDefaultPaddingId = 0x9080;
 
     enum class Error {
         None,
@@ -70,6 +94,13 @@ public:
 
     /// Every n-th cycle a variable request and a message are served (0 = never).
     void setAperiodicEvery(int cycles) { m_aperiodicEvery = cycles; }
+
+    /// Padding identifier of the generator's own network (0: silence instead).
+    void setPaddingId(quint16 id) { m_paddingId = id; }
+    /// Faults of the generator's own network; a followed network brings its own.
+    void setFaults(const Faults& faults) { m_faults = faults; }
+    /// Padding identifier frames produced so far.
+    quint64 paddingFramesProduced() const { return m_paddingFrames; }
 
     /// The next produced frame carries this error.
     void injectError(Error error) { m_pendingError = error; }
@@ -110,14 +141,23 @@ private:
         QByteArray body;  // without FCS
         quint32 gapBits;  // silence before, in bit times
         bool reply;       // answers the previous identifier
+        bool unanswered;  // an identifier nobody answers: the silence follows
+        int station = -1; // the replying station, when known
     };
 
     void syncNetwork();
     const QVector<Variable>& scanned() const;
     quint32 scannedCycleUs() const;
     void planCycle();
-    void planVariable(quint16 id, int length, quint8 control);
+    void planVariable(quint16 id, int length, quint8 control, int producer = -1);
     void planAperiodic();
+    void planPresence(quint8 station);
+    bool planPadding();
+    quint32 turnBits() const;
+    quint32 silenceBits() const;
+    const Faults& faults() const;
+    double draw();
+    bool stationAway(int station) const;
     QByteArray variableData(quint16 id, int length);
     Error takeError();
     static QByteArray faulty(const QByteArray& body, Error error);
@@ -152,4 +192,18 @@ private:
     QVector<Variable> m_networkVariables;
     QVector<quint8> m_networkStations;
     quint32 m_networkCycleUs = 0;
+    QVector<FipMicrocycle> m_networkMicrocycles;
+    quint16 m_networkPaddingId = 0;
+    double m_networkSilenceUs = 0;
+    double m_networkTurnaroundUs = 0;
+    Faults m_networkFaults;
+    int m_microcycle = 0;       // position in the followed macrocycle
+
+    quint16 m_paddingId = 0;
+    quint64 m_paddingFrames = 0;
+    quint32 m_currentCycleUs = 0; // length of the cycle being sent, 0 without a wait
+    Faults m_faults;
+    quint32 m_faultRandom = 0x9E3779B9;
+    int m_awayStation = -1;     // a station off the bus until m_awayUntilTick
+    quint64 m_awayUntilTick = 0;
 };

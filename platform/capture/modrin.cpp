@@ -39,6 +39,7 @@ struct CModrin::Impl {
             ++cp;
         auto e = std::make_shared<CEventFrame>();
         e->marker = trailer ? 0x41 : 0x40;
+        e->type = FipRecordEncoder::eventSpeedByte(OstrakSimulator::settings().speedCode);
         e->cp = cp++;
         e->event_id = id;
         e->length = (unsigned short)data.size();

@@ -127,7 +127,8 @@ bool OstrakPacketSource::next(QByteArray* packet, int* frames, quint64* busUs)
     } else {
         const bool trailer = m_settings.trailerEvery > 0 && (m_packets % quint64(m_settings.trailerEvery)) == 1;
         *packet = FipRecordEncoder::eventRecord(quint8(m_packets), FipRecordEncoder::kFrameRecordsEvent, m_records,
-                                                trailer, quint16(0xBEEF));
+                                                trailer, quint16(0xBEEF),
+                                                FipRecordEncoder::eventSpeedByte(m_speedCode));
     }
     ++m_packets;
     if (frames)

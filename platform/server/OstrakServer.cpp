@@ -68,6 +68,8 @@ QString OstrakServer::usage()
         "  --frames N             frames to send (default: no end)\n"
         "  --per-packet N         frames per packet (1..128, default 16)\n"
         "  --replay FILE.praw     send the records of a raw capture file\n"
+        "  --project FILE.brxprj  play that project's bus: its scan table with padding, its stations'\n"
+        "                         values and presence, at its speed\n"
         "  --rate FPS             frames per second (default: bus time; replays flat out)\n"
         "  --flat-out             no pacing\n"
         "  --time-scale X         bus time per wall-clock time\n"
@@ -106,6 +108,7 @@ bool OstrakServer::parseArguments(const QStringList& arguments, Options* options
             return fail(QString());
         static const QStringList withValue = { "--tcp", "--udp", "--flow", "--speed", "--frame-type", "--variables",
                                                "--cycle-us", "--errors-every", "--frames", "--per-packet", "--replay",
+                                               "--project",
                                                "--rate", "--time-scale", "--end", "--faults", "--garbage-bytes",
                                                "--pause-after", "--pause-ms", "--sessions" };
         if (!withValue.contains(a))
@@ -139,6 +142,8 @@ bool OstrakServer::parseArguments(const QStringList& arguments, Options* options
             o.source.framesPerPacket = int(number(1, OstrakPacketSource::kMaxFramesPerPacket));
         else if (a == QLatin1String("--replay"))
             o.source.replayPath = v;
+        else if (a == QLatin1String("--project"))
+            o.projectPath = v;
         else if (a == QLatin1String("--rate")) {
             o.rateFps = v.toDouble(&ok);
             ok = ok && o.rateFps > 0 && o.rateFps <= 1e9;

@@ -38,6 +38,7 @@ public:
         qint64 pauseAfterFrames = 0;///< a silence once this many frames are sent
         int pauseMs = 0;
         int sessions = 0;           ///< TCP clients served before the link ends; 0 = no limit
+        QString projectPath;        ///< a project whose bus the program plays (see VantorProjectBus)
     };
 
     static constexpr int kMaxGarbageBytes = 16 * 1024 * 1024;

@@ -2,6 +2,7 @@
 // the remote capture links without a capture card.
 
 #include "OstrakServer.h"
+#include "VantorProjectBus.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -34,6 +35,17 @@ int main(int argc, char** argv)
     }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    // The project's stations run here, on simulated boards the generator follows.
+    VantorProjectBus project;
+    if (!options.projectPath.isEmpty()) {
+        if (!project.start(options.projectPath, &error)) {
+            err << "ostrak-server: " << error << "\n";
+            return 1;
+        }
+        options.source.speedCode = project.speedCode();
+        options.speedDigit = project.speedCode();
+        out << "project " << options.projectPath << ": " << project.stations() << " stations\n";
+    }
     OstrakServer server(options);
     if (!server.start()) {
         err << "ostrak-server: " << server.errorString() << "\n";

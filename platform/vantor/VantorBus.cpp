@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -154,6 +155,14 @@ VantorBus::~VantorBus()
     FipSimulatedNetwork::withdraw(m_published.get());
 }
 
+void VantorBus::setNetwork(const VantorSimulator::Network& network)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    m_network = network;
+    if (m_table >= 0)
+        republish();
+}
+
 void VantorBus::join(vantor_device* board)
 {
     if (std::find(m_boards.begin(), m_boards.end(), board) == m_boards.end())
@@ -186,31 +195,44 @@ void VantorBus::republish()
     QHash<quint16, int> seen;
     int cycles = 0;
     bool open = false;
+    FipMicrocycle micro;
     for (const VantorStationFile::Instruction& ins : table) {
         if (ins.type == QLatin1String("SEND_ID_DAT")) {
             const quint16 id = quint16(ins.value);
             if (!seen.contains(id))
                 order.append(id);
             ++seen[id];
+            micro.ids.append(id);
             open = true;
         } else if (ins.type == QLatin1String("WAIT_TIME") || ins.type == QLatin1String("WAIT_SYNC")) {
+            // A wait ends the elementary cycle: its time counts from the cycle's start.
+            micro.us = quint32(ins.value * ba->config.slotUs());
             if (cycles == 0)
-                scan.cycleUs = quint32(ins.value * ba->config.slotUs());
+                scan.cycleUs = micro.us;
+            scan.microcycles.append(micro);
+            micro = FipMicrocycle();
             ++cycles;
             open = false;
         }
     }
+    if (open)
+        scan.microcycles.append(micro);
     if (open || cycles == 0)
         ++cycles;
+    scan.paddingId = m_network.paddingId;
+    scan.silenceUs = ba->config.silenceUs;
+    scan.turnaroundUs = ba->config.turnaroundUs;
+    scan.faults = m_network.faults;
     QHash<quint16, QByteArray> values;
     for (quint16 id : order) {
         FipTrafficGenerator::Variable v;
         v.id = id;
-        v.length = 0;
+        v.length = -1; // nobody answers
         for (const vantor_device* b : m_boards) {
             auto p = b->produced.constFind(id);
             if (b->onBus() && p != b->produced.constEnd()) {
                 v.length = p->data.size();
+                v.producer = b->config.address;
                 values.insert(id, p->data);
                 break;
             }
@@ -339,6 +361,8 @@ void VantorBus::transferVariable(quint16 id)
     vantor_device::Produced& p = producer->produced[id];
     m_owedUs += frameUs(p.data.size() + 2);
     const qint64 now = vantorNowNs();
+    if (!p.written)
+        applyPattern(id, p, now);
     bool refreshed = true;
     if (const VantorStationFile::Variable* v = producer->config.variable(id)) {
         if (v->refreshmentType != 0) {
@@ -359,6 +383,48 @@ void VantorBus::transferVariable(quint16 id)
         c->receivedNs = now;
         c->refreshed = refreshed;
     }
+}
+
+// The value a station's application puts in the first two bytes (little-endian)
+// of a variable nobody writes.
+void VantorBus::applyPattern(quint16 id, vantor_device::Produced& p, qint64 nowNs)
+{
+    const VantorSimulator::ValuePattern pattern = m_network.patterns.value(id);
+    if (pattern.kind == VantorSimulator::ValuePattern::Static || p.data.isEmpty())
+        return;
+    const double periodNs = double(pattern.periodMs) * 1e6;
+    const double phase = std::fmod(double(nowNs), periodNs) / periodNs;
+    const quint64 step = quint64(double(nowNs) / (periodNs / 20));
+    quint16 q = 0;
+    switch (pattern.kind) {
+    case VantorSimulator::ValuePattern::Counter: q = quint16(step); break;
+    case VantorSimulator::ValuePattern::Sawtooth: q = quint16(phase * 65535); break;
+    case VantorSimulator::ValuePattern::Square: q = phase < 0.5 ? 0 : 0xFFFF; break;
+    case VantorSimulator::ValuePattern::Sine: {
+        constexpr double TwoPi = 2 * 3.14159265358979323846;
+        q = quint16(std::lround(32767.5 + 32767.0 * std::sin(TwoPi * phase)));
+        break;
+    }
+    case VantorSimulator::ValuePattern::RandomWalk: {
+        // One step per twentieth of the period, drawn from the step number.
+        if (step == p.walkStep) {
+            q = p.walk;
+            break;
+        }
+        p.walkStep = step;
+        quint32 r = quint32(step * 2654435761u) ^ id;
+        r ^= r >> 13;
+        r *= 0x5bd1e995u;
+        r ^= r >> 15;
+        p.walk = quint16(qBound(0, int(p.walk) + int(r % 1025) - 512, 0xFFFF));
+        q = p.walk;
+        break;
+    }
+    case VantorSimulator::ValuePattern::Static: break;
+    }
+    p.data[0] = char(q & 0xFF);
+    if (p.data.size() > 1)
+        p.data[1] = char(q >> 8);
 }
 
 void VantorBus::serveAperiodic()

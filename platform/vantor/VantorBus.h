@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FipSimulatedNetwork.h"
+#include "VantorSimulator.h"
 #include "VantorStationFile.h"
 #include "vantor.h"
 
@@ -30,6 +31,11 @@ struct vantor_device : std::enable_shared_from_this<vantor_device> {
         QByteArray data;
         qint64 writtenNs = -1;
         bool writtenSinceTransfer = false;
+        // The station's application moves the value until the control side writes
+        // one of its own: anything but zeros, the value of a variable nobody set.
+        bool written = false;
+        quint16 walk = 0x8000;
+        quint64 walkStep = 0;
     };
     struct Consumed {
         QByteArray data;
@@ -114,6 +120,9 @@ public:
 
     std::mutex mutex;
 
+    /// Padding, produced value patterns and faults; takes the mutex.
+    void setNetwork(const VantorSimulator::Network& network);
+
     // All below with the mutex held.
     void join(vantor_device* board);
     void leave(vantor_device* board);
@@ -135,6 +144,7 @@ private:
     void scan();
     bool pause(std::unique_lock<std::mutex>& lock, double us);
     void transferVariable(quint16 id);
+    void applyPattern(quint16 id, vantor_device::Produced& p, qint64 nowNs);
     void serveAperiodic();
     /// Delivers the queued messages, only those from one source identifier when given.
     void serveMessages(int sourceId = -1);
@@ -146,6 +156,7 @@ private:
 
     quint8 m_speedCode;
     double m_bitUs;
+    VantorSimulator::Network m_network;
     std::vector<vantor_device*> m_boards;   // running stations
     std::vector<vantor_device*> m_arbiters; // front one holds the bus
     std::condition_variable m_wake;

@@ -28,6 +28,7 @@ struct State {
     bool loaded = false;
     QVector<Slot> boardSlots;
     QMap<QString, std::shared_ptr<VantorBus>> buses;
+    QMap<QString, VantorSimulator::Network> networks;
     std::map<const vantor_device*, std::shared_ptr<vantor_device>> handles;
 
     ~State();
@@ -112,10 +113,13 @@ void ensureLoaded(State& s)
         QFile f(path);
         QString error;
         QVector<VantorSimulator::Board> fromFile;
+        QVector<VantorSimulator::Network> networks;
         if (f.open(QIODevice::ReadOnly | QIODevice::Text)
-            && VantorSimulator::parseBoards(QString::fromUtf8(f.readAll()), &fromFile, &error))
+            && VantorSimulator::parseBoards(QString::fromUtf8(f.readAll()), &fromFile, &error, &networks)) {
             boards = fromFile;
-        else
+            for (const VantorSimulator::Network& n : networks)
+                s.networks.insert(n.name, n);
+        } else
             qWarning("Simulated arbitrator boards: %s: %s", qPrintable(path),
                      qPrintable(error.isEmpty() ? f.errorString() : error));
     }
@@ -125,8 +129,10 @@ void ensureLoaded(State& s)
 std::shared_ptr<VantorBus> busFor(State& s, const VantorSimulator::Board& b)
 {
     std::shared_ptr<VantorBus>& bus = s.buses[b.network];
-    if (!bus)
+    if (!bus) {
         bus = std::make_shared<VantorBus>(b.speedCode);
+        bus->setNetwork(s.networks.contains(b.network) ? s.networks.value(b.network) : VantorSimulator::Network());
+    }
     return bus;
 }
 
@@ -157,6 +163,84 @@ bool withOpenBoard(int position, F f)
     return true;
 }
 
+
+bool parseRate(const QString& value, double* out)
+{
+    bool ok = false;
+    const double v = value.toDouble(&ok);
+    if (!ok || !(v >= 0 && v <= 1))
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parsePatterns(const QString& value, QMap<quint16, VantorSimulator::ValuePattern>* out)
+{
+    // In the order of ValuePattern::Kind.
+    static const QStringList kinds = { QStringLiteral("counter"), QStringLiteral("sawtooth"),
+                                       QStringLiteral("square"),  QStringLiteral("sine"),
+                                       QStringLiteral("walk"),    QStringLiteral("static") };
+    for (const QString& entry : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        if (parts.size() < 2 || parts.size() > 3)
+            return false;
+        bool ok = false;
+        const uint id = parts[0].toUInt(&ok, 0);
+        const int kind = kinds.indexOf(parts[1].toLower());
+        if (!ok || id > 0xFFFF || kind < 0)
+            return false;
+        VantorSimulator::ValuePattern p;
+        p.kind = VantorSimulator::ValuePattern::Kind(kind);
+        if (parts.size() == 3) {
+            p.periodMs = parts[2].toUInt(&ok);
+            if (!ok || p.periodMs < 20 || p.periodMs > 3600000)
+                return false;
+        }
+        out->insert(quint16(id), p);
+    }
+    return true;
+}
+
+bool parseNetwork(const QStringList& words, VantorSimulator::Network* net, QString* why)
+{
+    if (words.size() < 2 || words[1].contains(QLatin1Char('='))) {
+        *why = QStringLiteral("network name missing");
+        return false;
+    }
+    net->name = words[1];
+    for (int w = 2; w < words.size(); ++w) {
+        const QString key = words[w].section(QLatin1Char('='), 0, 0).toLower();
+        const QString value = words[w].section(QLatin1Char('='), 1);
+        FipTrafficGenerator::Faults& f = net->faults;
+        bool ok = false;
+        if (key == QLatin1String("padding")) {
+            const uint id = value.toUInt(&ok, 0);
+            ok = ok && id <= 0xFFFF;
+            net->paddingId = quint16(id);
+        } else if (key == QLatin1String("pattern")) {
+            ok = parsePatterns(value, &net->patterns);
+        } else if (key == QLatin1String("missing-reply")) {
+            ok = parseRate(value, &f.missingReply);
+        } else if (key == QLatin1String("fcs")) {
+            ok = parseRate(value, &f.fcs);
+        } else if (key == QLatin1String("glitch")) {
+            ok = parseRate(value, &f.glitch);
+        } else if (key == QLatin1String("late-reply")) {
+            ok = parseRate(value, &f.lateReply);
+        } else if (key == QLatin1String("dropout")) {
+            ok = parseRate(value, &f.dropout);
+        } else if (key == QLatin1String("dropout-ms")) {
+            f.dropoutMs = value.toUInt(&ok);
+            ok = ok && f.dropoutMs <= 3600000;
+        }
+        if (!ok) {
+            *why = QStringLiteral("bad setting \"%1\"").arg(words[w]);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 // Handles left open at exit leave their buses first, so no scan or file thread
@@ -178,6 +262,36 @@ void VantorSimulator::setBoards(const QVector<Board>& boards)
     replaceBoardSlots(makeBoardSlots(boards));
 }
 
+void VantorSimulator::setNetwork(const Network& network)
+{
+    std::shared_ptr<VantorBus> bus;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.networks.insert(network.name, network);
+        bus = s.buses.value(network.name);
+    }
+    if (bus)
+        bus->setNetwork(network);
+}
+
+VantorSimulator::Network VantorSimulator::network(const QString& name)
+{
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureLoaded(s);
+    Network n = s.networks.value(name);
+    n.name = name;
+    return n;
+}
+
+void VantorSimulator::setFaults(const QString& name, const FipTrafficGenerator::Faults& faults)
+{
+    Network n = network(name);
+    n.faults = faults;
+    setNetwork(n);
+}
+
 QVector<VantorSimulator::Board> VantorSimulator::boards()
 {
     State& s = state();
@@ -189,7 +303,8 @@ QVector<VantorSimulator::Board> VantorSimulator::boards()
     return out;
 }
 
-bool VantorSimulator::parseBoards(const QString& text, QVector<Board>* out, QString* error)
+bool VantorSimulator::parseBoards(const QString& text, QVector<Board>* out, QString* error,
+                                  QVector<Network>* networks)
 {
     QVector<Board> boards;
     QSet<QPair<quint32, int>> indexes;
@@ -206,6 +321,15 @@ bool VantorSimulator::parseBoards(const QString& text, QVector<Board>* out, QStr
         };
         Board b;
         const QString kind = words[0].toLower();
+        if (kind == QLatin1String("network")) {
+            Network net;
+            QString why;
+            if (!parseNetwork(words, &net, &why))
+                return fail(why);
+            if (networks)
+                networks->append(net);
+            continue;
+        }
         if (kind == QLatin1String("usb"))
             b.interfaceType = VANTOR_INTERFACE_USB;
         else if (kind == QLatin1String("pci"))
@@ -271,9 +395,12 @@ bool VantorSimulator::loadBoardsFile(const QString& path, QString* error)
         return false;
     }
     QVector<Board> boards;
-    if (!parseBoards(QString::fromUtf8(f.readAll()), &boards, error))
+    QVector<Network> networks;
+    if (!parseBoards(QString::fromUtf8(f.readAll()), &boards, error, &networks))
         return false;
     setBoards(boards);
+    for (const Network& n : networks)
+        setNetwork(n);
     return true;
 }
 
@@ -287,6 +414,7 @@ void VantorSimulator::reset()
             open.push_back(old.open.lock());
         s.boardSlots.clear();
         s.buses.clear();
+        s.networks.clear();
         s.loaded = false;
         ensureLoaded(s);
     }

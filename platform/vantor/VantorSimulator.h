@@ -1,6 +1,9 @@
 #pragma once
 
+#include "FipTrafficGenerator.h"
 #include "vantor.h"
+
+#include <QMap>
 
 #include <QString>
 #include <QStringList>
@@ -25,6 +28,16 @@
 /// from 0), number, speed (code 0..3), subsys, impedance (0 or 1), network,
 /// temperature (degrees Celsius).
 ///
+/// A line "network NAME key=value ..." sets what the boards of that network do
+/// beyond their scan table (see Network):
+///
+///     network line1 padding=0x7530 pattern=0x0100:sine:4000,0x0201:static fcs=0.001
+///
+/// Keys: padding (identifier, 0 for none), pattern (identifier:kind[:period ms],
+/// kinds counter, sawtooth, square, sine, walk, static), missing-reply, fcs,
+/// glitch, late-reply (shares of the frames, 0..1), dropout (chance per cycle
+/// that a station leaves the bus) and dropout-ms.
+///
 /// Boards are named by their position in the set. Process-wide and thread-safe.
 class VantorSimulator
 {
@@ -40,13 +53,36 @@ public:
         float temperature = 0;     ///< 0 gives a plausible board temperature
     };
 
+    /// How a station's own application moves a produced variable nobody writes.
+    struct ValuePattern {
+        enum Kind { Counter, Sawtooth, Square, Sine, RandomWalk, Static };
+        Kind kind = Counter;
+        quint32 periodMs = 2000; ///< a full wave; a counter steps 20 times per period
+    };
+    /// What the boards of one network do beyond their scan table.
+    struct Network {
+        QString name = QStringLiteral("net");
+        quint16 paddingId = FipTrafficGenerator::kDefaultPaddingId; ///< 0: silent waits
+        QMap<quint16, ValuePattern> patterns; ///< a variable not listed counts
+        FipTrafficGenerator::Faults faults;
+    };
+
+    /// Sets one network's behaviour; its running boards follow at once.
+    static void setNetwork(const Network& network);
+    /// The settings of a network (the defaults for one never set).
+    static Network network(const QString& name);
+    /// Turns the faults of a running network on or off.
+    static void setFaults(const QString& network, const FipTrafficGenerator::Faults& faults);
+
     /// Replaces the set of boards. Handles still open behave as pulled boards.
     static void setBoards(const QVector<Board>& boards);
     static QVector<Board> boards();
     /// Reads a description file (format above).
-    static bool parseBoards(const QString& text, QVector<Board>* out, QString* error);
+    static bool parseBoards(const QString& text, QVector<Board>* out, QString* error,
+                            QVector<Network>* networks = nullptr);
     static bool loadBoardsFile(const QString& path, QString* error);
-    /// Back to the environment's description file or the default set, no fault pending.
+    /// Back to the environment's description file or the default set, no fault
+    /// pending, every network at its defaults.
     static void reset();
 
     /// The board disappears: it leaves the device list, leaves its bus, and every

@@ -1,5 +1,6 @@
 #include "VantorStationFile.h"
 
+#include "design/FipCalculator.h"
 #include "design/StationConfiguration.h"
 #include "vantor.h"
 
@@ -21,6 +22,15 @@ bool VantorStationFile::load(const QString& path, VantorStationFile* out, QStrin
     f.address = c.subscriberNumber;
     f.speedCode = c.speed;
     f.tslotCode = c.tSlot & 3;
+    const FipCalculator calculator;
+    bool known = false;
+    const QString speed = calculator.getSpeedStr(&known, c.speed);
+    quint8 low = 0, high = 0;
+    // Values out of the speed's range (a file without them) keep the usual times.
+    if (known && calculator.getSilenceRange(speed, &low, &high) && c.silence >= low && c.silence <= high)
+        f.silenceUs = calculator.getSilenceTime(speed, c.silence);
+    if (known && calculator.getTurnAroundRange(speed, &low, &high) && c.turnAround >= low && c.turnAround <= high)
+        f.turnaroundUs = calculator.getTurnAroundTime(speed, c.turnAround);
     f.hasArbiter = c.hasBusArbiter;
     f.arbiterEnabled = c.hasBusArbiter && c.busArbiter.enabled;
     for (const StationConfiguration::ScanTable& t : c.busArbiter.scanTables) {

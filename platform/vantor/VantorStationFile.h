@@ -40,6 +40,8 @@ struct VantorStationFile {
     quint8 address = 0;
     quint8 speedCode = 1;
     quint8 tslotCode = 0;
+    double silenceUs = 0;    ///< the network's silence, 0 when the file gives none
+    double turnaroundUs = 0; ///< the network's turnaround, 0 when the file gives none
     bool hasArbiter = false;
     bool arbiterEnabled = false;
     QVector<QVector<Instruction>> scanTables; ///< in file order

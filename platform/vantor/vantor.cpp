@@ -316,7 +316,10 @@ u32 vantor_write_var_by_id(vantor_device_handle* handle, u16 id, u8* data)
         auto p = d.produced.find(id);
         if (p == d.produced.end())
             return VANTOR_ERR_NOT_FOUND;
-        std::memcpy(p->data.data(), data, size_t(p->data.size()));
+        const QByteArray bytes(reinterpret_cast<const char*>(data), p->data.size());
+        if (bytes.count('\0') != bytes.size())
+            p->written = true;
+        p->data = bytes;
         p->writtenNs = vantorNowNs();
         p->writtenSinceTransfer = true;
         return VANTOR_OK;

@@ -3,7 +3,9 @@
 // same bus through the simulated card, or through the capture server over TCP or
 // UDP. The analysis must show what the network does: the project's scan table as
 // the macrocycle, the written value in the transactions, exactly the bound
-// stations present; the trace then reopens with the same rows.
+// stations present, padding counted frame for frame, the load below full and the
+// stations' own values moving; the trace then reopens with the same rows. The
+// capture options stay at their defaults (padding 0x9080, automatic search).
 // With BX_SCREENSHOT set, each page is saved as <BX_SCREENSHOT>-e2e-<path>-<page>.png.
 
 #include "FipSimulatedNetwork.h"
@@ -12,9 +14,11 @@
 #include "analysis/AnalysisContext.h"
 #include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATModel.h"
+#include "analysis/MnemoAnalysis.h"
 #include "analysis/StationPresenceTable.h"
 #include "analysis/TransactionATModel.h"
 #include "app/BX.h"
+#include "capture/decoder/TraceRow.h"
 #include "capture/files/CaptureSession.h"
 #include "control/ArbitratorWorkers.h"
 #include "control/FipBusArbitratorDevice.h"
@@ -24,12 +28,14 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -55,6 +61,33 @@ quint16 freeUdpPort()
     QUdpSocket probe;
     probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
     return probe.localPort();
+}
+
+/// `found` is `expected` started at any of its microcycles.
+bool sameCycle(const Macrocycle& found, const Macrocycle& expected)
+{
+    if (found.size() != expected.size())
+        return false;
+    for (size_t shift = 0; shift < found.size(); ++shift) {
+        bool same = true;
+        for (size_t i = 0; i < found.size() && same; ++i)
+            same = found[i] == expected[(i + shift) % found.size()];
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+QString text(const Macrocycle& cycles)
+{
+    QStringList micros;
+    for (const Microcycle& micro : cycles) {
+        QStringList ids;
+        for (quint16 id : micro)
+            ids << QString::asprintf("%04x", id);
+        micros << ids.join(' ');
+    }
+    return micros.join('|');
 }
 
 QStringList traceRows(const MainATModel& model)
@@ -86,7 +119,7 @@ private:
     void connectNetwork();
     void captureOptions(const QString& path, quint16 port);
     void capture(const QString& path);
-    QSet<quint16> projectScanIds() const;
+    Macrocycle projectScanTable() const;
     void screenshots(const QString& path);
 
     QTemporaryDir m_settingsDir;
@@ -115,9 +148,15 @@ void TstEndToEnd::cleanup()
 void TstEndToEnd::walkThrough_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("local card") << "local";
-    QTest::newRow("server over tcp") << "tcp";
-    QTest::newRow("server over udp") << "udp";
+    QTest::addColumn<QString>("flow");
+    QTest::addColumn<int>("padding");
+    QTest::newRow("local card") << "local" << "" << 0x9080;
+    QTest::newRow("server over tcp, events") << "tcp" << "event" << 0x9080;
+    QTest::newRow("server over tcp, osp") << "tcp" << "osp" << 0x9080;
+    QTest::newRow("server over udp, events") << "udp" << "event" << 0x9080;
+    QTest::newRow("server over udp, osp") << "udp" << "osp" << 0x9080;
+    // The capture expects 0x9080: its automatic search finds the network's.
+    QTest::newRow("local card, other padding") << "local" << "" << 0x7530;
 }
 
 void TstEndToEnd::connectNetwork()
@@ -147,8 +186,6 @@ void TstEndToEnd::captureOptions(const QString& path, quint16 port)
     child<QComboBox>("backupFileType")->setCurrentIndex(1);
     child<QLineEdit>("backupRepository")->setText(m_dir->path());
     child<QSlider>("depthAnalysisSlider")->setValue(2);
-    // The simulated bus polls presence where a real one sends padding.
-    child<QRadioButton>("presenceIdsPadding")->setChecked(true);
 }
 
 void TstEndToEnd::capture(const QString& path)
@@ -168,7 +205,7 @@ void TstEndToEnd::capture(const QString& path)
     QTRY_VERIFY2_WITH_TIMEOUT(!m_bx->macrocycleAnalysis()->macrocycle().empty(),
                               qPrintable(QString("%1 frames decoded, %2 packets lost, %3 errors")
                                              .arg(m_bx->captureSession()->decoder().counters().frames).arg(m_bx->captureSession()->decoder().counters().lostPackets).arg(m_bx->analysisContext()->counters.errorTotal)),
-                              15000);
+                              20000);
     QTest::qWait(1500);
     if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
         screenshots(path);
@@ -176,29 +213,43 @@ void TstEndToEnd::capture(const QString& path)
     QTRY_VERIFY_WITH_TIMEOUT(!m_bx->isCapturing(), 5000);
 }
 
-QSet<quint16> TstEndToEnd::projectScanIds() const
+// The first scan table's elementary cycles: identifiers up to each wait.
+Macrocycle TstEndToEnd::projectScanTable() const
 {
     MainDTModel* design = m_bx->designModel();
-    QSet<quint16> ids;
+    Macrocycle table(1);
+    QModelIndex scanTable;
     for (const QModelIndex& i : design->getAllIndexes()) {
         if (design->classType(i) != MainDTModel::INSTRUCTION)
             continue;
-        bool ok = false;
-        const qlonglong id = MainDTModel::parseNumber(design->text(i, MainDTModel::ColInstructionId), &ok);
-        if (ok && id > 0)
-            ids.insert(quint16(id));
+        if (!scanTable.isValid())
+            scanTable = i.parent();
+        if (i.parent() != scanTable)
+            continue;
+        const QString type = design->text(i, MainDTModel::ColInstructionType);
+        if (type == "SEND_ID_DAT")
+            table.back().push_back(quint16(MainDTModel::parseNumber(design->text(i, MainDTModel::ColInstructionId))));
+        else if (type.startsWith("WAIT_"))
+            table.emplace_back();
     }
-    return ids;
+    if (table.back().empty())
+        table.pop_back();
+    return table;
 }
 
 void TstEndToEnd::screenshots(const QString& path)
 {
     m_bx->resize(1500, 950);
     m_bx->findChild<QToolButton*>("ostrakButton")->click();
+    // The values of the first produced variables drawn: the stations' own.
+    for (int row = 0; row < std::min(4, m_bx->mnemoSelectionModel()->rowCount()); ++row)
+        m_bx->mnemoSelectionModel()->item(row)->setCheckState(Qt::Checked);
     for (const char* page : { "analysisVisualFipTraceButton", "analysisStatisticsButton",
-                              "analysisStationsPresenceButton", "analysisMacroMicroButton" }) {
+                              "analysisStationsPresenceButton", "analysisMacroMicroButton",
+                              "analysisMnemonicsButton" }) {
         child<QPushButton>(page)->setChecked(true);
-        QTest::qWait(QByteArray(page).contains("Macro") ? 1000 : 50);
+        const QByteArray name(page);
+        QTest::qWait(name.contains("Macro") ? 1000 : name.contains("Mnemonics") ? 2500 : 50);
         m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-e2e-" + path + "-" + page + ".png");
     }
 }
@@ -206,10 +257,15 @@ void TstEndToEnd::screenshots(const QString& path)
 void TstEndToEnd::walkThrough()
 {
     QFETCH(QString, path);
+    QFETCH(QString, flow);
+    QFETCH(int, padding);
     m_dir = std::make_unique<QTemporaryDir>();
     // The boards are plugged in before the window's detector makes its first pass.
     VantorSimulator::Board usb;
     VantorSimulator::setBoards({ usb, usb });
+    VantorSimulator::Network network;
+    network.paddingId = quint16(padding);
+    VantorSimulator::setNetwork(network);
     m_bx = std::make_unique<BX>();
     m_bx->show();
     connectNetwork();
@@ -247,9 +303,7 @@ void TstEndToEnd::walkThrough()
         QString error;
         port = path == "udp" ? freeUdpPort() : 0;
         QVERIFY2(OstrakServer::parseArguments({ "ostrak-server", path == "udp" ? "--udp" : "--tcp",
-                                                QString::number(port), "--speed", "1", "--flow",
-                                                // Datagrams carry no speed digit; Osp packets tell the speed.
-                                                path == "udp" ? "osp" : "event" },
+                                                QString::number(port), "--speed", "1", "--flow", flow },
                                               &o, &error),
                  qPrintable(error));
         server = std::make_unique<OstrakServer>(o);
@@ -262,17 +316,31 @@ void TstEndToEnd::walkThrough()
     if (QTest::currentTestFailed())
         return;
 
-    // The macrocycle is the project's scan table, with the presence polling beside it.
-    QSet<quint16> detected;
-    for (const Microcycle& cycle : m_bx->macrocycleAnalysis()->macrocycle())
-        for (quint16 id : cycle)
-            detected.insert(id);
-    const QSet<quint16> scanned = projectScanIds();
-    QVERIFY(!scanned.isEmpty());
-    for (quint16 id : scanned)
-        QVERIFY2(detected.contains(id), qPrintable(QString::number(id, 16)));
-    for (quint16 id : detected)
-        QVERIFY2(scanned.contains(id) || isPresence(id), qPrintable(QString::number(id, 16)));
+    // The macrocycle is the project's scan table; its last elementary cycle also
+    // tests the presence of the stations.
+    Macrocycle detected;
+    for (const Microcycle& cycle : m_bx->macrocycleAnalysis()->macrocycle()) {
+        detected.emplace_back();
+        for (quint16 id : cycle) {
+            if (!isPresence(id))
+                detected.back().push_back(id);
+        }
+    }
+    QVERIFY2(sameCycle(detected, projectScanTable()), qPrintable(text(detected) + " / " + text(projectScanTable())));
+    // The search settled on the network's padding and counts it.
+    QVERIFY(m_bx->captureSession()->decoder().isPaddingId(quint16(padding)));
+    QVERIFY(m_bx->captureSession()->decoder().counters().paddingFrames > 0);
+
+    // Useful traffic shares the bus with padding.
+    const int load = child<QProgressBar>("netTrafficRate")->value();
+    QVERIFY2(load > 0 && load < 100, qPrintable(QString::number(load)));
+
+    // The stations' own application moves the values nobody writes.
+    const MnemoAnalysis* mnemonics = m_bx->mnemoAnalysis();
+    quint64 mostChanges = 0;
+    for (int i = 0; i < mnemonics->count(); ++i)
+        mostChanges = std::max(mostChanges, mnemonics->definition(i).changes);
+    QVERIFY2(mostChanges > 1, qPrintable(QString::number(mostChanges)));
 
     // The written value is what the transactions saw last.
     // (The row shows the reply after its control byte: PDU and length first.)
@@ -294,6 +362,16 @@ void TstEndToEnd::walkThrough()
     // Stopped, disconnected, and the trace reopened: the same rows.
     const QStringList rows = traceRows(*m_bx->frameTableModel());
     QVERIFY(rows.size() > 100);
+    // Every padding request in the trace is one "Padding frames" counted, no more.
+    const MainATModel& table = *m_bx->frameTableModel();
+    quint64 paddingRows = 0;
+    const QString paddingText = QString::asprintf("0x%04x", padding);
+    for (int r = 0; r < table.rowCount(); ++r)
+        paddingRows += table.index(r, TraceRow::Control).data().toString() == "ID_DAT"
+            && table.index(r, TraceRow::Identifier).data().toString() == paddingText;
+    QVERIFY(paddingRows > 0);
+    if (padding == 0x9080)
+        QCOMPARE(m_bx->captureSession()->decoder().counters().paddingFrames, paddingRows);
     m_bx->onCoDecoNetworkButtonClicked();
     QVERIFY(!m_bx->isNetworkConnected());
     const QString trace = m_bx->captureSession()->files().trace;

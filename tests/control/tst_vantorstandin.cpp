@@ -2,6 +2,7 @@
 // hand-written station files and with the files the design exports.
 
 #include "FipSimulatedNetwork.h"
+#include "VantorProjectBus.h"
 #include "VantorSimulator.h"
 #include "design/BrxprjFile.h"
 #include "design/MainDTModel.h"
@@ -335,6 +336,88 @@ private slots:
         QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
     }
 
+    void stationValues_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("counter by default") << "" << true;
+        QTest::newRow("sawtooth") << "sawtooth:400" << true;
+        QTest::newRow("square") << "square:200" << true;
+        QTest::newRow("sine") << "sine:400" << true;
+        QTest::newRow("random walk") << "walk:200" << true;
+        QTest::newRow("static") << "static" << false;
+    }
+
+    // A produced variable nobody writes carries its station's own values; a value
+    // written by the control side wins from then on.
+    void stationValues()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, moves);
+        QVector<VantorSimulator::Board> boards;
+        QVector<VantorSimulator::Network> networks;
+        QString error;
+        QVERIFY2(VantorSimulator::parseBoards("network net pattern=0x0100:" + (pattern.isEmpty() ? "counter" : pattern),
+                                              &boards, &error, &networks),
+                 qPrintable(error));
+        if (!pattern.isEmpty())
+            VantorSimulator::setNetwork(networks.value(0));
+        startNetwork();
+        QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
+        u8 zeros[VANTOR_VAR_WRITE_SIZE] = {};
+        QCOMPARE(vantor_write_var_by_id(m_arb, 0x0100, zeros), VANTOR_OK);
+        u32 code = 0;
+        QSet<QByteArray> seen;
+        for (int i = 0; i < 6; ++i) {
+            QTest::qWait(70);
+            seen.insert(readVar(m_field, 0x0100, &code).mid(2, 8));
+        }
+        QCOMPARE(seen.size() > 1, moves);
+
+        u8 data[VANTOR_VAR_WRITE_SIZE] = { 0x5A, 0xA5 };
+        QCOMPARE(vantor_write_var_by_id(m_arb, 0x0100, data), VANTOR_OK);
+        QCOMPARE(vantor_write_var_by_id(m_arb, 0x0100, zeros), VANTOR_OK); // written by hand, even zeros
+        const quint64 start = VantorSimulator::macrocycles("net");
+        QTRY_VERIFY_WITH_TIMEOUT(VantorSimulator::macrocycles("net") >= start + 3, 3000);
+        QTest::qWait(250);
+        QCOMPARE(readVar(m_field, 0x0100, &code).mid(2, 8), QByteArray(8, '\0'));
+    }
+
+    void networkLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("padding"); // -1: refused
+        QTest::newRow("defaults") << "network line1" << 0x9080;
+        QTest::newRow("everything")
+            << "network line1 padding=0x7530 pattern=0x0100:sine:4000,0x0201:static missing-reply=0.01 fcs=0.001 "
+               "glitch=0.001 late-reply=0.02 dropout=0.001 dropout-ms=500"
+            << 0x7530;
+        QTest::newRow("no padding") << "network line1 padding=0" << 0;
+        QTest::newRow("no name") << "network padding=0x7530" << -1;
+        QTest::newRow("rate above one") << "network line1 fcs=2" << -1;
+        QTest::newRow("unknown pattern") << "network line1 pattern=0x0100:wave" << -1;
+        QTest::newRow("period too short") << "network line1 pattern=0x0100:sine:5" << -1;
+        QTest::newRow("unknown key") << "network line1 speed=1" << -1;
+    }
+
+    void networkLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, padding);
+        QVector<VantorSimulator::Board> boards;
+        QVector<VantorSimulator::Network> networks;
+        QString error;
+        QCOMPARE(VantorSimulator::parseBoards("usb network=line1\n" + line, &boards, &error, &networks), padding >= 0);
+        if (padding < 0) {
+            QVERIFY(error.startsWith("line 2"));
+            return;
+        }
+        QCOMPARE(boards.size(), 1);
+        QCOMPARE(networks.size(), 1);
+        QCOMPARE(networks[0].name, QString("line1"));
+        QCOMPARE(int(networks[0].paddingId), padding);
+    }
+
     void initRefusals_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -652,6 +735,12 @@ private slots:
         QCOMPARE(m.data, QByteArray("\xCA\xFE"));
         QCOMPARE(m.destinationId, quint16(0x0200));
 
+        // Faults asked of a running network reach the capture side at once.
+        FipTrafficGenerator::Faults faults;
+        faults.fcs = 0.25;
+        VantorSimulator::setFaults("net", faults);
+        QTRY_VERIFY(net->scan(&scan, nullptr) && scan.faults.fcs == 0.25);
+
         QCOMPARE(vantor_change_macrocycle(m_arb, 2), VANTOR_OK);
         QTRY_VERIFY(net->scan(&scan, nullptr) && scan.variables.size() == 1);
         quint64 changed = 0;
@@ -661,6 +750,41 @@ private slots:
         QCOMPARE(vantor_stop_ba(m_arb), VANTOR_OK);
         QVERIFY(!FipSimulatedNetwork::current());
         QVERIFY(!net->scan(&scan, nullptr));
+    }
+
+    // A project run with nobody at the controls (the capture server's --project):
+    // its scan table, cycle by cycle and padded, is what a capture sees.
+    void projectBusPlaysTheScanTable()
+    {
+        VantorProjectBus project;
+        QString error;
+        QVERIFY(!project.start(m_dir.filePath("missing.brxprj"), &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY2(project.start(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/2sta_worldfip_2M5.brxprj",
+                               &error),
+                 qPrintable(error));
+        QCOMPARE(project.speedCode(), quint8(2));
+        QTRY_VERIFY(FipSimulatedNetwork::current());
+        FipSimulatedNetwork::Scan scan;
+        QVERIFY(FipSimulatedNetwork::current()->scan(&scan, nullptr));
+        QCOMPARE(scan.stations.size(), project.stations());
+        QVERIFY(!scan.microcycles.isEmpty());
+        QCOMPARE(scan.paddingId, quint16(0x9080));
+        QVERIFY(scan.silenceUs > 0 && scan.turnaroundUs > 0 && scan.turnaroundUs < scan.silenceUs);
+
+        FipTrafficGenerator bus(project.speedCode());
+        QSet<quint16> sent;
+        for (int i = 0; i < 2000; ++i) {
+            const FipFrame f = bus.next();
+            if (f.bytes.at(0) == 0x03)
+                sent.insert(quint16(quint8(f.bytes.at(1)) << 8 | quint8(f.bytes.at(2))));
+        }
+        for (const FipMicrocycle& micro : scan.microcycles)
+            for (quint16 id : micro.ids)
+                QVERIFY(sent.contains(id));
+        QVERIFY(sent.contains(0x9080));
+        project.stop();
+        QVERIFY(!FipSimulatedNetwork::current());
     }
 
     void exportedExamplesRun_data()

@@ -1,6 +1,6 @@
 // Bytes → the simulated boards' description reader. An accepted description
 // must list exactly its boards, each openable once with the type and index
-// its record gives.
+// its record gives; every network it sets keeps rates within 0..1.
 
 #include "VantorSimulator.h"
 #include "vantor.h"
@@ -12,14 +12,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
     QVector<VantorSimulator::Board> boards;
+    QVector<VantorSimulator::Network> networks;
     QString error;
-    if (!VantorSimulator::parseBoards(text, &boards, &error)) {
+    if (!VantorSimulator::parseBoards(text, &boards, &error, &networks)) {
         if (error.isEmpty())
             abort();
         return 0;
     }
     if (boards.size() > VANTOR_MAX_RECORDS)
         abort();
+    for (const VantorSimulator::Network& n : networks) {
+        const FipTrafficGenerator::Faults& f = n.faults;
+        for (double rate : { f.missingReply, f.fcs, f.glitch, f.lateReply, f.dropout })
+            if (!(rate >= 0 && rate <= 1))
+                abort();
+        for (const VantorSimulator::ValuePattern& p : n.patterns)
+            if (p.periodMs == 0)
+                abort();
+        VantorSimulator::setNetwork(n);
+    }
     VantorSimulator::setBoards(boards);
     vantor_record records[VANTOR_MAX_RECORDS];
     u8 count = 0;

@@ -68,6 +68,7 @@ private slots:
     void paddingIdentifiers_data();
     void paddingIdentifiers();
     void durationsByKind();
+    void onlyThePaddingRequestIsAPaddingFrame();
     void controlTable();
 };
 
@@ -337,6 +338,20 @@ void TestFipFrameDecoding::durationsByKind()
     QCOMPARE(d.counters().idRqTime, quint64(39 + 51));
     QCOMPARE(d.counters().erroredTime, quint64(63));
     QCOMPARE(d.counters().preGlitches, quint64(1));
+}
+
+// A padding transaction that gets an answer: the ID_DAT is the padding frame,
+// its RP_DAT stays an ordinary reply.
+void TestFipFrameDecoding::onlyThePaddingRequestIsAPaddingFrame()
+{
+    FipStreamDecoder d;
+    d.setPaddingRule(true, 0x9080);
+    feed(d, frame({ 0x03, 0x90, 0x80 }));
+    feed(d, frame({ 0x02, 0x40, 0x01, 0x00 }));
+    feed(d, frame({ 0x03, 0x90, 0x80 }));
+    QCOMPARE(d.counters().paddingFrames, quint64(2));
+    QCOMPARE(d.counters().paddingPerControl[0x03], quint64(2));
+    QCOMPARE(d.counters().paddingPerControl[0x02], quint64(0));
 }
 
 // Exactly the 20 control codes of the bus are known; any other byte is an unknown control.

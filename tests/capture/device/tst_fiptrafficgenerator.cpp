@@ -98,20 +98,44 @@ private slots:
             QVERIFY2(controls.contains(c), qPrintable(QString::number(c, 16)));
     }
 
+    void scanRepeatsEveryCycle_data()
+    {
+        QTest::addColumn<int>("padding");
+        QTest::newRow("silent waits") << 0;
+        QTest::newRow("padded waits") << 0x9080;
+    }
+
+    // Cycles start on their boundaries; with padding, the wait is filled with
+    // padding identifiers nobody answers, each followed by the silence, none
+    // running past the boundary.
     void scanRepeatsEveryCycle()
     {
+        QFETCH(int, padding);
         FipTrafficGenerator g(1, 2, 1000000);
         g.setAperiodicEvery(0);
+        g.setPaddingId(quint16(padding));
+        const QByteArray paddingFrame = QByteArray::fromHex("03") + char(padding >> 8) + char(padding & 0xFF);
         QVector<quint64> cycleStarts;
-        for (int i = 0; i < 2000; ++i) {
+        quint64 paddingFrames = 0;
+        bool afterPadding = false;
+        const quint64 cycleTicks = g.usToTicks(g.cycleUs());
+        for (int i = 0; i < 4000; ++i) {
             const FipFrame f = g.next();
             if (f.bytes.at(0) == 0x03 && f.bytes.mid(1, 2) == QByteArray::fromHex("0100"))
                 cycleStarts.append(f.tick);
+            if (afterPadding && f.tick != cycleStarts.last())
+                QCOMPARE(f.gapTicks, quint32(135 * 10));
+            afterPadding = padding && f.bytes.startsWith(paddingFrame);
+            if (afterPadding) {
+                ++paddingFrames;
+                QVERIFY(f.tick + f.lengthTicks <= cycleStarts.last() + cycleTicks);
+            }
         }
         QVERIFY(cycleStarts.size() > 10);
-        const quint64 cycleTicks = g.usToTicks(g.cycleUs());
         for (int i = 1; i < cycleStarts.size(); ++i)
             QCOMPARE(cycleStarts.at(i) - cycleStarts.at(i - 1), cycleTicks);
+        QCOMPARE(g.paddingFramesProduced(), paddingFrames);
+        QCOMPARE(paddingFrames > quint64(cycleStarts.size()) * 10, padding != 0);
     }
 
     void injectedErrors_data()
