@@ -1,9 +1,14 @@
 #include "cli/CliCommand.h"
 
+#include "capture/files/StatsFile.h"
+#include "capture/pcapng/PcapngImport.h"
 #include "design/BrxprjFile.h"
 #include "design/MainDTModel.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -16,8 +21,12 @@ const QList<Command>& commands()
     // A new sub-command is one row here and one run function.
     static const QList<Command> list = {
         { "convert", "Convert a raw capture (.praw) into a trace (.vtrc)", runConvert },
-        { "stats", "Print the statistics of a capture (.praw or .vtrc)", runStats },
+        { "stats", "Print the statistics of a capture (.praw, .vtrc or .pcapng)", runStats },
         { "stations", "Write the station configuration files of a project", runStations },
+        { "filter", "Print the trace rows of a capture that a display filter matches", runFilter },
+        { "export", "Export a capture as pcapng", runExport },
+        { "import", "Import a pcapng file into a trace (.vtrc)", runImport },
+        { "check", "Check a capture against the design of a project", runCheck },
         { "capture", "Capture from a capture server or a local card into .praw or .vtrc", runCapture },
     };
     return list;
@@ -98,6 +107,47 @@ bool traceOptions(const QCommandLineParser& parser, CaptureAnalysis::Options* op
     options->record.depthMode = depth;
     options->record.logErrorsYes = log == QLatin1String("yes");
     return true;
+}
+
+bool importPcapng(CaptureAnalysis& analysis, const QString& pcapngPath, const QString& tracePath, QString* error)
+{
+    const CaptureAnalysis::Options options;
+    analysis.reset(options);
+    analysis.session().decoder().setPaddingRule(options.fixedPadding, options.paddingIdentifier);
+    if (QFile::exists(tracePath) && !QFile::remove(tracePath)) {
+        *error = QStringLiteral("%1: cannot replace the file").arg(tracePath);
+        return false;
+    }
+    PcapngImport import;
+    bool stop = false;
+    if (import.toTrace(pcapngPath, tracePath, analysis.session(), options.record, &stop) != PcapngImport::Ok) {
+        *error = QStringLiteral("%1: %2").arg(pcapngPath, import.errorString());
+        return false;
+    }
+    analysis.refreshFigures(QDateTime::currentMSecsSinceEpoch());
+    return analysis.saveStatistics(StatsFile::pathFor(tracePath), error);
+}
+
+bool traceOfCapture(const QString& path, const QString& scratch, QString* trace, QString* error)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("vtrc")) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            return false;
+        }
+        *trace = path;
+        return true;
+    }
+    *trace = QDir(scratch).filePath(QStringLiteral("capture.vtrc"));
+    CaptureAnalysis analysis;
+    if (suffix == QLatin1String("praw"))
+        return analysis.convert(path, *trace, CaptureAnalysis::Options(), error);
+    if (suffix == QLatin1String("pcapng") || suffix == QLatin1String("pcap"))
+        return importPcapng(analysis, path, *trace, error);
+    *error = QStringLiteral("%1: not a capture this command reads (.vtrc, .praw or .pcapng)").arg(path);
+    return false;
 }
 
 ProgressLine::ProgressLine()

@@ -51,6 +51,18 @@ bool traceOptions(const QCommandLineParser& parser, CaptureAnalysis::Options* op
 /// Adds the options read by traceOptions.
 void addTraceOptions(QCommandLineParser& parser);
 
+/// The trace (.vtrc) of a capture: a trace as it is, a raw capture (.praw) or a
+/// pcapng file converted with every frame into `scratch`; false with the reason.
+bool traceOfCapture(const QString& path, const QString& scratch, QString* trace, QString* error);
+
+/// Imports a pcapng file into a trace, with its statistics file beside it, as
+/// the window's analysis does; false with the reason.
+bool importPcapng(CaptureAnalysis& analysis, const QString& pcapngPath, const QString& tracePath, QString* error);
+
+/// The rows of a trace that a display filter expression matches, ascending;
+/// false with the reason (a bad expression names where).
+bool filterRows(const QString& trace, const QString& expression, QVector<quint32>* rows, QString* error);
+
 /// Writes `text` to standard output.
 void print(const QString& text);
 
@@ -75,6 +87,10 @@ int runConvert(const QStringList& arguments);
 int runStats(const QStringList& arguments);
 int runStations(const QStringList& arguments);
 int runCapture(const QStringList& arguments);
+int runFilter(const QStringList& arguments);
+int runExport(const QStringList& arguments);
+int runImport(const QStringList& arguments);
+int runCheck(const QStringList& arguments);
 
 } // namespace Cli
 

@@ -79,7 +79,8 @@ QString asJson(Figures& f, const QString& path)
     return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 
-/// A raw capture is decoded as the window's conversion does, into a trace of no rows.
+/// A raw capture is decoded as the window's conversion does, into a trace of no
+/// rows; a pcapng file as the window imports it.
 bool rawFigures(const QString& path, const MainDTModel& design, Figures* f, QString* error)
 {
     QTemporaryDir scratch;
@@ -96,7 +97,9 @@ bool rawFigures(const QString& path, const MainDTModel& design, Figures* f, QStr
         if (size > 0)
             progress.update(QStringLiteral("reading: %1 %").arg(position * 100 / size));
     });
-    if (!analysis.convert(path, scratch.filePath("capture.vtrc"), options, error))
+    const bool pcapng = QFileInfo(path).suffix().toLower() != QLatin1String("praw");
+    if (pcapng ? !importPcapng(analysis, path, scratch.filePath("capture.vtrc"), error)
+               : !analysis.convert(path, scratch.filePath("capture.vtrc"), options, error))
         return false;
     f->counters = analysis.context().counters;
     f->info = analysis.context().info;
@@ -144,10 +147,10 @@ int runStats(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Prints the statistics page's figures of a capture: information and times, error and frame counters, "
-        "and for a raw capture also the transaction totals and the loads over the whole capture. "
+        "and for a raw capture or a pcapng file also the transaction totals and the loads over the whole capture. "
         "A trace (.vtrc) is read with the statistics file beside it (.xml). "
         "Text is one 'name<TAB>value' line per figure.");
-    parser.addPositionalArgument("CAPTURE", "A raw capture (.praw) or a trace (.vtrc).");
+    parser.addPositionalArgument("CAPTURE", "A raw capture (.praw), a trace (.vtrc) or a pcapng file (.pcapng).");
     parser.addOption({ "json", "Print one JSON object instead of text." });
     parser.addOption({ "project", "The project whose variables the analysis of a raw capture knows.",
                        "PROJECT.brxprj" });
@@ -162,14 +165,14 @@ int runStats(const QStringList& arguments)
     if (parser.isSet("project") && !loadProject(parser.value("project"), &design, &error))
         return fail(command, error);
     Figures figures;
-    if (suffix == QLatin1String("praw")) {
+    if (suffix == QLatin1String("praw") || suffix == QLatin1String("pcapng")) {
         if (!rawFigures(path, design, &figures, &error))
             return fail(command, error);
     } else if (suffix == QLatin1String("vtrc")) {
         if (!traceFigures(path, &figures, &error))
             return fail(command, error);
     } else {
-        return fail(command, QStringLiteral("%1: not a capture this command reads (.praw or .vtrc)").arg(path));
+        return fail(command, QStringLiteral("%1: not a capture this command reads (.praw, .vtrc or .pcapng)").arg(path));
     }
     print(parser.isSet("json") ? asJson(figures, path) : asText(figures));
     return Success;

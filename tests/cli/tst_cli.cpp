@@ -2,7 +2,15 @@
 // its outputs against what the window's code makes of the same input.
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/DesignCheckInput.h"
+#include "analysis/MainATModel.h"
+#include "analysis/filter/FrameFilterScan.h"
 #include "app/BX.h"
+#include "design/BrxprjFile.h"
+#include "design/MainDTModel.h"
+#include "designcheck/DesignCheck.h"
+#include "designcheck/DesignCheckReport.h"
+#include "designcheck/TraceObservation.h"
 
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
@@ -96,6 +104,10 @@ private slots:
     void stations();
     void capture_data();
     void capture();
+    void check_data();
+    void check();
+    void filterExportImport_data();
+    void filterExportImport();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -114,6 +126,7 @@ void TstCli::initTestCase()
     QVERIFY(writeFile(path("speed7.praw"), QByteArray("\x01\x07", 2)));
     QVERIFY(writeFile(path("alone.vtrc"), QByteArray()));
     QVERIFY(writeFile(path("notes.txt"), QByteArray("x")));
+    QCOMPARE(cli({ "convert", path("bus.praw"), path("bus.vtrc") }).exitCode, 0);
 }
 
 void TstCli::refusals_data()
@@ -135,7 +148,15 @@ void TstCli::refusals_data()
                                             << "No mnemonic found";
     QTest::newRow("unreadable project") << QStringList { "stats", path("bus.praw"), "--project", path("notes.txt") }
                                         << "Impossible to load";
-    QTest::newRow("stats of a text file") << QStringList { "stats", path("notes.txt") } << ".praw or .vtrc";
+    QTest::newRow("stats of a text file") << QStringList { "stats", path("notes.txt") } << ".vtrc or .pcapng";
+    QTest::newRow("check of a text file") << QStringList { "check", Examples + "2sta_worldfip_1M.brxprj", path("notes.txt") }
+                                          << ".vtrc, .praw or .pcapng";
+    QTest::newRow("fail on notes") << QStringList { "check", Examples + "2sta_worldfip_1M.brxprj", path("bus.vtrc"),
+                                                    "--fail-on", "note" }
+                                   << "--fail-on";
+    QTest::newRow("bad expression") << QStringList { "filter", path("bus.vtrc"), "id ==" } << "at character";
+    QTest::newRow("export without output") << QStringList { "export", path("bus.vtrc") } << "--pcapng OUT";
+    QTest::newRow("import a text file") << QStringList { "import", path("notes.txt"), out } << "notes.txt";
     QTest::newRow("trace without statistics") << QStringList { "stats", path("alone.vtrc") } << "no statistics file";
     QTest::newRow("missing project") << QStringList { "stations", path("missing.brxprj"), path("st") }
                                      << "Impossible to load";
@@ -164,7 +185,7 @@ void TstCli::help_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("usage");
     QTest::newRow("program") << QStringList { "--help" } << "Usage: brantix-cli COMMAND";
-    for (const char* command : { "convert", "stats", "stations", "capture" }) {
+    for (const char* command : { "convert", "stats", "stations", "capture", "filter", "export", "import", "check" }) {
         QTest::newRow(command) << QStringList { command, "--help" } << QString("Usage: brantix-cli %1 ").arg(command);
         QTest::newRow(qPrintable(QString("help ") + command))
             << QStringList { "help", command } << QString("Usage: brantix-cli %1 ").arg(command);
@@ -302,6 +323,95 @@ void TstCli::capture()
     const QJsonObject counters = QJsonDocument::fromJson(stats.out.toUtf8()).object().value("counters").toObject();
     QVERIFY(counters.value("frameTotal").toDouble() > 100);
     QCOMPARE(readFile(trace).count('\n'), counters.value("frameTotal").toInt() + counters.value("errorTotal").toInt());
+}
+
+void TstCli::check_data()
+{
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QString>("failOn");
+    QTest::addColumn<bool>("json");
+    QTest::newRow("trace, json") << "bus.vtrc" << "error" << true;
+    QTest::newRow("raw capture, text, fail on warnings") << "bus.praw" << "warning" << false;
+}
+
+void TstCli::check()
+{
+    QFETCH(QString, capture);
+    QFETCH(QString, failOn);
+    QFETCH(bool, json);
+    // The Design Check page's steps on the same trace and project.
+    const QString project = Examples + "2sta_worldfip_1M.brxprj";
+    MainDTModel design;
+    QVERIFY(BrxprjFile(&design).load(project));
+    BusObservation bus;
+    bus.setPadding(true, 0x9080);
+    QVERIFY(TraceObservation::read(path("bus.vtrc"), &bus));
+    CheckReport report = DesignCheck::run(DesignCheckInput::fromDesign(design), bus);
+    report.source = path(capture);
+    QVERIFY(report.frames > 0);
+
+    QStringList arguments { "check", project, path(capture), "--fail-on", failOn };
+    if (json)
+        arguments << "--json";
+    const Run run = cli(arguments);
+    const int failing = report.count(CheckSeverity::Error) + (failOn == "warning" ? report.count(CheckSeverity::Warning) : 0);
+    QCOMPARE(run.exitCode, failing > 0 ? 1 : 0);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    if (json) {
+        QCOMPARE(run.out.toUtf8(), DesignCheckReport::toJson(report));
+    } else {
+        QCOMPARE(run.out.count('\n'), report.findings.size() + 1);
+        QVERIFY(run.out.endsWith(report.summary() + '\n'));
+    }
+}
+
+void TstCli::filterExportImport_data()
+{
+    QTest::addColumn<QString>("expression");
+    QTest::newRow("every row") << "";
+    QTest::newRow("errors") << "error";
+    QTest::newRow("first hundred") << "no <= 100";
+}
+
+void TstCli::filterExportImport()
+{
+    QFETCH(QString, expression);
+    const QString trace = path("bus.vtrc");
+    MainATModel table;
+    table.setFilePath(trace);
+    FrameFilterContext context;
+    context.anchor = table.absoluteCounterAnchor();
+    const FrameFilterScan::Result scan = FrameFilterScan::run(trace, table.rowOffsets(), 0, table.rowCount(),
+                                                              FrameFilter::parse(expression), context);
+    QVERIFY(!scan.rows.isEmpty());
+
+    const Run count = cli({ "filter", trace, expression, "--count" });
+    QCOMPARE(count.out, QString("%1\n").arg(scan.rows.size()));
+    const QList<QByteArray> lines = readFile(trace).split('\n');
+    QByteArray matching;
+    for (const quint32 row : scan.rows)
+        matching += lines.at(int(row)) + '\n';
+    QCOMPARE(cli({ "filter", trace, expression }).out.toUtf8(), matching);
+
+    // Exported and imported again: the same rows, and for the whole capture the same figures.
+    const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
+    const QString pcapng = path(tag + ".pcapng");
+    const QString imported = path(tag + "_imported.vtrc");
+    QStringList exportArguments { "export", trace, "--pcapng", pcapng };
+    if (!expression.isEmpty())
+        exportArguments << "--filter" << expression;
+    QCOMPARE(cli(exportArguments).exitCode, 0);
+    const Run import = cli({ "import", pcapng, imported });
+    QVERIFY2(import.exitCode == 0, qPrintable(import.err));
+    if (expression.isEmpty()) {
+        QCOMPARE(readFile(imported), readFile(trace));
+        const auto counters = [](const QString& capture) {
+            return QJsonDocument::fromJson(cli({ "stats", capture, "--json" }).out.toUtf8()).object().value("counters");
+        };
+        QCOMPARE(counters(pcapng), counters(path("bus.praw")));
+    } else {
+        QCOMPARE(readFile(imported).count('\n'), scan.rows.size());
+    }
 }
 
 QTEST_MAIN(TstCli)
