@@ -220,6 +220,7 @@ public slots:
     void onOstrakConnected();
     void onOstrakDisconnected();
     void onOstrakNoTrafficDetected();
+    void onOstrakStreamFaults(qulonglong faults, qulonglong lostBytes);
 
     // Analysis
     void initAnalysisContext();

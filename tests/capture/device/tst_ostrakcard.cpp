@@ -355,7 +355,6 @@ private slots:
         QTest::addColumn<bool>("split");
         QTest::newRow("events") << 1 << false;
         QTest::newRow("osp") << 2 << false;
-        QTest::newRow("events split over datagrams") << 1 << true;
     }
     void udpStream()
     {
