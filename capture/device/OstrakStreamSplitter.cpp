@@ -54,7 +54,7 @@ bool OstrakStreamSplitter::split(QByteArray* output)
     bool taken = false;
     while (m_pos < size) {
         int length = 0;
-        const Check check = packet(p + m_pos, size - m_pos, m_walk, &length);
+        const Check check = packet(p + m_pos, size - m_pos, false, m_walk, &length);
         if (check == Partial)
             break;
         if (check == Whole) {
@@ -85,7 +85,7 @@ bool OstrakStreamSplitter::splitDatagram(const char* data, int size, QByteArray*
     while (pos < size) {
         Walk walk;
         int length = 0;
-        if (packet(data + pos, size - pos, walk, &length) == Whole) {
+        if (packet(data + pos, size - pos, true, walk, &length) == Whole) {
             output->append(data + pos, length);
             pos += length;
             m_lost = false;
@@ -100,9 +100,10 @@ bool OstrakStreamSplitter::splitDatagram(const char* data, int size, QByteArray*
     return taken;
 }
 
-OstrakStreamSplitter::Check OstrakStreamSplitter::packet(const char* p, int available, Walk& walk, int* length) const
+OstrakStreamSplitter::Check OstrakStreamSplitter::packet(const char* p, int available, bool final, Walk& walk,
+                                                        int* length) const
 {
-    return m_flowType == 2 ? ospPacket(p, available, walk, length) : eventPacket(p, available, length);
+    return m_flowType == 2 ? ospPacket(p, available, walk, length) : eventPacket(p, available, final, length);
 }
 
 // An Osp packet: the magic and version, a record count the size limit allows, then
@@ -138,8 +139,9 @@ OstrakStreamSplitter::Check OstrakStreamSplitter::ospPacket(const char* p, int a
 
 // An event record: marker 0x40 or 0x41, an event the card sends, then its 16-bit
 // length. Records follow each other with nothing between: when the bytes after
-// one are no record and another header starts within it, it was cut short.
-OstrakStreamSplitter::Check OstrakStreamSplitter::eventPacket(const char* p, int available, int* length)
+// one are no record (or not there yet) and another header starts within it, it
+// was cut short.
+OstrakStreamSplitter::Check OstrakStreamSplitter::eventPacket(const char* p, int available, bool final, int* length)
 {
     if (!isEventHeader(p, available))
         return Broken;
@@ -148,14 +150,22 @@ OstrakStreamSplitter::Check OstrakStreamSplitter::eventPacket(const char* p, int
     const int size = kEventHeader + be16(p + 5) + (quint8(p[0]) == 0x41 ? 2 : 0);
     if (available < size)
         return Partial;
-    if (available > size && !isEventHeader(p + size, available - size)) {
-        for (int i = 1; i < size; ++i) {
-            if (isEventMarker(p[i]) && isEventHeader(p + i, available - i))
-                return Broken;
-        }
-    }
+    // The end of a datagram ends the record; in a stream, a record that holds a
+    // header may be a cut one until the bytes after it say otherwise.
+    const bool followed = available > size && isEventHeader(p + size, available - size);
+    if (!followed && !(final && available == size) && holdsEventHeader(p, size, available))
+        return available == size ? Partial : Broken;
     *length = size;
     return Whole;
+}
+
+bool OstrakStreamSplitter::holdsEventHeader(const char* p, int size, int available)
+{
+    for (int i = 1; i < size; ++i) {
+        if (isEventMarker(p[i]) && isEventHeader(p + i, available - i))
+            return true;
+    }
+    return false;
 }
 
 // Whether the bytes at p may start an event record (as far as they go).

@@ -53,10 +53,12 @@ private:
         quint32 records = 0;
         int length = 0;
     };
-    Check packet(const char* p, int available, Walk& walk, int* length) const;
+    // final: the bytes end at a datagram's end, after which nothing follows.
+    Check packet(const char* p, int available, bool final, Walk& walk, int* length) const;
     Check ospPacket(const char* p, int available, Walk& walk, int* length) const;
-    static Check eventPacket(const char* p, int available, int* length);
+    static Check eventPacket(const char* p, int available, bool final, int* length);
     static bool isEventHeader(const char* p, int available);
+    static bool holdsEventHeader(const char* p, int size, int available);
     int nextHeader(const char* p, int from, int size, bool keepTail) const;
     void drop(int bytes);
 
