@@ -19,6 +19,7 @@
 #include "analysis/TransactionATModel.h"
 #include "capture/files/CaptureFileLock.h"
 #include "capture/files/CaptureFileMessages.h"
+#include "capture/files/TraceFileCheck.h"
 #include "capture/files/CaptureSession.h"
 #include "capture/files/RawTraceConversion.h"
 #include "capture/files/StatsFile.h"
@@ -708,7 +709,12 @@ bool BX::openCapture(const QString& tracePath)
         updateStatusBar(2, CaptureFileMessages::cannotOpenBackup(tracePath, probe.errorString()));
         return false;
     }
+    const QString shape = TraceFileCheck::problem(probe);
     probe.close();
+    if (!shape.isEmpty()) {
+        updateStatusBar(2, CaptureFileMessages::notATrace(tracePath, shape));
+        return false;
+    }
 
     initAnalysisContext();
     mainATSortingEnabled(false);
