@@ -501,7 +501,8 @@ void BX::onUpdateAnalysisStatisticCounters()
                                .arg(counters.frames)
                                .arg(m_captureBytes)
                                .arg(counters.lostPackets));
-        checkBackupLimits();
+        if (!checkBackupLimits())
+            checkBackupDiskSpace();
     }
 }
 

@@ -18,6 +18,8 @@
 #include "kiverrors.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -296,6 +298,20 @@ void BX::onOstrakScanStopped()
         inform(this, tr("No more frame received from the Ostrak.\nPlease check its connection and/or your FIP network."));
     else if (lastError == OstrakCard::ErrStreamEnded)
         inform(this, tr("Connection to the server has been interrupted.\nMaybe the remote server was shut or the connection limit is reached."));
+}
+
+// A flood of frames fills a disk fast: the capture stops while its files can still be closed whole.
+bool BX::checkBackupDiskSpace()
+{
+    // Once stopped, the ticks until the scan ends ask nothing more.
+    if (!m_ostrakCard || !m_ostrakCard->isScanning() || !m_captureSession->diskSpaceLow())
+        return false;
+    const QString folder = QFileInfo(m_captureSession->files().trace).absolutePath();
+    onStartStopCapturingButtonClicked();
+    inform(this, tr("The capture was stopped: less than %L1 MB is free on the disk of the backup files (%2).")
+                     .arg(CaptureSession::MinFreeDiskBytes >> 20)
+                     .arg(QDir::toNativeSeparators(folder)));
+    return true;
 }
 
 // ---------------------------------------------------------------- hardware trigger
