@@ -585,6 +585,8 @@ void OstrakCard::afterSplit(bool taken, int flowType, QByteArray& output, QElaps
     if (output.size() >= kHandOverSize) {
         reportFaults(splitter);
         handOver(flowType, output);
+        // The time the window took to decode is no silence of the link.
+        sincePacket.restart();
     }
     // Bytes that never make a packet (a trickle, garbage) are silence as well.
     if (sincePacket.elapsed() > kNoTrafficMs) {
@@ -693,6 +695,7 @@ void OstrakCard::remoteUdpReadFipData()
             if (output.size() >= kHandOverSize) {
                 reportFaults(splitter);
                 handOver(flowType, output);
+                sincePacket.restart();
             }
         }
         afterSplit(taken, flowType, output, sincePacket, splitter);
