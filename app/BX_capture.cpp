@@ -154,7 +154,7 @@ void BX::onStartStopCapturingButtonClicked()
         if (opened == kDeviceInUse)
             inform(this, tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
         else if (opened == OstrakCard::ErrUdpBind)
-            inform(this, tr("Cannot receive the remote Ostrak's datagrams on UDP port %1.\n%2")
+            inform(this, tr("Cannot receive the remote Ostrak on UDP port %1: %2.")
                              .arg(ui->osPortNumber->value())
                              .arg(udpError));
         else if (local && opened == OstrakCard::ErrNotOpen)

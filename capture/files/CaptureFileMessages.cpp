@@ -37,7 +37,7 @@ QString cannotOpenBackup(const QString& path, const QString& reason)
 
 QString notATrace(const QString& path, const QString& reason)
 {
-    return tr("This file is not a Visual FIP Trace:\n%1\n%2").arg(path, reason);
+    return tr("The file %1 is not a Visual FIP Trace: %2.").arg(path, reason);
 }
 
 QString cannotWriteBackup(const QString& path, const QString& reason)

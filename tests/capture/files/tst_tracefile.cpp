@@ -308,7 +308,7 @@ void TestTraceFile::traceShapeChecked_data()
     QTest::newRow("trace") << row + row + row.left(10) << QString();
     QTest::newRow("empty") << QByteArray() << QString();
     QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00", 9) + row << "binary";
-    QTest::newRow("three fields") << row + QByteArray("a\tb\tc\n") << "Line 2 holds 3 fields instead of 22";
+    QTest::newRow("three fields") << row + QByteArray("a\tb\tc\n") << "line 2 holds 3 fields instead of 22";
     QTest::newRow("not UTF-8") << QByteArray("caf\xe9\t\n") << "UTF-8";
     QTest::newRow("no line end") << QByteArray(TraceFileCheck::kBytes + 10, 'x') << "longer";
 }
