@@ -606,27 +606,32 @@ void OstrakCard::remoteTcpReadFipData()
     int flowType = 0;
     OstrakStreamSplitter splitter;
     QByteArray chunk(int(kReadChunk), Qt::Uninitialized);
+    QByteArray head;
     QByteArray output;
     output.reserve(2 * kHandOverSize + 65536);
     m_reportedFaults = m_reportedLostBytes = 0;
     // Bytes the server sent before closing are still taken.
     while ((remotelyConnected || (tcpSocket && tcpSocket->bytesAvailable() > 0)) && scanning && tcpSocket) {
         const qint64 got = tcpSocket->read(chunk.data(), std::min(tcpSocket->bytesAvailable(), kReadChunk));
-        const char* bytes = chunk.constData();
-        int size = int(std::max<qint64>(got, 0));
-        if (flowType == 0 && size > 0) {
-            flowType = whatFlowType(QByteArray::fromRawData(bytes, size));
-            if (flowType == 0) {
-                if (bytes[0] >= '0' && bytes[0] <= '9') {
-                    speed = bytes[0] - '0';
-                    ++bytes;
-                    --size;
-                }
+        const int size = int(std::max<qint64>(got, 0));
+        if (flowType == 0) {
+            // The flow is told by the stream's first bytes, however few each read brings.
+            head.append(chunk.constData(), size);
+            if (!head.isEmpty() && head.at(0) >= '0' && head.at(0) <= '9') {
+                speed = head.at(0) - '0';
+                head.remove(0, 1);
                 flowType = 1;
+            } else if (head.size() > 2) {
+                flowType = std::max(whatFlowType(head), 1);
             }
-            splitter.setFlowType(flowType);
+            if (flowType != 0) {
+                splitter.setFlowType(flowType);
+                splitter.append(head.constData(), head.size());
+                head.clear();
+            }
+        } else {
+            splitter.append(chunk.constData(), size);
         }
-        splitter.append(bytes, size);
         afterSplit(splitter.split(&output), flowType, output, sincePacket, splitter);
         if (tcpSocket->bytesAvailable() == 0 && !tcpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
