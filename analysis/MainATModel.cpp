@@ -85,6 +85,7 @@ void MainATModel::setFilePath(const QString& path)
         m_file.close();
     m_offsets = QVector<qint64>();
     m_rowCount = 0;
+    m_rowsNotShown = 0;
     m_firstLineFields = 0;
     m_anchor = 0;
     m_speed = 4;
@@ -115,7 +116,7 @@ void MainATModel::readFirstLine(qint64 size)
     // A first guess of the row count from the first line, so the offsets
     // rarely have to grow.
     const qint64 estimate = size / std::max<qint64>(first.size() + 1, 1);
-    m_offsets.reserve(int(std::min<qint64>(estimate + estimate / 16 + 16, INT_MAX / 2)));
+    m_offsets.reserve(int(std::min<qint64>(estimate + estimate / 16 + 16, m_maxRows)));
 }
 
 void MainATModel::refineReserve(qint64 scanned, qint64 size)
@@ -126,7 +127,7 @@ void MainATModel::refineReserve(qint64 scanned, qint64 size)
     if (lines < 2 || scanned <= 0)
         return;
     const qint64 estimate = std::min<qint64>(qint64(double(lines) * double(size) / double(scanned) * 1.03) + 1024,
-                                             INT_MAX - 1);
+                                             m_maxRows);
     if (estimate <= lines)
         return;
     QVector<qint64> fresh;
@@ -146,6 +147,7 @@ void MainATModel::update()
         beginLayout();
         m_offsets = QVector<qint64>();
         m_rowCount = 0;
+        m_rowsNotShown = 0;
         invalidateCache();
         endLayout();
     }
@@ -183,12 +185,14 @@ void MainATModel::update()
             if (!nl)
                 break;
             const qint64 next = pos + (nl - data) + 1;
-            if (next < size && m_offsets.size() < INT_MAX - 1) {
+            if (next < size && m_offsets.size() >= m_maxRows) {
+                ++m_rowsNotShown;
+            } else if (next < size) {
                 if (m_offsets.size() == m_offsets.capacity()) {
                     // Grow by what the rest of the file needs at the mean line length so far.
                     const qint64 mean = std::max<qint64>(next / m_offsets.size(), 1);
                     const qint64 more = (size - next) / mean;
-                    m_offsets.reserve(int(std::min<qint64>(m_offsets.size() + more + more / 16 + 1024, INT_MAX - 1)));
+                    m_offsets.reserve(int(std::min<qint64>(m_offsets.size() + more + more / 16 + 1024, m_maxRows)));
                 }
                 m_offsets.append(next);
             }
@@ -224,14 +228,25 @@ void MainATModel::addRows(int count, const QVector<qint64>& offsets)
 {
     if (count <= 0 && offsets.isEmpty())
         return;
+    // Rows past the limit stay in the file; the table stops growing.
+    const int room = std::max(m_maxRows - std::max(m_rowCount, m_offsets.size()), 0);
+    const int taken = std::min(offsets.size(), room);
+    const int rows = std::min(std::max(count, 0), std::max(m_maxRows - m_rowCount, 0));
+    m_rowsNotShown += quint64(std::max(count, 0) - rows);
+    if (taken == 0 && rows == 0)
+        return;
     beginLayout();
-    m_offsets += offsets;
-    m_rowCount += std::max(count, 0);
+    m_offsets += taken == offsets.size() ? offsets : offsets.mid(0, taken);
+    m_rowCount += rows;
     endLayout();
 }
 
 void MainATModel::incRow(qint64 offset)
 {
+    if (m_rowCount >= m_maxRows || m_offsets.size() >= m_maxRows) {
+        ++m_rowsNotShown;
+        return;
+    }
     beginLayout();
     m_offsets.append(offset);
     ++m_rowCount;

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QVector>
 
+#include <algorithm>
 #include <array>
 
 /// The frame table: one row per line of a trace file.
@@ -45,6 +46,12 @@ public:
     const QVector<qint64>& rowOffsets() const { return m_offsets; }
     /// Bytes held for the row offsets.
     qint64 indexBytes() const { return qint64(m_offsets.capacity()) * qint64(sizeof(qint64)); }
+    /// Rows the table holds at most: their index (8 bytes a row) stays well under what one
+    /// array may hold. Lines beyond stay in the file and are counted, not shown.
+    static constexpr int MaxRows = 100000000;
+    /// A smaller limit, for tests.
+    void setMaxRows(int rows) { m_maxRows = std::max(rows, 0); }
+    quint64 rowsNotShown() const { return m_rowsNotShown; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -81,6 +88,8 @@ private:
     QVector<QVariant> m_headers;
     mutable QFile m_file;
     int m_rowCount = 0;
+    int m_maxRows = MaxRows;
+    quint64 m_rowsNotShown = 0;  ///< lines of the file past MaxRows
     int m_firstLineFields = 0;
     QVector<qint64> m_offsets;
     quint64 m_anchor = 0;

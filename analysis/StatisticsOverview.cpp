@@ -83,7 +83,7 @@ namespace StatisticsOverview {
 void collect(const FipCaptureCounters& decoded, StatisticsCounters* counters)
 {
     StatisticsCounters& c = *counters;
-    c.errorAcqu = decoded.lostPackets + decoded.fifoOverflows;
+    c.errorAcqu = decoded.lostPackets + decoded.fifoOverflows + decoded.streamErrors();
     c.errorFSD = decoded.fsdErrors;
     c.errorFED = decoded.noFedErrors;
     c.errorPRE = decoded.preGlitches;

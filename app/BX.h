@@ -226,6 +226,7 @@ public slots:
     void onOstrakConnected();
     void onOstrakDisconnected();
     void onOstrakNoTrafficDetected();
+    void onOstrakStreamFaults(qulonglong faults, qulonglong lostBytes);
 
     // Analysis
     void initAnalysisContext();
@@ -356,6 +357,7 @@ private:
     void finishAnalysis(const QString& tracePath, bool* written);
     /// The backup size and time limits of a live capture; true when one stopped it.
     bool checkBackupLimits();
+    bool checkBackupDiskSpace();
     void setConversionControlsEnabled(bool enabled);
     /// A column menu of a view's header: one checkable action per column.
     QMenu* makeHeaderMenu(QAbstractItemView* view, QHeaderView* header, QAbstractItemModel* model);

@@ -22,6 +22,7 @@
 #include "capture/device/OstrakCard.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/pcapng/PcapngImport.h"
+#include "capture/files/TraceFileCheck.h"
 #include "capture/files/CaptureSession.h"
 #include "capture/files/RawTraceConversion.h"
 #include "capture/files/StatsFile.h"
@@ -535,7 +536,8 @@ void BX::onUpdateAnalysisStatisticCounters()
                                            .arg(m_captureBytes)
                                            .arg(counters.lostPackets));
         m_captureFiguresLabel->show();
-        checkBackupLimits();
+        if (!checkBackupLimits())
+            checkBackupDiskSpace();
     }
 }
 
@@ -749,7 +751,12 @@ bool BX::openCapture(const QString& tracePath)
         updateStatusBar(2, CaptureFileMessages::cannotOpenBackup(tracePath, probe.errorString()));
         return false;
     }
+    const QString shape = TraceFileCheck::problem(probe);
     probe.close();
+    if (!shape.isEmpty()) {
+        updateStatusBar(2, CaptureFileMessages::notATrace(tracePath, shape));
+        return false;
+    }
 
     initAnalysisContext();
     mainATSortingEnabled(false);

@@ -18,6 +18,8 @@
 #include "kiverrors.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -126,7 +128,7 @@ int BX::openCaptureCard()
     m_ostrakCard = new OstrakCard();
     const auto port = static_cast<unsigned short>(ui->osPortNumber->value());
     if (ui->udpRemote->isChecked())
-        return m_ostrakCard->remotelyUdpOpen(port);
+        return m_ostrakCard->remotelyUdpOpen(port, ui->osIPAddress->text());
     return m_ostrakCard->remotelyTcpOpen(ui->osIPAddress->text(), port);
 }
 
@@ -144,12 +146,17 @@ void BX::onStartStopCapturingButtonClicked()
     const bool local = ui->localLocation->isChecked();
     const int opened = openCaptureCard();
     if (opened != 0) {
+        const QString udpError = m_ostrakCard ? m_ostrakCard->udpBindError() : QString();
         delete m_ostrakCard;
         m_ostrakCard = nullptr;
         if (opened < 0)
             return; // selection cancelled
         if (opened == kDeviceInUse)
             inform(this, tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
+        else if (opened == OstrakCard::ErrUdpBind)
+            inform(this, tr("Cannot receive the remote Ostrak on UDP port %1: %2.")
+                             .arg(ui->osPortNumber->value())
+                             .arg(udpError));
         else if (local && opened == OstrakCard::ErrNotOpen)
             inform(this, tr("Cannot find a local Ostrak on this machine. Please check the connection."));
         else if (!local)
@@ -186,6 +193,7 @@ void BX::onStartStopCapturingButtonClicked()
     connect(m_ostrakCard, &OstrakCard::connected, this, &BX::onOstrakConnected);
     connect(m_ostrakCard, &OstrakCard::disconnected, this, &BX::onOstrakDisconnected);
     connect(m_ostrakCard, &OstrakCard::noTrafficDetected, this, &BX::onOstrakNoTrafficDetected);
+    connect(m_ostrakCard, &OstrakCard::streamFaults, this, &BX::onOstrakStreamFaults);
     // The card's thread waits while its packet is decoded here: decoding needs no lock.
     connect(m_ostrakCard, &OstrakCard::fipDataReceived, this, &BX::onOstrakDataReceived, Qt::BlockingQueuedConnection);
     m_ostrakCard->attachThread(m_captureThread);
@@ -249,6 +257,11 @@ void BX::onOstrakNoTrafficDetected()
     m_captureSession->decoder().onOstrakNoTrafficDetected();
 }
 
+void BX::onOstrakStreamFaults(qulonglong faults, qulonglong lostBytes)
+{
+    m_captureSession->decoder().onStreamFaults(faults, lostBytes);
+}
+
 void BX::onOstrakScanStopped()
 {
     if (!m_ostrakCard)
@@ -287,6 +300,20 @@ void BX::onOstrakScanStopped()
         inform(this, tr("No more frame received from the Ostrak.\nPlease check its connection and/or your FIP network."));
     else if (lastError == OstrakCard::ErrStreamEnded)
         inform(this, tr("Connection to the server has been interrupted.\nMaybe the remote server was shut or the connection limit is reached."));
+}
+
+// A flood of frames fills a disk fast: the capture stops while its files can still be closed whole.
+bool BX::checkBackupDiskSpace()
+{
+    // Once stopped, the ticks until the scan ends ask nothing more.
+    if (!m_ostrakCard || !m_ostrakCard->isScanning() || !m_captureSession->diskSpaceLow())
+        return false;
+    const QString folder = QFileInfo(m_captureSession->files().trace).absolutePath();
+    onStartStopCapturingButtonClicked();
+    inform(this, tr("The capture was stopped: less than %L1 MB is free on the disk of the backup files (%2).")
+                     .arg(CaptureSession::MinFreeDiskBytes >> 20)
+                     .arg(QDir::toNativeSeparators(folder)));
+    return true;
 }
 
 // ---------------------------------------------------------------- hardware trigger

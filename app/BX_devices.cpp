@@ -88,7 +88,10 @@ void BX::teardownDevices()
         return;
     m_devicesDetection->stopProcessing();
     m_detectionThread.quit();
-    m_detectionThread.wait();
+    // A listing may be under way: the window keeps answering until it ends.
+    while (!m_detectionThread.wait(10))
+        QCoreApplication::processEvents();
+    disconnect(m_devicesDetection, &KivDevicesDetection::devicesListUpdated, this, &BX::onKivDevicesDetectionUpdate);
     m_devicesDetection = nullptr;
 }
 

@@ -123,7 +123,8 @@ void BX::loadFileProject(QString path)
 
     setImportConnections(false);
     if (!m_brxprjFile->load(path)) {
-        warn(this, tr("Impossible to load from the file."));
+        const QString reason = m_brxprjFile->errorString();
+        warn(this, tr("Impossible to load from the file.") + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason));
         m_modified = false;
         onActionCloseProject(nullptr);
         ui->designStackedWidget->setCurrentIndex(0);

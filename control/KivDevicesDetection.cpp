@@ -2,6 +2,7 @@
 
 #include "vantor.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QThread>
@@ -26,6 +27,8 @@ void KivDevicesDetection::stopProcessing()
 {
     m_scanning = false;
     m_running = false;
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
+        dispatcher->wakeUp();
 }
 
 void KivDevicesDetection::setScanning(bool scanning)
@@ -47,10 +50,9 @@ void KivDevicesDetection::bkgdThread()
     // Boards already plugged in are listed at once rather than after the first period.
     m_forceUpdate = true;
     onUpdate();
-    while (m_running) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::msleep(1);
-    }
+    // Asleep until an event comes (the timer, a queued call, stopProcessing's wake-up).
+    while (m_running)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     m_timer = nullptr;
     timer.stop();
     thread()->quit();

@@ -140,9 +140,16 @@ bool BrxprjFile::load(const QString& path)
 {
     m_model->undoStack()->clear();
     m_model->clear();
+    m_error.clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
         return false;
+    }
+    if (file.size() > MaxFileSize) {
+        m_error = tr("The file is larger than %L1 MB.").arg(MaxFileSize >> 20);
+        return false;
+    }
     const QByteArray content = file.readAll();
     file.close();
     return generateMainDTModel(content);
@@ -153,15 +160,9 @@ bool BrxprjFile::generateMainDTModel(const QByteArray& content)
     // A first pass checks the whole document and counts the nodes, so nothing is imported
     // from a file that turns out to be broken further down.
     m_elementCount = 0;
-    {
-        QXmlStreamReader reader(content);
-        while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == kItemTag)
-                ++m_elementCount;
-        }
-        if (reader.hasError())
-            return false;
-    }
+    m_error = checkContent(content);
+    if (!m_error.isEmpty())
+        return false;
     m_progress = 0;
     m_step = m_elementCount > 0 ? 100.0f / float(m_elementCount) : 0.0f;
     m_lastEmitted = 0;
@@ -175,6 +176,30 @@ bool BrxprjFile::generateMainDTModel(const QByteArray& content)
         emit generateProgress(100);
     }
     return true;
+}
+
+QString BrxprjFile::checkContent(const QByteArray& content)
+{
+    QXmlStreamReader reader(content);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement && reader.name() == kItemTag)
+            --depth;
+        if (token != QXmlStreamReader::StartElement || reader.name() != kItemTag)
+            continue;
+        if (++m_elementCount > MaxItems)
+            return tr("The project holds more than %L1 items.").arg(MaxItems);
+        if (++depth > MaxDepth)
+            return tr("The items are nested more than %1 levels deep.").arg(MaxDepth);
+        for (const QXmlStreamAttribute& attribute : reader.attributes()) {
+            if (attribute.value().size() > MaxAttributeLength)
+                return tr("An item holds a value longer than %L1 characters.").arg(MaxAttributeLength);
+        }
+    }
+    if (reader.hasError())
+        return tr("Line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+    return QString();
 }
 
 void BrxprjFile::importMainDTItems(const QByteArray& content)

@@ -26,15 +26,21 @@ public:
     /// well-formed XML. The undo stack is emptied: a loaded project is the base state.
     bool load(const QString& path);
 
-    /// Nesting of "maindtitem" elements kept as tree depth; deeper elements join the deepest
-    /// node kept. A real project is at most 7 levels deep.
+    /// Limits no real project reaches (it is at most 7 levels deep and holds a few thousand
+    /// items of short texts); a file beyond them is refused before anything is imported.
     static constexpr int MaxDepth = 32;
+    static constexpr int MaxItems = 100000;
+    static constexpr int MaxAttributeLength = 65536;
+    static constexpr qint64 MaxFileSize = 128 << 20;
+    /// Why the last load failed; empty after a load that worked.
+    QString errorString() const { return m_error; }
 
     /// The DOM of the current tree, as save() writes it.
     QDomDocument buildDomDocument() const;
     /// The bytes save() writes.
     QByteArray toBytes() const;
-    /// Fills the (already emptied) model from a document's bytes; false when it is not well-formed.
+    /// Fills the (already emptied) model from a document's bytes; false when it is not
+    /// well-formed or goes beyond the limits.
     bool generateMainDTModel(const QByteArray& content);
 
 signals:
@@ -43,6 +49,8 @@ signals:
 private:
     void exportItem(const QModelIndex& index, QDomDocument& document, QDomElement& parent) const;
     void writeElement(QXmlStreamWriter& writer, const QDomElement& element) const;
+    /// Reads the whole document once, counting its items; why it cannot be loaded, or empty.
+    QString checkContent(const QByteArray& content);
     /// Imports the "maindtitem" elements of a checked document under the model's root.
     void importMainDTItems(const QByteArray& content);
     void advanceProgress();
@@ -52,4 +60,5 @@ private:
     float m_step = 0;
     int m_lastEmitted = -1;
     quint64 m_elementCount = 0;
+    QString m_error;
 };

@@ -10,13 +10,15 @@
 struct FipCaptureCounters
 {
     // Stream
-    quint64 lostPackets = 0;          ///< packet counter discontinuities (one per gap)
+    quint64 lostPackets = 0;          ///< packets the counters skipped (a step back counts one)
+    quint64 streamFaults = 0;         ///< places where a remote stream broke (bytes outside packets)
+    quint64 lostBytes = 0;            ///< bytes of a remote stream outside any packet
     quint64 trafficInterruptions = 0;
     quint64 fifoOverflows = 0;        ///< card events telling the card lost data
     quint64 otherEvents = 0;          ///< event records of other identifiers, dropped
     quint64 malformedPackets = 0;     ///< packets whose records do not fit them
     quint64 truncatedRecords = 0;     ///< records cut short by the end of the data
-    quint64 malformedRecords = 0;     ///< Osp frame records shorter than their header
+    quint64 malformedRecords = 0;     ///< frame records shorter than their header, or running past their length
     quint64 skippedRecords = 0;       ///< Osp records of tag 0xC1
     quint64 unknownRecordTags = 0;    ///< Osp record headers of any other tag
 
@@ -47,6 +49,10 @@ struct FipCaptureCounters
     quint64 idDatTime = 0;
     quint64 idMsgTime = 0;
     quint64 idRqTime = 0;
+
+    /// Bytes of the stream that made no frame: what the link dropped, packets and
+    /// records that did not hold together.
+    quint64 streamErrors() const { return streamFaults + malformedPackets + malformedRecords + truncatedRecords; }
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -129,17 +130,46 @@ void FipStreamDecoder::treatOstrakFlowOsp(const QByteArray& packet)
     qint64 pos = 0;
     while (size - pos >= OspHeaderSize) {
         const int used = ospPacket(d + pos, size - pos);
-        if (used <= 0)
-            break;
-        pos += used;
+        if (used > 0) {
+            pos += used;
+            continue;
+        }
+        // A broken packet: the next one starts at a header after what was decoded.
+        qint64 next = pos - used;
+        while (next + 1 < size && !(d[next] == 'O' && d[next + 1] == 'S')) {
+            const void* hit = std::memchr(d + next + 1, 'O', size_t(size - next - 1));
+            next = hit ? static_cast<const quint8*>(hit) - d : size;
+        }
+        pos = next;
     }
+}
+
+namespace {
+
+// Packets a counter step skipped: the difference, or one for a step back or a repeat.
+quint64 lostBetween(quint64 previous, quint64 counter, quint64 modulo)
+{
+    const quint64 step = modulo ? (counter - previous) % modulo : counter - previous;
+    if (step == 1)
+        return 0;
+    if (step == 0 || (modulo == 0 && step > (quint64(1) << 63)))
+        return 1;
+    return std::min(step - 1, FipStreamDecoder::MaxLostPerGap);
+}
+
+} // namespace
+
+void FipStreamDecoder::onStreamFaults(quint64 faults, quint64 lostBytes)
+{
+    m_counters.streamFaults += faults;
+    m_counters.lostBytes += lostBytes;
 }
 
 int FipStreamDecoder::ospPacket(const quint8* d, qint64 size)
 {
     if (d[0] != 'O' || d[1] != 'S') {
         ++m_counters.malformedPackets;
-        return 0;
+        return -1;
     }
     const quint64 counter = be64(d + 4);
     const quint32 records = be32(d + 12);
@@ -150,8 +180,8 @@ int FipStreamDecoder::ospPacket(const quint8* d, qint64 size)
             m_raw->appendRaw(&flow, 1);
         }
         m_state.firstPacketPending = false;
-    } else if (m_state.dataFlowing && counter != m_state.lastOspCounter + 1) {
-        ++m_counters.lostPackets;
+    } else if (m_state.dataFlowing) {
+        m_counters.lostPackets += lostBetween(m_state.lastOspCounter, counter, 0);
     }
     m_state.lastOspCounter = counter;
 
@@ -178,7 +208,7 @@ int FipStreamDecoder::ospPacket(const quint8* d, qint64 size)
         m_raw->appendRaw(reinterpret_cast<const char*>(d) + OspHeaderSize, int(payload));
     bool stop = false;
     treatOspEvtStream(d + OspHeaderSize, payload, &stop, false);
-    return whole ? int(end) : 0;
+    return whole ? int(end) : -int(std::max<qint64>(end, 1));
 }
 
 void FipStreamDecoder::treatOstrakFlowIProtEvt(const QByteArray& packet)
@@ -216,7 +246,7 @@ void FipStreamDecoder::treatOstrakFlowIProtEvt(const QByteArray& packet)
             }
             m_state.firstPacketPending = false;
         } else if (m_state.dataFlowing && counter != quint8(m_state.lastEventCounter + 1)) {
-            ++m_counters.lostPackets;
+            m_counters.lostPackets += lostBetween(m_state.lastEventCounter, counter, 256);
             // The continuation of a split record went with the lost event.
             if (!m_tlvCarry.isEmpty()) {
                 ++m_counters.truncatedRecords;
@@ -411,12 +441,15 @@ qint64 FipStreamDecoder::decodeTlv(const quint8* data, qint64 size, bool* stop, 
             break;
         if (data[pos] == CFipNode::TagRecord) {
             const quint64 truncated = reader.counters().truncated;
+            const quint64 overruns = reader.counters().overruns;
             m_node.reset();
             reader.read_element(&m_node);
-            if (reader.counters().truncated == truncated)
-                tlvFrameRecord();
-            else
+            if (reader.counters().truncated != truncated)
                 ++m_counters.truncatedRecords;
+            else if (reader.counters().overruns != overruns)
+                ++m_counters.malformedRecords; // its frame is not trusted
+            else
+                tlvFrameRecord();
         } else {
             reader.read_element(nullptr);
         }

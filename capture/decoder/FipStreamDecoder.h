@@ -84,6 +84,8 @@ public:
     static constexpr quint8 OspTagSkip = 0xC1;
     static constexpr quint16 EventFrameRecords = 0xA000;
     static constexpr quint16 EventFifoOverflow = 0x8001;
+    /// Most packets one counter step counts as lost: a wild counter stays a readable figure.
+    static constexpr quint64 MaxLostPerGap = quint64(1) << 32;
 
     explicit FipStreamDecoder(FipDecoderListener* listener = nullptr);
 
@@ -134,6 +136,8 @@ public:
         return treatErrors(status, frame.data(), int(frame.size()));
     }
     void onOstrakNoTrafficDetected();
+    /// The card dropped bytes of a remote stream that were outside any packet.
+    void onStreamFaults(quint64 faults, quint64 lostBytes);
 
     /// A frame whose time stamp and counters are already known (an imported
     /// capture). The first one sets the frame type, the speed and the clock anchor
@@ -158,7 +162,7 @@ public:
 
 private:
     void setSpeed(quint8 code);
-    /// One Osp packet at the start of d; its length, or 0 when the rest cannot be read.
+    /// One Osp packet at the start of d; its length, or minus the bytes read when it is broken.
     int ospPacket(const quint8* d, qint64 size);
     bool evtOspPass(const quint8* data, qint64 size, qint64& pos);
     void ospFrameRecord(const quint8* record, int size);

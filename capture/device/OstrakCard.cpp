@@ -1,4 +1,5 @@
 #include "OstrakCard.h"
+#include "OstrakStreamSplitter.h"
 
 #include "kiverrors.h"
 #include "modrin.h"
@@ -8,6 +9,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QThread>
 #include <QUdpSocket>
@@ -141,16 +143,32 @@ int OstrakCard::remotelyTcpOpen(const QString& host, unsigned short port)
     return tcpSocket->waitForConnected(kTcpConnectMs) ? 0 : ErrTcpTimeout;
 }
 
-int OstrakCard::remotelyUdpOpen(unsigned short port)
+int OstrakCard::remotelyUdpOpen(unsigned short port, const QString& serverAddress)
 {
     if (locallyConnected || remotelyConnected)
         return ErrAlreadyConnected;
     if (udpSocket)
         return ErrGeneral;
-    udpSocket = new QUdpSocket(this);
     qDebug() << "[OSC] UDP Protocol";
     qDebug().nospace() << "[OSC] Host Port: " << port;
-    udpSocket->bind(QHostAddress::Any, port);
+    const QHostAddress server(serverAddress.trimmed());
+    QHostAddress local(QHostAddress::Any);
+    m_udpServer.clear();
+    if (!server.isNull() && !server.isEqual(QHostAddress(QHostAddress::AnyIPv4), QHostAddress::TolerantConversion)) {
+        // Loopback stays loopback; a server elsewhere is heard on every address, alone.
+        if (server.isLoopback() || QNetworkInterface::allAddresses().contains(server))
+            local = server;
+        else
+            m_udpServer = server;
+    }
+    udpSocket = new QUdpSocket(this);
+    if (!udpSocket->bind(local, port)) {
+        m_udpBindError = udpSocket->errorString();
+        qDebug().nospace() << "[OSC] UDP bind failed: " << qPrintable(m_udpBindError);
+        delete udpSocket;
+        udpSocket = nullptr;
+        return ErrUdpBind;
+    }
     udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kUdpReceiveBuffer);
     udpSocket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     remotelyConnected = true;
@@ -546,27 +564,35 @@ void OstrakCard::localPciReadFipData()
     endLoop();
 }
 
-bool OstrakCard::splitPackets(int flowType, QByteArray* input, QByteArray* output, quint64* lastCounter,
-                              bool* started)
+void OstrakCard::reportFaults(const OstrakStreamSplitter& splitter)
 {
-    // The packets a read brought are walked in place and leave the accumulator in one move,
-    // as treatIProtEvtPkt / treatOspPkt would take them one by one.
-    const char* p = input->constData();
-    const int size = input->size();
-    int at = 0;
-    bool frameRecord = false;
-    for (;;) {
-        const int length = flowType == 2 ? ospPacket(p + at, size - at, lastCounter, started, &frameRecord)
-                                         : eventPacket(p + at, size - at, lastCounter, started);
-        if (length == 0)
-            break;
-        at += length;
+    const quint64 faults = splitter.faults() - m_reportedFaults;
+    const quint64 bytes = splitter.lostBytes() - m_reportedLostBytes;
+    if (faults == 0 && bytes == 0)
+        return;
+    m_reportedFaults = splitter.faults();
+    m_reportedLostBytes = splitter.lostBytes();
+    qDebug().nospace() << "[OSC] Stream error: " << bytes << " bytes outside any packet";
+    emit streamFaults(faults, bytes);
+}
+
+// Packets taken off the link: the traffic goes on, and a full output goes to the window.
+void OstrakCard::afterSplit(bool taken, int flowType, QByteArray& output, QElapsedTimer& sincePacket,
+                            const OstrakStreamSplitter& splitter)
+{
+    if (taken)
+        sincePacket.restart();
+    if (output.size() >= kHandOverSize) {
+        reportFaults(splitter);
+        handOver(flowType, output);
+        // The time the window took to decode is no silence of the link.
+        sincePacket.restart();
     }
-    if (at == 0)
-        return false;
-    output->append(p, at);
-    input->remove(0, at);
-    return true;
+    // Bytes that never make a packet (a trickle, garbage) are silence as well.
+    if (sincePacket.elapsed() > kNoTrafficMs) {
+        reportFaults(splitter);
+        linkIdle(flowType, output, sincePacket);
+    }
 }
 
 namespace {
@@ -590,57 +616,49 @@ void OstrakCard::remoteTcpReadFipData()
     sincePacket.start();
     emit scanStarted();
     int flowType = 0;
-    QByteArray input;
+    OstrakStreamSplitter splitter;
+    QByteArray chunk(int(kReadChunk), Qt::Uninitialized);
+    QByteArray head;
     QByteArray output;
     output.reserve(2 * kHandOverSize + 65536);
-    quint64 lastCounter = 0;
-    bool started = false;
+    m_reportedFaults = m_reportedLostBytes = 0;
     // Bytes the server sent before closing are still taken.
     while ((remotelyConnected || (tcpSocket && tcpSocket->bytesAvailable() > 0)) && scanning && tcpSocket) {
-        const qint64 available = std::min(tcpSocket->bytesAvailable(), kReadChunk);
-        if (available > 0) {
-            const int at = input.size();
-            input.resize(at + int(available));
-            const qint64 got = tcpSocket->read(input.data() + at, available);
-            input.resize(at + int(std::max<qint64>(got, 0)));
-        }
-        if (flowType == 0 && !input.isEmpty()) {
-            flowType = whatFlowType(input);
-            if (flowType == 0) {
-                const char first = input.at(0);
-                if (first >= '0' && first <= '9') {
-                    speed = first - '0';
-                    input.remove(0, 1);
-                    flowType = 1;
-                } else if (input.size() > 2) {
-                    flowType = 1;
-                }
+        const qint64 got = tcpSocket->read(chunk.data(), std::min(tcpSocket->bytesAvailable(), kReadChunk));
+        const int size = int(std::max<qint64>(got, 0));
+        if (flowType == 0) {
+            // The flow is told by the stream's first bytes, however few each read brings.
+            head.append(chunk.constData(), size);
+            if (!head.isEmpty() && head.at(0) >= '0' && head.at(0) <= '9') {
+                speed = head.at(0) - '0';
+                head.remove(0, 1);
+                flowType = 1;
+            } else if (head.size() > 2) {
+                flowType = std::max(whatFlowType(head), 1);
             }
-            if (flowType == 1 && speed == 255)
-                speed = eventRecordSpeed(input);
+            if (flowType != 0) {
+                if (flowType == 1 && speed == 255)
+                    speed = eventRecordSpeed(head);
+                splitter.setFlowType(flowType);
+                splitter.append(head.constData(), head.size());
+                head.clear();
+            }
+        } else {
+            splitter.append(chunk.constData(), size);
         }
-        if (input.isEmpty() || flowType == 0) {
-            linkIdle(flowType, output, sincePacket);
-            if (!tcpSocket->waitForReadyRead(10))
-                QCoreApplication::processEvents();
-            continue;
-        }
-        if (splitPackets(flowType, &input, &output, &lastCounter, &started))
-            sincePacket.restart();
-        if (output.size() >= kHandOverSize)
-            handOver(flowType, output);
-        if (input.size() > 0 && tcpSocket->bytesAvailable() == 0 && !tcpSocket->waitForReadyRead(10))
+        afterSplit(splitter.split(&output), flowType, output, sincePacket, splitter);
+        if (tcpSocket->bytesAvailable() == 0 && !tcpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
+    m_bufferPeak = splitter.peak();
+    reportFaults(splitter);
     endRemoteLoop(flowType, output);
 }
 
-// A remote link with nothing to read: past the no-traffic delay, what is gathered
+// A remote link that brought no packet for the no-traffic delay: what is gathered
 // goes on and the pause is told.
 void OstrakCard::linkIdle(int flowType, QByteArray& output, QElapsedTimer& sincePacket)
 {
-    if (sincePacket.elapsed() <= kNoTrafficMs)
-        return;
     if (!output.isEmpty())
         handOver(flowType == 0 ? 1 : flowType, output);
     emit noTrafficDetected();
@@ -667,40 +685,46 @@ void OstrakCard::remoteUdpReadFipData()
     sincePacket.start();
     emit scanStarted();
     int flowType = 0;
-    QByteArray input;
+    OstrakStreamSplitter splitter;
+    QByteArray datagram;
     QByteArray output;
     output.reserve(2 * kHandOverSize + 65536);
-    quint64 lastCounter = 0;
-    bool started = false;
+    m_reportedFaults = m_reportedLostBytes = 0;
     while (remotelyConnected && scanning && udpSocket) {
-        if (udpSocket->hasPendingDatagrams()) {
-            // One datagram, straight into the accumulator.
-            const int at = input.size();
-            const qint64 size = std::max<qint64>(udpSocket->pendingDatagramSize(), 0);
-            input.resize(at + int(size));
-            const qint64 got = udpSocket->readDatagram(input.data() + at, size);
-            input.resize(at + int(std::max<qint64>(got, 0)));
+        bool taken = false;
+        for (int i = 0; i < kDatagramsPerPass && udpSocket->hasPendingDatagrams(); ++i) {
+            const qint64 size = udpSocket->pendingDatagramSize();
+            datagram.resize(int(std::max<qint64>(size, 0)));
+            QHostAddress sender;
+            const qint64 got = udpSocket->readDatagram(datagram.data(), datagram.size(), &sender);
+            if (got < 0)
+                break;
+            const int n = int(got);
+            // Datagrams of other senders, and those before the flow is known, are not the capture's.
+            const bool foreign = !m_udpServer.isNull() && !sender.isEqual(m_udpServer, QHostAddress::TolerantConversion);
+            if (!foreign && flowType == 0) {
+                flowType = whatFlowType(QByteArray::fromRawData(datagram.constData(), n));
+                splitter.setFlowType(flowType);
+                if (flowType == 1 && speed == 255)
+                    speed = eventRecordSpeed(QByteArray::fromRawData(datagram.constData(), n));
+            }
+            if (foreign || flowType == 0) {
+                splitter.discard(n);
+                continue;
+            }
+            taken = splitter.splitDatagram(datagram.constData(), n, &output) || taken;
+            if (output.size() >= kHandOverSize) {
+                reportFaults(splitter);
+                handOver(flowType, output);
+                sincePacket.restart();
+            }
         }
-        if (flowType == 0 && !input.isEmpty()) {
-            flowType = whatFlowType(input);
-            if (flowType == 0 && input.size() > 2)
-                flowType = 1;
-            if (flowType == 1 && speed == 255)
-                speed = eventRecordSpeed(input);
-        }
-        if (input.isEmpty() || flowType == 0) {
-            linkIdle(flowType, output, sincePacket);
-            if (!udpSocket->waitForReadyRead(10))
-                QCoreApplication::processEvents();
-            continue;
-        }
-        if (splitPackets(flowType, &input, &output, &lastCounter, &started))
-            sincePacket.restart();
-        if (output.size() >= kHandOverSize)
-            handOver(flowType, output);
+        afterSplit(taken, flowType, output, sincePacket, splitter);
         if (!udpSocket->hasPendingDatagrams() && !udpSocket->waitForReadyRead(10))
             QCoreApplication::processEvents();
     }
+    m_bufferPeak = splitter.peak();
+    reportFaults(splitter);
     endRemoteLoop(flowType, output);
 }
 

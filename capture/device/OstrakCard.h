@@ -2,6 +2,7 @@
 #define BX_CAPTURE_DEVICE_OSTRAKCARD_H
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -18,6 +19,7 @@ struct pexil_sess;
 /// through the maker's libraries, or a remote capture server over TCP or UDP. Its read
 /// loop runs on the capture thread and hands whole packets on through fipDataReceived.
 class QElapsedTimer;
+class OstrakStreamSplitter;
 
 class OstrakCard : public QObject
 {
@@ -36,6 +38,7 @@ public:
     static constexpr int ErrAlreadyConnected = 0x20100001;
     static constexpr int ErrRemotelyConnected = 0x20100002;
     static constexpr int ErrTcpTimeout = 0x20100003;
+    static constexpr int ErrUdpBind = 0x20100004;
     static constexpr int ErrStreamEnded = 0x20100005;
     static constexpr int ErrSession = 0x20100006;
     static constexpr int ErrTriggerRemote = 0x20100007;
@@ -49,6 +52,8 @@ public:
     static constexpr int kNoTrafficMs = 1000;
     static constexpr int kTcpConnectMs = 1000;
     static constexpr int kUdpReceiveBuffer = 0x4000000;
+    /// Datagrams read before the loop looks at its flags again.
+    static constexpr int kDatagramsPerPass = 64;
 
     explicit OstrakCard(QObject* parent = nullptr);
     OstrakCard(CoType type, QObject* parent = nullptr);
@@ -56,7 +61,12 @@ public:
 
     int locallyOpen(unsigned char index);
     int remotelyTcpOpen(const QString& host, unsigned short port);
-    int remotelyUdpOpen(unsigned short port);
+    /// Listens for a capture server's datagrams. With a server address, a loopback
+    /// or local address is the one listened on; another address is listened for on
+    /// every local address and only its datagrams are taken. ErrUdpBind when the
+    /// port cannot be had (`udpBindError()` says why).
+    int remotelyUdpOpen(unsigned short port, const QString& serverAddress = QString());
+    QString udpBindError() const { return m_udpBindError; }
     int close();
 
     int startScan();
@@ -93,6 +103,8 @@ public:
     bool isRemotelyConnected() const { return remotelyConnected; }
     bool isConnected() const { return locallyConnected || remotelyConnected; }
     bool isScanning() const { return scanning; }
+    /// Most bytes a remote read loop held while waiting for whole packets.
+    int bufferPeak() const { return m_bufferPeak; }
 
 public slots:
     void onRemoteConnection();
@@ -110,10 +122,13 @@ signals:
     void scanStarted();
     void scanStopped();
     void noTrafficDetected();
+    /// A remote stream broke `faults` more times and `lostBytes` more bytes were outside any packet.
+    void streamFaults(qulonglong faults, qulonglong lostBytes);
 
 private:
-    // Splits the accumulator into packets; true when at least one was taken.
-    bool splitPackets(int flowType, QByteArray* input, QByteArray* output, quint64* lastCounter, bool* started);
+    void reportFaults(const OstrakStreamSplitter& splitter);
+    void afterSplit(bool taken, int flowType, QByteArray& output, QElapsedTimer& sincePacket,
+                    const OstrakStreamSplitter& splitter);
     void handOver(int flowType, QByteArray& output);
     void endLoop();
     void linkIdle(int flowType, QByteArray& output, QElapsedTimer& sincePacket);
@@ -135,6 +150,11 @@ private:
     pexil_sess* session = nullptr;
 
     QThread* homeThread = nullptr;
+    QHostAddress m_udpServer;  ///< the only sender taken; null takes any
+    QString m_udpBindError;
+    quint64 m_reportedFaults = 0;
+    quint64 m_reportedLostBytes = 0;
+    int m_bufferPeak = 0;
 };
 
 // Handlers of the capture-session library, called on its own thread.

@@ -35,6 +35,11 @@ QString cannotOpenBackup(const QString& path, const QString& reason)
     return tr("Impossible to open the backup file:\n%1\n%2").arg(path, reason);
 }
 
+QString notATrace(const QString& path, const QString& reason)
+{
+    return tr("The file %1 is not a Visual FIP Trace: %2.").arg(path, reason);
+}
+
 QString cannotWriteBackup(const QString& path, const QString& reason)
 {
     return tr("Impossible to write the backup file:\n%1\n%2").arg(path, reason);

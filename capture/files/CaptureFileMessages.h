@@ -26,6 +26,7 @@ QString invalidSpeed();
 QString invalidVersion();
 
 QString cannotOpenBackup(const QString& path, const QString& reason);
+QString notATrace(const QString& path, const QString& reason);
 QString cannotWriteBackup(const QString& path, const QString& reason);
 
 QString statisticsInUse(const QString& path);

@@ -3,6 +3,8 @@
 #include "capture/files/CaptureFileMessages.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 CaptureSession::CaptureSession() = default;
 
@@ -112,6 +114,15 @@ qint64 CaptureSession::backupSize() const
     if (m_events.isOpen())
         return m_events.size();
     return m_trace.size();
+}
+
+qint64 CaptureSession::freeDiskBytes() const
+{
+    const QString path = !m_files.trace.isEmpty() ? m_files.trace : !m_files.raw.isEmpty() ? m_files.raw : m_files.events;
+    if (path.isEmpty())
+        return -1;
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
+    return disk.isValid() ? disk.bytesAvailable() : -1;
 }
 
 void CaptureSession::onFrameDone(const FipFrameInfo& frame, TraceRow& row)

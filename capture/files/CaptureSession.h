@@ -69,6 +69,15 @@ public:
     bool writePending(QVector<qint64>* offsets);
     /// Size of the backup file being written, for the size limit.
     qint64 backupSize() const;
+    /// Free space under which a capture stops: the files then stay whole and the disk usable.
+    static constexpr qint64 MinFreeDiskBytes = qint64(1) << 30;
+    /// Bytes free on the disk of the capture's files; -1 when it cannot be told.
+    qint64 freeDiskBytes() const;
+    bool diskSpaceLow(qint64 margin = MinFreeDiskBytes) const
+    {
+        const qint64 free = freeDiskBytes();
+        return free >= 0 && free < margin;
+    }
 
     // FipDecoderListener
     void onFrameDone(const FipFrameInfo& frame, TraceRow& row) override;

@@ -47,6 +47,8 @@ void CFipRecordReader::read(CFipNode* node, int depth)
             read(node, depth + 1);
         if (end > m_size)
             ++m_counters.truncated;
+        else if (m_pos > end)
+            ++m_counters.overruns;
         return;
     }
 

@@ -26,6 +26,7 @@ public:
         std::uint64_t orphan_values = 0; ///< values read with no record to store them in
         std::uint64_t truncated = 0;     ///< elements cut short by the end of the buffer
         std::uint64_t too_deep = 0;      ///< nodes nested beyond MaxDepth, skipped whole
+        std::uint64_t overruns = 0;      ///< nodes whose content ran past their length (a record cut and glued to the next)
         std::array<std::uint64_t, 256> tags{}; ///< leaves stored, per tag
     };
 

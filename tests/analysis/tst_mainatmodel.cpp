@@ -55,6 +55,7 @@ private slots:
     void shrinkingFile_data();
     void shrinkingFile();
     void growingFile();
+    void rowsBeyondLimitCounted();
     void rowColours_data();
     void rowColours();
     void buttons_data();
@@ -257,6 +258,30 @@ void TestMainATModel::growingFile()
     for (int r = 0; r < 6; ++r)
         QCOMPARE(cell(model, r, 3), QString::number(r));
     QVERIFY(writer.close());
+}
+
+// Past its row limit the table stops growing, whichever way rows come, and counts the rest.
+void TestMainATModel::rowsBeyondLimitCounted()
+{
+    QTemporaryDir dir;
+    QByteArray bytes;
+    for (int n = 0; n < 8; ++n)
+        bytes += frame(quint64(n));
+    const QString path = writeFile(dir, bytes);
+    MainATModel model;
+    model.setMaxRows(5);
+    model.setFilePath(path);
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(model.rowsNotShown(), quint64(3));
+    QCOMPARE(cell(model, 4, 5), "4");
+
+    model.setFilePath(path); // a fresh start
+    QCOMPARE(model.rowsNotShown(), quint64(3));
+    model.addRows(4, { 0, 1, 2, 3 });
+    model.incRow(4);
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(model.rowsNotShown(), quint64(3 + 4 + 1));
+    QVERIFY(model.indexBytes() <= qint64(sizeof(qint64)) * 5);
 }
 
 void TestMainATModel::rowColours_data()

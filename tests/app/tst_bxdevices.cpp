@@ -23,6 +23,9 @@
 #include <QUndoStack>
 #include <QtTest>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <memory>
 
 Q_DECLARE_METATYPE(VantorSimulator::Board)
@@ -81,6 +84,21 @@ struct RunningDetection {
     QStringList last() const { return descriptions(spy.last().first().value<QList<TARVEXCONF>>()); }
 };
 
+// Times the thread running `object` was woken, from the kernel's count of its waits.
+long wakeUps(QObject* object)
+{
+    long tid = 0;
+    QMetaObject::invokeMethod(object, [&tid] { tid = long(syscall(SYS_gettid)); }, Qt::BlockingQueuedConnection);
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(24).trimmed().toLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class TstBXDevices : public QObject
@@ -93,6 +111,7 @@ private slots:
     void detection_data();
     void detection();
     void changesBetweenPasses();
+    void idleDetectionSleeps();
     void boardThatCannotOpen();
     void binding_data();
     void binding();
@@ -120,6 +139,22 @@ void TstBXDevices::initTestCase()
 void TstBXDevices::cleanup()
 {
     VantorSimulator::reset();
+}
+
+// Between two listings the detector's thread waits for an event instead of waking
+// every millisecond; stopping it still ends the thread at once.
+void TstBXDevices::idleDetectionSleeps()
+{
+    auto run = std::make_unique<RunningDetection>(10000);
+    QTRY_COMPARE(run->spy.count(), 1);
+    const long before = wakeUps(&run->detection);
+    QTest::qWait(500);
+    const long woken = wakeUps(&run->detection) - before;
+    QVERIFY2(woken >= 0 && woken < 20, qPrintable(QString::number(woken)));
+    QElapsedTimer stopping;
+    stopping.start();
+    run.reset();
+    QVERIFY(stopping.elapsed() < 1000);
 }
 
 void TstBXDevices::detection_data()

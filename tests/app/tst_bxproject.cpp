@@ -179,7 +179,7 @@ void TstBXProject::failedLoadLeavesTheFileAlone()
     }
     BoxAnswerer answerer({ QMessageBox::Ok });
     m_bx->loadFileProject(path);
-    QCOMPARE(answerer.texts, QStringList { "Impossible to load from the file." });
+    QCOMPARE(answerer.texts, QStringList { "Impossible to load from the file.\nLine 1: Premature end of document." });
     QVERIFY(!m_bx->isProjectOpen());
     QCOMPARE(designStack()->currentIndex(), 0);
     QFile f(path);

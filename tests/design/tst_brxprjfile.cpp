@@ -178,14 +178,6 @@ void TestBrxprjFile::oddContent_data()
         << head + "<brxprj><maindtitem col2=\"5\" col0=\"instruction at the top\"><maindtitem col2=\"abc\" col13=\"zz\"/>"
                   "<maindtitem col2=\"2\" col13=\"-7\"/><maindtitem col2=\"6\" col32=\"0x10000\"/></maindtitem></brxprj>"
         << 4 << 2 << QStringList { "0:0=instruction at the top", "0/1:13=-7" };
-    QByteArray deep = head + "<brxprj>";
-    for (int i = 0; i < 5000; ++i)
-        deep += "<maindtitem col0=\"" + QByteArray::number(i) + "\">";
-    for (int i = 0; i < 5000; ++i)
-        deep += "</maindtitem>";
-    deep += "</brxprj>";
-    QTest::newRow("deep nesting") << deep << 5000 << BrxprjFile::MaxDepth + 1
-                                  << QStringList { "0:0=0", "0/0:0=1" };
     QByteArray wide = head + "<brxprj><design>";
     for (int i = 0; i < 20000; ++i)
         wide += "<maindtitem col0=\"Item " + QByteArray::number(i) + "\" col2=\"1\" col12=\"" + QByteArray::number(i) + "\"/>";
@@ -244,24 +236,42 @@ void TestBrxprjFile::oddContent()
 void TestBrxprjFile::notWellFormed_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("truncated") << QByteArray("<brxprj version=\"1.0\"><design><maindtitem col0=\"N\">");
-    QTest::newRow("mismatched") << QByteArray("<brxprj><design></brxprj></design>");
-    QTest::newRow("garbage") << QByteArray("\x00\xff\xfe not xml", int(sizeof("\x00\xff\xfe not xml")) - 1);
-    QTest::newRow("bad attribute") << QByteArray("<brxprj><maindtitem col0=N/></brxprj>");
-    QTest::newRow("two roots") << QByteArray("<brxprj/><brxprj/>");
-    QTest::newRow("broken late") << QByteArray("<brxprj><maindtitem col0=\"N\"/><maindtitem col0=\"&bad;\"/></brxprj>");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << QByteArray() << "Line 1";
+    QTest::newRow("truncated") << QByteArray("<brxprj version=\"1.0\"><design><maindtitem col0=\"N\">") << "Line 1";
+    QTest::newRow("mismatched") << QByteArray("<brxprj><design></brxprj></design>") << "Line 1";
+    QTest::newRow("garbage") << QByteArray("\x00\xff\xfe not xml", int(sizeof("\x00\xff\xfe not xml")) - 1) << "Line 1";
+    QTest::newRow("bad attribute") << QByteArray("<brxprj><maindtitem col0=N/></brxprj>") << "Line 1";
+    QTest::newRow("two roots") << QByteArray("<brxprj/><brxprj/>") << "Line 1";
+    QTest::newRow("broken late") << QByteArray("<brxprj><maindtitem col0=\"N\"/><maindtitem col0=\"&bad;\"/></brxprj>")
+                                 << "Line 1";
+    // Beyond what a real project reaches: refused before the tree is laid out.
+    QByteArray deep = "<brxprj>";
+    for (int i = 0; i <= BrxprjFile::MaxDepth; ++i)
+        deep += "<maindtitem col0=\"" + QByteArray::number(i) + "\">";
+    for (int i = 0; i <= BrxprjFile::MaxDepth; ++i)
+        deep += "</maindtitem>";
+    QTest::newRow("too deep") << deep + "</brxprj>" << "nested more than";
+    QByteArray many = "<brxprj>";
+    for (int i = 0; i <= BrxprjFile::MaxItems; ++i)
+        many += "<maindtitem/>";
+    QTest::newRow("too many items") << many + "</brxprj>" << "more than 100,000 items";
+    QTest::newRow("long attribute") << "<brxprj><maindtitem col0=\"" + QByteArray(BrxprjFile::MaxAttributeLength + 1, 'a')
+            + "\"/></brxprj>"
+                                    << "longer than";
 }
 
 void TestBrxprjFile::notWellFormed()
 {
     QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString path = dir.filePath("bad.brxprj");
     QVERIFY(writeAll(path, content));
     DesignFixture f;
     BrxprjFile file(&f.model);
     QVERIFY(!file.load(path));
+    QVERIFY2(file.errorString().contains(reason), qPrintable(file.errorString()));
     QCOMPARE(f.model.rowCount(), 0);
     QCOMPARE(readAll(path), content);
     QVERIFY(!file.load(dir.filePath("missing.brxprj")));

@@ -1,9 +1,12 @@
-// Bytes as a trace file → the frame table: indexing, every cell of every row
-// (icons aside: they need a screen), then the same file grown by a second copy
-// of itself, as a live capture grows it.
+// Bytes as a trace file → the shape check that decides whether it opens as one,
+// then the frame table: indexing, every cell of every row (icons aside: they need
+// a screen), then the same file grown by a second copy of itself, as a live
+// capture grows it.
 
 #include "analysis/MainATModel.h"
+#include "capture/files/TraceFileCheck.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -35,7 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static QCoreApplication app(argc, argv);
     static QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("capture.vtrc"));
-    const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const bool trace = TraceFileCheck::problem(buffer).isEmpty();
+        // An accepted start is text lines of 22 fields; nothing was consumed.
+        if (buffer.pos() != 0 || (trace && bytes.left(TraceFileCheck::kBytes).contains('\0')))
+            abort();
+    }
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -204,7 +204,7 @@ void TestFipStreamSplitting::ospCounterGaps_data()
     QTest::addColumn<QList<quint64>>("counters");
     QTest::addColumn<int>("lost");
     QTest::newRow("continuous") << QList<quint64>{ 5, 6, 7, 8 } << 0;
-    QTest::newRow("one gap") << QList<quint64>{ 5, 6, 9, 10 } << 1;
+    QTest::newRow("two skipped") << QList<quint64>{ 5, 6, 9, 10 } << 2;
     QTest::newRow("repeat") << QList<quint64>{ 5, 5, 6 } << 1;
     QTest::newRow("backwards twice") << QList<quint64>{ 5, 3, 1 } << 2;
     QTest::newRow("64-bit wrap") << QList<quint64>{ ~quint64(0), 0, 1 } << 0;
@@ -265,6 +265,7 @@ void TestFipStreamSplitting::eventCounterGaps_data()
     // Only frame-record events move the remembered counter: 11 is checked, not kept.
     QTest::newRow("other event between") << QList<int>{ 10, -11, 12 } << 1;
     QTest::newRow("other event out of step") << QList<int>{ 10, -20, 11 } << 1;
+    QTest::newRow("189 skipped") << QList<int>{ 10, 200 } << 189;
 }
 
 void TestFipStreamSplitting::eventCounterGaps()

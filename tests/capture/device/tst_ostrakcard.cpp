@@ -262,6 +262,7 @@ private slots:
         QTest::newRow("osp") << 2 << 3000 << 7 << false << -1 << 0;
         QTest::newRow("speed digit 3") << 1 << 500 << 1 << false << 3 << 0;
         QTest::newRow("split writes") << 1 << 300 << 5 << true << -1 << 0;
+        QTest::newRow("osp split writes") << 2 << 300 << 5 << true << -1 << 0;
         QTest::newRow("osp traffic pause") << 2 << 600 << 3 << false << -1 << 200;
     }
     void tcpStream()
@@ -355,7 +356,6 @@ private slots:
         QTest::addColumn<bool>("split");
         QTest::newRow("events") << 1 << false;
         QTest::newRow("osp") << 2 << false;
-        QTest::newRow("events split over datagrams") << 1 << true;
     }
     void udpStream()
     {

@@ -12,6 +12,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <limits>
+
 namespace {
 
 QStringList readRows(const QString& path)
@@ -31,7 +33,24 @@ class TstLiveRoundTrip : public QObject
 private slots:
     void rawReplayGivesTheLiveRows_data();
     void rawReplayGivesTheLiveRows();
+    void lowDiskSpaceSeen();
 };
+
+// The capture's disk is looked at where its files are; no files, nothing to tell.
+void TstLiveRoundTrip::lowDiskSpaceSeen()
+{
+    QTemporaryDir dir;
+    CaptureSession session;
+    QVERIFY(!session.diskSpaceLow(std::numeric_limits<qint64>::max()));
+    QString error;
+    CaptureSession::Files files;
+    files.trace = dir.filePath("live.vtrc");
+    QVERIFY(session.start(TraceRecordOptions(), files, &error));
+    QVERIFY(session.freeDiskBytes() > 0);
+    QVERIFY(session.diskSpaceLow(std::numeric_limits<qint64>::max()));
+    QVERIFY(!session.diskSpaceLow(0));
+    QVERIFY(session.stop());
+}
 
 void TstLiveRoundTrip::rawReplayGivesTheLiveRows_data()
 {

@@ -4,10 +4,12 @@
 #include "capture/files/CaptureFileLock.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/files/CaptureSession.h"
+#include "capture/files/TraceFileCheck.h"
 #include "tests/capture/decoder/FipStreamBuilder.h"
 #include "tests/capture/files/CapturePipeline.h"
 
 #include <QLockFile>
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -68,6 +70,8 @@ private slots:
     void interruptionRow();
     void lockedTraceRefused();
     void unwritableTrace();
+    void traceShapeChecked_data();
+    void traceShapeChecked();
 };
 
 void TestTraceFile::rowSelection_data()
@@ -311,4 +315,29 @@ void TestTraceFile::unwritableTrace()
 }
 
 QTEST_GUILESS_MAIN(TestTraceFile)
+
+void TestTraceFile::traceShapeChecked_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("problem"); // part of the reason; empty when it is a trace
+    const QByteArray row = QByteArray("1\t\t\t[2026-01-01] 00:00:00.000000").append(QByteArray(18, '\t')) + "0x1234\n";
+    QTest::newRow("trace") << row + row + row.left(10) << QString();
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00", 9) + row << "binary";
+    QTest::newRow("three fields") << row + QByteArray("a\tb\tc\n") << "line 2 holds 3 fields instead of 22";
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9\t\n") << "UTF-8";
+    QTest::newRow("no line end") << QByteArray(TraceFileCheck::kBytes + 10, 'x') << "longer";
+}
+
+void TestTraceFile::traceShapeChecked()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, problem);
+    QBuffer file(&content);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString found = TraceFileCheck::problem(file);
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
+    QCOMPARE(file.pos(), qint64(0));
+}
+
 #include "tst_tracefile.moc"
