@@ -77,6 +77,7 @@ FipBusArbitratorDevice::FipBusArbitratorDevice(MainDTModel* model, const QModelI
     , m_modelSide(new QObject)
 {
     // Built in the model's thread: the only moment the worker reads the design freely.
+    m_generation = m_model->structureGeneration();
     m_msgIndexes = m_model->getMessageIndexes(m_stationIdx);
     m_stationName = m_model->text(m_stationIdx, M::ColObject);
     m_baPresence = isTrue(m_model->text(m_stationIdx, M::ColBaPresence));
@@ -173,14 +174,15 @@ void FipBusArbitratorDevice::stopProcessing()
 
 void FipBusArbitratorDevice::write(const QModelIndex& row, int column, const QVariant& value)
 {
-    const QModelIndex cell = m_model->cell(row, column);
     if (QThread::currentThread() == m_model->thread()) {
-        m_model->setDataWithoutControl(cell, value);
+        m_model->setLiveData(m_generation, row, column, value);
         return;
     }
     MainDTModel* model = m_model;
+    const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
-        model, [model, cell, value] { model->setDataWithoutControl(cell, value); }, Qt::QueuedConnection);
+        model, [model, generation, row, column, value] { model->setLiveData(generation, row, column, value); },
+        Qt::QueuedConnection);
 }
 
 void FipBusArbitratorDevice::updateReport(ReportCode* stored, const QModelIndex& row, u32 code)
