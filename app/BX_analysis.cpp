@@ -94,8 +94,7 @@ bool askToContinue(QWidget* parent, const QString& text, QMessageBox::StandardBu
 
 QString statisticsPathFor(const QString& tracePath)
 {
-    const QFileInfo info(tracePath);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".xml"));
+    return CaptureSession::statisticsPathFor(tracePath);
 }
 
 } // namespace
@@ -558,7 +557,7 @@ void BX::setConversionControlsEnabled(bool enabled)
 {
     ui->prawFileTargetButton->setEnabled(enabled);
     ui->vtrcFilePath->setEnabled(enabled);
-    ui->prawToVtrcGenerateButton->setEnabled(enabled && !ui->prawFilePath->text().isEmpty()
+    ui->prawToVtrcGenerateButton->setEnabled(enabled && !m_capturing && !ui->prawFilePath->text().isEmpty()
                                              && !ui->vtrcFilePath->text().isEmpty());
     ui->prawToVtrcCancelButton->setEnabled(!enabled);
 }
@@ -590,8 +589,9 @@ void BX::onPrawToVtrcCancelButtonClicked()
 
 bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsigned char depth)
 {
-    if (m_capturing || m_converting) {
-        conversionBox(this, QMessageBox::Warning, CaptureFileMessages::captureInProgress());
+    if (m_capturing || m_converting || m_ostrakCard) {
+        conversionBox(this, QMessageBox::Warning,
+                      m_converting ? CaptureFileMessages::conversionInProgress() : CaptureFileMessages::captureInProgress());
         return false;
     }
     RawTraceConversion conversion;
@@ -605,10 +605,15 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
         return false;
 
     initAnalysisContext();
-    if (QFile::exists(tracePath)) {
+    // The trace and the statistics saved beside it go together: neither is replaced unasked.
+    CaptureSession::Files destination;
+    destination.trace = tracePath;
+    const QStringList existing = CaptureSession::existingFiles(destination);
+    if (!existing.isEmpty()) {
         if (!askToContinue(this, CaptureFileMessages::destinationExists(), QMessageBox::No))
             return false;
-        QFile::remove(tracePath);
+        for (const QString& path : existing)
+            QFile::remove(path);
     }
     {
         CaptureFileLock lock;

@@ -3,6 +3,7 @@
 #include "capture/files/CaptureFileMessages.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 CaptureSession::CaptureSession() = default;
 
@@ -28,6 +29,23 @@ QString CaptureSession::backupBase(const QString& repository, bool timeStamped, 
     if (timeStamped)
         name += when.toString(QStringLiteral("_yyyy-MM-dd_hh-mm-ss"));
     return QDir(repository).filePath(name);
+}
+
+QString CaptureSession::statisticsPathFor(const QString& tracePath)
+{
+    const QFileInfo info(tracePath);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".xml"));
+}
+
+QStringList CaptureSession::existingFiles(const Files& files)
+{
+    QStringList existing;
+    const QString statistics = files.trace.isEmpty() ? QString() : statisticsPathFor(files.trace);
+    for (const QString& path : { files.raw, files.trace, files.events, statistics }) {
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            existing << path;
+    }
+    return existing;
 }
 
 bool CaptureSession::start(const TraceRecordOptions& options, const Files& files, QString* error)
