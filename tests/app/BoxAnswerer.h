@@ -32,6 +32,9 @@ private:
         m_last = box;
         texts << box->text();
         titles << box->windowTitle();
+        // BX_SCREENSHOT set: each box is saved as it is answered, <BX_SCREENSHOT>-box-<n>.png.
+        if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+            box->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + QString("-box-%1.png").arg(texts.size()));
         QAbstractButton* button = box->button(m_answers.takeFirst());
         QVERIFY(button);
         button->click();

@@ -449,6 +449,17 @@ void TstBXControl::designStaysWhileConnected()
     const QStringList before = snapshot();
     const int undoIndex = design()->undoStack()->index();
 
+    if (qEnvironmentVariableIsSet("BX_SCREENSHOT") && action == "actionCloseProject") {
+        m_bx->resize(1500, 950);
+        m_bx->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+        auto* file = child<QMenu>("menuFile");
+        file->popup(m_bx->mapToGlobal(QPoint(10, 40)));
+        QTest::qWait(300);
+        m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-connected-window.png");
+        file->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-connected-file-menu.png");
+        file->hide();
+    }
     if (QAction* a = m_bx->findChild<QAction*>(action))
         QVERIFY(!a->isEnabled());
     else if (QMenu* menu = m_bx->findChild<QMenu*>(action))
