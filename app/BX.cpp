@@ -3,6 +3,7 @@
 
 #include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
+#include "design/ItemBoxModel.h"
 #include "design/MainDTModel.h"
 #include "design/RecentProjects.h"
 #include "design/ResourceIconDialog.h"
@@ -16,6 +17,7 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -136,7 +138,6 @@ BX::BX(QWidget* parent)
     if (ui->savePath->text().isEmpty())
         ui->savePath->setText(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
                               + "/" + OrganizationName + "/" + ProductName);
-    m_currentFileProject = untitledFileProject();
 
     setupModels();
     setupControl();
@@ -363,7 +364,7 @@ void BX::setupMenus()
 
 void BX::setupItemBox()
 {
-    m_itemBoxModel = new QStandardItemModel(this);
+    m_itemBoxModel = new ItemBoxModel(this);
     for (const auto& entry : ItemBoxEntries) {
         auto* item = new QStandardItem(QIcon(image(entry.icon)), QString::fromLatin1(entry.text));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
@@ -453,6 +454,7 @@ void BX::makeConnections()
     connect(stack, &QUndoStack::canUndoChanged, this, &BX::onCanUndoChanged);
     connect(stack, &QUndoStack::canRedoChanged, this, &BX::onCanRedoChanged);
     connect(stack, &QUndoStack::indexChanged, this, &BX::onStackIndexChanged);
+    connect(stack, &QUndoStack::cleanChanged, this, [this, stack] { onStackIndexChanged(stack->index()); });
     connect(this, &BX::generateDesignProgress, this, &BX::onDesignProgressBar);
     connect(this, &BX::generateAnalysisProgress, this, &BX::onAnalysisProgressBar);
 
@@ -530,6 +532,16 @@ void BX::makeConnections()
 QString BX::getFileConfigurationSavePath() const
 {
     return ui->savePath->text();
+}
+
+bool BX::isModified() const
+{
+    return !m_mainDTModel->undoStack()->isClean();
+}
+
+int BX::cleanUndoIndex() const
+{
+    return m_mainDTModel->undoStack()->cleanIndex();
 }
 
 QString BX::untitledFileProject() const
@@ -766,9 +778,11 @@ void BX::rebalanceDesignSplitter()
 
 void BX::onStackIndexChanged(int index)
 {
-    QString title = OrganizationName + " " + ProductName + " - " + m_currentFileProject;
-    m_modified = index != m_cleanUndoIndex;
-    if (m_modified)
+    Q_UNUSED(index)
+    // The stack's own clean state: an edit after an Undo drops the redo branch and,
+    // with it, a saved state that lay there.
+    QString title = OrganizationName + " " + ProductName + " - " + currentFileProject();
+    if (isModified())
         title += "*";
     setWindowTitle(title);
     updateBuildXMLButton();
@@ -777,7 +791,7 @@ void BX::onStackIndexChanged(int index)
 
 void BX::onCanUndoChanged(bool canUndo)
 {
-    ui->actionUndo->setEnabled(canUndo);
+    ui->actionUndo->setEnabled(canUndo && !m_networkConnected);
     ui->actionUndo->setText(canUndo ? tr("Undo") + " " + m_mainDTModel->undoStack()->undoText() : tr("Undo"));
     if (QWidget* button = m_designToolBar->widgetForAction(ui->actionUndo))
         button->setToolTip(ui->actionUndo->text());
@@ -785,7 +799,7 @@ void BX::onCanUndoChanged(bool canUndo)
 
 void BX::onCanRedoChanged(bool canRedo)
 {
-    ui->actionRedo->setEnabled(canRedo);
+    ui->actionRedo->setEnabled(canRedo && !m_networkConnected);
     ui->actionRedo->setText(canRedo ? tr("Redo") + " " + m_mainDTModel->undoStack()->redoText() : tr("Redo"));
     if (QWidget* button = m_designToolBar->widgetForAction(ui->actionRedo))
         button->setToolTip(ui->actionRedo->text());
@@ -793,6 +807,8 @@ void BX::onCanRedoChanged(bool canRedo)
 
 void BX::onEditMenuButtonTriggered()
 {
+    if (refuseWhileConnected())
+        return;
     const QString name = sender() ? sender()->objectName() : QString();
     if (name == QLatin1String("actionUndo"))
         m_mainDTModel->undoStack()->undo();
@@ -809,13 +825,11 @@ void BX::setCurrentFileProject(QString path, bool clear)
     }
     updateRecentFileActions();
     QUndoStack* stack = m_mainDTModel->undoStack();
-    if (clear) {
-        m_cleanUndoIndex = 0;
+    if (clear)
         stack->clear();
-    } else {
-        m_cleanUndoIndex = stack->index();
-    }
-    onStackIndexChanged(m_cleanUndoIndex);
+    else
+        stack->setClean();
+    onStackIndexChanged(stack->index());
 }
 
 // ---------------------------------------------------------------- progress
@@ -983,6 +997,7 @@ void BX::setProjectActionsEnabled(bool enabled)
     ui->actionSave->setEnabled(enabled);
     ui->actionSaveAs->setEnabled(enabled);
     ui->actionCloseProject->setEnabled(enabled);
+    updateDesignLocks();
 }
 
 // ---------------------------------------------------------------- keys, events, closing
@@ -1030,7 +1045,7 @@ bool BX::event(QEvent* event)
 
 void BX::closeEvent(QCloseEvent* event)
 {
-    if (m_modified) {
+    if (isModified()) {
         QMessageBox box(QMessageBox::Question, tr("Saving"), tr("Do you want to save your project before closing ?"),
                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
         box.setWindowIcon(windowIcon());
@@ -1041,8 +1056,14 @@ void BX::closeEvent(QCloseEvent* event)
             event->ignore();
             return;
         }
-        if (answer == QMessageBox::Save)
+        if (answer == QMessageBox::Save) {
+            // A save that did not happen (Save As cancelled, write failed) keeps the window.
             ui->actionSave->trigger();
+            if (isModified()) {
+                event->ignore();
+                return;
+            }
+        }
     }
 
     auto askToStop = [this](const QString& text) {
@@ -1057,6 +1078,13 @@ void BX::closeEvent(QCloseEvent* event)
             return;
         }
         ui->actionStopCapture->trigger();
+        // The scan ends on the card's thread; its end writes the last rows and the statistics file.
+        QElapsedTimer waited;
+        waited.start();
+        while (m_ostrakCard && waited.elapsed() < CaptureStopTimeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(5);
+        }
     }
     if (m_networkConnected) {
         if (!askToStop(tr("A network 'Control' is in progress. If you continue it will stop."))) {

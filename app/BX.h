@@ -77,6 +77,8 @@ public:
     static constexpr int StatusBarTimeoutMs = 10000;
     static constexpr int StatisticsIntervalMs = 500;
     static constexpr int NetworkRatioIntervalMs = 1000;
+    /// Closing the window waits this long at most for a capture to end and write its files.
+    static constexpr int CaptureStopTimeoutMs = 30000;
 
     static const QString ProductName;      ///< "Brantix"
     static const QString OrganizationName; ///< "Kivotec"
@@ -118,11 +120,13 @@ public:
     bool mainDTAperiodicChannelIsUsedInStation(quint8 address) const;
 
     // ---- Project state ----
-    QString currentFileProject() const { return m_currentFileProject; }
-    bool isModified() const { return m_modified; }
+    /// The project's file; the untitled path (which follows the working directory) until saved.
+    QString currentFileProject() const { return m_currentFileProject.isEmpty() ? untitledFileProject() : m_currentFileProject; }
+    /// The design's undo stack is away from its clean state.
+    bool isModified() const;
     bool isProjectOpen() const;
     QList<QAction*> recentFileActions() const { return QList<QAction*>(std::begin(m_recentFileActions), std::end(m_recentFileActions)); }
-    int cleanUndoIndex() const { return m_cleanUndoIndex; }
+    int cleanUndoIndex() const;
     /// The path of a project that was never saved: working directory + "/untitled.brxprj".
     QString untitledFileProject() const;
 
@@ -157,7 +161,7 @@ public:
     bool isCapturing() const { return m_capturing; }
     void setCapturing(bool capturing) { m_capturing = capturing; }
     bool isNetworkConnected() const { return m_networkConnected; }
-    void setNetworkConnected(bool connected) { m_networkConnected = connected; }
+    void setNetworkConnected(bool connected) { m_networkConnected = connected; updateDesignLocks(); }
     bool defaultsRestored() const { return m_defaultsRestored; }
     void setDefaultsRestored(bool restored) { m_defaultsRestored = restored; }
 
@@ -331,6 +335,12 @@ private:
     void rebalanceDesignSplitter();
     bool handleCtrlKey(QEvent* event);
     void setProjectActionsEnabled(bool enabled);
+    /// While a network runs its workers hold rows of the design: the actions that replace or
+    /// restructure it (New, Open, Open Recent, Close Project, Undo, Redo) are disabled, as are
+    /// New and Open during a capture or a conversion.
+    void updateDesignLocks();
+    /// True, with a status message, when a network runs and the design must stay as it is.
+    bool refuseWhileConnected();
     void setupProjectFile();
     void showDesignTreePage();
     /// The item editor, focus and undo-index signals stay off while a file is imported.
@@ -343,6 +353,8 @@ private:
     int openCaptureCard();
     TraceRecordOptions traceRecordOptions() const;
     void setCaptureEditingEnabled(bool enabled);
+    /// The card would not start scanning: its thread stopped, the card closed and freed, the files closed.
+    void abandonCaptureStart();
     int osSetHardTrigger(OstrakCard* card);
     int osGetHardTrigger(OstrakCard* card);
     void setupAnalysis();
@@ -652,8 +664,7 @@ private:
     QString m_styleSheet;
     QString m_currentFileProject;
     bool m_ctrlPressed = false;
-    bool m_modified = false;
-    int m_cleanUndoIndex = 0;
+    bool m_captureEditingLocked = false;
     bool m_networkConnected = false;
     bool m_capturing = false;
     bool m_defaultsRestored = false;

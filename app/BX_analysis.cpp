@@ -603,7 +603,7 @@ void BX::setConversionControlsEnabled(bool enabled)
 {
     ui->prawFileTargetButton->setEnabled(enabled);
     ui->vtrcFilePath->setEnabled(enabled);
-    ui->prawToVtrcGenerateButton->setEnabled(enabled && !ui->prawFilePath->text().isEmpty()
+    ui->prawToVtrcGenerateButton->setEnabled(enabled && !m_capturing && !ui->prawFilePath->text().isEmpty()
                                              && !ui->vtrcFilePath->text().isEmpty());
     ui->prawToVtrcCancelButton->setEnabled(!enabled);
 }
@@ -635,8 +635,9 @@ void BX::onPrawToVtrcCancelButtonClicked()
 
 bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsigned char depth)
 {
-    if (m_capturing || m_converting) {
-        conversionBox(this, QMessageBox::Warning, CaptureFileMessages::captureInProgress());
+    if (m_capturing || m_converting || m_ostrakCard) {
+        conversionBox(this, QMessageBox::Warning,
+                      m_converting ? CaptureFileMessages::conversionInProgress() : CaptureFileMessages::captureInProgress());
         return false;
     }
     RawTraceConversion conversion;
@@ -650,10 +651,15 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
         return false;
 
     initAnalysisContext();
-    if (QFile::exists(tracePath)) {
+    // The trace and the statistics saved beside it go together: neither is replaced unasked.
+    CaptureSession::Files destination;
+    destination.trace = tracePath;
+    const QStringList existing = CaptureSession::existingFiles(destination);
+    if (!existing.isEmpty()) {
         if (!askToContinue(this, CaptureFileMessages::destinationExists(), QMessageBox::No))
             return false;
-        QFile::remove(tracePath);
+        for (const QString& path : existing)
+            QFile::remove(path);
     }
     // The trace is locked and opened here and stays so until the conversion ends.
     TraceRecordOptions options = traceRecordOptions();

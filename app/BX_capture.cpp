@@ -20,6 +20,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -44,6 +45,30 @@ QString stopIcon()
 void inform(QWidget* parent, const QString& text)
 {
     QMessageBox::information(parent, QStringLiteral("Ostrak"), text);
+}
+
+/// The card could not be opened or would not start: the user is told why.
+void reportCardFailure(QWidget* parent, int code, bool local)
+{
+    if (code == kDeviceInUse)
+        inform(parent, BX::tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
+    else if (local && code == OstrakCard::ErrNotOpen)
+        inform(parent, BX::tr("Cannot find a local Ostrak on this machine. Please check the connection."));
+    else if (!local)
+        inform(parent, BX::tr("Cannot connect to the remote Ostrak. Please check the server IP address and your firewall parameters."));
+    else
+        inform(parent, QString::fromLocal8Bit(get_kiv_error(code)));
+}
+
+/// The conversion's question before files of an earlier capture are replaced; true on Yes.
+bool askToReplace(QWidget* parent)
+{
+    QMessageBox box(QMessageBox::Question, CaptureFileMessages::messageTitle(), CaptureFileMessages::destinationExists(),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setWindowIcon(QIcon(CaptureFileMessages::iconPath()));
+    box.setInformativeText(CaptureFileMessages::continueQuestion());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace
@@ -142,38 +167,44 @@ void BX::onStartStopCapturingButtonClicked()
         return;
     }
 
+    // A conversion shares the decoder and the session: its trace must not end in this capture.
+    if (m_converting) {
+        QMessageBox::warning(this, CaptureFileMessages::messageTitle(), CaptureFileMessages::conversionInProgress());
+        return;
+    }
     qDebug().noquote() << "[BRANTIX] Starting Analysis ... ";
     const bool local = ui->localLocation->isChecked();
+
+    // Recording: the trace the frame table reads, and the backup the options ask for.
+    // Files an earlier capture left (one killed, say) are replaced only when the user says so.
+    const TraceRecordOptions options = traceRecordOptions();
+    const QString base = CaptureSession::backupBase(ui->backupRepository->text(), ui->backupTimeStampedYes->isChecked(),
+                                                    QDateTime::currentDateTime());
+    const CaptureSession::Files files = CaptureSession::filesFor(options, base);
+    const QStringList existing = CaptureSession::existingFiles(files);
+    if (!existing.isEmpty()) {
+        if (!askToReplace(this))
+            return;
+        for (const QString& path : existing)
+            QFile::remove(path);
+    }
+
     const int opened = openCaptureCard();
     if (opened != 0) {
         const QString udpError = m_ostrakCard ? m_ostrakCard->udpBindError() : QString();
         delete m_ostrakCard;
         m_ostrakCard = nullptr;
-        if (opened < 0)
-            return; // selection cancelled
-        if (opened == kDeviceInUse)
-            inform(this, tr("Cannot open the Ostrak device. It may be already in use.\nOtherwise try to unplug and replug it."));
-        else if (opened == OstrakCard::ErrUdpBind)
+        if (opened == OstrakCard::ErrUdpBind)
             inform(this, tr("Cannot receive the remote Ostrak on UDP port %1: %2.")
                              .arg(ui->osPortNumber->value())
                              .arg(udpError));
-        else if (local && opened == OstrakCard::ErrNotOpen)
-            inform(this, tr("Cannot find a local Ostrak on this machine. Please check the connection."));
-        else if (!local)
-            inform(this, tr("Cannot connect to the remote Ostrak. Please check the server IP address and your firewall parameters."));
-        else
-            inform(this, QString::fromLocal8Bit(get_kiv_error(opened)));
+        else if (opened >= 0) // otherwise the selection was cancelled
+            reportCardFailure(this, opened, local);
         return;
     }
-
-    // Recording: the trace the frame table reads, and the backup the options ask for.
-    const TraceRecordOptions options = traceRecordOptions();
-    const QString base = CaptureSession::backupBase(ui->backupRepository->text(), ui->backupTimeStampedYes->isChecked(),
-                                                    QDateTime::currentDateTime());
     m_captureSession->decoder().setPaddingRule(ui->fixedIdPadding->isChecked(),
                                                quint16(ui->paddingIdentifier->text().toUInt(nullptr, 16)));
     initAnalysisContext();
-    const CaptureSession::Files files = CaptureSession::filesFor(options, base);
     QString error;
     if (!m_captureSession->start(options, files, &error)) {
         m_ostrakCard->close();
@@ -182,8 +213,6 @@ void BX::onStartStopCapturingButtonClicked()
         QMessageBox::warning(this, tr("Backup file"), error);
         return;
     }
-    mainATSortingEnabled(false);
-    m_mainATModel->setFilePath(files.trace);
     m_statisticsTicks = 0;
     m_captureBytes = 0;
     m_closedBackupFiles = 0;
@@ -200,8 +229,15 @@ void BX::onStartStopCapturingButtonClicked()
     m_ostrakCard->moveToThread(&m_captureThread);
     m_captureThread.start(QThread::InheritPriority);
 
-    if (m_ostrakCard->startScan() != 0)
-        return; // the read loop reports the end through scanStopped
+    const int started = m_ostrakCard->startScan();
+    if (started != 0) {
+        abandonCaptureStart();
+        reportCardFailure(this, started, local);
+        return;
+    }
+    // The frame table opens the trace once the capture is sure to run.
+    mainATSortingEnabled(false);
+    m_mainATModel->setFilePath(files.trace);
     QThread::msleep(200);
     m_captureStart = QDateTime::currentDateTime();
     m_backupEndDate = m_captureStart.addSecs(qint64(ui->backupTimeLimitJValue->currentIndex()) * 86400
@@ -216,16 +252,52 @@ void BX::onStartStopCapturingButtonClicked()
     DesktopServices::setKeepAwake(true);
 }
 
+void BX::abandonCaptureStart()
+{
+    // The read loop may start only now and raise its scanning flag after this stop: it is
+    // stopped again until its thread ends. A packet it hands on meanwhile is decoded here,
+    // so the wait lets events through.
+    m_ostrakCard->stopScan();
+    m_captureThread.quit();
+    while (!m_captureThread.wait(50)) {
+        if (m_ostrakCard->isScanning())
+            m_ostrakCard->stopScan();
+        QCoreApplication::processEvents();
+    }
+    disconnect(m_ostrakCard, nullptr, this, nullptr);
+    if (m_ostrakCard->isConnected())
+        m_ostrakCard->close();
+    delete m_ostrakCard; // the card is released for the next start
+    m_ostrakCard = nullptr;
+    m_networkRatioTimer->stop();
+    // Nothing was captured: the files this start made go again, the next start has nothing to ask.
+    const CaptureSession::Files files = m_captureSession->files();
+    m_captureSession->stop();
+    for (const QString& path : { files.trace, files.raw, files.events }) {
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
+    setCaptureEditingEnabled(true);
+    DesktopServices::setKeepAwake(false);
+}
+
 void BX::setCaptureEditingEnabled(bool enabled)
 {
-    for (QAction* action : {ui->actionNewProject, ui->actionNewWizardProject, ui->actionOpenProject,
-                            ui->actionCloseProject, ui->actionOpenCapture, ui->actionStartCapture})
+    m_captureEditingLocked = !enabled;
+    updateDesignLocks();
+    for (QAction* action : {ui->actionOpenCapture, ui->actionStartCapture})
         action->setEnabled(enabled);
     ui->actionStopCapture->setEnabled(!enabled);
     for (QWidget* w : {static_cast<QWidget*>(ui->backupGroupBox), static_cast<QWidget*>(ui->osRemoteWidget),
                        static_cast<QWidget*>(ui->localLocation), static_cast<QWidget*>(ui->serverLocation),
                        static_cast<QWidget*>(ui->paddingGroupBox), static_cast<QWidget*>(ui->depthAnalysisSlider)})
         w->setEnabled(enabled);
+    // A capture and a conversion share one decoder: while one runs the other cannot start.
+    m_startStopCapturingButton->setEnabled(enabled || m_capturing);
+    if (enabled)
+        setConversionControlsEnabled(true);
+    else
+        ui->prawToVtrcGenerateButton->setEnabled(false);
 }
 
 void BX::onOstrakDataReceived(int flowType, QByteArray data)

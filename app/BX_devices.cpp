@@ -297,7 +297,7 @@ void BX::connectNetwork()
     connect(m_arbitratorWorkers, &ArbitratorWorkers::workerCreated, this, &BX::connectWorker);
     m_arbitratorWorkers->start(stations, ui->fileReceptionDir->text());
 
-    m_networkConnected = true;
+    setNetworkConnected(true);
     setNetworkStatus(tr("Connected"), false);
     ui->actionDisconnectFromNetwork->setEnabled(true);
     ui->actionDisconnectFromNetwork->setToolTip(tr("Disconnect from Network"));
@@ -316,7 +316,7 @@ void BX::disconnectNetwork()
         delete m_arbitratorWorkers;
         m_arbitratorWorkers = nullptr;
     }
-    m_networkConnected = false;
+    setNetworkConnected(false);
     setNetworkStatus(tr("Disconnected"), false);
     ui->actionDisconnectFromNetwork->setEnabled(false);
     ui->actionConnectToNetwork->setEnabled(true);

@@ -61,8 +61,34 @@ void BX::onWorkingDirectoryChanged()
     const QString dir = getFileConfigurationSavePath();
     if (!dir.isEmpty())
         ExampleProjects::install(dir);
-    if (!isProjectOpen())
-        m_currentFileProject = untitledFileProject();
+    // An untitled project's path is read from the working directory each time; its title follows.
+    if (m_currentFileProject.isEmpty() && isProjectOpen())
+        onStackIndexChanged(m_mainDTModel->undoStack()->index());
+}
+
+void BX::updateDesignLocks()
+{
+    const bool connected = m_networkConnected;
+    const bool free = !connected && !m_captureEditingLocked;
+    for (QAction* action : {ui->actionNewProject, ui->actionNewWizardProject, ui->actionOpenProject})
+        action->setEnabled(free);
+    ui->actionCloseProject->setEnabled(free && isProjectOpen());
+    bool recent = false;
+    for (const QAction* action : m_recentFileActions)
+        recent = recent || (action && action->isVisible());
+    ui->menuOpenRecent->setEnabled(free && recent);
+    const QUndoStack* stack = m_mainDTModel->undoStack();
+    ui->actionUndo->setEnabled(!connected && stack->canUndo());
+    ui->actionRedo->setEnabled(!connected && stack->canRedo());
+    ui->designDropArea->setAcceptDrops(free);
+}
+
+bool BX::refuseWhileConnected()
+{
+    if (!m_networkConnected)
+        return false;
+    updateStatusBar(1, tr("A network 'Control' is in progress: <strong>Disconnect</strong> it before changing the project."));
+    return true;
 }
 
 bool BX::isProjectOpen() const
@@ -80,6 +106,8 @@ void BX::showDesignTreePage()
 
 void BX::onActionNewProject()
 {
+    if (refuseWhileConnected())
+        return;
     int answer = QMessageBox::NoButton;
     onActionCloseProject(&answer);
     if (answer == QMessageBox::Cancel)
@@ -112,7 +140,7 @@ void BX::setImportConnections(bool connected)
 
 void BX::loadFileProject(QString path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || refuseWhileConnected())
         return;
     if (isProjectOpen()) {
         int answer = QMessageBox::NoButton;
@@ -125,7 +153,7 @@ void BX::loadFileProject(QString path)
     if (!m_brxprjFile->load(path)) {
         const QString reason = m_brxprjFile->errorString();
         warn(this, tr("Impossible to load from the file.") + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason));
-        m_modified = false;
+        m_mainDTModel->undoStack()->clear(); // what the import did is not the user's to save
         onActionCloseProject(nullptr);
         ui->designStackedWidget->setCurrentIndex(0);
         setImportConnections(true);
@@ -157,7 +185,7 @@ void BX::onSaveButtonClicked(bool* done)
 {
     if (done)
         *done = false;
-    if (m_currentFileProject == untitledFileProject()) {
+    if (m_currentFileProject.isEmpty()) {
         onSaveAsButtonClicked(done);
         return;
     }
@@ -168,7 +196,7 @@ void BX::onSaveAsButtonClicked(bool* done)
 {
     if (done)
         *done = false;
-    const QString proposed = m_currentFileProject.isEmpty() ? untitledFileProject() : m_currentFileProject;
+    const QString proposed = currentFileProject();
     const QString path = QFileDialog::getSaveFileName(this, tr("Save File"), proposed, tr("Project (*.brxprj)"));
     saveProjectAs(path, done);
 }
@@ -205,7 +233,12 @@ void BX::writeProject(const QString& path, bool* done)
 
 void BX::onActionCloseProject(int* answer)
 {
-    if (m_modified) {
+    if (refuseWhileConnected()) {
+        if (answer)
+            *answer = QMessageBox::Cancel;
+        return;
+    }
+    if (isModified()) {
         QMessageBox box(QMessageBox::Question, tr("Saving"),
                         tr("Do you want to save the current project before closing it ?"),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
@@ -231,13 +264,11 @@ void BX::onActionCloseProject(int* answer)
     m_settingsDTModel->clearNode();
     m_settingsDTModel->applyRowVisibility(ui->settingsDTView);
     m_mainDTModel->undoStack()->clear();
-    m_cleanUndoIndex = 0;
     m_mainDTModel->clear();
     updateBuildXMLButton();
 
-    m_currentFileProject = untitledFileProject();
-    setWindowTitle(OrganizationName + " " + ProductName + " - " + m_currentFileProject);
-    m_modified = false;
+    m_currentFileProject.clear();
+    setWindowTitle(OrganizationName + " " + ProductName + " - " + currentFileProject());
     ui->designStackedWidget->setCurrentIndex(0);
     setProjectActionsEnabled(false);
 }
@@ -246,7 +277,7 @@ void BX::updateRecentFileActions()
 {
     QSettings settings(OrganizationName, ProductName);
     const QStringList files = RecentProjects(settings).files();
-    ui->menuOpenRecent->setEnabled(!files.isEmpty());
+    ui->menuOpenRecent->setEnabled(!files.isEmpty() && !m_networkConnected && !m_captureEditingLocked);
     for (int i = 0; i < RecentProjects::MaxCount; ++i) {
         QAction* action = m_recentFileActions[i];
         if (i < files.size()) {

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -56,7 +57,10 @@ void run(const QString& flow, int frames, const QString& folder)
     bx.findChild<QSpinBox*>("osPortNumber")->setValue(server.tcpPort());
     bx.findChild<QRadioButton*>("backupYes")->setChecked(true);
     bx.findChild<QComboBox*>("backupFileType")->setCurrentIndex(1);
-    bx.findChild<QLineEdit*>("backupRepository")->setText(folder);
+    // A folder per run: the second would otherwise ask before replacing the first's files.
+    const QString runFolder = folder + QLatin1Char('/') + flow;
+    QDir().mkpath(runFolder);
+    bx.findChild<QLineEdit*>("backupRepository")->setText(runFolder);
     bx.findChild<QRadioButton*>("paddingVisibleYes")->setChecked(true);
     bx.findChild<QSlider*>("depthAnalysisSlider")->setValue(2);
 

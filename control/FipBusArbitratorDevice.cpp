@@ -77,6 +77,7 @@ FipBusArbitratorDevice::FipBusArbitratorDevice(MainDTModel* model, const QModelI
     , m_modelSide(new QObject)
 {
     // Built in the model's thread: the only moment the worker reads the design freely.
+    m_generation = m_model->structureGeneration();
     m_msgIndexes = m_model->getMessageIndexes(m_stationIdx);
     m_stationName = m_model->text(m_stationIdx, M::ColObject);
     m_baPresence = isTrue(m_model->text(m_stationIdx, M::ColBaPresence));
@@ -177,12 +178,12 @@ void FipBusArbitratorDevice::stopProcessing()
 
 void FipBusArbitratorDevice::write(const QModelIndex& row, int column, const QVariant& value)
 {
-    const QModelIndex cell = m_model->cell(row, column);
     MainDTModel* model = m_model;
+    const quint64 generation = m_generation;
     const std::shared_ptr<bool> own = m_writingOwn;
-    const auto land = [model, cell, value, own] {
+    const auto land = [model, generation, row, column, value, own] {
         *own = true;
-        model->setDataWithoutControl(cell, value);
+        model->setLiveData(generation, row, column, value);
         *own = false;
     };
     if (QThread::currentThread() == m_model->thread()) {

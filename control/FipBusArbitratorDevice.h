@@ -171,6 +171,8 @@ private:
     QWaitCondition* m_startCondition;
     const bool* m_startReleased = nullptr;
     MainDTModel* m_model;
+    /// The design's shape when the worker was built; writes after it changed are dropped.
+    quint64 m_generation = 0;
     QModelIndex m_stationIdx;
     QModelIndexList m_msgIndexes;
     QString m_fileReceptionDir;

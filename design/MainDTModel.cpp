@@ -68,6 +68,13 @@ MainDTModel::MainDTModel(QObject* parent)
     , m_rootItem(new TreeItem(getColumnPropertyData()))
     , m_undoStack(new QUndoStack(this))
 {
+    auto moved = [this] { ++m_structureGeneration; };
+    connect(this, &QAbstractItemModel::rowsAboutToBeInserted, this, moved);
+    connect(this, &QAbstractItemModel::rowsAboutToBeRemoved, this, moved);
+    connect(this, &QAbstractItemModel::rowsAboutToBeMoved, this, moved);
+    connect(this, &QAbstractItemModel::modelAboutToBeReset, this, moved);
+    connect(this, &QAbstractItemModel::layoutAboutToBeChanged, this, moved);
+    connect(this, &QAbstractItemModel::layoutChanged, this, moved);
     const QStringList names = { "Network", "Segment", "Station", "Bus Arbiter", "Scan Table", "Instruction",
                                 "Output Variable", "Input Variable", "Reference Variable", "Output Message",
                                 "Input Message", "Aperiodic List", "Data Rendering", "Mnemonic" };
@@ -302,6 +309,13 @@ bool MainDTModel::setDataWithoutControl(const QModelIndex& index, const QVariant
         emit devicesBindingChanged();
     }
     return true;
+}
+
+bool MainDTModel::setLiveData(quint64 generation, const QModelIndex& row, int column, const QVariant& value)
+{
+    if (generation != m_structureGeneration || !row.isValid())
+        return false;
+    return setDataWithoutControl(cell(row, column), value);
 }
 
 void MainDTModel::updateDeviceFields(const QModelIndex& station)

@@ -190,6 +190,11 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     /// Writes a column without validation and without undo.
     bool setDataWithoutControl(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole);
+    /// Counts the changes that free or move rows (insertions, removals, resets, layout changes).
+    quint64 structureGeneration() const { return m_structureGeneration; }
+    /// A live value written into `column` of `row` without undo, dropped when the rows moved
+    /// since `generation`: a worker's queued write never reaches a row that is gone.
+    bool setLiveData(quint64 generation, const QModelIndex& row, int column, const QVariant& value);
     /// Pushes a MainDTAddCommand; always reports success.
     bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
     /// Removes what depends on the rows, then pushes a MainDTRemoveCommand, all in one macro.
@@ -417,6 +422,7 @@ private:
     std::function<bool(int*)> m_insertionCountQuery;
     std::function<QString()> m_savePathQuery;
     bool m_forcedCtrl = false;
+    quint64 m_structureGeneration = 0;
     int m_multiInsertPauseMs = 25;
 };
 

@@ -434,6 +434,12 @@ bool MainDTModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int
     if (count > 1)
         emit generateProgress(0);
     for (int i = 0; i < count; ++i) {
+        // Between items events run: the target may have been removed or undone meanwhile.
+        if (target.isValid() && (!persistentTarget.isValid() || !dropTargetRefusal(kind, persistentTarget).isEmpty())) {
+            emit statusBarMessage(1, QStringLiteral("The insertion of <strong>") + kind
+                                         + QStringLiteral("</strong> stopped: its target is gone."));
+            break;
+        }
         QString limit;
         const QList<QPair<int, QVariant>> values = initialValues(kind, persistentTarget, &limit);
         if (values.isEmpty()) {
@@ -442,7 +448,8 @@ bool MainDTModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int
         }
         const QString kindStr = getClassTypeStr(quint8(values.at(2).second.toString().toUInt()));
         m_undoStack->beginMacro(QStringLiteral("Add - ") + kindStr);
-        const QModelIndex created = addNode(persistentTarget, row < 0 ? -1 : row + i, values);
+        const int at = row < 0 || row + i > rowCount(persistentTarget) ? -1 : row + i;
+        const QModelIndex created = addNode(persistentTarget, at, values);
         last = created;
         switch (classType(created)) {
         case MESSAGE_OUT:

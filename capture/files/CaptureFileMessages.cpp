@@ -20,6 +20,7 @@ QString backupFileTitle() { return tr("Backup file"); }
 QString iconPath() { return QStringLiteral(":/images/images/icon_brantix.png"); }
 
 QString captureInProgress() { return tr("A FIP capture is already in progress."); }
+QString conversionInProgress() { return tr("A raw file conversion is in progress."); }
 QString cannotOpenSource() { return tr("Impossible to open source file (praw)."); }
 QString analysisAlreadyOpen() { return tr("You have already an analysis opened in 'Analyze' tab."); }
 QString continueQuestion() { return tr("Do you want to continue ?"); }

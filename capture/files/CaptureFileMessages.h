@@ -15,6 +15,7 @@ QString backupFileTitle();     ///< "Backup file"
 QString iconPath();            ///< the message boxes' icon
 
 QString captureInProgress();
+QString conversionInProgress();
 QString cannotOpenSource();
 QString analysisAlreadyOpen();
 QString continueQuestion();

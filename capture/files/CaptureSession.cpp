@@ -1,4 +1,5 @@
 #include "capture/files/CaptureSession.h"
+#include "capture/files/StatsFile.h"
 
 #include "capture/files/CaptureFileMessages.h"
 
@@ -30,6 +31,17 @@ QString CaptureSession::backupBase(const QString& repository, bool timeStamped, 
     if (timeStamped)
         name += when.toString(QStringLiteral("_yyyy-MM-dd_hh-mm-ss"));
     return QDir(repository).filePath(name);
+}
+
+QStringList CaptureSession::existingFiles(const Files& files)
+{
+    QStringList existing;
+    const QString statistics = files.trace.isEmpty() ? QString() : StatsFile::pathFor(files.trace);
+    for (const QString& path : { files.raw, files.trace, files.events, statistics }) {
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            existing << path;
+    }
+    return existing;
 }
 
 bool CaptureSession::start(const TraceRecordOptions& options, const Files& files, QString* error)

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -50,6 +51,8 @@ public:
     static Files filesFor(const TraceRecordOptions& options, const QString& base);
     /// Backup name in `repository`: "capture", or "capture_yyyy-MM-dd_hh-mm-ss".
     static QString backupBase(const QString& repository, bool timeStamped, const QDateTime& when);
+    /// The files of `files`, and the trace's statistics file, that already exist on disk.
+    static QStringList existingFiles(const Files& files);
 
     /// Resets the decoder and the recorder, then opens the files; on failure
     /// every file opened so far is closed again and `error` says which one failed.

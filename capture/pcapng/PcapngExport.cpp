@@ -102,12 +102,6 @@ quint8 frameTypeOf(const FipDecoderState& state)
 
 } // namespace
 
-QString PcapngExport::statisticsPathFor(const QString& tracePath)
-{
-    const QFileInfo info(tracePath);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".xml"));
-}
-
 FipPcapng::Link PcapngExport::linkFromStatistics(const QString& statisticsPath)
 {
     FipPcapng::Link link;
@@ -150,7 +144,7 @@ PcapngExport::Result PcapngExport::fromTrace(const QString& tracePath, const QSt
     const char* end = begin + (data ? size : 0);
 
     if (!m_linkGiven)
-        m_link = linkFromStatistics(statisticsPathFor(tracePath));
+        m_link = linkFromStatistics(StatsFile::pathFor(tracePath));
     // Without statistics, the frames' FCS tells the frame type and the delays the speed.
     FipPcapngFrame frame;
     if (m_link.frameType == 0 || m_link.speedCode > 3) {

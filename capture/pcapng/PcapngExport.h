@@ -36,8 +36,6 @@ public:
     Result fromTrace(const QString& tracePath, const QString& pcapngPath);
     Result fromRaw(const QString& rawPath, const QString& pcapngPath);
 
-    /// The statistics file kept beside a trace.
-    static QString statisticsPathFor(const QString& tracePath);
     /// The bus a statistics file names.
     static FipPcapng::Link linkFromStatistics(const QString& statisticsPath);
 

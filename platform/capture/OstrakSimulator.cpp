@@ -14,6 +14,7 @@ struct State {
     FipTrafficGenerator::Error error = FipTrafficGenerator::Error::None;
     bool fifoOverflow = false;
     bool counterSkip = false;
+    bool startRefusal = false;
     QSet<int> claimed; // family * 1000 + index
 };
 
@@ -52,6 +53,7 @@ void OstrakSimulator::reset()
     s.error = FipTrafficGenerator::Error::None;
     s.fifoOverflow = false;
     s.counterSkip = false;
+    s.startRefusal = false;
     s.claimed.clear();
 }
 
@@ -91,6 +93,20 @@ FipTrafficGenerator::Error OstrakSimulator::takeInjectedError()
     const FipTrafficGenerator::Error e = state().error;
     state().error = FipTrafficGenerator::Error::None;
     return e;
+}
+
+void OstrakSimulator::injectStartRefusal()
+{
+    QMutexLocker lock(&state().mutex);
+    state().startRefusal = true;
+}
+
+bool OstrakSimulator::takeStartRefusal()
+{
+    QMutexLocker lock(&state().mutex);
+    const bool taken = state().startRefusal;
+    state().startRefusal = false;
+    return taken;
 }
 
 void OstrakSimulator::injectFifoOverflow()

@@ -48,6 +48,10 @@ public:
     static void injectCounterSkip();
     static bool takeCounterSkip();
 
+    /// The next request to start capturing is refused, as by a card in a bad state.
+    static void injectStartRefusal();
+    static bool takeStartRefusal();
+
     /// One program at a time may hold a card; false when already held.
     static bool claim(Family family, int index);
     static void release(Family family, int index);

@@ -194,9 +194,11 @@ int CModrin::rq_write_by_id(unsigned char module, unsigned char element, unsigne
     case MODRIN_ELEMENT_CAPTURE:
         if (length != 1)
             return KIV_ERR_INVALID_PARAMETER;
-        if (bytes[0] == MODRIN_CAPTURE_START)
+        if (bytes[0] == MODRIN_CAPTURE_START) {
+            if (OstrakSimulator::takeStartRefusal())
+                return KIV_ERR_REQUEST_REFUSED;
             d->startCapture();
-        else if (bytes[0] == MODRIN_CAPTURE_STOP)
+        } else if (bytes[0] == MODRIN_CAPTURE_STOP)
             d->stopCapture();
         else
             return KIV_ERR_INVALID_PARAMETER;

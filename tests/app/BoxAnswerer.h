@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -33,6 +34,9 @@ private:
         texts << box->text();
         titles << box->windowTitle();
         ownIcons << box->testAttribute(Qt::WA_SetWindowIcon);
+        // BX_SCREENSHOT set: each box is saved as it is answered, <BX_SCREENSHOT>-box-<n>.png.
+        if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+            box->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + QString("-box-%1.png").arg(texts.size()));
         QAbstractButton* button = box->button(m_answers.takeFirst());
         QVERIFY(button);
         button->click();
@@ -40,6 +44,31 @@ private:
     QTimer m_timer;
     QList<QMessageBox::StandardButton> m_answers;
     QPointer<QMessageBox> m_last;
+};
+
+/// Cancels the file dialogs the window opens, as a user pressing Cancel, and counts them.
+class FileDialogCanceller : public QObject
+{
+public:
+    FileDialogCanceller()
+    {
+        connect(&m_timer, &QTimer::timeout, this, &FileDialogCanceller::poll);
+        m_timer.start(10);
+    }
+    int count = 0;
+
+private:
+    void poll()
+    {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog == m_last)
+            return;
+        m_last = dialog;
+        ++count;
+        dialog->reject();
+    }
+    QTimer m_timer;
+    QPointer<QFileDialog> m_last;
 };
 
 #endif

@@ -54,6 +54,7 @@ private slots:
     void metaTypes_data();
     void metaTypes();
     void itemBoxFeedsTheDesignTree();
+    void itemBoxKeepsEntriesOnShiftDrag();
 
     void statusMessage_data();
     void statusMessage();
@@ -250,6 +251,15 @@ void TstBX::itemBoxFeedsTheDesignTree()
     QVERIFY(m_bx->designModel()->dropMimeData(mime.get(), Qt::CopyAction, -1, 0, QModelIndex()));
     QCOMPARE(m_bx->designModel()->rowCount(), 1);
     QVERIFY(m_bx->windowTitle().endsWith("*"));
+}
+
+// A view drags with the actions its model supports and removes the source rows
+// after a move: a Shift drag must find no move to make.
+void TstBX::itemBoxKeepsEntriesOnShiftDrag()
+{
+    QStandardItemModel* box = m_bx->itemBoxModel();
+    QVERIFY(!(box->supportedDragActions() & Qt::MoveAction));
+    QVERIFY(box->supportedDragActions() & Qt::CopyAction);
 }
 
 // ---------------------------------------------------------------- status bar

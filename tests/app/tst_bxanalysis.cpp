@@ -15,6 +15,7 @@
 #include "FipTrafficGenerator.h"
 
 #include <QCheckBox>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +70,8 @@ private slots:
     void existingDestination();
     void cancelledConversion();
     void traceInUse();
+    void captureRefusedDuringConversion();
+    void existingStatisticsAskFirst();
     void oddStoredCaptures_data();
     void oddStoredCaptures();
     void transactionTotalLabels_data();
@@ -265,6 +268,53 @@ void TstBXAnalysis::traceInUse()
     QCOMPARE(answers.titles, QStringList { "Backup file" });
     QCOMPARE(answers.ownIcons, QList<bool> { true });
     QVERIFY(!bx.isConverting());
+}
+
+// A capture and a conversion share one decoder: while the conversion runs the
+// capture button is off and its slot refuses, and the trace comes out whole.
+void TstBXAnalysis::captureRefusedDuringConversion()
+{
+    const int frames = 300000;
+    const QString rawPath = m_dir.filePath("busy.praw");
+    const QString tracePath = m_dir.filePath("busy.vtrc");
+    QVERIFY(writeFile(rawPath, rawCapture(frames)));
+
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({ QMessageBox::Ok });
+    bool tried = false;
+    QTimer::singleShot(100, &bx, [&] {
+        QVERIFY(bx.isConverting());
+        auto* button = bx.findChild<QPushButton*>("startStopCapturingButton");
+        QVERIFY(!button->isEnabled());
+        bx.onStartStopCapturingButtonClicked();
+        tried = true;
+        QVERIFY(!bx.isCapturing());
+    });
+    QVERIFY(bx.generateVtrcFile(rawPath, tracePath, 2));
+    QVERIFY(tried);
+    QCOMPARE(answers.texts, QStringList { CaptureFileMessages::conversionInProgress() });
+    QCOMPARE(lineCount(tracePath), frames);
+    QCOMPARE(bx.frameTableModel()->rowCount(), frames);
+    QVERIFY(bx.findChild<QPushButton*>("startStopCapturingButton")->isEnabled());
+}
+
+// The statistics saved beside a trace belong to it: a conversion asks before replacing them too.
+void TstBXAnalysis::existingStatisticsAskFirst()
+{
+    const QString rawPath = m_dir.filePath("stats.praw");
+    const QString tracePath = m_dir.filePath("stats.vtrc");
+    QVERIFY(writeFile(rawPath, rawCapture(50)));
+    QVERIFY(writeFile(statsPathOf(tracePath), "<stats/>\n"));
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({ QMessageBox::No });
+    QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
+    QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
+    QFile stats(statsPathOf(tracePath));
+    QVERIFY(stats.open(QIODevice::ReadOnly));
+    QCOMPARE(stats.readAll(), QByteArray("<stats/>\n"));
+    QVERIFY(!QFile::exists(tracePath));
 }
 
 void TstBXAnalysis::oddStoredCaptures_data()

@@ -12,10 +12,15 @@
 #include "tests/app/BoxAnswerer.h"
 
 #include "OstrakServer.h"
+#include "OstrakSimulator.h"
+#include "capture/device/OsSelectionDialog.h"
+#include "capture/device/OstrakCard.h"
+#include "kiverrors.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,14 +48,21 @@ private slots:
     void serverGoneIsTold();
     void sizeLimitStopsAtTheFirstTick();
     void screenshots();
+    void refusedStartIsToldAndFreesTheCard();
+    void earlierFilesAreReplacedOnlyWhenAsked_data();
+    void earlierFilesAreReplacedOnlyWhenAsked();
+    void closeWaitsForTheStatisticsFile();
 
 private:
     /// Points the window's capture options at the server, backing up a trace into m_dir.
     void useServer(BX& bx, quint16 port, bool udp);
     template<typename T> T* child(BX& bx, const char* name) { return bx.findChild<T*>(name); }
+    /// A server streaming `frames` frames over TCP, then staying idle.
+    std::unique_ptr<OstrakServer> startServer(int frames);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    int m_runs = 0;
 };
 
 void TstBXCapture::initTestCase()
@@ -70,10 +82,28 @@ void TstBXCapture::useServer(BX& bx, quint16 port, bool udp)
     child<QSpinBox>(bx, "osPortNumber")->setValue(port);
     child<QRadioButton>(bx, "backupYes")->setChecked(true);
     child<QComboBox>(bx, "backupFileType")->setCurrentIndex(1);
-    child<QLineEdit>(bx, "backupRepository")->setText(m_dir.path());
+    // A folder of its own: a capture's files are replaced only when the user agrees.
+    const QString folder = m_dir.filePath(QString("run%1").arg(++m_runs));
+    QDir().mkpath(folder);
+    child<QLineEdit>(bx, "backupRepository")->setText(folder);
     child<QSlider>(bx, "depthAnalysisSlider")->setValue(2);
     // The simulated bus polls station presence where a real one sends padding.
     child<QRadioButton>(bx, "presenceIdsPadding")->setChecked(true);
+}
+
+std::unique_ptr<OstrakServer> TstBXCapture::startServer(int frames)
+{
+    OstrakServer::Options o;
+    QString error;
+    if (!OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--flow", "osp", "--rate",
+                                        "20000", "--frames", QString::number(frames), "--sessions", "1", "--end",
+                                        "idle" },
+                                      &o, &error))
+        return nullptr;
+    auto server = std::make_unique<OstrakServer>(o);
+    if (!server->start())
+        return nullptr;
+    return server;
 }
 
 void TstBXCapture::remoteCapture_data()
@@ -99,11 +129,15 @@ void TstBXCapture::remoteCapture()
     BX bx;
     bx.show();
     useServer(bx, server.tcpPort(), false);
+    // A conversion ready to go waits for the capture: they share one decoder.
+    child<QLineEdit>(bx, "prawFilePath")->setText(m_dir.filePath("waiting.praw"));
+    child<QLineEdit>(bx, "vtrcFilePath")->setText(m_dir.filePath("waiting.vtrc"));
     auto* button = child<QPushButton>(bx, "startStopCapturingButton");
     button->click();
     QVERIFY(bx.isCapturing());
     QCOMPARE(button->text(), QString("Stop FIP Catch"));
     QVERIFY(!bx.findChild<QAction*>("actionOpenProject")->isEnabled());
+    QVERIFY(!child<QPushButton>(bx, "prawToVtrcGenerateButton")->isEnabled());
 
     // The capture figures show beside the status messages, which keep their 10 s.
     auto* figures = child<QLabel>(bx, "captureFiguresLabel");
@@ -124,6 +158,7 @@ void TstBXCapture::remoteCapture()
     QVERIFY(figures->text().isEmpty() && !figures->isVisible());
     QCOMPARE(button->text(), QString("Start FIP Catch"));
     QVERIFY(bx.findChild<QAction*>("actionOpenProject")->isEnabled());
+    QVERIFY(child<QPushButton>(bx, "prawToVtrcGenerateButton")->isEnabled());
 
     QFile trace(bx.captureSession()->files().trace);
     QVERIFY(trace.open(QIODevice::ReadOnly));
@@ -246,6 +281,121 @@ void TstBXCapture::screenshots()
     bx.findChild<QToolButton*>("plandorButton")->click();
     QTest::qWait(100);
     bx.grab().save(prefix + "-design.png");
+}
+
+// The local card opens but refuses to start: the user is told, the card is free for
+// the next try, and the button reads as before.
+void TstBXCapture::refusedStartIsToldAndFreesTheCard()
+{
+    OstrakSimulator::reset();
+    OstrakSimulator::Settings cards = OstrakSimulator::settings();
+    cards.pciCards = 0; // the USB card is the one chosen
+    OstrakSimulator::setSettings(cards);
+    BX bx;
+    useServer(bx, 0, false);
+    child<QRadioButton>(bx, "localLocation")->setChecked(true);
+    QTimer chooser; // the card choice is answered with the first card
+    connect(&chooser, &QTimer::timeout, [] {
+        if (auto* dialog = qobject_cast<OsSelectionDialog*>(QApplication::activeModalWidget()))
+            dialog->accept();
+    });
+    chooser.start(20);
+    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        OstrakSimulator::injectStartRefusal();
+        BoxAnswerer answerer({ QMessageBox::Ok });
+        button->click();
+        QTRY_COMPARE(answerer.texts.size(), 1);
+        QCOMPARE(answerer.titles, QStringList { "Ostrak" });
+        QCOMPARE(answerer.texts.first(), QString::fromLocal8Bit(get_kiv_error(KIV_ERR_REQUEST_REFUSED)));
+        QVERIFY(!bx.isCapturing());
+        QCOMPARE(bx.ostrakCard(), nullptr);
+        QVERIFY(!OstrakSimulator::isClaimed(OstrakSimulator::Family::Usb, 0));
+        QCOMPARE(button->text(), QString("Start FIP Catch"));
+        QVERIFY(button->isEnabled());
+        QVERIFY(bx.findChild<QAction*>("actionStartCapture")->isEnabled());
+    }
+    // And the card starts when it agrees.
+    button->click();
+    QVERIFY(bx.isCapturing());
+    button->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+    OstrakSimulator::reset();
+}
+
+void TstBXCapture::earlierFilesAreReplacedOnlyWhenAsked_data()
+{
+    QTest::addColumn<int>("backupType");
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("trace, no") << 1 << "capture.vtrc" << int(QMessageBox::No);
+    QTest::newRow("raw, no") << 0 << "capture.praw" << int(QMessageBox::No);
+    QTest::newRow("statistics, no") << 1 << "capture.xml" << int(QMessageBox::No);
+    QTest::newRow("trace, yes") << 1 << "capture.vtrc" << int(QMessageBox::Yes);
+}
+
+// A capture left by a crash is readable until the user agrees to replace it.
+void TstBXCapture::earlierFilesAreReplacedOnlyWhenAsked()
+{
+    QFETCH(int, backupType);
+    QFETCH(QString, existing);
+    QFETCH(int, answer);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(existing);
+    const QByteArray kept = "an earlier capture\n";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kept);
+    }
+    std::unique_ptr<OstrakServer> server = startServer(200);
+    QVERIFY(server);
+    BX bx;
+    useServer(bx, server->tcpPort(), false);
+    child<QComboBox>(bx, "backupFileType")->setCurrentIndex(backupType);
+    child<QLineEdit>(bx, "backupRepository")->setText(dir.path());
+    BoxAnswerer answerer({ QMessageBox::StandardButton(answer) });
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QCOMPARE(answerer.titles, QStringList { "Brantix" });
+    QCOMPARE(answerer.texts, QStringList { "The destination file already exists.\nIf you continue, it will be deleted." });
+    if (answer == QMessageBox::No) {
+        QVERIFY(!bx.isCapturing());
+        QCOMPARE(bx.ostrakCard(), nullptr);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), kept);
+        return;
+    }
+    QVERIFY(bx.isCapturing());
+    QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(200), 10000);
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().startsWith(kept));
+}
+
+// Closing the window during a capture: the close returns only once the scan has
+// ended and the statistics file sits beside the trace.
+void TstBXCapture::closeWaitsForTheStatisticsFile()
+{
+    std::unique_ptr<OstrakServer> server = startServer(400);
+    QVERIFY(server);
+    QTemporaryDir dir;
+    BX bx;
+    bx.show();
+    useServer(bx, server->tcpPort(), false);
+    child<QLineEdit>(bx, "backupRepository")->setText(dir.path());
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QVERIFY(bx.isCapturing());
+    QTRY_VERIFY_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames > 100, 10000);
+    BoxAnswerer answerer({ QMessageBox::Yes });
+    QVERIFY(bx.close());
+    QCOMPARE(answerer.texts, QStringList { "A network 'Analysis' is in progress. If you continue it will stop." });
+    QVERIFY(!bx.isCapturing());
+    QCOMPARE(bx.ostrakCard(), nullptr);
+    QVERIFY(QFile::exists(dir.filePath("capture.xml")));
+    QVERIFY(QFile::exists(dir.filePath("capture.vtrc")));
 }
 
 QTEST_MAIN(TstBXCapture)

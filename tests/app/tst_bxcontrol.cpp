@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QAbstractItemModelTester>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -56,6 +58,9 @@ private slots:
     void isolationAnswer_data();
     void isolationAnswer();
     void connectedRun();
+    void designStaysWhileConnected_data();
+    void designStaysWhileConnected();
+    void closeQuestionStopsTheRun();
 
 private:
     MainDTModel* design() const { return m_bx->designModel(); }
@@ -68,6 +73,10 @@ private:
         design()->setDataWithoutControl(design()->cell(item, column), value);
     }
     template<typename T> T* child(const char* name) const { return m_bx->findChild<T*>(name); }
+    /// Both stations on simulated boards, the network connected.
+    void connectBoth();
+    /// Every project column of every row, in tree order.
+    QStringList snapshot() const;
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -421,7 +430,7 @@ void TstBXControl::isolationAnswer()
 
 // On the simulated boards: a byte applied on the producer reaches the consumer's
 // grid, in bold, with its live flags and report.
-void TstBXControl::connectedRun()
+void TstBXControl::connectBoth()
 {
     VantorSimulator::Board first, second;
     first.number = 1;
@@ -433,6 +442,126 @@ void TstBXControl::connectedRun()
     write(node(MainDTModel::STATION, "Arbitrator"), MainDTModel::ColBaPresence, "true");
     m_bx->onCoDecoNetworkButtonClicked();
     QVERIFY(m_bx->isNetworkConnected());
+}
+
+QStringList TstBXControl::snapshot() const
+{
+    QStringList rows;
+    for (const QModelIndex& i : design()->getAllIndexes()) {
+        QStringList cells;
+        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c)
+            cells << design()->text(i, c);
+        rows << cells.join(QLatin1Char(';'));
+    }
+    return rows;
+}
+
+void TstBXControl::designStaysWhileConnected_data()
+{
+    QTest::addColumn<QString>("action");
+    for (const char* action : { "actionCloseProject", "actionNewProject", "actionOpenProject", "menuOpenRecent",
+                                "dropped project", "actionUndo", "actionRedo" })
+        QTest::newRow(action) << QString(action);
+}
+
+// The workers write into the design's rows: while they run, nothing replaces or
+// restructures it. The actions are disabled and their slots refuse with a message.
+void TstBXControl::designStaysWhileConnected()
+{
+    QFETCH(QString, action);
+    // Something to undo and something to redo.
+    const QModelIndex network = design()->getNetworkIdx();
+    QVERIFY(design()->setData(design()->cell(network, MainDTModel::ColObject), "Line A"));
+    QVERIFY(design()->setData(design()->cell(network, MainDTModel::ColObject), "Line B"));
+    design()->undoStack()->undo();
+    m_bx->setCurrentFileProject(kProject, false); // in the recent list, and clean
+    connectBoth();
+    if (QTest::currentTestFailed())
+        return;
+    const QStringList before = snapshot();
+    const int undoIndex = design()->undoStack()->index();
+
+    if (qEnvironmentVariableIsSet("BX_SCREENSHOT") && action == "actionCloseProject") {
+        m_bx->resize(1500, 950);
+        m_bx->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+        auto* file = child<QMenu>("menuFile");
+        file->popup(m_bx->mapToGlobal(QPoint(10, 40)));
+        QTest::qWait(300);
+        m_bx->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-connected-window.png");
+        file->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-connected-file-menu.png");
+        file->hide();
+    }
+    if (QAction* a = m_bx->findChild<QAction*>(action))
+        QVERIFY(!a->isEnabled());
+    else if (QMenu* menu = m_bx->findChild<QMenu*>(action))
+        QVERIFY(!menu->isEnabled());
+    BoxAnswerer answerer({ QMessageBox::No, QMessageBox::No }); // should a save question come
+    if (action == "actionCloseProject") {
+        int answer = 0;
+        m_bx->onActionCloseProject(&answer);
+        QCOMPARE(answer, int(QMessageBox::Cancel));
+    } else if (action == "actionNewProject") {
+        m_bx->onActionNewProject();
+    } else if (action == "actionOpenProject" || action == "menuOpenRecent") {
+        m_bx->loadFileProject(kProject);
+    } else if (action == "dropped project") {
+        m_bx->onBrxprjFileDropped(kProject);
+    } else {
+        m_bx->findChild<QAction*>(action)->trigger();
+    }
+    QTest::qWait(100); // the workers go on writing their rows
+    QVERIFY(answerer.texts.isEmpty());
+    QVERIFY(m_bx->isNetworkConnected());
+    QCOMPARE(snapshot(), before);
+    QCOMPARE(design()->undoStack()->index(), undoIndex);
+    if (action != "actionUndo" && action != "actionRedo")
+        QVERIFY(child<QLabel>("statusMessageLabel")->text().contains("'Control' is in progress"));
+
+    m_bx->onCoDecoNetworkButtonClicked();
+    QVERIFY(!m_bx->isNetworkConnected());
+    for (const char* name : { "actionCloseProject", "actionNewProject", "actionOpenProject", "actionUndo", "actionRedo" })
+        QVERIFY2(m_bx->findChild<QAction*>(name)->isEnabled(), name);
+    QVERIFY(child<QMenu>("menuOpenRecent")->isEnabled());
+    VantorSimulator::reset();
+}
+
+// Closing the window while connected asks first; Cancel leaves the run going,
+// Yes stops it before anything else goes. The design model stays sound throughout.
+void TstBXControl::closeQuestionStopsTheRun()
+{
+    connectBoth();
+    if (QTest::currentTestFailed())
+        return;
+    design()->undoStack()->setClean();
+    const QStringList before = snapshot();
+    m_bx->show();
+    // Walks the whole tree at every change: it watches the questions and the stop, not the run.
+    QAbstractItemModelTester tester(design(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    {
+        BoxAnswerer answerer({ QMessageBox::Cancel });
+        QVERIFY(!m_bx->close());
+        QCOMPARE(answerer.texts, QStringList { "A network 'Control' is in progress. If you continue it will stop." });
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(m_bx->isNetworkConnected());
+    {
+        BoxAnswerer answerer({ QMessageBox::Yes });
+        QVERIFY(m_bx->close());
+        QCOMPARE(answerer.texts.size(), 1);
+    }
+    QVERIFY(!m_bx->isNetworkConnected());
+    QCOMPARE(m_bx->arbitratorWorkers(), nullptr);
+    QCoreApplication::processEvents();
+    QCOMPARE(snapshot(), before);
+    VantorSimulator::reset();
+}
+
+void TstBXControl::connectedRun()
+{
+    connectBoth();
+    if (QTest::currentTestFailed())
+        return;
 
     const QModelIndex producer = node(MainDTModel::VARIABLE_OUT, "ID (0x0100)");
     select(producer);

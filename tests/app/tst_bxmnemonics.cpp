@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +37,7 @@ private:
     void capture(BX& bx, int frames);
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    int m_captures = 0;
 };
 
 namespace {
@@ -82,7 +84,10 @@ void TstBXMnemonics::capture(BX& bx, int frames)
     bx.findChild<QSpinBox*>("osPortNumber")->setValue(server.tcpPort());
     bx.findChild<QRadioButton*>("backupYes")->setChecked(true);
     bx.findChild<QComboBox*>("backupFileType")->setCurrentIndex(1);
-    bx.findChild<QLineEdit*>("backupRepository")->setText(m_dir.path());
+    // A folder per capture: the second would otherwise ask before replacing the first's files.
+    const QString folder = m_dir.filePath(QString("capture%1").arg(++m_captures));
+    QDir().mkpath(folder);
+    bx.findChild<QLineEdit*>("backupRepository")->setText(folder);
     bx.findChild<QSlider*>("depthAnalysisSlider")->setValue(2);
     auto* button = bx.findChild<QPushButton*>("startStopCapturingButton");
     button->click();

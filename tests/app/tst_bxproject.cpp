@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QStackedWidget>
@@ -42,6 +43,10 @@ private slots:
     void recentList();
     void droppedProjectLoads();
     void selectedStationShowsInItemEditor();
+
+    void closeKeepsWindowWhenSaveAsCancelled();
+    void editAfterUndoKeepsProjectModified();
+    void untitledSaveFollowsWorkingDirectory();
 
 private:
     /// A network with a segment and a station, edited a little.
@@ -308,6 +313,67 @@ void TstBXProject::selectedStationShowsInItemEditor()
             QVERIFY2(combo->width() >= combo->sizeHint().width(), qPrintable(speed + " " + name));
         }
     }
+}
+
+// Ctrl+N, Ctrl+Q, Save, then Cancel in the Save As dialog: nothing was saved, nothing is lost.
+void TstBXProject::closeKeepsWindowWhenSaveAsCancelled()
+{
+    m_bx->show();
+    m_bx->onActionNewProject();
+    QVERIFY(m_bx->isModified());
+    BoxAnswerer answerer({ QMessageBox::Save });
+    FileDialogCanceller dialogs;
+    QVERIFY(!m_bx->close());
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QCOMPARE(dialogs.count, 1);
+    QVERIFY(m_bx->isVisible());
+    QVERIFY(m_bx->isProjectOpen());
+    QVERIFY(m_bx->isModified());
+}
+
+// Save, Undo, then another edit: the redo branch holding the saved state is gone,
+// so the project differs from its file and Close asks.
+void TstBXProject::editAfterUndoKeepsProjectModified()
+{
+    buildProject();
+    bool done = false;
+    m_bx->saveProjectAs(m_dir.filePath("undo.brxprj"), &done);
+    QVERIFY(done);
+    MainDTModel* model = m_bx->designModel();
+    model->undoStack()->undo();
+    QVERIFY(m_bx->isModified());
+    QVERIFY(model->setData(model->cell(model->getNetworkIdx(), MainDTModel::ColObject), "Other line"));
+    QVERIFY(m_bx->isModified());
+    QVERIFY(m_bx->windowTitle().endsWith('*'));
+
+    BoxAnswerer answerer({ QMessageBox::Cancel });
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QVERIFY(m_bx->isProjectOpen());
+}
+
+// An untitled project lives in the current working directory, not the one it was made in.
+void TstBXProject::untitledSaveFollowsWorkingDirectory()
+{
+    QTemporaryDir first, second;
+    auto* savePath = m_bx->findChild<QLineEdit*>("savePath");
+    savePath->setText(first.path());
+    m_bx->onWorkingDirectoryChanged();
+    m_bx->onActionNewProject();
+    QCOMPARE(m_bx->currentFileProject(), first.filePath("untitled.brxprj"));
+
+    savePath->setText(second.path());
+    m_bx->onWorkingDirectoryChanged();
+    QCOMPARE(m_bx->currentFileProject(), second.filePath("untitled.brxprj"));
+    QVERIFY(m_bx->windowTitle().contains(second.path()));
+    FileDialogCanceller dialogs;
+    bool done = true;
+    m_bx->onSaveButtonClicked(&done);
+    QCOMPARE(dialogs.count, 1);
+    QVERIFY(!done);
+    QVERIFY(!QFile::exists(first.filePath("untitled.brxprj")));
+    QVERIFY(m_bx->isModified());
 }
 
 QTEST_MAIN(TstBXProject)

@@ -33,6 +33,8 @@ private slots:
     void cancelledCountCreatesNothing();
     void countDialog();
     void multiDropProgress();
+    void multiDropStopsWhenTargetGoes_data();
+    void multiDropStopsWhenTargetGoes();
     void insertBeforeRow();
     void initialValues();
 
@@ -492,6 +494,47 @@ void TestDrop::multiDropProgress()
     f.ctrl = false;
     QVERIFY(f.drop("Variable", f.station));
     QCOMPARE(progress.count(), 0);
+}
+
+void TestDrop::multiDropStopsWhenTargetGoes_data()
+{
+    QTest::addColumn<bool>("undo");
+    QTest::newRow("target removed") << false;
+    QTest::newRow("target undone") << true;
+}
+
+// Events run between the items of a long insertion: a target gone meanwhile ends it,
+// and nothing lands under the root.
+void TestDrop::multiDropStopsWhenTargetGoes()
+{
+    QFETCH(bool, undo);
+    DesignFixture f;
+    f.buildBasic();
+    const QModelIndex network = f.model.index(0, 0);
+    QPersistentModelIndex target = undo ? QPersistentModelIndex(f.add("Segment", network)) : f.segment;
+    f.ctrl = true;
+    f.insertCount = 6;
+    QSignalSpy messages(&f.model, &M::statusBarMessage);
+    bool done = false;
+    connect(&f.model, &M::generateProgress, &f.model, [&](int percent) {
+        if (done || percent <= 0 || percent >= 100)
+            return;
+        done = true;
+        if (undo) {
+            // Back past the items made so far and the target's own creation.
+            while (target.isValid())
+                f.model.undoStack()->undo();
+        } else {
+            QVERIFY(f.model.removeItem(target));
+        }
+    });
+    f.drop("Station", target);
+    QVERIFY(done);
+    QVERIFY(!target.isValid());
+    QCOMPARE(f.model.rowCount(), 1); // the network alone under the root
+    QCOMPARE(f.model.getClassTypeIndexes(M::STATION).size(), undo ? 1 : 0);
+    QVERIFY(!messages.isEmpty());
+    QCOMPARE(messages.last().at(1).toString(), QString("The insertion of <strong>Station</strong> stopped: its target is gone."));
 }
 
 void TestDrop::insertBeforeRow()

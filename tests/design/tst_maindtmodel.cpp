@@ -34,6 +34,8 @@ private slots:
     void receptionCreatesInputMessages();
     void directionSwitch();
     void statusColumnsBypassUndo();
+    void liveWritesAfterRowsMovedAreDropped_data();
+    void liveWritesAfterRowsMovedAreDropped();
     void stationOrder();
     void stationFilePaths();
     void queries();
@@ -587,6 +589,37 @@ void TestMainDTModel::statusColumnsBypassUndo()
         f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
     QCOMPARE(swatch, QColor(255, 0, 255, 145));
     QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
+}
+
+void TestMainDTModel::liveWritesAfterRowsMovedAreDropped_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char* change : { "none", "row inserted", "row removed", "cleared", "layout changed" })
+        QTest::newRow(change) << QString(change);
+}
+
+// A worker's write queued before the rows moved must not reach them: the row
+// it names may be freed or be another one now.
+void TestMainDTModel::liveWritesAfterRowsMovedAreDropped()
+{
+    QFETCH(QString, change);
+    DesignFixture f;
+    f.buildBasic();
+    QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QModelIndex station = f.station; // a plain index, as a worker holds it
+    const quint64 generation = f.model.structureGeneration();
+    if (change == "row inserted")
+        QVERIFY(f.drop("Station", f.segment, 0));
+    else if (change == "row removed")
+        QVERIFY(f.model.removeItem(f.segment));
+    else if (change == "cleared")
+        f.model.clear();
+    else if (change == "layout changed")
+        emit f.model.layoutChanged();
+    const bool written = f.model.setLiveData(generation, station, M::ColDeviceTemperature, "41.0 °C");
+    QCOMPARE(written, change == "none");
+    if (f.station.isValid())
+        QCOMPARE(f.value(f.station, M::ColDeviceTemperature), written ? QString("41.0 °C") : QString());
 }
 
 void TestMainDTModel::stationOrder()
