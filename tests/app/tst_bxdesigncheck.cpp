@@ -132,8 +132,6 @@ void TstBxDesignCheck::fromCapture()
     child<QComboBox>("backupFileType")->setCurrentIndex(1);
     child<QLineEdit>("backupRepository")->setText(dir.path());
     child<QSlider>("depthAnalysisSlider")->setValue(2);
-    // The simulated bus polls presence where a real one sends padding.
-    child<QRadioButton>("presenceIdsPadding")->setChecked(true);
     QTimer chooser;
     connect(&chooser, &QTimer::timeout, [] {
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))

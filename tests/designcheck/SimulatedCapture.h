@@ -20,6 +20,8 @@ public:
     DesignedBus(const DesignedNetwork& design, quint8 speed)
     {
         m_scan.speedCode = speed;
+        m_scan.silenceUs = design.silenceUs;
+        m_scan.turnaroundUs = design.turnaroundUs;
         if (design.scanTables.isEmpty())
             return;
         const DesignedScanTable& table = design.scanTables.first();
@@ -39,6 +41,8 @@ public:
             v.periodCycles = std::max(1, int(table.microcycles.size()) / seen.value(id));
             m_scan.variables.append(v);
         }
+        for (const QVector<quint16>& cycle : table.microcycles)
+            m_scan.microcycles.append({ cycle, m_scan.cycleUs });
         for (const DesignedStation& s : design.stations)
             m_scan.stations.append(quint8(s.address));
     }
@@ -61,8 +65,8 @@ inline void captureSimulatedBus(const DesignedNetwork& design, quint8 speed, int
     auto network = std::make_shared<DesignedBus>(design, speed);
     FipSimulatedNetwork::setCurrent(network);
     FipTrafficGenerator generator(speed, 2, 1700000000000000ull);
-    // The simulated bus polls presence where a real one sends padding.
-    bus->setPadding(false, 0);
+    // The simulated bus pads its elementary cycles as a real one does.
+    bus->setPadding(true, FipTrafficGenerator::kDefaultPaddingId);
     const double tickUs = FipTrafficGenerator::bitTimeUs(speed) / 10.0;
     quint16 current = 0;
     for (int n = 0; n < frames; ++n) {

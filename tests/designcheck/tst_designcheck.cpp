@@ -110,16 +110,10 @@ void TstDesignCheck::cleanExamples()
     QVERIFY(report.checksMade > 10);
     for (const CheckFinding& f : report.findings)
         qInfo().noquote() << checkSeverityName(f.severity) << checkKindName(f.kind) << f.object << "|" << f.designed << "|" << f.measured;
-    // The simulated boards answer after the smallest turnaround of each speed, not
-    // the network's. Some examples cannot run as designed on any bus: at 31.25 kbit/s
-    // the scan takes 157 ms against a 5 ms WAIT_TIME (and the turnaround is set above
-    // the silence), the microcycle test's 16 variables overrun its 1 ms.
-    if (name.endsWith(QLatin1String("2M5")) && !name.startsWith(QLatin1String("microcycle")))
-        QEXPECT_FAIL("", "the simulated bus ignores the configured turnaround (9 µs at 2.5 Mbit/s)", Continue);
-    if (name.startsWith(QLatin1String("microcycle")))
-        QEXPECT_FAIL("", "16 variables need 1.37 ms at 2.5 Mbit/s, more than the 1 ms WAIT_TIME; and the turnaround as above", Continue);
+    // At 31.25 kbit/s the examples cannot run as designed on any bus: the scan takes
+    // 157 ms against a 5 ms WAIT_TIME, and the turnaround is set above the silence.
     if (name.endsWith(QLatin1String("31K25")))
-        QEXPECT_FAIL("", "the scan overruns its WAIT_TIME at 31.25 kbit/s; turnaround as above", Continue);
+        QEXPECT_FAIL("", "the scan overruns its WAIT_TIME at 31.25 kbit/s", Continue);
     QCOMPARE(findings(report, false), QStringList());
 }
 
