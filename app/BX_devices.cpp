@@ -86,13 +86,14 @@ void BX::teardownDevices()
         disconnectNetwork();
     if (!m_detectionThread.isRunning())
         return;
+    // The worker deletes itself as its thread finishes: no list of it may land after this.
+    disconnect(m_devicesDetection, &KivDevicesDetection::devicesListUpdated, this, &BX::onKivDevicesDetectionUpdate);
     m_devicesDetection->stopProcessing();
     m_detectionThread.quit();
+    m_devicesDetection = nullptr;
     // A listing may be under way: the window keeps answering until it ends.
     while (!m_detectionThread.wait(10))
         QCoreApplication::processEvents();
-    disconnect(m_devicesDetection, &KivDevicesDetection::devicesListUpdated, this, &BX::onKivDevicesDetectionUpdate);
-    m_devicesDetection = nullptr;
 }
 
 void BX::setDevicesScanning(bool scanning)
