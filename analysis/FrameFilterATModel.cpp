@@ -309,6 +309,14 @@ int FrameFilterATModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : m_table->columnCount();
 }
 
+QVariant FrameFilterATModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    // The columns are the table's own, whether a row is shown or not.
+    if (orientation == Qt::Horizontal)
+        return m_table->headerData(section, orientation, role);
+    return QAbstractProxyModel::headerData(section, orientation, role);
+}
+
 QModelIndex FrameFilterATModel::mapToSource(const QModelIndex& proxyIndex) const
 {
     if (!proxyIndex.isValid() || proxyIndex.model() != this)

@@ -85,6 +85,7 @@ private slots:
     void appliedChangedCleared();
     void liveCapture();
     void anchorMovesTime();
+    void headersShownWithoutRows();
 };
 
 void TestFrameFilterATModel::appliedChangedCleared()
@@ -173,6 +174,16 @@ void TestFrameFilterATModel::anchorMovesTime()
     QVERIFY(applied.wait(10000));
     QCOMPARE(model.rowCount(), table.rowCount() - 100);
     QCOMPARE(model.sourceRowOf(0), qint64(100));
+}
+
+// An empty table still names its columns: the widths the window fits are measured on them.
+void TestFrameFilterATModel::headersShownWithoutRows()
+{
+    MainATModel table;
+    FrameFilterATModel model(&table);
+    QCOMPARE(model.rowCount(), 0);
+    for (int column = 0; column < table.columnCount(); ++column)
+        QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), table.headerData(column, Qt::Horizontal).toString());
 }
 
 QTEST_MAIN(TestFrameFilterATModel)
