@@ -29,6 +29,13 @@ endfunction()
 
 # bx_folder_tests(LIBS <targets>...)
 # Every tst_*.cpp in the folder is one QtTest executable and one CTest test, run headless.
+# Sanitized builds run several times slower: the window tests get room for it.
+if(BRANTIX_SANITIZE)
+    set(BX_TEST_TIMEOUT 900)
+else()
+    set(BX_TEST_TIMEOUT 300)
+endif()
+
 function(bx_folder_tests)
     cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
@@ -43,7 +50,7 @@ function(bx_folder_tests)
         add_test(NAME ${rel}/${name} COMMAND ${exe})
         set_tests_properties(${rel}/${name} PROPERTIES
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-            TIMEOUT 300)
+            TIMEOUT ${BX_TEST_TIMEOUT})
     endforeach()
 endfunction()
 
