@@ -5,7 +5,7 @@
 
 #include <QFile>
 #include <QColor>
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static int argc = 1;
     static char name[] = "fuzz_settings_store";
     static char* argv[] = { name, nullptr };
-    // Colours stream through the Gui library's variant handlers; no window system is needed.
-    static QCoreApplication app(argc, argv);
+    // Stored variants may be any Gui type (a bitmap needs a platform): the program always has one.
+    static QGuiApplication app(argc, argv);
     static QTemporaryDir dir;
 
     const QString input = dir.filePath(QStringLiteral("input.ini"));
