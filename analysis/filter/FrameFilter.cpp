@@ -643,6 +643,8 @@ private:
     static bool controlName(const QString& word, QByteArray* out)
     {
         double code = 0;
+        if (word.isEmpty())
+            return false;
         if (word.at(0).isDigit()) {
             if (!parseNumber(word, false, &code) || code > 255)
                 return false;

@@ -69,6 +69,8 @@ void TestFrameFilter::errors_data()
     QTest::newRow("order on control") << "ctrl < RP_DAT" << "\"<\" does not apply to ctrl" << 5;
     QTest::newRow("unknown control") << "ctrl == RP_XYZ" << "\"RP_XYZ\" is not a control name or code" << 8;
     QTest::newRow("unknown control code") << "ctrl == 0x07" << "\"0x07\" is not a control name or code" << 8;
+    QTest::newRow("empty control") << "ctrl == \"\"" << "\"\" is not a control name or code" << 8;
+    QTest::newRow("empty control in set") << "ctrl in {RP_DAT \"\"}" << "\"\" is not a control name or code" << 16;
     QTest::newRow("odd digits") << "data contains 40 2" << "\"2\" has an odd number of hexadecimal digits" << 17;
     QTest::newRow("odd digits joined") << "data == 40:020" << "\"020\" has an odd number of hexadecimal digits" << 11;
     QTest::newRow("not bytes") << "data contains xyz" << "\"xyz\" is not a byte in hexadecimal" << 14;
