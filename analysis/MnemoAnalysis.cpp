@@ -4,6 +4,7 @@
 #include "design/MainDTModel.h"
 
 #include <QDateTime>
+#include <QLocale>
 
 #include <cmath>
 #include <cstring>
@@ -30,6 +31,34 @@ QVariant MnemoHistory::at(int date) const
     if (!hasValue(date))
         return QVariant();
     return MnemoCodec::rawToVariant(field, raw(date));
+}
+
+QJsonValue MnemoHistory::jsonValue(int date) const
+{
+    if (!hasValue(date))
+        return QJsonValue();
+    const quint64 value = raw(date);
+    if (field.type == MnemoField::Bool)
+        return value != 0;
+    if (field.isFloating()) {
+        const double v = MnemoCodec::rawToDouble(field, value);
+        return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+    }
+    if (field.isSigned())
+        return qint64(value);
+    return double(value);
+}
+
+QByteArray MnemoHistory::jsonText(int date) const
+{
+    if (hasValue(date) && field.isInteger())
+        return field.isSigned() ? QByteArray::number(qint64(raw(date))) : QByteArray::number(raw(date));
+    const QJsonValue v = jsonValue(date);
+    if (v.isBool())
+        return v.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+    if (v.isDouble())
+        return QByteArray::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+    return QByteArrayLiteral("null");
 }
 
 MnemoAnalysis::MnemoAnalysis(FipDecoderListener* next)

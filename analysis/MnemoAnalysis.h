@@ -6,6 +6,7 @@
 #include "control/MnemoCodec.h"
 
 #include <QHash>
+#include <QJsonValue>
 #include <QPersistentModelIndex>
 #include <QString>
 #include <QVariant>
@@ -27,6 +28,11 @@ struct MnemoHistory
     quint64 raw(int date) const { return values[size_t(date - first)]; }
     /// The value of a date: bool, qlonglong, qulonglong or double; invalid when none.
     QVariant at(int date) const;
+    /// The value of a date in JSON: null when none or not finite, a bool, or a number.
+    QJsonValue jsonValue(int date) const;
+    /// The same as JSON text, integers written from their 64 bits: a double would
+    /// round them above 2^53.
+    QByteArray jsonText(int date) const;
 };
 
 /// The mnemonic analysis of a capture: every mnemonic's value taken from the

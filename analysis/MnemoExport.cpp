@@ -3,12 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
-#include <QLocale>
 #include <QSaveFile>
 #include <QSet>
 #include <QTextStream>
 
-#include <cmath>
 
 namespace {
 
@@ -26,25 +24,6 @@ QString valueText(const MnemoHistory& history, int date)
     if (field.isInteger())
         return QString::number(raw);
     return QStringLiteral("0");
-}
-
-/// The JSON text of a value: integers written from their 64 bits, never through
-/// a double, which would round them above 2^53.
-QByteArray valueJson(const MnemoHistory& history, int date)
-{
-    const quint64 raw = history.raw(date);
-    const MnemoField& field = history.field;
-    if (field.type == MnemoField::Bool)
-        return raw ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
-    if (field.isFloating()) {
-        const double v = MnemoCodec::rawToDouble(field, raw);
-        return std::isfinite(v) ? QByteArray::number(v, 'g', QLocale::FloatingPointShortest) : QByteArrayLiteral("null");
-    }
-    if (field.isSigned())
-        return QByteArray::number(qint64(raw));
-    if (field.isInteger())
-        return QByteArray::number(raw);
-    return QByteArrayLiteral("0");
 }
 
 /// One entry of the indented array, laid out as QJsonDocument::Indented would.
@@ -168,7 +147,7 @@ bool MnemoExport::writeFile(const QString& path, int format, const MnemoSeries& 
             if (!firstEntry)
                 json += ",\n";
             firstEntry = false;
-            json += jsonEntry(time, valueJson(*h, date));
+            json += jsonEntry(time, h->jsonText(date));
         } else
             out << time << separator << valueText(*h, date) << '\n';
     }

@@ -8,21 +8,6 @@ namespace {
 
 const QString LineColour = QStringLiteral("rgb(103, 103, 237)");
 
-QJsonValue jsonValue(const MnemoHistory& history, int date)
-{
-    if (!history.hasValue(date))
-        return QJsonValue(); // null: ECharts leaves the point out
-    const quint64 raw = history.raw(date);
-    const MnemoField& field = history.field;
-    if (field.type == MnemoField::Bool)
-        return raw != 0;
-    if (field.isFloating())
-        return MnemoCodec::rawToDouble(field, raw);
-    if (field.isSigned())
-        return qint64(raw);
-    return double(raw);
-}
-
 } // namespace
 
 std::vector<int> drawnDates(int dateCount, int maxPoints)
@@ -70,7 +55,7 @@ QJsonObject generateEchartsJsonObject(const QList<MnemoSeries>& series, const st
         QJsonArray data;
         if (s.history) {
             for (int date : drawn)
-                data.append(jsonValue(*s.history, date));
+                data.append(s.history->jsonValue(date));
         }
         lines.append(QJsonObject { { "name", s.name }, { "type", "line" }, { "step", "end" }, { "xAxisIndex", i },
                                    { "yAxisIndex", i }, { "hoverAnimation", false },

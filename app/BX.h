@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/BoardTypes.h"
+#include "control/BoardTypes.h"
 #include "capture/device/OstrakConf.h"
 #include "control/DeviceTables.h"
 

@@ -125,8 +125,11 @@ void BX::resetMacrocycleDonut()
 {
     m_macrocycleDonut->reset();
     m_pendingDonutScripts.clear();
-    m_macroPageLoaded = false;
-    ui->macroWebView->load(QUrl(MacrocycleDonut::pageUrl()));
+    // The page is loaded once; later captures reset its chart, which costs nothing.
+    if (m_macroPageLoaded)
+        ui->macroWebView->page()->mainFrame()->evaluateJavaScript(QStringLiteral("resetChart();"));
+    else if (ui->macroWebView->url().isEmpty())
+        ui->macroWebView->load(QUrl(MacrocycleDonut::pageUrl()));
 }
 
 void BX::refreshMacrocycleDonut()

@@ -6,6 +6,7 @@
 #include "ui_BX.h"
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MainATModel.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/files/CaptureSession.h"
@@ -20,6 +21,8 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -133,9 +136,18 @@ bool BX::exportCaptureToPcapng(const QString& sourcePath, const QString& pcapngP
     ConversionProgress progress(this, tr("Exporting %1 to pcapng...").arg(QFileInfo(sourcePath).fileName()));
     PcapngExport exporter;
     exporter.setProgress([&progress](int percent) { return progress.step(percent); });
-    // The frames a display filter shows will go out through setRowFilter once the
-    // frame table can filter; today every row of the trace is exported.
+    // A filtered frame table exports the frames it shows, when it shows this trace.
     const bool raw = QFileInfo(sourcePath).suffix().compare(QStringLiteral("praw"), Qt::CaseInsensitive) == 0;
+    const QString tableFile = m_mainATModel->filePath();
+    const bool filtered = !raw && m_frameFilterATModel->isFiltered() && !tableFile.isEmpty()
+        && QFileInfo(sourcePath) == QFileInfo(tableFile);
+    QVector<quint32> shown;
+    if (filtered) {
+        shown = m_frameFilterATModel->matchingRows();
+        exporter.setRowFilter([&shown](qint64 row, const TraceRow&) {
+            return std::binary_search(shown.cbegin(), shown.cend(), quint32(row));
+        });
+    }
     const PcapngExport::Result result = raw ? exporter.fromRaw(sourcePath, pcapngPath)
                                             : exporter.fromTrace(sourcePath, pcapngPath);
     progress.close();
@@ -146,6 +158,10 @@ bool BX::exportCaptureToPcapng(const QString& sourcePath, const QString& pcapngP
                                    .arg(exporter.framesWritten())
                                    .arg(QDir::toNativeSeparators(pcapngPath))
                                    .arg(exporter.rowsSkipped()));
+        else if (filtered)
+            updateStatusBar(0, tr("Capture exported: %L1 frames shown by the filter \"%2\" in %3")
+                                   .arg(exporter.framesWritten())
+                                   .arg(m_frameFilterATModel->filter().text(), QDir::toNativeSeparators(pcapngPath)));
         else
             updateStatusBar(0, tr("Capture exported: %L1 frames in %2")
                                    .arg(exporter.framesWritten())

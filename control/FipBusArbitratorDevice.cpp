@@ -756,18 +756,26 @@ bool FipBusArbitratorDevice::exchangeVariables(u32* code)
     return true;
 }
 
+FipBusArbitratorDevice::Message* FipBusArbitratorDevice::takePending(QModelIndex* pending, quint16* dst, quint16* src)
+{
+    // A request is served once, even when its row no longer holds a sendable message.
+    if (!pending->isValid())
+        return nullptr;
+    Message* m = messageAt(*pending);
+    *pending = QModelIndex();
+    if (!m)
+        return nullptr;
+    bool okDst = false, okSrc = false;
+    *dst = MainDTModel::parseID(m->dstId, &okDst);
+    *src = MainDTModel::parseID(m->srcId, &okSrc);
+    return okDst && okSrc ? m : nullptr;
+}
+
 void FipBusArbitratorDevice::sendPendingMessage(u32* code)
 {
-    if (!m_msgToSend.isValid())
-        return;
-    Message* m = messageAt(m_msgToSend);
-    m_msgToSend = QModelIndex();
+    quint16 dst = 0, src = 0;
+    Message* m = takePending(&m_msgToSend, &dst, &src);
     if (!m)
-        return;
-    bool okDst = false, okSrc = false;
-    const quint16 dst = MainDTModel::parseID(m->dstId, &okDst);
-    const quint16 src = MainDTModel::parseID(m->srcId, &okSrc);
-    if (!okDst || !okSrc)
         return;
     const QByteArray data = fromDataText(m->data, VANTOR_MSG_DATA_MAX);
     const int n = data.size() + 6;
@@ -796,16 +804,9 @@ void FipBusArbitratorDevice::sendPendingMessage(u32* code)
 
 void FipBusArbitratorDevice::sendPendingFile(u32* code)
 {
-    if (!m_fileToSend.isValid())
-        return;
-    Message* m = messageAt(m_fileToSend);
-    m_fileToSend = QModelIndex();
+    quint16 dst = 0, src = 0;
+    Message* m = takePending(&m_fileToSend, &dst, &src);
     if (!m)
-        return;
-    bool okDst = false, okSrc = false;
-    const quint16 dst = MainDTModel::parseID(m->dstId, &okDst);
-    const quint16 src = MainDTModel::parseID(m->srcId, &okSrc);
-    if (!okDst || !okSrc)
         return;
     QByteArray path = m->transferPath.toUtf8();
     const u32 rc = vantor_send_file(m_handle, m->channel, dst, m->dstSeg, src, m->srcSeg, path.data());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/BoardTypes.h"
+#include "control/BoardTypes.h"
 #include "platform/vantor/vantor.h"
 
 #include <QElapsedTimer>
@@ -144,6 +144,9 @@ private:
     void stopSequence(u32 code);
     void runPass(u32* code);
     bool exchangeVariables(u32* code);
+    /// The message of a pending send request with its addresses, the request cleared;
+    /// null when there is none or its addresses do not read.
+    Message* takePending(QModelIndex* pending, quint16* dst, quint16* src);
     void sendPendingMessage(u32* code);
     void sendPendingFile(u32* code);
     void readEvent(u32* code);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/BoardTypes.h"
+#include "control/BoardTypes.h"
 
 #include <QList>
 #include <QObject>

@@ -190,7 +190,7 @@ void VantorBus::republish()
     FipSimulatedNetwork::Scan scan;
     scan.speedCode = m_speedCode;
     // Elementary cycles end at the waits; a table without one is a single cycle.
-    const QVector<VantorStationFile::Instruction> table = ba->config.scanTables.value(m_table);
+    const QVector<VantorStationFile::Instruction> table = ba->config.scanTable(m_table);
     QVector<quint16> order;
     QHash<quint16, int> seen;
     int cycles = 0;
@@ -232,7 +232,7 @@ void VantorBus::republish()
             auto p = b->produced.constFind(id);
             if (b->onBus() && p != b->produced.constEnd()) {
                 v.length = p->data.size();
-                v.producer = b->config.address;
+                v.producer = b->config.address();
                 values.insert(id, p->data);
                 break;
             }
@@ -242,7 +242,7 @@ void VantorBus::republish()
     }
     for (const vantor_device* b : m_boards) {
         if (b->onBus())
-            scan.stations.append(b->config.address);
+            scan.stations.append(b->config.address());
     }
     m_published->publish(scan, values);
     FipSimulatedNetwork::setCurrent(m_published);
@@ -282,8 +282,8 @@ vantor_device* VantorBus::fileReceiver(const vantor_device* except, quint16 dest
     for (vantor_device* b : m_boards) {
         if (b == except || !b->onBus())
             continue;
-        for (const VantorStationFile::Message& m : b->config.messages) {
-            if (!m.toSend && m.fileTransfer && sameAddresses(m, destId, destSeg, srcId, srcSeg))
+        for (const VantorStationFile::Message& m : b->config.messages()) {
+            if (!m.toSend && m.fileTransferEnabled && sameAddresses(m, destId, destSeg, srcId, srcSeg))
                 return b;
         }
     }
@@ -471,8 +471,8 @@ void VantorBus::serveMessages(int sourceId)
                 if (!b->onBus() || b->incoming.size() >= MaxIncoming)
                     continue;
                 const bool listens = std::any_of(
-                    b->config.messages.cbegin(), b->config.messages.cend(), [&](const VantorStationFile::Message& c) {
-                        return !c.toSend && !c.fileTransfer && sameAddresses(c, destId, m[6], srcId, m[9]);
+                    b->config.messages().cbegin(), b->config.messages().cend(), [&](const VantorStationFile::Message& c) {
+                        return !c.toSend && !c.fileTransferEnabled && sameAddresses(c, destId, m[6], srcId, m[9]);
                     });
                 if (!listens)
                     continue;
@@ -513,9 +513,8 @@ void VantorBus::scan()
                 m_arbiters[i]->baStatus = BaPending;
         }
         if (pc == 0) {
-            const QVector<QVector<VantorStationFile::Instruction>>& tables = ba->config.scanTables;
-            const int t = ba->macrocycle - 1 < tables.size() ? ba->macrocycle - 1 : 0;
-            table = tables.isEmpty() ? QVector<VantorStationFile::Instruction>() : tables[t];
+            const int t = ba->macrocycle - 1 < ba->config.scanTableCount() ? ba->macrocycle - 1 : 0;
+            table = ba->config.scanTable(t);
             if (t != m_table || ba != published) {
                 m_table = t;
                 published = ba;

@@ -1,12 +1,14 @@
 #include "VantorStationFile.h"
 
 #include "design/FipCalculator.h"
-#include "design/StationConfiguration.h"
 #include "vantor.h"
+
+#include <QSet>
 
 bool VantorStationFile::load(const QString& path, VantorStationFile* out, QString* error)
 {
-    StationConfiguration c;
+    VantorStationFile f;
+    StationConfiguration& c = f.station;
     if (!StationConfiguration::load(path, &c, error))
         return false;
     auto refuse = [&](const QString& why) {
@@ -16,12 +18,14 @@ bool VantorStationFile::load(const QString& path, VantorStationFile* out, QStrin
     };
     if (c.speed > 3)
         return refuse(QStringLiteral("no speed code from 0 to 3"));
-
-    VantorStationFile f;
-    f.name = c.subscriberName;
-    f.address = c.subscriberNumber;
-    f.speedCode = c.speed;
-    f.tslotCode = c.tSlot & 3;
+    QSet<quint16> ids;
+    for (const Variable& v : c.variables) {
+        if (v.length > VANTOR_VAR_WRITE_SIZE)
+            return refuse(QStringLiteral("variable 0x%1 of %2 bytes").arg(v.id, 4, 16, QLatin1Char('0')).arg(v.length));
+        if (ids.contains(v.id))
+            return refuse(QStringLiteral("variable 0x%1 twice").arg(v.id, 4, 16, QLatin1Char('0')));
+        ids.insert(v.id);
+    }
     const FipCalculator calculator;
     bool known = false;
     const QString speed = calculator.getSpeedStr(&known, c.speed);
@@ -31,43 +35,6 @@ bool VantorStationFile::load(const QString& path, VantorStationFile* out, QStrin
         f.silenceUs = calculator.getSilenceTime(speed, c.silence);
     if (known && calculator.getTurnAroundRange(speed, &low, &high) && c.turnAround >= low && c.turnAround <= high)
         f.turnaroundUs = calculator.getTurnAroundTime(speed, c.turnAround);
-    f.hasArbiter = c.hasBusArbiter;
-    f.arbiterEnabled = c.hasBusArbiter && c.busArbiter.enabled;
-    for (const StationConfiguration::ScanTable& t : c.busArbiter.scanTables) {
-        QVector<Instruction> table;
-        for (const StationConfiguration::Instruction& i : t.instructions)
-            table.append({ i.type, i.value, i.delay });
-        f.scanTables.append(table);
-    }
-    for (const StationConfiguration::Variable& v : c.variables) {
-        if (v.length > VANTOR_VAR_WRITE_SIZE)
-            return refuse(QStringLiteral("variable 0x%1 of %2 bytes").arg(v.id, 4, 16, QLatin1Char('0')).arg(v.length));
-        if (f.variable(v.id))
-            return refuse(QStringLiteral("variable 0x%1 twice").arg(v.id, 4, 16, QLatin1Char('0')));
-        Variable out;
-        out.name = v.name;
-        out.id = v.id;
-        out.produced = v.produced;
-        out.length = v.length;
-        out.refreshmentType = v.refreshmentType;
-        out.refreshmentPeriod = v.refreshmentPeriod;
-        out.promptnessType = v.hasPromptitude ? v.promptitudeType : 0;
-        out.promptnessPeriod = v.promptitudePeriod;
-        f.variables.append(out);
-    }
-    for (const StationConfiguration::Message& m : c.messages) {
-        Message out;
-        out.name = m.name;
-        out.sourceId = m.sourceId;
-        out.sourceSegment = m.sourceSegment;
-        out.destinationId = m.destinationId;
-        out.destinationSegment = m.destinationSegment;
-        out.toSend = m.toSend;
-        out.channel = m.emissionChannel;
-        out.acknowledged = m.ackRequestEnabled;
-        out.fileTransfer = m.fileTransferEnabled;
-        f.messages.append(out);
-    }
     *out = f;
     return true;
 }
@@ -79,14 +46,5 @@ double VantorStationFile::slotUs() const
                                         { 62.5, 250, 625, 2500 },
                                         { 50, 200, 500, 2000 },
                                         { 50, 200, 500, 2000 } };
-    return table[speedCode & 3][tslotCode & 3];
-}
-
-const VantorStationFile::Variable* VantorStationFile::variable(quint16 id) const
-{
-    for (const Variable& v : variables) {
-        if (v.id == id)
-            return &v;
-    }
-    return nullptr;
+    return table[station.speed & 3][station.tSlot & 3];
 }

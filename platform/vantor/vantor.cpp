@@ -48,8 +48,8 @@ void log(vantor_device& d, const char* name, const QString& arguments = QString(
 const VantorStationFile::Message* configMessage(const vantor_device& d, bool toSend, bool file, u16 destId,
                                                 u8 destSeg, u16 srcId, u8 srcSeg)
 {
-    for (const VantorStationFile::Message& m : d.config.messages) {
-        if (m.toSend == toSend && m.fileTransfer == file && m.destinationId == destId
+    for (const VantorStationFile::Message& m : d.config.messages()) {
+        if (m.toSend == toSend && m.fileTransferEnabled == file && m.destinationId == destId
             && m.destinationSegment == destSeg && m.sourceId == srcId && m.sourceSegment == srcSeg)
             return &m;
     }
@@ -168,16 +168,16 @@ u32 vantor_init_network(vantor_device_handle* handle, u32 mode, const char* path
             return VANTOR_ERR_CONFIG_FILE;
         }
         const u8 boardSpeed = d.speedCode;
-        if (config.speedCode != boardSpeed) {
+        if (config.speedCode() != boardSpeed) {
             qWarning("Simulated arbitrator board: %s: speed code %d on a board of speed code %d", path,
-                     config.speedCode, boardSpeed);
+                     config.speedCode(), boardSpeed);
             return VANTOR_ERR_CONFIG_FILE;
         }
         d.config = config;
         d.callbacks = cb ? *cb : vantor_callbacks {};
         d.produced.clear();
         d.consumed.clear();
-        for (const VantorStationFile::Variable& v : config.variables) {
+        for (const VantorStationFile::Variable& v : config.variables()) {
             if (v.produced)
                 d.produced[v.id].data = QByteArray(v.length, '\0');
             else
@@ -249,7 +249,7 @@ u32 vantor_start_ba(vantor_device_handle* handle, u8 macrocycle)
             return VANTOR_ERR_BAD_PARAM;
         if (!running(d))
             return VANTOR_ERR_STATE;
-        if (!d.config.hasArbiter || !d.config.arbiterEnabled)
+        if (!d.config.arbiterEnabled())
             return VANTOR_ERR_NOT_ARBITRATOR;
         d.macrocycle = macrocycle;
         d.baRequested = true;
@@ -280,7 +280,7 @@ u32 vantor_stop_ba(vantor_device_handle* handle)
     std::shared_ptr<VantorBus> bus;
     const u32 code = onBoard(handle, [&](vantor_device& d, Lock&) {
         log(d, "vantor_stop_ba");
-        if (!d.config.hasArbiter)
+        if (!d.config.hasArbiter())
             return VANTOR_ERR_NOT_ARBITRATOR;
         d.baRequested = false;
         d.bus->stopArbitrator(&d);
@@ -342,7 +342,8 @@ u32 vantor_read_var_by_id(vantor_device_handle* handle, u16 id, u8* buf, u8* pro
             buf[1] = u8(c->data.size());
             std::memcpy(buf + 2, c->data.constData(), size_t(c->data.size()));
             const VantorStationFile::Variable* v = d.config.variable(id);
-            const qint64 periodNs = v && v->promptnessType ? qint64(v->promptnessPeriod * d.config.slotUs() * 1000) : 0;
+            const bool watched = v && v->hasPromptitude && v->promptitudeType;
+            const qint64 periodNs = watched ? qint64(v->promptitudePeriod * d.config.slotUs() * 1000) : 0;
             if (c->receivedNs < 0)
                 prompt = 0;
             else if (periodNs > 0 && vantorNowNs() - c->receivedNs > periodNs)

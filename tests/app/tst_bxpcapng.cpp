@@ -3,7 +3,9 @@
 // a capture of another link type is refused with a message.
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MainATModel.h"
+#include "app/FrameFilterBar.h"
 #include "app/BX.h"
 #include "tests/app/BoxAnswerer.h"
 #include "tests/capture/pcapng/SimulatedCapture.h"
@@ -21,6 +23,7 @@ class TstBXPcapng : public QObject
 private slots:
     void initTestCase();
     void exportAndImportGiveTheSameAnalysis();
+    void filteredTableExportsTheFramesItShows();
     void otherLinkTypeRefused();
 
 private:
@@ -78,6 +81,30 @@ void TstBXPcapng::exportAndImportGiveTheSameAnalysis()
             QFAIL(qPrintable(QString("row %1 differs:\n%2\n%3").arg(i).arg(original.at(i), imported.at(i))));
     }
     QVERIFY(original.filter("\tSM_MPS\t").size() + original.filter("\tMPS\t").size() > 0);
+}
+
+void TstBXPcapng::filteredTableExportsTheFramesItShows()
+{
+    const QString base = m_dir.filePath("filtered");
+    QVERIFY(SimulatedCapture::make(base, 3000, 2, 1));
+    const QString trace = m_dir.filePath("table.vtrc");
+    const QString pcapng = m_dir.filePath("fcs.pcapng");
+    BX bx;
+    bx.findChild<QRadioButton*>("logErrorsYes")->setChecked(true);
+    BoxAnswerer answers({ QMessageBox::Yes });
+    QVERIFY(bx.generateVtrcFile(base + ".praw", trace, 2));
+    const quint64 fcsErrors = bx.analysisContext()->counters.errorFCS;
+    QVERIFY(fcsErrors > 0);
+    QVERIFY(bx.frameFilterBar()->applyFilter("error.fcs"));
+    QTRY_VERIFY(bx.frameFilterModel()->isFiltered() && !bx.frameFilterModel()->isMatching());
+    QCOMPARE(quint64(bx.frameFilterModel()->rowCount()), fcsErrors);
+    QVERIFY(bx.exportCaptureToPcapng(trace, pcapng));
+
+    // Read back: only the FCS errors went out.
+    QVERIFY(bx.importPcapngCapture(pcapng));
+    QCOMPARE(answers.texts.size(), 1); // the analysis open is replaced
+    QCOMPARE(bx.analysisContext()->counters.errorFCS, fcsErrors);
+    QCOMPARE(quint64(bx.frameTableModel()->rowCount()), fcsErrors);
 }
 
 void TstBXPcapng::otherLinkTypeRefused()

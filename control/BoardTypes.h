@@ -6,8 +6,8 @@
 #include <QtGlobal>
 
 // Board types that travel through queued connections between the detection and
-// arbitrator threads and the main window. Until the arbitrator library brings its
-// own declarations, these are the shapes the main window relies on.
+// arbitrator threads and the main window: the shapes the board library's device
+// list and LED calls fill.
 
 /// LED colour of an arbitrator board: bit 0 blue, bit 1 green, bit 2 red.
 enum LED_RGB_COLOR : quint32 {
