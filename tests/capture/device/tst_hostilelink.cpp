@@ -6,15 +6,14 @@
 #include "capture/decoder/FipStreamDecoder.h"
 #include "capture/device/OstrakCard.h"
 #include "capture/device/OstrakStreamSplitter.h"
+#include "tests/capture/device/CardRun.h"
 
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
 
-#include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -128,15 +127,6 @@ Script makeScript(int flow, const QString& fault, bool datagrams)
 }
 
 // Counts the frames decoded without error, as the analysis would take them.
-// Runs the event loop without the sleeps of QTest::qWait: each packet the card hands
-// over waits for this thread.
-void pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 struct GoodFrames : FipDecoderListener
 {
     qint64 good = 0;
@@ -145,64 +135,24 @@ struct GoodFrames : FipDecoderListener
 
 } // namespace
 
-class Window : public QObject
+// The card feeding the decoder as the main window's does.
+struct Capture
 {
-    Q_OBJECT
-public:
     GoodFrames frames;
     FipStreamDecoder decoder{ &frames };
     int interruptions = 0;
-    bool stopped = false;
+    CardRun run{ new OstrakCard };
+    OstrakCard* card = run.card;
 
-public slots:
-    void onData(int flow, QByteArray data) { decoder.onOstrakDataReceived(flow, data); }
-    void onFaults(qulonglong faults, qulonglong bytes) { decoder.onStreamFaults(faults, bytes); }
-    void onNoTraffic()
+    Capture()
     {
-        ++interruptions;
-        decoder.onOstrakNoTrafficDetected();
-    }
-    void onStopped() { stopped = true; }
-};
-
-// The card wired as the main window wires it, run until its loop ends.
-struct Capture
-{
-    OstrakCard* card = new OstrakCard;
-    QThread thread;
-    Window window;
-
-    Capture() { window.decoder.setCardSpeed(1); }
-    void start()
-    {
-        QObject::connect(card, &OstrakCard::fipDataReceived, &window, &Window::onData, Qt::BlockingQueuedConnection);
-        QObject::connect(card, &OstrakCard::streamFaults, &window, &Window::onFaults);
-        QObject::connect(card, &OstrakCard::noTrafficDetected, &window, &Window::onNoTraffic);
-        QObject::connect(card, &OstrakCard::scanStopped, &window, &Window::onStopped);
-        card->attachThread(thread);
-        card->moveToThread(&thread);
-        thread.start();
-    }
-    bool stop(int ms)
-    {
-        card->stopScan();
-        return waitStopped(ms);
-    }
-    bool waitStopped(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!window.stopped && t.elapsed() < ms)
-            pump(10);
-        thread.quit();
-        return window.stopped && thread.wait(5000);
-    }
-    ~Capture()
-    {
-        card->stopScan();
-        thread.quit();
-        thread.wait(5000);
-        delete card;
+        decoder.setCardSpeed(1);
+        run.onData = [this](int flow, const QByteArray& data) { decoder.onOstrakDataReceived(flow, data); };
+        run.onFaults = [this](qulonglong faults, qulonglong bytes) { decoder.onStreamFaults(faults, bytes); };
+        run.onNoTraffic = [this] {
+            ++interruptions;
+            decoder.onOstrakNoTrafficDetected();
+        };
     }
 };
 
@@ -297,7 +247,7 @@ void TestHostileLink::decodingResumes()
         server.reset(new ScriptServer(script.pieces));
         QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server->port()), 0);
     }
-    capture.start();
+    capture.run.start();
     if (udp) {
         int n = 0;
         for (const Piece& p : script.pieces) {
@@ -306,19 +256,19 @@ void TestHostileLink::decodingResumes()
                 QThread::msleep(1); // a pace the loopback buffers hold
         }
         // Until every valid frame is in, or nothing more comes.
-        for (qint64 seen = -1; capture.window.frames.good < script.validFrames && capture.window.frames.good != seen;) {
-            seen = capture.window.frames.good;
-            pump(300);
+        for (qint64 seen = -1; capture.frames.good < script.validFrames && capture.frames.good != seen;) {
+            seen = capture.frames.good;
+            pumpEvents(300);
         }
-        QVERIFY(capture.stop(5000));
+        QVERIFY(capture.run.stop(5000));
     } else {
-        QVERIFY(capture.waitStopped(10000));
+        QVERIFY(capture.run.waitStopped(10000));
         QCOMPARE(capture.card->getLastError(), OstrakCard::ErrStreamEnded);
     }
 
-    const FipCaptureCounters& counters = capture.window.decoder.counters();
-    QVERIFY2(capture.window.frames.good * 100 >= script.validFrames * 99,
-             qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.window.frames.good).arg(script.validFrames)));
+    const FipCaptureCounters& counters = capture.decoder.counters();
+    QVERIFY2(capture.frames.good * 100 >= script.validFrames * 99,
+             qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.frames.good).arg(script.validFrames)));
     QVERIFY(capture.card->bufferPeak() <= OstrakStreamSplitter::kMaxInput);
     // The fault shows among the acquisition errors.
     QVERIFY(counters.lostPackets + counters.streamErrors() > 0);
@@ -336,10 +286,10 @@ void TestHostileLink::trickleRaisesInterruption()
     ScriptServer server(pieces);
     Capture capture;
     QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server.port()), 0);
-    capture.start();
-    QVERIFY(capture.waitStopped(10000));
-    QVERIFY(capture.window.interruptions >= 1);
-    QCOMPARE(capture.window.decoder.counters().trafficInterruptions, quint64(1));
+    capture.run.start();
+    QVERIFY(capture.run.waitStopped(10000));
+    QVERIFY(capture.interruptions >= 1);
+    QCOMPARE(capture.decoder.counters().trafficInterruptions, quint64(1));
 }
 
 // Loopback stays loopback: another loopback address may still take the port. A port
