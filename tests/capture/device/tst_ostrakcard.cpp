@@ -192,62 +192,81 @@ private slots:
         QTEST(logCount(line), "errors");
     }
 
-    void tcpStream_data()
+    // The server's stream arrives whole, in hand-overs of whole packets, over TCP or UDP.
+    void remoteStream_data()
     {
+        QTest::addColumn<bool>("udp");
         QTest::addColumn<int>("flow");
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("perPacket");
         QTest::addColumn<bool>("split");
         QTest::addColumn<int>("speedDigit");
         QTest::addColumn<int>("pauseAfter");
-        QTest::newRow("events") << 1 << 3000 << 16 << false << -1 << 0;
-        QTest::newRow("osp") << 2 << 3000 << 7 << false << -1 << 0;
-        QTest::newRow("speed digit 3") << 1 << 500 << 1 << false << 3 << 0;
-        QTest::newRow("split writes") << 1 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp split writes") << 2 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp traffic pause") << 2 << 600 << 3 << false << -1 << 200;
+        QTest::newRow("events") << false << 1 << 3000 << 16 << false << -1 << 0;
+        QTest::newRow("osp") << false << 2 << 3000 << 7 << false << -1 << 0;
+        QTest::newRow("speed digit 3") << false << 1 << 500 << 1 << false << 3 << 0;
+        QTest::newRow("split writes") << false << 1 << 300 << 5 << true << -1 << 0;
+        QTest::newRow("osp split writes") << false << 2 << 300 << 5 << true << -1 << 0;
+        QTest::newRow("osp traffic pause") << false << 2 << 600 << 3 << false << -1 << 200;
+        // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
+        QTest::newRow("udp events") << true << 1 << 1500 << 16 << false << 2 << 0;
+        QTest::newRow("udp osp") << true << 2 << 1500 << 16 << false << 255 << 0;
     }
-    void tcpStream()
+    void remoteStream()
     {
+        QFETCH(bool, udp);
         QFETCH(int, flow);
-        QFETCH(int, frames);
-        QFETCH(int, perPacket);
-        QFETCH(bool, split);
         QFETCH(int, speedDigit);
         QFETCH(int, pauseAfter);
         OstrakServer::Options o;
         o.tcpPort = 0;
-        o.flatOut = true;
+        o.flatOut = !udp;
         o.sessions = 1;
+        QFETCH(bool, split);
         o.split = split;
-        o.speedDigit = speedDigit;
+        o.speedDigit = udp ? -1 : speedDigit;
         o.pauseAfterFrames = pauseAfter;
         o.pauseMs = 1300;
         o.source.flowType = flow;
+        QFETCH(int, frames);
         o.source.frames = frames;
+        QFETCH(int, perPacket);
         o.source.framesPerPacket = perPacket;
-        OstrakServer server(o);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        QSet<qint64> boundaries;
-        const QByteArray expected = expectedStream(o.source, &boundaries);
-
         CardRun run(new OstrakCard(nullptr));
         OstrakCard* card = run.card;
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
-        QVERIFY(card->isRemotelyConnected());
-        QCOMPARE(card->startScan(), 0);
-        run.start();
+        std::unique_ptr<OstrakServer> server;
+        if (udp) {
+            QUdpSocket probe;
+            QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
+            o.udpPort = probe.localPort();
+            o.tcpPort = -1;
+            probe.close();
+            o.rateFps = 20000; // a pace the loopback buffers hold
+            o.source.speedCode = 2;
+            QCOMPARE(card->remotelyUdpOpen(o.udpPort), 0);
+            QCOMPARE(card->remotelyTcpOpen("127.0.0.1", 1), OstrakCard::ErrAlreadyConnected);
+            run.start();
+            server.reset(new OstrakServer(o));
+            QVERIFY2(server->start(), qPrintable(server->errorString()));
+        } else {
+            server.reset(new OstrakServer(o));
+            QVERIFY2(server->start(), qPrintable(server->errorString()));
+            QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server->tcpPort()), 0);
+            QVERIFY(card->isRemotelyConnected());
+            QCOMPARE(card->startScan(), 0);
+            run.start();
+        }
+        QSet<qint64> boundaries;
+        const QByteArray expected = expectedStream(o.source, &boundaries);
         QTRY_COMPARE_WITH_TIMEOUT(run.all.size(), expected.size(), 20000);
         QVERIFY(run.all == expected);
         QCOMPARE(run.flows, QSet<int>{ flow });
         checkHandOvers(run, boundaries);
         if (pauseAfter)
-            QVERIFY2(run.events.indexOf(-1) > 0 && run.events.indexOf(-1) < run.events.size() - 1,
-                     qPrintable(QString::number(run.events.size()) + " " + QString::number(run.events.indexOf(-1))));
+            QVERIFY(run.events.indexOf(-1) > 0 && run.events.indexOf(-1) < run.events.size() - 1);
         if (speedDigit >= 0)
             QCOMPARE(card->getSpeed(), speedDigit);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->getLastError(), 0);
         QCOMPARE(logCount("Counter error"), 0);
     }
@@ -290,49 +309,6 @@ private slots:
         if (fault != "garbage")
             QVERIFY(run.all == expected); // whole packets kept, the half one dropped
         QVERIFY(!run.thread.isRunning());
-    }
-
-    void udpStream_data()
-    {
-        QTest::addColumn<int>("flow");
-        QTest::addColumn<bool>("split");
-        QTest::newRow("events") << 1 << false;
-        QTest::newRow("osp") << 2 << false;
-    }
-    void udpStream()
-    {
-        QFETCH(int, flow);
-        QFETCH(bool, split);
-        QUdpSocket probe;
-        QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        const quint16 port = probe.localPort();
-        probe.close();
-
-        CardRun run(new OstrakCard(nullptr));
-        OstrakCard* card = run.card;
-        QCOMPARE(card->remotelyUdpOpen(port), 0);
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", 1), OstrakCard::ErrAlreadyConnected);
-        run.start();
-
-        OstrakServer::Options o;
-        o.udpPort = port;
-        o.rateFps = 20000; // a pace the loopback buffers hold
-        o.split = split;
-        o.source.flowType = flow;
-        o.source.frames = 1500;
-        o.source.speedCode = 2;
-        OstrakServer server(o);
-        QVERIFY(server.start());
-        QSet<qint64> boundaries;
-        const QByteArray expected = expectedStream(o.source, &boundaries);
-        QTRY_COMPARE_WITH_TIMEOUT(run.all.size(), expected.size(), 20000);
-        QVERIFY(run.all == expected);
-        checkHandOvers(run, boundaries);
-        // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
-        QCOMPARE(card->getSpeed(), flow == 1 ? 2 : 255);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
-        QCOMPARE(card->getLastError(), 0);
     }
 
     // A raw capture file replayed by the server arrives as event packets carrying its records.
