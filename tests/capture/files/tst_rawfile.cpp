@@ -113,188 +113,178 @@ class TestRawFile : public QObject
 
 private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
-    void roundTrip_data();
-    void roundTrip();
-    void corruptFiles_data();
-    void corruptFiles();
-    void missingSource();
-    void sourceInUse();
-    void stopFlag();
-};
-
-void TestRawFile::roundTrip_data()
-{
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<QList<QByteArray>>("packets");
-    QTest::newRow("Osp") << 2 << ospPackets();
-    QTest::newRow("events") << 1 << eventPackets();
-}
-
-void TestRawFile::roundTrip()
-{
-    // A live capture recorded raw, converted later, gives the trace the same
-    // capture recorded as a trace gives.
-    QFETCH(int, flow);
-    QFETCH(QList<QByteArray>, packets);
-    QTemporaryDir dir;
-    const QString raw = dir.filePath("capture.praw");
-    const QString liveTrace = dir.filePath("live.vtrc");
-    const QString converted = dir.filePath("converted.vtrc");
-
-    CapturePipeline recording;
-    RawFileWriter rawWriter;
-    QVERIFY(rawWriter.open(raw));
-    recording.decoder.setRawSink(&rawWriter);
-    recording.decoder.setCardSpeed(2);
-    CapturePipeline live;
-    TraceRecordOptions o;
-    o.backupYes = true;
-    o.backupFileType = TraceRecordOptions::TraceFile;
-    live.recorder.setOptions(o);
-    live.decoder.setCardSpeed(2);
-    QVERIFY(live.writer.open(liveTrace));
-    for (const QByteArray& packet : packets) {
-        recording.decoder.onOstrakDataReceived(flow, packet);
-        live.decoder.onOstrakDataReceived(flow, packet);
-        QVERIFY(live.writer.writePending(&live.offsets));
-    }
-    QVERIFY(rawWriter.close());
-    QVERIFY(live.writer.close(&live.offsets));
-    QCOMPARE(readAll(raw).at(0), char(flow));
-    if (flow == 1)
-        QCOMPARE(readAll(raw).at(1), char(2));
-
-    CapturePipeline replay;
-    qint64 used = 0;
-    QCOMPARE(convert(raw, converted, replay, &used), RawTraceConversion::Ok);
-    QCOMPARE(used, QFileInfo(raw).size() - (flow == 1 ? 2 : 1));
-    const QByteArray expected = readAll(liveTrace);
-    QVERIFY(expected.count('\n') > 50);
-    QCOMPARE(readAll(converted), expected);
-    QCOMPARE(replay.offsets, live.offsets);
-    QCOMPARE(replay.decoder.counters().frames, live.decoder.counters().frames);
-    QCOMPARE(replay.decoder.counters().perControl, live.decoder.counters().perControl);
-    QCOMPARE(replay.decoder.state().speedCode, quint8(flow == 1 ? 2 : 1));
-    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(raw)));
-    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(converted)));
-}
-
-void TestRawFile::corruptFiles_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("frames");
-    const QByteArray a = tlvRecord(frame({ 0x03, 0x05, 0x10 }));
-    const QByteArray b = ospRecord(frame({ 0x03, 0x05, 0x10 }), ospStatus(1, 2), 5);
-
-    QTest::newRow("empty") << QByteArray() << int(RawTraceConversion::InvalidVersion) << "Invalid praw file version." << 0;
-    QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << int(RawTraceConversion::InvalidVersion)
-                               << "Invalid praw file version." << 0;
-    QTest::newRow("version 0") << QByteArray(1, '\0') + b << int(RawTraceConversion::InvalidVersion)
-                               << "Invalid praw file version." << 0;
-    QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << int(RawTraceConversion::InvalidSpeed)
-                             << "Invalid FIP speed extract from praw file." << 0;
-    QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << int(RawTraceConversion::InvalidSpeed)
-                             << "Invalid FIP speed extract from praw file." << 0;
-    QTest::newRow("no speed byte") << QByteArray("\x01", 1) << int(RawTraceConversion::InvalidSpeed)
-                                   << "Invalid FIP speed extract from praw file." << 0;
-    QTest::newRow("events cut in a record") << QByteArray("\x01\x01", 2) + a + a + a.left(a.size() - 1)
-                                            << int(RawTraceConversion::Ok) << QString() << 2;
-    QTest::newRow("Osp cut in a record") << QByteArray("\x02", 1) + b + b.left(b.size() - 1) << int(RawTraceConversion::Ok)
-                                         << QString() << 1;
-    QTest::newRow("Osp header only") << QByteArray("\x02", 1) << int(RawTraceConversion::Ok) << QString() << 0;
-    QByteArray garbage(5000, '\0');
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = char((i * 131 + 7) & 0xFF);
-    QTest::newRow("events garbage") << QByteArray("\x01\x00", 2) + garbage << int(RawTraceConversion::Ok) << QString() << -1;
-    QTest::newRow("Osp garbage") << QByteArray("\x02", 1) + garbage << int(RawTraceConversion::Ok) << QString() << -1;
-}
-
-void TestRawFile::corruptFiles()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(int, result);
-    QFETCH(QString, message);
-    QFETCH(int, frames);
-    QTemporaryDir dir;
-    const QString raw = dir.filePath("bad.praw");
-    const QString trace = dir.filePath("bad.vtrc");
-    writeFile(raw, content);
-    const QByteArray before = QCryptographicHash::hash(readAll(raw), QCryptographicHash::Sha256);
-    const QDateTime modified = QFileInfo(raw).lastModified();
-
-    CapturePipeline p;
-    const RawTraceConversion::Result r = convert(raw, trace, p);
-    QCOMPARE(int(r), result);
-    QCOMPARE(RawTraceConversion::message(r), message);
-    if (frames >= 0)
-        QCOMPARE(p.decoder.counters().frames, quint64(frames));
-    QCOMPARE(QCryptographicHash::hash(readAll(raw), QCryptographicHash::Sha256), before);
-    QCOMPARE(QFileInfo(raw).lastModified(), modified);
-    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(raw)));
-    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(trace)));
-    // Nothing but the two files is left in the folder.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-void TestRawFile::missingSource()
-{
-    QTemporaryDir dir;
-    RawTraceConversion c;
-    QCOMPARE(c.openSource(dir.filePath("none.praw")), RawTraceConversion::SourceOpenFailed);
-    QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceOpenFailed),
-             QStringLiteral("Impossible to open source file (praw)."));
-    QVERIFY(!QFile::exists(CaptureFileLock::lockPath(dir.filePath("none.praw"))));
-}
-
-void TestRawFile::sourceInUse()
-{
-    // A raw file still being recorded is not converted.
-    QTemporaryDir dir;
-    const QString raw = dir.filePath("rec.praw");
-    RawFileWriter writer;
-    QVERIFY(writer.open(raw));
-    writer.appendRaw("\x02", 1);
-    RawTraceConversion c;
-    QCOMPARE(c.openSource(raw), RawTraceConversion::SourceInUse);
-    QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceInUse, raw),
-             QStringLiteral("The backup file is already in use:\n") + raw);
-    QVERIFY(writer.close());
-    QCOMPARE(c.openSource(raw), RawTraceConversion::Ok);
-    QCOMPARE(c.readHeader(), RawTraceConversion::Ok);
-    QCOMPARE(c.flowType(), 2);
-}
-
-void TestRawFile::stopFlag()
-{
-    // Cancel stops the replay at the next element.
-    struct Stopper : FipDecoderListener
+    void roundTrip_data()
     {
-        bool* stop = nullptr;
-        int frames = 0;
-        void onFrameDone(const FipFrameInfo&, TraceRow&) override
-        {
-            if (++frames == 3)
-                *stop = true;
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<QList<QByteArray>>("packets");
+        QTest::newRow("Osp") << 2 << ospPackets();
+        QTest::newRow("events") << 1 << eventPackets();
+    }
+    void roundTrip()
+    {
+        // A live capture recorded raw, converted later, gives the trace the same
+        // capture recorded as a trace gives.
+        QFETCH(int, flow);
+        QFETCH(QList<QByteArray>, packets);
+        QTemporaryDir dir;
+        const QString raw = dir.filePath("capture.praw");
+        const QString liveTrace = dir.filePath("live.vtrc");
+        const QString converted = dir.filePath("converted.vtrc");
+
+        CapturePipeline recording;
+        RawFileWriter rawWriter;
+        QVERIFY(rawWriter.open(raw));
+        recording.decoder.setRawSink(&rawWriter);
+        recording.decoder.setCardSpeed(2);
+        CapturePipeline live;
+        TraceRecordOptions o;
+        o.backupYes = true;
+        o.backupFileType = TraceRecordOptions::TraceFile;
+        live.recorder.setOptions(o);
+        live.decoder.setCardSpeed(2);
+        QVERIFY(live.writer.open(liveTrace));
+        for (const QByteArray& packet : packets) {
+            recording.decoder.onOstrakDataReceived(flow, packet);
+            live.decoder.onOstrakDataReceived(flow, packet);
+            QVERIFY(live.writer.writePending(&live.offsets));
         }
-    };
-    QTemporaryDir dir;
-    const QString raw = dir.filePath("a.praw");
-    QByteArray content("\x01\x01", 2);
-    for (int i = 0; i < 10; ++i)
-        content += tlvRecord(frame({ 0x30 }));
-    writeFile(raw, content);
-    RawTraceConversion c;
-    QCOMPARE(c.openSource(raw), RawTraceConversion::Ok);
-    QCOMPARE(c.readHeader(), RawTraceConversion::Ok);
-    bool stop = true; // the conversion clears it
-    Stopper s;
-    s.stop = &stop;
-    FipStreamDecoder d(&s);
-    c.decode(d, &stop);
-    QCOMPARE(s.frames, 3);
-}
+        QVERIFY(rawWriter.close());
+        QVERIFY(live.writer.close(&live.offsets));
+        QCOMPARE(readAll(raw).at(0), char(flow));
+        if (flow == 1)
+            QCOMPARE(readAll(raw).at(1), char(2));
+
+        CapturePipeline replay;
+        qint64 used = 0;
+        QCOMPARE(convert(raw, converted, replay, &used), RawTraceConversion::Ok);
+        QCOMPARE(used, QFileInfo(raw).size() - (flow == 1 ? 2 : 1));
+        const QByteArray expected = readAll(liveTrace);
+        QVERIFY(expected.count('\n') > 50);
+        QCOMPARE(readAll(converted), expected);
+        QCOMPARE(replay.offsets, live.offsets);
+        QCOMPARE(replay.decoder.counters().frames, live.decoder.counters().frames);
+        QCOMPARE(replay.decoder.counters().perControl, live.decoder.counters().perControl);
+        QCOMPARE(replay.decoder.state().speedCode, quint8(flow == 1 ? 2 : 1));
+        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(raw)));
+        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(converted)));
+    }
+
+    void corruptFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("frames");
+        const QByteArray a = tlvRecord(frame({ 0x03, 0x05, 0x10 }));
+        const QByteArray b = ospRecord(frame({ 0x03, 0x05, 0x10 }), ospStatus(1, 2), 5);
+
+        QTest::newRow("empty") << QByteArray() << int(RawTraceConversion::InvalidVersion) << "Invalid praw file version." << 0;
+        QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << int(RawTraceConversion::InvalidVersion)
+                                   << "Invalid praw file version." << 0;
+        QTest::newRow("version 0") << QByteArray(1, '\0') + b << int(RawTraceConversion::InvalidVersion)
+                                   << "Invalid praw file version." << 0;
+        QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << int(RawTraceConversion::InvalidSpeed)
+                                 << "Invalid FIP speed extract from praw file." << 0;
+        QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << int(RawTraceConversion::InvalidSpeed)
+                                 << "Invalid FIP speed extract from praw file." << 0;
+        QTest::newRow("no speed byte") << QByteArray("\x01", 1) << int(RawTraceConversion::InvalidSpeed)
+                                       << "Invalid FIP speed extract from praw file." << 0;
+        QTest::newRow("events cut in a record") << QByteArray("\x01\x01", 2) + a + a + a.left(a.size() - 1)
+                                                << int(RawTraceConversion::Ok) << QString() << 2;
+        QTest::newRow("Osp cut in a record") << QByteArray("\x02", 1) + b + b.left(b.size() - 1) << int(RawTraceConversion::Ok)
+                                             << QString() << 1;
+        QTest::newRow("Osp header only") << QByteArray("\x02", 1) << int(RawTraceConversion::Ok) << QString() << 0;
+        QByteArray garbage(5000, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 131 + 7) & 0xFF);
+        QTest::newRow("events garbage") << QByteArray("\x01\x00", 2) + garbage << int(RawTraceConversion::Ok) << QString() << -1;
+        QTest::newRow("Osp garbage") << QByteArray("\x02", 1) + garbage << int(RawTraceConversion::Ok) << QString() << -1;
+    }
+    void corruptFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, result);
+        QFETCH(QString, message);
+        QFETCH(int, frames);
+        QTemporaryDir dir;
+        const QString raw = dir.filePath("bad.praw");
+        const QString trace = dir.filePath("bad.vtrc");
+        writeFile(raw, content);
+        const QByteArray before = QCryptographicHash::hash(readAll(raw), QCryptographicHash::Sha256);
+        const QDateTime modified = QFileInfo(raw).lastModified();
+
+        CapturePipeline p;
+        const RawTraceConversion::Result r = convert(raw, trace, p);
+        QCOMPARE(int(r), result);
+        QCOMPARE(RawTraceConversion::message(r), message);
+        if (frames >= 0)
+            QCOMPARE(p.decoder.counters().frames, quint64(frames));
+        QCOMPARE(QCryptographicHash::hash(readAll(raw), QCryptographicHash::Sha256), before);
+        QCOMPARE(QFileInfo(raw).lastModified(), modified);
+        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(raw)));
+        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(trace)));
+        // Nothing but the two files is left in the folder.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    void missingSource()
+    {
+        QTemporaryDir dir;
+        RawTraceConversion c;
+        QCOMPARE(c.openSource(dir.filePath("none.praw")), RawTraceConversion::SourceOpenFailed);
+        QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceOpenFailed),
+                 QStringLiteral("Impossible to open source file (praw)."));
+        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(dir.filePath("none.praw"))));
+    }
+
+    void sourceInUse()
+    {
+        // A raw file still being recorded is not converted.
+        QTemporaryDir dir;
+        const QString raw = dir.filePath("rec.praw");
+        RawFileWriter writer;
+        QVERIFY(writer.open(raw));
+        writer.appendRaw("\x02", 1);
+        RawTraceConversion c;
+        QCOMPARE(c.openSource(raw), RawTraceConversion::SourceInUse);
+        QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceInUse, raw),
+                 QStringLiteral("The backup file is already in use:\n") + raw);
+        QVERIFY(writer.close());
+        QCOMPARE(c.openSource(raw), RawTraceConversion::Ok);
+        QCOMPARE(c.readHeader(), RawTraceConversion::Ok);
+        QCOMPARE(c.flowType(), 2);
+    }
+
+    void stopFlag()
+    {
+        // Cancel stops the replay at the next element.
+        struct Stopper : FipDecoderListener
+        {
+            bool* stop = nullptr;
+            int frames = 0;
+            void onFrameDone(const FipFrameInfo&, TraceRow&) override
+            {
+                if (++frames == 3)
+                    *stop = true;
+            }
+        };
+        QTemporaryDir dir;
+        const QString raw = dir.filePath("a.praw");
+        QByteArray content("\x01\x01", 2);
+        for (int i = 0; i < 10; ++i)
+            content += tlvRecord(frame({ 0x30 }));
+        writeFile(raw, content);
+        RawTraceConversion c;
+        QCOMPARE(c.openSource(raw), RawTraceConversion::Ok);
+        QCOMPARE(c.readHeader(), RawTraceConversion::Ok);
+        bool stop = true; // the conversion clears it
+        Stopper s;
+        s.stop = &stop;
+        FipStreamDecoder d(&s);
+        c.decode(d, &stop);
+        QCOMPARE(s.frames, 3);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRawFile)
 #include "tst_rawfile.moc"

@@ -56,69 +56,65 @@ class TestPcapngTshark : public QObject
 
 private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
-    void fieldsEqualTheRows_data();
-    void fieldsEqualTheRows();
-};
-
-void TestPcapngTshark::fieldsEqualTheRows_data()
-{
-    QTest::addColumn<quint8>("frameType");
-    QTest::newRow("FIP") << quint8(1);
-    QTest::newRow("WorldFIP") << quint8(2);
-}
-
-void TestPcapngTshark::fieldsEqualTheRows()
-{
-    QFETCH(quint8, frameType);
-    const QString tshark = QStandardPaths::findExecutable("tshark");
-    if (tshark.isEmpty())
-        QSKIP("tshark is not installed (Debian package tshark; tools/bootstrap installs it): "
-              "the dissector is not checked here");
-
-    QTemporaryDir dir;
-    const QString base = dir.filePath("capture");
-    QVERIFY(SimulatedCapture::make(base, 4000, frameType, 1));
-    PcapngExport exporter;
-    QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("capture.pcapng")), PcapngExport::Ok);
-
-    QProcess process;
-    process.start(tshark, { "-X", "lua_script:" BX_SOURCE_DIR "/resources/wireshark/brantix_fip.lua", "-r",
-                            dir.filePath("capture.pcapng"), "-T", "fields", "-E", "separator=/t", "-e", "fip.ctrl",
-                            "-e", "fip.id", "-e", "fip.len", "-e", "fip.data", "-e", "fip.fcs.status" });
-    QVERIFY(process.waitForFinished(120000));
-    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
-    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    const QStringList rows = SimulatedCapture::readRows(base + ".vtrc");
-    QCOMPARE(lines.size(), rows.size());
-
-    QSet<QString> families;
-    QSet<QString> errors;
-    const QString type = frameType == 1 ? "FIP" : "WorldFIP";
-    for (int i = 0; i < rows.size(); ++i) {
-        QString family;
-        QString error;
-        QStringList expected = expectedFields(type + rows.at(i).mid(rows.at(i).indexOf('\t')), &family, &error);
-        QStringList actual = lines.at(i).split('\t');
-        while (actual.size() < 5)
-            actual << QString();
-        // An error row without identifier; the dissector has none before the
-        // first identifier frame and after an interruption, where the row says 0.
-        if (expected.at(1) == "*" || (expected.at(1) == "0x0000" && actual.at(1).isEmpty()))
-            expected[1] = actual.at(1);
-        if (actual != expected)
-            QFAIL(qPrintable(QString("frame %1:\nrow     %2\ntshark  %3\nwanted  %4")
-                                 .arg(i + 1)
-                                 .arg(rows.at(i), actual.join(" | "), expected.join(" | "))));
-        if (!family.isEmpty())
-            families.insert(family);
-        if (!error.isEmpty())
-            errors.insert(error.section(" [", 0, 0));
+    void fieldsEqualTheRows_data()
+    {
+        QTest::addColumn<quint8>("frameType");
+        QTest::newRow("FIP") << quint8(1);
+        QTest::newRow("WorldFIP") << quint8(2);
     }
-    QCOMPARE(families.size(), 5);
-    const QSet<QString> kinds { "FCS Error", "Invalid Data Size", "Unknown Control", "PRE", "No FSD", "Unknown FSD",
-                                "No FED", "Frame Counter Overflow", "Traffic Interruption" };
-    QCOMPARE(errors, kinds);
-}
+    void fieldsEqualTheRows()
+    {
+        QFETCH(quint8, frameType);
+        const QString tshark = QStandardPaths::findExecutable("tshark");
+        if (tshark.isEmpty())
+            QSKIP("tshark is not installed (Debian package tshark; tools/bootstrap installs it): "
+                  "the dissector is not checked here");
+
+        QTemporaryDir dir;
+        const QString base = dir.filePath("capture");
+        QVERIFY(SimulatedCapture::make(base, 4000, frameType, 1));
+        PcapngExport exporter;
+        QCOMPARE(exporter.fromTrace(base + ".vtrc", dir.filePath("capture.pcapng")), PcapngExport::Ok);
+
+        QProcess process;
+        process.start(tshark, { "-X", "lua_script:" BX_SOURCE_DIR "/resources/wireshark/brantix_fip.lua", "-r",
+                                dir.filePath("capture.pcapng"), "-T", "fields", "-E", "separator=/t", "-e", "fip.ctrl",
+                                "-e", "fip.id", "-e", "fip.len", "-e", "fip.data", "-e", "fip.fcs.status" });
+        QVERIFY(process.waitForFinished(120000));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList rows = SimulatedCapture::readRows(base + ".vtrc");
+        QCOMPARE(lines.size(), rows.size());
+
+        QSet<QString> families;
+        QSet<QString> errors;
+        const QString type = frameType == 1 ? "FIP" : "WorldFIP";
+        for (int i = 0; i < rows.size(); ++i) {
+            QString family;
+            QString error;
+            QStringList expected = expectedFields(type + rows.at(i).mid(rows.at(i).indexOf('\t')), &family, &error);
+            QStringList actual = lines.at(i).split('\t');
+            while (actual.size() < 5)
+                actual << QString();
+            // An error row without identifier; the dissector has none before the
+            // first identifier frame and after an interruption, where the row says 0.
+            if (expected.at(1) == "*" || (expected.at(1) == "0x0000" && actual.at(1).isEmpty()))
+                expected[1] = actual.at(1);
+            if (actual != expected)
+                QFAIL(qPrintable(QString("frame %1:\nrow     %2\ntshark  %3\nwanted  %4")
+                                     .arg(i + 1)
+                                     .arg(rows.at(i), actual.join(" | "), expected.join(" | "))));
+            if (!family.isEmpty())
+                families.insert(family);
+            if (!error.isEmpty())
+                errors.insert(error.section(" [", 0, 0));
+        }
+        QCOMPARE(families.size(), 5);
+        const QSet<QString> kinds { "FCS Error", "Invalid Data Size", "Unknown Control", "PRE", "No FSD", "Unknown FSD",
+                                    "No FED", "Frame Counter Overflow", "Traffic Interruption" };
+        QCOMPARE(errors, kinds);
+    }
+};
 
 QTEST_MAIN(TestPcapngTshark)
 #include "tst_pcapngtshark.moc"
