@@ -1,15 +1,23 @@
 // Raw recording, raw → trace conversion round trips, and raw files that are
-// corrupt, missing or in use.
+// corrupt, missing or in use; a live capture over the loopback server recorded
+// raw and as a trace at once, whose raw file converts to the same rows.
 
+#include "capture/device/OstrakCard.h"
 #include "capture/files/CaptureFileLock.h"
 #include "capture/files/RawTraceConversion.h"
 #include "tests/capture/decoder/FipStreamBuilder.h"
+#include "tests/capture/device/CardRun.h"
 #include "tests/capture/files/CapturePipeline.h"
 
+#include "OstrakServer.h"
+
 #include <QCryptographicHash>
+#include <QFile>
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <limits>
 
 using namespace FipStreamBuilder;
 
@@ -103,6 +111,14 @@ QList<QByteArray> eventPackets()
     }
     packets += packet + eventRecord(counter, QByteArray("\x01\x02", 2), 0x8001);
     return packets;
+}
+
+QStringList readRows(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -283,6 +299,61 @@ private slots:
         FipStreamDecoder d(&s);
         c.decode(d, &stop);
         QCOMPARE(s.frames, 3);
+    }
+
+    void rawReplayGivesTheLiveRows_data()
+    {
+        QTest::addColumn<QString>("flow");
+        QTest::addColumn<QString>("errors");
+        QTest::newRow("event packets") << "event" << "0";
+        QTest::newRow("osp packets") << "osp" << "0";
+        QTest::newRow("event packets with faulty frames") << "event" << "97";
+        QTest::newRow("osp packets with faulty frames") << "osp" << "97";
+    }
+    void rawReplayGivesTheLiveRows()
+    {
+        QFETCH(QString, flow);
+        QFETCH(QString, errors);
+        const int frames = 6000;
+        OstrakServer::Options o;
+        QString error;
+        QVERIFY2(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--flat-out", "--speed", "1", "--flow", flow,
+                                                "--frames", QString::number(frames), "--errors-every", errors, "--sessions",
+                                                "1", "--end", "idle" },
+                                              &o, &error),
+                 qPrintable(error));
+        OstrakServer server(o);
+        QVERIFY(server.start());
+
+        QTemporaryDir dir;
+        CapturePipeline live;
+        TraceRecordOptions options;
+        options.backupYes = true;
+        options.backupFileType = TraceRecordOptions::TraceFile;
+        CaptureSession::Files files;
+        files.raw = dir.filePath("live.praw");
+        files.trace = dir.filePath("live.vtrc");
+        QVERIFY(live.start(options, files, &error));
+
+        CardRun run(new OstrakCard(nullptr));
+        QCOMPARE(run.card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
+        run.onData = [&](int type, const QByteArray& data) {
+            live.decoder.setCardSpeed(quint8(run.card->getSpeed()));
+            live.onOstrakDataReceived(type, data);
+        };
+        run.start();
+        QTRY_COMPARE_WITH_TIMEOUT(live.decoder.counters().frames, quint64(frames), 20000);
+        QVERIFY(run.stop(5000));
+        QVERIFY(live.stop(&live.offsets));
+        QCOMPARE(live.decoder.counters().lostPackets, quint64(0));
+        const QStringList liveRows = readRows(files.trace);
+        QCOMPARE(liveRows.size(), frames);
+
+        CapturePipeline replay;
+        QCOMPARE(convert(files.raw, dir.filePath("replay.vtrc"), replay), RawTraceConversion::Ok);
+        QCOMPARE(replay.decoder.counters().frames, quint64(frames));
+        QCOMPARE(replay.decoder.counters().fcsErrors, live.decoder.counters().fcsErrors);
+        QCOMPARE(readRows(dir.filePath("replay.vtrc")), liveRows);
     }
 };
 
