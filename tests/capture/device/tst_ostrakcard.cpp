@@ -311,40 +311,6 @@ private slots:
         QVERIFY(!run.thread.isRunning());
     }
 
-    // A raw capture file replayed by the server arrives as event packets carrying its records.
-    void tcpReplay()
-    {
-        QTemporaryDir dir;
-        QByteArray payload;
-        FipTrafficGenerator generator(2, 1, 1000000);
-        for (int i = 0; i < 700; ++i)
-            payload += FipRecordEncoder::tlvRecord(generator.next());
-        QFile file(dir.filePath("capture.praw"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("\x01\x02", 2) + payload);
-        file.close();
-        OstrakServer::Options o;
-        QString error;
-        QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--replay", file.fileName(),
-                                               "--per-packet", "9", "--sessions", "1", "--end", "close" },
-                                             &o, &error));
-        OstrakServer server(o);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        CardRun run(new OstrakCard(nullptr));
-        OstrakCard* card = run.card;
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
-        run.start();
-        QVERIFY(run.waitStopped(10000));
-        QCOMPARE(card->getLastError(), OstrakCard::ErrStreamEnded);
-        bool whole = false;
-        QByteArray data;
-        for (const EventRecord& r : eventRecords(run.all, &whole))
-            data += r.data;
-        QVERIFY(whole);
-        QVERIFY(data == payload);
-        QCOMPARE(server.framesSent(), qint64(700));
-    }
-
     // The USB loop over the simulated card: the frame records are those of the bus, in order,
     // in event records whose counters follow each other; a silent bus still hands over.
     void usbLoop_data()

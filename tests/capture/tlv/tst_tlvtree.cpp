@@ -326,26 +326,6 @@ private slots:
         QCOMPARE(int(fromNull.get_tag()), 0);
     }
 
-    void listing_data()
-    {
-        QTest::addColumn<Bytes>("frame");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("values") << bytes({0x90, 0x00, 0x02, 0x0A, 0xFF})
-                                << "    [TLV BASIC] [tag: 90 - two_byte_length(1)] - 0x0a 0xff\n";
-        QTest::newRow("node") << kRecord
-                              << "    [TLV BASIC] [tag: 21 - two_byte_length(0)] - 0x01\n"
-                                 "    [TLV BASIC] [tag: 22 - two_byte_length(0)] - 0x07\n";
-    }
-    void listing()
-    {
-        QFETCH(Bytes, frame);
-        CapturedOutput out;
-        if (frame[0] & CTLVComponent::NodeBit)
-            CTLVNode(frame.data(), unsigned(frame.size())).ls_r();
-        else
-            CTLVLeaf(frame.data(), unsigned(frame.size())).ls_r();
-        QTEST(QString::fromStdString(out.text()), "text");
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTlvTree)
