@@ -223,10 +223,101 @@ private slots:
         });
     }
 
-    void decodingResumes_data();
-    void decodingResumes();
-    void trickleRaisesInterruption();
-    void udpListensOnLoopbackAndReportsPortTaken();
+    void decodingResumes_data()
+    {
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<QString>("fault");
+        for (int flow : { 1, 2 }) {
+            const char* name = flow == 1 ? "events" : "osp";
+            for (const char* fault : { "garbage", "truncated", "record past packet" }) {
+                QTest::addRow("tcp %s %s", name, fault) << false << flow << fault;
+                QTest::addRow("udp %s %s", name, fault) << true << flow << fault;
+            }
+            QTest::addRow("udp %s 78%% lost", name) << true << flow << "78% lost";
+        }
+        QTest::newRow("tcp osp zero-length record") << false << 2 << "zero-length record";
+        QTest::newRow("tcp osp 2^32-1 records") << false << 2 << "2^32-1 records";
+        QTest::newRow("udp osp split over datagrams") << true << 2 << "split over datagrams";
+    }
+    void decodingResumes()
+    {
+        QFETCH(bool, udp);
+        QFETCH(int, flow);
+        QFETCH(QString, fault);
+        const Script script = makeScript(flow, fault, udp);
+        Capture capture;
+        std::unique_ptr<ScriptServer> server;
+        QUdpSocket sender;
+        quint16 port = 0;
+        if (udp) {
+            QCOMPARE(capture.card->remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
+            port = capture.card->findChild<QUdpSocket*>()->localPort();
+        } else {
+            server.reset(new ScriptServer(script.pieces));
+            QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server->port()), 0);
+        }
+        capture.run.start();
+        if (udp) {
+            int n = 0;
+            for (const Piece& p : script.pieces) {
+                QCOMPARE(sender.writeDatagram(p.bytes, QHostAddress(QHostAddress::LocalHost), port), qint64(p.bytes.size()));
+                if (++n % 32 == 0)
+                    QThread::msleep(1); // a pace the loopback buffers hold
+            }
+            // Until every valid frame is in, or nothing more comes.
+            for (qint64 seen = -1; capture.frames.good < script.validFrames && capture.frames.good != seen;) {
+                seen = capture.frames.good;
+                pumpEvents(300);
+            }
+            QVERIFY(capture.run.stop(5000));
+        } else {
+            QVERIFY(capture.run.waitStopped(10000));
+            QCOMPARE(capture.card->getLastError(), OstrakCard::ErrStreamEnded);
+        }
+
+        const FipCaptureCounters& counters = capture.decoder.counters();
+        QVERIFY2(capture.frames.good * 100 >= script.validFrames * 99,
+                 qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.frames.good).arg(script.validFrames)));
+        QVERIFY(capture.card->bufferPeak() <= OstrakStreamSplitter::kMaxInput);
+        // The fault shows among the acquisition errors.
+        QVERIFY(counters.lostPackets + counters.streamErrors() > 0);
+        if (script.skippedPackets)
+            QCOMPARE(counters.lostPackets, quint64(script.skippedPackets));
+    }
+
+    // A server that sends one byte now and then never completes a packet: that is no traffic.
+    void trickleRaisesInterruption()
+    {
+        const Script script = makeScript(1, QString(), false);
+        QList<Piece> pieces{ script.pieces.first() };
+        for (int i = 0; i < 6; ++i)
+            pieces.append({ QByteArray(1, char(0x40)), 400 });
+        ScriptServer server(pieces);
+        Capture capture;
+        QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server.port()), 0);
+        capture.run.start();
+        QVERIFY(capture.run.waitStopped(10000));
+        QVERIFY(capture.interruptions >= 1);
+        QCOMPARE(capture.decoder.counters().trafficInterruptions, quint64(1));
+    }
+
+    // Loopback stays loopback: another loopback address may still take the port. A port
+    // already taken is refused with the reason.
+    void udpListensOnLoopbackAndReportsPortTaken()
+    {
+        OstrakCard card;
+        QCOMPARE(card.remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
+        const quint16 port = card.findChild<QUdpSocket*>()->localPort();
+        QUdpSocket other;
+        QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), port));
+
+        OstrakCard second;
+        QCOMPARE(second.remotelyUdpOpen(port, QStringLiteral("127.0.0.1")), OstrakCard::ErrUdpBind);
+        QVERIFY(!second.udpBindError().isEmpty());
+        QVERIFY(!second.isRemotelyConnected());
+        QCOMPARE(card.close(), 0);
+    }
 
     void packetsWhateverTheReads_data()
     {
@@ -306,103 +397,6 @@ private slots:
         QVERIFY(splitter.peak() <= OstrakStreamSplitter::kMaxOspPacket + 4096 * 3);
     }
 };
-
-void TestHostileLink::decodingResumes_data()
-{
-    QTest::addColumn<bool>("udp");
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<QString>("fault");
-    for (int flow : { 1, 2 }) {
-        const char* name = flow == 1 ? "events" : "osp";
-        for (const char* fault : { "garbage", "truncated", "record past packet" }) {
-            QTest::addRow("tcp %s %s", name, fault) << false << flow << fault;
-            QTest::addRow("udp %s %s", name, fault) << true << flow << fault;
-        }
-        QTest::addRow("udp %s 78%% lost", name) << true << flow << "78% lost";
-    }
-    QTest::newRow("tcp osp zero-length record") << false << 2 << "zero-length record";
-    QTest::newRow("tcp osp 2^32-1 records") << false << 2 << "2^32-1 records";
-    QTest::newRow("udp osp split over datagrams") << true << 2 << "split over datagrams";
-}
-
-void TestHostileLink::decodingResumes()
-{
-    QFETCH(bool, udp);
-    QFETCH(int, flow);
-    QFETCH(QString, fault);
-    const Script script = makeScript(flow, fault, udp);
-    Capture capture;
-    std::unique_ptr<ScriptServer> server;
-    QUdpSocket sender;
-    quint16 port = 0;
-    if (udp) {
-        QCOMPARE(capture.card->remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
-        port = capture.card->findChild<QUdpSocket*>()->localPort();
-    } else {
-        server.reset(new ScriptServer(script.pieces));
-        QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server->port()), 0);
-    }
-    capture.run.start();
-    if (udp) {
-        int n = 0;
-        for (const Piece& p : script.pieces) {
-            QCOMPARE(sender.writeDatagram(p.bytes, QHostAddress(QHostAddress::LocalHost), port), qint64(p.bytes.size()));
-            if (++n % 32 == 0)
-                QThread::msleep(1); // a pace the loopback buffers hold
-        }
-        // Until every valid frame is in, or nothing more comes.
-        for (qint64 seen = -1; capture.frames.good < script.validFrames && capture.frames.good != seen;) {
-            seen = capture.frames.good;
-            pumpEvents(300);
-        }
-        QVERIFY(capture.run.stop(5000));
-    } else {
-        QVERIFY(capture.run.waitStopped(10000));
-        QCOMPARE(capture.card->getLastError(), OstrakCard::ErrStreamEnded);
-    }
-
-    const FipCaptureCounters& counters = capture.decoder.counters();
-    QVERIFY2(capture.frames.good * 100 >= script.validFrames * 99,
-             qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.frames.good).arg(script.validFrames)));
-    QVERIFY(capture.card->bufferPeak() <= OstrakStreamSplitter::kMaxInput);
-    // The fault shows among the acquisition errors.
-    QVERIFY(counters.lostPackets + counters.streamErrors() > 0);
-    if (script.skippedPackets)
-        QCOMPARE(counters.lostPackets, quint64(script.skippedPackets));
-}
-
-// A server that sends one byte now and then never completes a packet: that is no traffic.
-void TestHostileLink::trickleRaisesInterruption()
-{
-    const Script script = makeScript(1, QString(), false);
-    QList<Piece> pieces{ script.pieces.first() };
-    for (int i = 0; i < 6; ++i)
-        pieces.append({ QByteArray(1, char(0x40)), 400 });
-    ScriptServer server(pieces);
-    Capture capture;
-    QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server.port()), 0);
-    capture.run.start();
-    QVERIFY(capture.run.waitStopped(10000));
-    QVERIFY(capture.interruptions >= 1);
-    QCOMPARE(capture.decoder.counters().trafficInterruptions, quint64(1));
-}
-
-// Loopback stays loopback: another loopback address may still take the port. A port
-// already taken is refused with the reason.
-void TestHostileLink::udpListensOnLoopbackAndReportsPortTaken()
-{
-    OstrakCard card;
-    QCOMPARE(card.remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
-    const quint16 port = card.findChild<QUdpSocket*>()->localPort();
-    QUdpSocket other;
-    QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), port));
-
-    OstrakCard second;
-    QCOMPARE(second.remotelyUdpOpen(port, QStringLiteral("127.0.0.1")), OstrakCard::ErrUdpBind);
-    QVERIFY(!second.udpBindError().isEmpty());
-    QVERIFY(!second.isRemotelyConnected());
-    QCOMPARE(card.close(), 0);
-}
 
 QTEST_MAIN(TestHostileLink)
 #include "tst_hostilelink.moc"
