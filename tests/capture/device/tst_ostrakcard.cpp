@@ -345,8 +345,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(run.all.size() > 60000, 10000);
         OstrakSimulator::setTrafficPaused(true);
         QTRY_VERIFY_WITH_TIMEOUT(run.events.contains(-1), 5000);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->getLastError(), 0);
 
         bool whole = false;
@@ -405,8 +404,7 @@ private slots:
         QCOMPARE(card->startScan(), 0);
         run.start();
         QTRY_VERIFY_WITH_TIMEOUT(run.events.size() >= 5, 10000);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->close(), 0);
         QCOMPARE(run.flows, QSet<int>{ 2 });
         QByteArray input = run.all, output, payload;

@@ -194,17 +194,14 @@ private slots:
         const QByteArray a = tlvRecord(frame({ 0x03, 0x05, 0x10 }));
         const QByteArray b = ospRecord(frame({ 0x03, 0x05, 0x10 }), ospStatus(1, 2), 5);
 
-        QTest::newRow("empty") << QByteArray() << int(RawTraceConversion::InvalidVersion) << "Invalid praw file version." << 0;
-        QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << int(RawTraceConversion::InvalidVersion)
-                                   << "Invalid praw file version." << 0;
-        QTest::newRow("version 0") << QByteArray(1, '\0') + b << int(RawTraceConversion::InvalidVersion)
-                                   << "Invalid praw file version." << 0;
-        QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << int(RawTraceConversion::InvalidSpeed)
-                                 << "Invalid FIP speed extract from praw file." << 0;
-        QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << int(RawTraceConversion::InvalidSpeed)
-                                 << "Invalid FIP speed extract from praw file." << 0;
-        QTest::newRow("no speed byte") << QByteArray("\x01", 1) << int(RawTraceConversion::InvalidSpeed)
-                                       << "Invalid FIP speed extract from praw file." << 0;
+        const int version = RawTraceConversion::InvalidVersion, speed = RawTraceConversion::InvalidSpeed;
+        const QString badVersion = "Invalid praw file version.", badSpeed = "Invalid FIP speed extract from praw file.";
+        QTest::newRow("empty") << QByteArray() << version << badVersion << 0;
+        QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << version << badVersion << 0;
+        QTest::newRow("version 0") << QByteArray(1, '\0') + b << version << badVersion << 0;
+        QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << speed << badSpeed << 0;
+        QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << speed << badSpeed << 0;
+        QTest::newRow("no speed byte") << QByteArray("\x01", 1) << speed << badSpeed << 0;
         QTest::newRow("events cut in a record") << QByteArray("\x01\x01", 2) + a + a + a.left(a.size() - 1)
                                                 << int(RawTraceConversion::Ok) << QString() << 2;
         QTest::newRow("Osp cut in a record") << QByteArray("\x02", 1) + b + b.left(b.size() - 1) << int(RawTraceConversion::Ok)
