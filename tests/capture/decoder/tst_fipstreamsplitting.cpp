@@ -46,445 +46,371 @@ class TestFipStreamSplitting : public QObject
 private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
 
-    void ospSeveralRecordsInOnePacket();
-    void ospFirstRecordSetsCapture_data();
-    void ospFirstRecordSetsCapture();
-    void ospDelays();
-    void ospMalformedPackets_data();
-    void ospMalformedPackets();
-    void ospCounterGaps_data();
-    void ospCounterGaps();
-    void ospHeaderOnlyPacketUpdatesCounter();
-
-    void eventSeveralRecords();
-    void eventCounterGaps_data();
-    void eventCounterGaps();
-    void eventRecordSplitAcrossEvents();
-    void eventSplitRecordDroppedAfterGap();
-    void eventOtherIdentifiersDropped();
-    void eventTruncatedRecord();
-    void eventClock();
-    void interruptionRowAndClockOffset();
-
-    void rawRecordingOsp();
-    void rawRecordingEvents();
-    void packetRecording();
-    void rowHeader();
-    void replayStopFlag();
-};
-
-void TestFipStreamSplitting::ospSeveralRecordsInOnePacket()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    const QByteArray payload = ospRecord(kId, ospStatus(1, 2), 1000) + ospRecord(kReply, ospStatus(1, 2), 1100)
-        + ospRecord(kAck, ospStatus(1, 2), 1200);
-    d.onOstrakDataReceived(2, ospPacket(7, 3, payload));
-    QCOMPARE(f.frames.size(), 3);
-    QCOMPARE(f.frames[0], toArray(kId));
-    QCOMPARE(f.frames[1], toArray(kReply));
-    QCOMPARE(f.frames[2], toArray(kAck));
-    QCOMPARE(f.stamps, (QList<quint64>{ 1000, 1100, 1200 }));
-    QCOMPARE(d.counters().fcsErrors, quint64(0));
-    QCOMPARE(d.counters().perControl[0x02], quint64(1));
-    QCOMPARE(d.state().frameNumber, quint64(3));
-    // Other flow types are ignored.
-    d.onOstrakDataReceived(3, ospPacket(8, 1, ospRecord(kId, ospStatus(1, 2), 1300)));
-    QCOMPARE(f.frames.size(), 3);
-}
-
-void TestFipStreamSplitting::ospFirstRecordSetsCapture_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("speed");
-    QTest::addColumn<QString>("typeText");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("speedText");
-    QTest::newRow("FIP 31.25k") << 1 << 1 << "FIP" << 0 << "31.25 kbits/s";
-    QTest::newRow("FIP 1M") << 1 << 2 << "FIP" << 1 << "1 Mbits/s";
-    QTest::newRow("WorldFIP 2.5M") << 2 << 3 << "WorldFIP" << 2 << "2.5 Mbits/s";
-    QTest::newRow("FIP 5M") << 1 << 4 << "FIP" << 3 << "5 Mbits/s";
-    QTest::newRow("unknown type and speed 0") << 0 << 0 << "Unknown" << 255 << "Unknown";
-    QTest::newRow("type 3 speed 5") << 3 << 5 << "Unknown" << 255 << "Unknown";
-}
-
-void TestFipStreamSplitting::ospFirstRecordSetsCapture()
-{
-    QFETCH(int, type);
-    QFETCH(int, speed);
-    QFETCH(QString, typeText);
-    QFETCH(int, code);
-    QFETCH(QString, speedText);
-    Frames f;
-    FipStreamDecoder d(&f);
-    const quint64 stamp = 1767225600123456ULL; // 2026-01-01 00:00:00.123456 UTC
-    d.treatOstrakFlowOsp(ospPacket(1, 2, ospRecord(kId, ospStatus(type, speed), stamp)
-                                       + ospRecord(kId, ospStatus(3 - type, 7 - speed), stamp + 10)));
-    QCOMPARE(d.state().frameTypeText, typeText);
-    QCOMPARE(int(d.state().speedCode), code);
-    QCOMPARE(d.state().speedText, speedText);
-    QCOMPARE(f.speeds, QList<quint8>{ quint8(code) });
-    QCOMPARE(f.anchors, QList<quint64>{ stamp });
-    QCOMPARE(d.state().captureStartText, QStringLiteral("2026-01-01 00:00:00.123"));
-    QCOMPARE(d.state().lastRecordMs, qint64((stamp + 10) / 1000));
-    QVERIFY(d.state().dataFlowing);
-}
-
-void TestFipStreamSplitting::ospDelays()
-{
-    // FC and IFC are the length and gap counts over the bit time.
-    FipStreamDecoder d;
-    d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 1), 5, 640, 3200))); // 32 µs bits
-    QCOMPARE(d.state().fc, quint64(20));
-    QCOMPARE(d.state().ifc, quint64(100));
-    d.initAnalysisContext();
-    d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 4), 5, 7, 0xFFFFFF))); // 0.2 µs bits
-    QCOMPARE(d.state().fc, quint64(35));
-    QCOMPARE(d.state().ifc, quint64(0xFFFFFF) * 5);
-    d.initAnalysisContext();
-    d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 0), 5, 7, 9))); // speed unknown
-    QCOMPARE(d.state().fc, quint64(0));
-    QCOMPARE(d.state().ifc, quint64(0));
-}
-
-void TestFipStreamSplitting::ospMalformedPackets_data()
-{
-    QTest::addColumn<QByteArray>("packet");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<int>("payload"); // bytes recorded raw
-    const QByteArray a = ospRecord(kId, ospStatus(1, 2), 1);
-    const QByteArray b = ospRecord(kAck, ospStatus(1, 2), 2);
-
-    QTest::newRow("15 bytes ignored") << ospPacket(1, 1, QByteArray()).left(15) << 0 << -1;
-    QTest::newRow("record truncated") << ospPacket(1, 2, a + b.left(b.size() - 1)) << 1 << a.size();
-    QTest::newRow("more records announced than sent") << ospPacket(1, 3, a + b) << 2 << a.size() + b.size();
-    QTest::newRow("fewer records announced") << ospPacket(1, 1, a + b) << 1 << a.size();
-    QByteArray zero = a;
-    zero[1] = 0;
-    zero[2] = 0;
-    QTest::newRow("size field 0") << ospPacket(1, 2, b + zero) << 1 << b.size();
-    QByteArray huge = a;
-    huge[1] = char(0xFF);
-    huge[2] = char(0xFF);
-    QTest::newRow("size beyond packet") << ospPacket(1, 2, b + huge) << 1 << b.size();
-    QTest::newRow("header cut") << ospPacket(1, 2, b + a.left(2)) << 1 << b.size();
-    QByteArray empty = ospRecord(Bytes{}, ospStatus(1, 2), 3);
-    QTest::newRow("size 30 gives an empty frame") << ospPacket(1, 1, empty) << 1 << 30;
-    QByteArray skip;
-    skip.append(char(0xC1));
-    putBe(skip, 6, 2);
-    skip.append("\xC0\xC0\xC0", 3);
-    QTest::newRow("0xC1 skipped whole") << ospPacket(1, 3, a + skip + b) << 2 << a.size() + 6 + b.size();
-    QByteArray unknown;
-    unknown.append(char(0x55));
-    putBe(unknown, 3, 2);
-    QTest::newRow("unknown tag header only") << ospPacket(1, 3, a + unknown + b) << 2 << a.size() + 3 + b.size();
-    QTest::newRow("bad magic") << QByteArray("XY") + ospPacket(1, 1, a).mid(2) << 0 << -1;
-}
-
-void TestFipStreamSplitting::ospMalformedPackets()
-{
-    QFETCH(QByteArray, packet);
-    QFETCH(int, frames);
-    QFETCH(int, payload);
-    Frames f;
-    RawBytes raw;
-    FipStreamDecoder d(&f);
-    d.setRawSink(&raw);
-    d.treatOstrakFlowOsp(packet);
-    QCOMPARE(f.frames.size(), frames);
-    if (payload < 0)
-        QVERIFY(raw.bytes.isEmpty());
-    else
-        QCOMPARE(raw.bytes, QByteArray(1, char(2)) + packet.mid(16, payload));
-}
-
-void TestFipStreamSplitting::ospCounterGaps_data()
-{
-    QTest::addColumn<QList<quint64>>("counters");
-    QTest::addColumn<int>("lost");
-    QTest::newRow("continuous") << QList<quint64>{ 5, 6, 7, 8 } << 0;
-    QTest::newRow("two skipped") << QList<quint64>{ 5, 6, 9, 10 } << 2;
-    QTest::newRow("repeat") << QList<quint64>{ 5, 5, 6 } << 1;
-    QTest::newRow("backwards twice") << QList<quint64>{ 5, 3, 1 } << 2;
-    QTest::newRow("64-bit wrap") << QList<quint64>{ ~quint64(0), 0, 1 } << 0;
-}
-
-void TestFipStreamSplitting::ospCounterGaps()
-{
-    QFETCH(QList<quint64>, counters);
-    QFETCH(int, lost);
-    FipStreamDecoder d;
-    quint64 stamp = 100;
-    for (quint64 c : counters)
-        d.treatOstrakFlowOsp(ospPacket(c, 1, ospRecord(kAck, ospStatus(1, 2), stamp++)));
-    QCOMPARE(d.counters().lostPackets, quint64(lost));
-    QCOMPARE(d.state().lastOspCounter, counters.last());
-}
-
-void TestFipStreamSplitting::ospHeaderOnlyPacketUpdatesCounter()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.treatOstrakFlowOsp(ospPacket(40, 1, ospRecord(kAck, ospStatus(1, 2), 1)));
-    d.treatOstrakFlowOsp(ospPacket(41, 0, QByteArray()));
-    QCOMPARE(d.state().lastOspCounter, quint64(41));
-    QCOMPARE(f.frames.size(), 1);
-    d.treatOstrakFlowOsp(ospPacket(42, 1, ospRecord(kAck, ospStatus(1, 2), 2)));
-    QCOMPARE(d.counters().lostPackets, quint64(0));
-}
-
-void TestFipStreamSplitting::eventSeveralRecords()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.setCardSpeed(1);
-    const QByteArray packet = eventRecord(1, tlvRecord(kId) + tlvRecord(kReply))
-        + eventRecord(2, tlvRecord(kAck), 0xA000, true) + eventRecord(3, tlvRecord(kId));
-    d.onOstrakDataReceived(1, packet);
-    QCOMPARE(f.frames.size(), 4);
-    QCOMPARE(f.frames[1], toArray(kReply));
-    QCOMPARE(f.frames[2], toArray(kAck));
-    QCOMPARE(f.speeds, QList<quint8>{ 1 });
-    QCOMPARE(d.state().speedText, QStringLiteral("1 Mbits/s"));
-    QCOMPARE(d.state().frameTypeText, QStringLiteral("FIP"));
-    QCOMPARE(d.counters().lostPackets, quint64(0));
-    QCOMPARE(d.counters().tlvNodes, quint64(4));
-    QCOMPARE(d.counters().tlvTags[0x90], quint64(4));
-}
-
-void TestFipStreamSplitting::eventCounterGaps_data()
-{
-    QTest::addColumn<QList<int>>("counters");
-    QTest::addColumn<int>("lost");
-    QTest::newRow("10 11 13") << QList<int>{ 10, 11, 13 } << 1;
-    QTest::newRow("254 255 0 1") << QList<int>{ 254, 255, 0, 1 } << 0;
-    QTest::newRow("254 255 0 2") << QList<int>{ 254, 255, 0, 2 } << 1;
-    QTest::newRow("255 1") << QList<int>{ 255, 1 } << 1;
-    QTest::newRow("repeat") << QList<int>{ 4, 4, 5, 5 } << 2;
-    // Only frame-record events move the remembered counter: 11 is checked, not kept.
-    QTest::newRow("other event between") << QList<int>{ 10, -11, 12 } << 1;
-    QTest::newRow("other event out of step") << QList<int>{ 10, -20, 11 } << 9;
-    QTest::newRow("189 skipped") << QList<int>{ 10, 200 } << 189;
-}
-
-void TestFipStreamSplitting::eventCounterGaps()
-{
-    QFETCH(QList<int>, counters);
-    QFETCH(int, lost);
-    FipStreamDecoder d;
-    d.setCardSpeed(2);
-    QByteArray packet;
-    for (int c : counters) {
-        if (c < 0)
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ERROR SW"));
-        packet += c < 0 ? eventRecord(quint8(-c), tlvRecord(kAck), 0x8001) : eventRecord(quint8(c), tlvRecord(kAck));
+    // Several records in one packet, recorded raw after one flow byte; other flow types are ignored.
+    void ospSeveralRecordsInOnePacket()
+    {
+        Frames f;
+        RawBytes raw;
+        FipStreamDecoder d(&f);
+        d.setRawSink(&raw);
+        const QByteArray payload = ospRecord(kId, ospStatus(1, 2), 1000) + ospRecord(kReply, ospStatus(1, 2), 1100)
+            + ospRecord(kAck, ospStatus(1, 2), 1200);
+        d.onOstrakDataReceived(2, ospPacket(7, 3, payload));
+        QCOMPARE(f.frames, (QList<QByteArray>{ toArray(kId), toArray(kReply), toArray(kAck) }));
+        QCOMPARE(f.stamps, (QList<quint64>{ 1000, 1100, 1200 }));
+        QCOMPARE(d.counters().fcsErrors, quint64(0));
+        QCOMPARE(d.counters().perControl[0x02], quint64(1));
+        QCOMPARE(d.state().frameNumber, quint64(3));
+        d.onOstrakDataReceived(3, ospPacket(8, 1, ospRecord(kId, ospStatus(1, 2), 1300)));
+        QCOMPARE(f.frames.size(), 3);
+        const QByteArray next = ospRecord(kReply, ospStatus(1, 2), 1400);
+        d.onOstrakDataReceived(2, ospPacket(8, 1, next));
+        QCOMPARE(raw.bytes, QByteArray(1, char(2)) + payload + next);
     }
-    d.treatOstrakFlowIProtEvt(packet);
-    QCOMPARE(d.counters().lostPackets, quint64(lost));
-}
 
-void TestFipStreamSplitting::eventRecordSplitAcrossEvents()
-{
-    // A frame record cut between two events decodes once both halves are in.
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.setCardSpeed(1);
-    const QByteArray data = tlvRecord(kId) + tlvRecord(kReply) + tlvRecord(kAck);
-    for (int cut : { 1, 2, 3, 60, int(data.size()) - 1 }) {
+    void ospFirstRecordSetsCapture_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<QString>("typeText");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("speedText");
+        QTest::newRow("FIP 31.25k") << 1 << 1 << "FIP" << 0 << "31.25 kbits/s";
+        QTest::newRow("FIP 1M") << 1 << 2 << "FIP" << 1 << "1 Mbits/s";
+        QTest::newRow("WorldFIP 2.5M") << 2 << 3 << "WorldFIP" << 2 << "2.5 Mbits/s";
+        QTest::newRow("FIP 5M") << 1 << 4 << "FIP" << 3 << "5 Mbits/s";
+        QTest::newRow("unknown type and speed 0") << 0 << 0 << "Unknown" << 255 << "Unknown";
+        QTest::newRow("type 3 speed 5") << 3 << 5 << "Unknown" << 255 << "Unknown";
+    }
+    void ospFirstRecordSetsCapture()
+    {
+        QFETCH(int, type);
+        QFETCH(int, speed);
+        QFETCH(int, code);
+        Frames f;
+        FipStreamDecoder d(&f);
+        const quint64 stamp = 1767225600123456ULL; // 2026-01-01 00:00:00.123456 UTC
+        d.treatOstrakFlowOsp(ospPacket(1, 2, ospRecord(kId, ospStatus(type, speed), stamp)
+                                           + ospRecord(kId, ospStatus(3 - type, 7 - speed), stamp + 10)));
+        QTEST(d.state().frameTypeText, "typeText");
+        QCOMPARE(int(d.state().speedCode), code);
+        QTEST(d.state().speedText, "speedText");
+        QCOMPARE(f.speeds, QList<quint8>{ quint8(code) });
+        QCOMPARE(f.anchors, QList<quint64>{ stamp });
+        QCOMPARE(d.state().captureStartText, QStringLiteral("2026-01-01 00:00:00.123"));
+        QCOMPARE(d.state().lastRecordMs, qint64((stamp + 10) / 1000));
+        QVERIFY(d.state().dataFlowing);
+    }
+
+    void ospDelays()
+    {
+        // FC and IFC are the length and gap counts over the bit time.
+        FipStreamDecoder d;
+        d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 1), 5, 640, 3200))); // 32 µs bits
+        QCOMPARE(d.state().fc, quint64(20));
+        QCOMPARE(d.state().ifc, quint64(100));
+        d.initAnalysisContext();
+        d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 4), 5, 7, 0xFFFFFF))); // 0.2 µs bits
+        QCOMPARE(d.state().fc, quint64(35));
+        QCOMPARE(d.state().ifc, quint64(0xFFFFFF) * 5);
+        d.initAnalysisContext();
+        d.treatOstrakFlowOsp(ospPacket(1, 1, ospRecord(kId, ospStatus(1, 0), 5, 7, 9))); // speed unknown
+        QCOMPARE(d.state().fc + d.state().ifc, quint64(0));
+    }
+
+    void ospMalformedPackets_data()
+    {
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("payload"); // bytes recorded raw
+        const QByteArray a = ospRecord(kId, ospStatus(1, 2), 1);
+        const QByteArray b = ospRecord(kAck, ospStatus(1, 2), 2);
+        QTest::newRow("15 bytes ignored") << ospPacket(1, 1, QByteArray()).left(15) << 0 << -1;
+        QTest::newRow("record truncated") << ospPacket(1, 2, a + b.left(b.size() - 1)) << 1 << a.size();
+        QTest::newRow("more records announced than sent") << ospPacket(1, 3, a + b) << 2 << a.size() + b.size();
+        QTest::newRow("fewer records announced") << ospPacket(1, 1, a + b) << 1 << a.size();
+        QByteArray zero = a;
+        zero[1] = zero[2] = 0;
+        QTest::newRow("size field 0") << ospPacket(1, 2, b + zero) << 1 << b.size();
+        QByteArray huge = a;
+        huge[1] = huge[2] = char(0xFF);
+        QTest::newRow("size beyond packet") << ospPacket(1, 2, b + huge) << 1 << b.size();
+        QTest::newRow("header cut") << ospPacket(1, 2, b + a.left(2)) << 1 << b.size();
+        QByteArray empty = ospRecord(Bytes{}, ospStatus(1, 2), 3);
+        QTest::newRow("size 30 gives an empty frame") << ospPacket(1, 1, empty) << 1 << 30;
+        QByteArray skip(1, char(0xC1));
+        putBe(skip, 6, 2);
+        skip.append("\xC0\xC0\xC0", 3);
+        QTest::newRow("0xC1 skipped whole") << ospPacket(1, 3, a + skip + b) << 2 << a.size() + 6 + b.size();
+        QByteArray unknown(1, char(0x55));
+        putBe(unknown, 3, 2);
+        QTest::newRow("unknown tag header only") << ospPacket(1, 3, a + unknown + b) << 2 << a.size() + 3 + b.size();
+        QTest::newRow("bad magic") << QByteArray("XY") + ospPacket(1, 1, a).mid(2) << 0 << -1;
+    }
+    void ospMalformedPackets()
+    {
+        QFETCH(QByteArray, packet);
+        QFETCH(int, payload);
+        Frames f;
+        RawBytes raw;
+        FipStreamDecoder d(&f);
+        d.setRawSink(&raw);
+        d.treatOstrakFlowOsp(packet);
+        QTEST(f.frames.size(), "frames");
+        QCOMPARE(raw.bytes, payload < 0 ? QByteArray() : QByteArray(1, char(2)) + packet.mid(16, payload));
+    }
+
+    void ospCounterGaps_data()
+    {
+        QTest::addColumn<QList<quint64>>("counters");
+        QTest::addColumn<int>("lost");
+        QTest::newRow("continuous") << QList<quint64>{ 5, 6, 7, 8 } << 0;
+        QTest::newRow("two skipped") << QList<quint64>{ 5, 6, 9, 10 } << 2;
+        QTest::newRow("repeat") << QList<quint64>{ 5, 5, 6 } << 1;
+        QTest::newRow("backwards twice") << QList<quint64>{ 5, 3, 1 } << 2;
+        QTest::newRow("64-bit wrap") << QList<quint64>{ ~quint64(0), 0, 1 } << 0;
+    }
+    void ospCounterGaps()
+    {
+        QFETCH(QList<quint64>, counters);
+        FipStreamDecoder d;
+        quint64 stamp = 100;
+        for (quint64 c : counters)
+            d.treatOstrakFlowOsp(ospPacket(c, 1, ospRecord(kAck, ospStatus(1, 2), stamp++)));
+        QTEST(int(d.counters().lostPackets), "lost");
+        QCOMPARE(d.state().lastOspCounter, counters.last());
+    }
+
+    void ospHeaderOnlyPacketUpdatesCounter()
+    {
+        Frames f;
+        FipStreamDecoder d(&f);
+        d.treatOstrakFlowOsp(ospPacket(40, 1, ospRecord(kAck, ospStatus(1, 2), 1)));
+        d.treatOstrakFlowOsp(ospPacket(41, 0, QByteArray()));
+        QCOMPARE(d.state().lastOspCounter, quint64(41));
+        QCOMPARE(f.frames.size(), 1);
+        d.treatOstrakFlowOsp(ospPacket(42, 1, ospRecord(kAck, ospStatus(1, 2), 2)));
+        QCOMPARE(d.counters().lostPackets, quint64(0));
+    }
+
+    void eventSeveralRecords()
+    {
+        Frames f;
+        FipStreamDecoder d(&f);
+        d.setCardSpeed(1);
+        const QByteArray packet = eventRecord(1, tlvRecord(kId) + tlvRecord(kReply))
+            + eventRecord(2, tlvRecord(kAck), 0xA000, true) + eventRecord(3, tlvRecord(kId));
+        d.onOstrakDataReceived(1, packet);
+        QCOMPARE(f.frames, (QList<QByteArray>{ toArray(kId), toArray(kReply), toArray(kAck), toArray(kId) }));
+        QCOMPARE(f.speeds, QList<quint8>{ 1 });
+        QCOMPARE(d.state().speedText, QStringLiteral("1 Mbits/s"));
+        QCOMPARE(d.state().frameTypeText, QStringLiteral("FIP"));
+        QCOMPARE(d.counters().lostPackets, quint64(0));
+        QCOMPARE(d.counters().tlvNodes, quint64(4));
+        QCOMPARE(d.counters().tlvTags[0x90], quint64(4));
+    }
+
+    void eventCounterGaps_data()
+    {
+        QTest::addColumn<QList<int>>("counters");
+        QTest::addColumn<int>("lost");
+        QTest::newRow("10 11 13") << QList<int>{ 10, 11, 13 } << 1;
+        QTest::newRow("254 255 0 1") << QList<int>{ 254, 255, 0, 1 } << 0;
+        QTest::newRow("254 255 0 2") << QList<int>{ 254, 255, 0, 2 } << 1;
+        QTest::newRow("255 1") << QList<int>{ 255, 1 } << 1;
+        QTest::newRow("repeat") << QList<int>{ 4, 4, 5, 5 } << 2;
+        // Only frame-record events move the remembered counter: 11 is checked, not kept.
+        QTest::newRow("other event between") << QList<int>{ 10, -11, 12 } << 1;
+        QTest::newRow("other event out of step") << QList<int>{ 10, -20, 11 } << 9;
+        QTest::newRow("189 skipped") << QList<int>{ 10, 200 } << 189;
+    }
+    void eventCounterGaps()
+    {
+        QFETCH(QList<int>, counters);
+        FipStreamDecoder d;
+        d.setCardSpeed(2);
+        QByteArray packet;
+        for (int c : counters) {
+            if (c < 0)
+                QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ERROR SW"));
+            packet += c < 0 ? eventRecord(quint8(-c), tlvRecord(kAck), 0x8001) : eventRecord(quint8(c), tlvRecord(kAck));
+        }
+        d.treatOstrakFlowIProtEvt(packet);
+        QTEST(int(d.counters().lostPackets), "lost");
+    }
+
+    void eventRecordSplitAcrossEvents()
+    {
+        // A frame record cut between events decodes once all pieces are in.
+        Frames f;
+        FipStreamDecoder d(&f);
+        d.setCardSpeed(1);
+        const QByteArray data = tlvRecord(kId) + tlvRecord(kReply) + tlvRecord(kAck);
+        const QList<QByteArray> whole{ toArray(kId), toArray(kReply), toArray(kAck) };
+        for (int cut : { 1, 2, 3, 60, int(data.size()) - 1 }) {
+            f.frames.clear();
+            d.initAnalysisContext();
+            d.treatOstrakFlowIProtEvt(eventRecord(0, data.left(cut)));
+            d.treatOstrakFlowIProtEvt(eventRecord(1, data.mid(cut)));
+            QCOMPARE(f.frames, whole);
+            QCOMPARE(d.counters().truncatedRecords, quint64(0));
+        }
         f.frames.clear();
         d.initAnalysisContext();
-        d.treatOstrakFlowIProtEvt(eventRecord(0, data.left(cut)));
-        d.treatOstrakFlowIProtEvt(eventRecord(1, data.mid(cut)));
-        QCOMPARE(f.frames.size(), 3);
-        QCOMPARE(f.frames[0], toArray(kId));
-        QCOMPARE(f.frames[2], toArray(kAck));
-        QCOMPARE(d.counters().truncatedRecords, quint64(0));
+        d.treatOstrakFlowIProtEvt(eventRecord(0, data.left(10)) + eventRecord(1, data.mid(10, 10))
+                                  + eventRecord(2, data.mid(20)));
+        QCOMPARE(f.frames, whole);
     }
-    // Three pieces.
-    f.frames.clear();
-    d.initAnalysisContext();
-    d.treatOstrakFlowIProtEvt(eventRecord(0, data.left(10)) + eventRecord(1, data.mid(10, 10))
-                              + eventRecord(2, data.mid(20)));
-    QCOMPARE(f.frames.size(), 3);
-}
 
-void TestFipStreamSplitting::eventSplitRecordDroppedAfterGap()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.setCardSpeed(1);
-    const QByteArray first = tlvRecord(kId);
-    const QByteArray cut = tlvRecord(kReply);
-    d.treatOstrakFlowIProtEvt(eventRecord(0, first + cut.left(20)));
-    d.treatOstrakFlowIProtEvt(eventRecord(2, tlvRecord(kAck)));
-    QCOMPARE(d.counters().lostPackets, quint64(1));
-    QCOMPARE(d.counters().truncatedRecords, quint64(1));
-    QCOMPARE(f.frames.size(), 2);
-    QCOMPARE(f.frames[1], toArray(kAck));
-}
+    // Each packet in turn; counters are lost, truncated, FIFO overflows, other events, malformed.
+    void eventPacketFaults_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("packets");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QList<quint64>>("counts");
+        const QByteArray whole = eventRecord(0, tlvRecord(kId));
+        QTest::newRow("split record dropped after a gap")
+            << QList<QByteArray>{ eventRecord(0, tlvRecord(kId) + tlvRecord(kReply).left(20)),
+                                  eventRecord(2, tlvRecord(kAck)) }
+            << QString() << 2 << QList<quint64>{ 1, 1, 0, 0, 0 };
+        QTest::newRow("other identifiers dropped")
+            << QList<QByteArray>{ whole + eventRecord(1, tlvRecord(kAck), 0x8001) + eventRecord(2, tlvRecord(kAck)) }
+            << "[BRANTIX] IPROTOCOL EVENT FRAME - ERROR SW:  0x8001" << 2 << QList<quint64>{ 1, 0, 1, 1, 0 };
+        QTest::newRow("truncated record") << QList<QByteArray>{ whole + eventRecord(1, tlvRecord(kAck)).left(12) }
+                                          << QString() << 1 << QList<quint64>{ 0, 1, 0, 0, 0 };
+        QTest::newRow("garbage ends the packet") << QList<QByteArray>{ QByteArray("\x13\x00\x01", 3) + whole }
+                                                 << QString() << 0 << QList<quint64>{ 0, 0, 0, 0, 1 };
+    }
+    void eventPacketFaults()
+    {
+        QFETCH(QList<QByteArray>, packets);
+        QFETCH(QString, log);
+        Frames f;
+        FipStreamDecoder d(&f);
+        d.setCardSpeed(1);
+        if (!log.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(log));
+        for (const QByteArray& p : packets)
+            d.treatOstrakFlowIProtEvt(p);
+        QTEST(f.frames.size(), "frames");
+        QCOMPARE(f.frames.value(1, toArray(kAck)), toArray(kAck));
+        const FipCaptureCounters& c = d.counters();
+        QTEST((QList<quint64>{ c.lostPackets, c.truncatedRecords, c.fifoOverflows, c.otherEvents, c.malformedPackets }),
+              "counts");
+    }
 
-void TestFipStreamSplitting::eventOtherIdentifiersDropped()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.setCardSpeed(1);
-    QTest::ignoreMessage(QtDebugMsg, "[BRANTIX] IPROTOCOL EVENT FRAME - ERROR SW:  0x8001");
-    d.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(kId)) + eventRecord(1, tlvRecord(kAck), 0x8001)
-                              + eventRecord(2, tlvRecord(kAck)));
-    QCOMPARE(f.frames.size(), 2);
-    QCOMPARE(d.counters().fifoOverflows, quint64(1));
-    QCOMPARE(d.counters().otherEvents, quint64(1));
-}
+    void eventClock()
+    {
+        // Time stamps: wall clock at the first record, then IFC and FC ticks.
+        Frames f;
+        FipStreamDecoder d(&f);
+        qint64 wall = 1767225600000; // ms
+        d.setClock([&] { return wall; });
+        d.setCardSpeed(0); // 3.2 µs ticks
+        d.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(kId, 0, 10, 5) + tlvRecord(kReply, 0, 3, 7)
+                                                      + tlvRecord(kAck, 0, 1, 1)));
+        const quint64 anchor = quint64(wall) * 1000;
+        QCOMPARE(f.anchors, QList<quint64>{ anchor });
+        // (0 + 10) × 3.2 = 32, (15 + 3) × 3.2 = 57.6 → 58, (25 + 1) × 3.2 = 83.2 → 83
+        QCOMPARE(f.stamps, (QList<quint64>{ anchor + 32, anchor + 58, anchor + 83 }));
+        QCOMPARE(d.state().runningTicks, quint64(27));
+    }
 
-void TestFipStreamSplitting::eventTruncatedRecord()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.setCardSpeed(1);
-    const QByteArray whole = eventRecord(0, tlvRecord(kId));
-    d.treatOstrakFlowIProtEvt(whole + eventRecord(1, tlvRecord(kAck)).left(12));
-    QCOMPARE(f.frames.size(), 1);
-    QCOMPARE(d.counters().truncatedRecords, quint64(1));
-    // Garbage that is no event record ends the packet.
-    d.treatOstrakFlowIProtEvt(QByteArray("\x13\x00\x01", 3) + whole);
-    QCOMPARE(f.frames.size(), 1);
-    QCOMPARE(d.counters().malformedPackets, quint64(1));
-}
+    void interruptionRowAndClockOffset()
+    {
+        Frames f;
+        FipStreamDecoder d(&f);
+        qint64 wall = 1767225600000;
+        d.setClock([&] { return wall; });
+        d.setCardSpeed(1);
+        d.onOstrakNoTrafficDetected(); // nothing flowing yet
+        QVERIFY(f.interruptions.isEmpty());
+        for (int i = 0; i < 1000; ++i)
+            d.treatOstrakFlowIProtEvt(eventRecord(quint8(i), tlvRecord(kAck, 0, 10, 0)));
+        const quint64 last = f.stamps.last();
+        QCOMPARE(last, quint64(wall) * 1000 + 1000);
+        d.onOstrakNoTrafficDetected();
+        d.onOstrakNoTrafficDetected(); // once per interruption
+        QCOMPARE(f.interruptions.size(), 1);
+        QCOMPARE(d.counters().trafficInterruptions, quint64(1));
+        QCOMPARE(d.state().frameNumber, quint64(1001));
+        const QList<QByteArray> fields = f.interruptions.first().chopped(1).split('\t');
+        QCOMPARE(fields.size(), 22);
+        QCOMPARE((QList<QByteArray>{ fields[1], fields[4], fields[5], fields[8], fields[13] }),
+                 (QList<QByteArray>{ "1,001", "[2026-01-01] 00:00:00.001000", QByteArray::number(last), "ERROR",
+                                     "Type: Traffic Interruption" }));
+        // Traffic resumes 2.5 s later: the clock moves on by the pause.
+        wall += 2500;
+        d.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(kAck, 0, 10, 0)));
+        QCOMPARE(f.stamps.last(), last + 1 + 2500000);
+        QVERIFY(d.state().dataFlowing);
+        // After an interruption the event counter is not checked.
+        QCOMPARE(d.counters().lostPackets, quint64(0));
+    }
 
-void TestFipStreamSplitting::eventClock()
-{
-    // Time stamps: wall clock at the first record, then IFC and FC ticks.
-    Frames f;
-    FipStreamDecoder d(&f);
-    qint64 wall = 1767225600000; // ms
-    d.setClock([&] { return wall; });
-    d.setCardSpeed(0); // 3.2 µs ticks
-    d.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(kId, 0, 10, 5) + tlvRecord(kReply, 0, 3, 7)
-                                                  + tlvRecord(kAck, 0, 1, 1)));
-    const quint64 anchor = quint64(wall) * 1000;
-    QCOMPARE(f.anchors, QList<quint64>{ anchor });
-    // (0 + 10) × 3.2 = 32, (15 + 3) × 3.2 = 57.6 → 58, (25 + 1) × 3.2 = 83.2 → 83
-    QCOMPARE(f.stamps, (QList<quint64>{ anchor + 32, anchor + 58, anchor + 83 }));
-    QCOMPARE(d.state().runningTicks, quint64(27));
-}
+    // Raw recording keeps the frame records alone, joined across events; the debug
+    // recording keeps the flow's whole packets, headers and counters included.
+    void eventRecordings()
+    {
+        RawBytes raw, packets;
+        FipStreamDecoder d;
+        d.setCardSpeed(3);
+        d.setRawSink(&raw);
+        d.setPacketSink(&packets);
+        const QByteArray a = tlvRecord(kId);
+        const QByteArray b = tlvRecord(kAck);
+        const QByteArray p1 = eventRecord(0, a) + eventRecord(1, b.left(5));
+        const QByteArray p2 = eventRecord(2, b.mid(5)) + eventRecord(3, a, 0x8001, true);
+        d.onOstrakDataReceived(1, p1);
+        d.onOstrakDataReceived(1, QByteArray());
+        d.onOstrakDataReceived(1, p2);
+        d.onOstrakDataReceived(7, p1);
+        QCOMPARE(raw.bytes, QByteArray("\x01\x03", 2) + a + b);
+        QCOMPARE(packets.bytes, QByteArray(1, char(1)) + p1 + p2);
+    }
 
-void TestFipStreamSplitting::interruptionRowAndClockOffset()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    qint64 wall = 1767225600000;
-    d.setClock([&] { return wall; });
-    d.setCardSpeed(1);
-    d.onOstrakNoTrafficDetected(); // nothing flowing yet
-    QVERIFY(f.interruptions.isEmpty());
-    for (int i = 0; i < 1000; ++i)
-        d.treatOstrakFlowIProtEvt(eventRecord(quint8(i), tlvRecord(kAck, 0, 10, 0)));
-    const quint64 last = f.stamps.last();
-    QCOMPARE(last, quint64(wall) * 1000 + 1000);
-    d.onOstrakNoTrafficDetected();
-    d.onOstrakNoTrafficDetected(); // once per interruption
-    QCOMPARE(f.interruptions.size(), 1);
-    QCOMPARE(d.counters().trafficInterruptions, quint64(1));
-    QCOMPARE(d.state().frameNumber, quint64(1001));
-    const QList<QByteArray> fields = f.interruptions.first().chopped(1).split('\t');
-    QCOMPARE(fields.size(), 22);
-    QCOMPARE(fields[1], QByteArray("1,001"));
-    QCOMPARE(fields[4], QByteArray("[2026-01-01] 00:00:00.001000"));
-    QCOMPARE(fields[5], QByteArray::number(last));
-    QCOMPARE(fields[8], QByteArray("ERROR"));
-    QCOMPARE(fields[13], QByteArray("Type: Traffic Interruption"));
+    void rowHeader()
+    {
+        FipStreamDecoder d;
+        qint64 wall = 1767225600000;
+        d.setClock([&] { return wall; });
+        d.setCardSpeed(0);
+        QByteArray packet;
+        for (int i = 0; i < 1233; ++i)
+            packet += eventRecord(quint8(i), tlvRecord(kAck, 0, 0, 0));
+        packet += eventRecord(quint8(1233), tlvRecord(kId, 0, 12345, 7));
+        d.treatOstrakFlowIProtEvt(packet);
+        TraceRow row = d.row();
+        d.fillRowHeader(row);
+        QCOMPARE(row.text(TraceRow::Number), QStringLiteral("1,234"));
+        // 12345 × 3.2 µs = 39504 µs after the anchor
+        QCOMPARE(row.text(TraceRow::AbsoluteDate), QStringLiteral("[2026-01-01] 00:00:00.039504"));
+        QCOMPARE(row.text(TraceRow::AbsoluteDateTick), QString::number(quint64(wall) * 1000 + 39504));
+        QCOMPARE(row.text(TraceRow::InterFrameDelay), QStringLiteral("39504.00 us"));
+        QCOMPARE(row.text(TraceRow::FrameDelay), QStringLiteral("22.40 us"));
+        QCOMPARE(row.text(TraceRow::Control), QStringLiteral("ID_DAT"));
+    }
 
-    // Traffic resumes 2.5 s later: the clock moves on by the pause.
-    wall += 2500;
-    d.treatOstrakFlowIProtEvt(eventRecord(0, tlvRecord(kAck, 0, 10, 0)));
-    QCOMPARE(f.stamps.last(), last + 1 + 2500000);
-    QVERIFY(d.state().dataFlowing);
-    // After an interruption the event counter is not checked.
-    QCOMPARE(d.counters().lostPackets, quint64(0));
-}
-
-void TestFipStreamSplitting::rawRecordingOsp()
-{
-    RawBytes raw;
-    FipStreamDecoder d;
-    d.setRawSink(&raw);
-    const QByteArray p1 = ospRecord(kId, ospStatus(1, 2), 1) + ospRecord(kAck, ospStatus(1, 2), 2);
-    const QByteArray p2 = ospRecord(kReply, ospStatus(1, 2), 3);
-    d.treatOstrakFlowOsp(ospPacket(1, 2, p1));
-    d.treatOstrakFlowOsp(ospPacket(2, 1, p2));
-    QCOMPARE(raw.bytes, QByteArray(1, char(2)) + p1 + p2);
-}
-
-void TestFipStreamSplitting::rawRecordingEvents()
-{
-    RawBytes raw;
-    FipStreamDecoder d;
-    d.setCardSpeed(3);
-    d.setRawSink(&raw);
-    const QByteArray a = tlvRecord(kId);
-    const QByteArray b = tlvRecord(kAck);
-    d.treatOstrakFlowIProtEvt(eventRecord(0, a) + eventRecord(1, b.left(5)));
-    d.treatOstrakFlowIProtEvt(eventRecord(2, b.mid(5)) + eventRecord(3, a, 0x8001, true));
-    QCOMPARE(raw.bytes, QByteArray("\x01\x03", 2) + a + b);
-}
-
-void TestFipStreamSplitting::packetRecording()
-{
-    // The debug recording keeps whole packets, headers and counters included.
-    RawBytes packets;
-    FipStreamDecoder d;
-    d.setCardSpeed(1);
-    d.setPacketSink(&packets);
-    const QByteArray p1 = eventRecord(0, tlvRecord(kId)) + eventRecord(1, tlvRecord(kAck), 0x8001);
-    const QByteArray p2 = eventRecord(2, tlvRecord(kReply).left(9));
-    d.onOstrakDataReceived(1, p1);
-    d.onOstrakDataReceived(1, QByteArray());
-    d.onOstrakDataReceived(1, p2);
-    d.onOstrakDataReceived(7, p1);
-    QCOMPARE(packets.bytes, QByteArray(1, char(1)) + p1 + p2);
-}
-
-void TestFipStreamSplitting::rowHeader()
-{
-    FipStreamDecoder d;
-    qint64 wall = 1767225600000;
-    d.setClock([&] { return wall; });
-    d.setCardSpeed(0);
-    QByteArray packet;
-    for (int i = 0; i < 1233; ++i)
-        packet += eventRecord(quint8(i), tlvRecord(kAck, 0, 0, 0));
-    packet += eventRecord(quint8(1233), tlvRecord(kId, 0, 12345, 7));
-    d.treatOstrakFlowIProtEvt(packet);
-    TraceRow row = d.row();
-    d.fillRowHeader(row);
-    QCOMPARE(row.text(TraceRow::Number), QStringLiteral("1,234"));
-    // 12345 × 3.2 µs = 39504 µs after the anchor
-    QCOMPARE(row.text(TraceRow::AbsoluteDate), QStringLiteral("[2026-01-01] 00:00:00.039504"));
-    QCOMPARE(row.text(TraceRow::AbsoluteDateTick), QString::number(quint64(wall) * 1000 + 39504));
-    QCOMPARE(row.text(TraceRow::InterFrameDelay), QStringLiteral("39504.00 us"));
-    QCOMPARE(row.text(TraceRow::FrameDelay), QStringLiteral("22.40 us"));
-    QCOMPARE(row.text(TraceRow::Control), QStringLiteral("ID_DAT"));
-}
-
-void TestFipStreamSplitting::replayStopFlag()
-{
-    Frames f;
-    FipStreamDecoder d(&f);
-    d.beginReplay(1, 1);
-    QCOMPARE(f.speeds, QList<quint8>{ 1 });
-    const QByteArray data = tlvRecord(kId) + tlvRecord(kAck);
-    const quint8* p = reinterpret_cast<const quint8*>(data.constData());
-    QCOMPARE(d.treatTlvFipStream(p, data.size(), nullptr, false), qint64(0));
-    QVERIFY(f.frames.isEmpty());
-    bool stop = true; // cleared on entry
-    QCOMPARE(d.treatTlvFipStream(p, data.size(), &stop, true), qint64(data.size()));
-    QCOMPARE(f.frames.size(), 2);
-    // A truncated last record is dropped and counted at the end of a replay.
-    QCOMPARE(d.treatTlvFipStream(p, data.size() - 1, &stop, false), qint64(data.size() - 1));
-    QCOMPARE(f.frames.size(), 3);
-    QCOMPARE(d.counters().truncatedRecords, quint64(1));
-}
+    void replayStopFlag()
+    {
+        Frames f;
+        FipStreamDecoder d(&f);
+        d.beginReplay(1, 1);
+        QCOMPARE(f.speeds, QList<quint8>{ 1 });
+        const QByteArray data = tlvRecord(kId) + tlvRecord(kAck);
+        const quint8* p = reinterpret_cast<const quint8*>(data.constData());
+        QCOMPARE(d.treatTlvFipStream(p, data.size(), nullptr, false), qint64(0));
+        QVERIFY(f.frames.isEmpty());
+        bool stop = true; // cleared on entry
+        QCOMPARE(d.treatTlvFipStream(p, data.size(), &stop, true), qint64(data.size()));
+        QCOMPARE(f.frames.size(), 2);
+        // A truncated last record is dropped and counted at the end of a replay.
+        QCOMPARE(d.treatTlvFipStream(p, data.size() - 1, &stop, false), qint64(data.size() - 1));
+        QCOMPARE(f.frames.size(), 3);
+        QCOMPARE(d.counters().truncatedRecords, quint64(1));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFipStreamSplitting)
 #include "tst_fipstreamsplitting.moc"

@@ -2,19 +2,20 @@
 // packets, wild lengths and lost datagrams between valid traffic. Nothing may
 // crash, hold memory beyond the link's cap or stop the decoding: the frames of
 // the valid packets are decoded, and the fault shows in the capture's counters.
+// The link's packet splitter on hand-made inputs: whole packets go out in order
+// whatever the reads, anything else is dropped and counted.
 
 #include "capture/decoder/FipStreamDecoder.h"
 #include "capture/device/OstrakCard.h"
 #include "capture/device/OstrakStreamSplitter.h"
+#include "tests/capture/device/CardRun.h"
 
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
 
-#include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -128,81 +129,47 @@ Script makeScript(int flow, const QString& fault, bool datagrams)
 }
 
 // Counts the frames decoded without error, as the analysis would take them.
-// Runs the event loop without the sleeps of QTest::qWait: each packet the card hands
-// over waits for this thread.
-void pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 struct GoodFrames : FipDecoderListener
 {
     qint64 good = 0;
     void onFrameDone(const FipFrameInfo& frame, TraceRow&) override { good += !frame.error; }
 };
 
+using FipRecordEncoder::eventRecord;
+using FipRecordEncoder::ospPacket;
+QByteArray ospFrameRecord(int dataBytes)
+{
+    QByteArray r(30 + dataBytes, char(0x11));
+    r[0] = char(0xC0);
+    r[1] = char((30 + dataBytes) >> 8);
+    r[2] = char(30 + dataBytes);
+    return r;
+}
+const QByteArray kOsp1 = ospPacket(1, 2, ospFrameRecord(5) + ospFrameRecord(3));
+const QByteArray kOsp2 = ospPacket(2, 1, ospFrameRecord(8));
+const QByteArray kEvt1 = eventRecord(1, 0xA000, QByteArray(40, char(0x22)));
+const QByteArray kEvt2 = eventRecord(2, 0xA000, QByteArray(9, char(0x33)), true, 7);
+
 } // namespace
 
-class Window : public QObject
+// The card feeding the decoder as the main window's does.
+struct Capture
 {
-    Q_OBJECT
-public:
     GoodFrames frames;
     FipStreamDecoder decoder{ &frames };
     int interruptions = 0;
-    bool stopped = false;
+    CardRun run{ new OstrakCard };
+    OstrakCard* card = run.card;
 
-public slots:
-    void onData(int flow, QByteArray data) { decoder.onOstrakDataReceived(flow, data); }
-    void onFaults(qulonglong faults, qulonglong bytes) { decoder.onStreamFaults(faults, bytes); }
-    void onNoTraffic()
+    Capture()
     {
-        ++interruptions;
-        decoder.onOstrakNoTrafficDetected();
-    }
-    void onStopped() { stopped = true; }
-};
-
-// The card wired as the main window wires it, run until its loop ends.
-struct Capture
-{
-    OstrakCard* card = new OstrakCard;
-    QThread thread;
-    Window window;
-
-    Capture() { window.decoder.setCardSpeed(1); }
-    void start()
-    {
-        QObject::connect(card, &OstrakCard::fipDataReceived, &window, &Window::onData, Qt::BlockingQueuedConnection);
-        QObject::connect(card, &OstrakCard::streamFaults, &window, &Window::onFaults);
-        QObject::connect(card, &OstrakCard::noTrafficDetected, &window, &Window::onNoTraffic);
-        QObject::connect(card, &OstrakCard::scanStopped, &window, &Window::onStopped);
-        card->attachThread(thread);
-        card->moveToThread(&thread);
-        thread.start();
-    }
-    bool stop(int ms)
-    {
-        card->stopScan();
-        return waitStopped(ms);
-    }
-    bool waitStopped(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!window.stopped && t.elapsed() < ms)
-            pump(10);
-        thread.quit();
-        return window.stopped && thread.wait(5000);
-    }
-    ~Capture()
-    {
-        card->stopScan();
-        thread.quit();
-        thread.wait(5000);
-        delete card;
+        decoder.setCardSpeed(1);
+        run.onData = [this](int flow, const QByteArray& data) { decoder.onOstrakDataReceived(flow, data); };
+        run.onFaults = [this](qulonglong faults, qulonglong bytes) { decoder.onStreamFaults(faults, bytes); };
+        run.onNoTraffic = [this] {
+            ++interruptions;
+            decoder.onOstrakNoTrafficDetected();
+        };
     }
 };
 
@@ -256,108 +223,180 @@ private slots:
         });
     }
 
-    void decodingResumes_data();
-    void decodingResumes();
-    void trickleRaisesInterruption();
-    void udpListensOnLoopbackAndReportsPortTaken();
+    void decodingResumes_data()
+    {
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<QString>("fault");
+        for (int flow : { 1, 2 }) {
+            const char* name = flow == 1 ? "events" : "osp";
+            for (const char* fault : { "garbage", "truncated", "record past packet" }) {
+                QTest::addRow("tcp %s %s", name, fault) << false << flow << fault;
+                QTest::addRow("udp %s %s", name, fault) << true << flow << fault;
+            }
+            QTest::addRow("udp %s 78%% lost", name) << true << flow << "78% lost";
+        }
+        QTest::newRow("tcp osp zero-length record") << false << 2 << "zero-length record";
+        QTest::newRow("tcp osp 2^32-1 records") << false << 2 << "2^32-1 records";
+        QTest::newRow("udp osp split over datagrams") << true << 2 << "split over datagrams";
+    }
+    void decodingResumes()
+    {
+        QFETCH(bool, udp);
+        QFETCH(int, flow);
+        QFETCH(QString, fault);
+        const Script script = makeScript(flow, fault, udp);
+        Capture capture;
+        std::unique_ptr<ScriptServer> server;
+        QUdpSocket sender;
+        quint16 port = 0;
+        if (udp) {
+            QCOMPARE(capture.card->remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
+            port = capture.card->findChild<QUdpSocket*>()->localPort();
+        } else {
+            server.reset(new ScriptServer(script.pieces));
+            QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server->port()), 0);
+        }
+        capture.run.start();
+        if (udp) {
+            int n = 0;
+            for (const Piece& p : script.pieces) {
+                QCOMPARE(sender.writeDatagram(p.bytes, QHostAddress(QHostAddress::LocalHost), port), qint64(p.bytes.size()));
+                if (++n % 32 == 0)
+                    QThread::msleep(1); // a pace the loopback buffers hold
+            }
+            // Until every valid frame is in, or nothing more comes.
+            for (qint64 seen = -1; capture.frames.good < script.validFrames && capture.frames.good != seen;) {
+                seen = capture.frames.good;
+                pumpEvents(300);
+            }
+            QVERIFY(capture.run.stop(5000));
+        } else {
+            QVERIFY(capture.run.waitStopped(10000));
+            QCOMPARE(capture.card->getLastError(), OstrakCard::ErrStreamEnded);
+        }
+
+        const FipCaptureCounters& counters = capture.decoder.counters();
+        QVERIFY2(capture.frames.good * 100 >= script.validFrames * 99,
+                 qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.frames.good).arg(script.validFrames)));
+        QVERIFY(capture.card->bufferPeak() <= OstrakStreamSplitter::kMaxInput);
+        // The fault shows among the acquisition errors.
+        QVERIFY(counters.lostPackets + counters.streamErrors() > 0);
+        if (script.skippedPackets)
+            QCOMPARE(counters.lostPackets, quint64(script.skippedPackets));
+    }
+
+    // A server that sends one byte now and then never completes a packet: that is no traffic.
+    void trickleRaisesInterruption()
+    {
+        const Script script = makeScript(1, QString(), false);
+        QList<Piece> pieces{ script.pieces.first() };
+        for (int i = 0; i < 6; ++i)
+            pieces.append({ QByteArray(1, char(0x40)), 400 });
+        ScriptServer server(pieces);
+        Capture capture;
+        QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server.port()), 0);
+        capture.run.start();
+        QVERIFY(capture.run.waitStopped(10000));
+        QVERIFY(capture.interruptions >= 1);
+        QCOMPARE(capture.decoder.counters().trafficInterruptions, quint64(1));
+    }
+
+    // Loopback stays loopback: another loopback address may still take the port. A port
+    // already taken is refused with the reason.
+    void udpListensOnLoopbackAndReportsPortTaken()
+    {
+        OstrakCard card;
+        QCOMPARE(card.remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
+        const quint16 port = card.findChild<QUdpSocket*>()->localPort();
+        QUdpSocket other;
+        QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), port));
+
+        OstrakCard second;
+        QCOMPARE(second.remotelyUdpOpen(port, QStringLiteral("127.0.0.1")), OstrakCard::ErrUdpBind);
+        QVERIFY(!second.udpBindError().isEmpty());
+        QVERIFY(!second.isRemotelyConnected());
+        QCOMPARE(card.close(), 0);
+    }
+
+    void packetsWhateverTheReads_data()
+    {
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArray>("packets");
+        QTest::addColumn<int>("lostBytes");
+        QTest::addColumn<int>("faults");
+        const QByteArray junk("\x01\x02\x03\x04\x05", 5);
+        QByteArray zero = kOsp1;
+        zero[17] = zero[18] = 0;
+        QByteArray count = kOsp2;
+        count[12] = count[13] = count[14] = count[15] = char(0xFF);
+        QByteArray tag = kOsp1;
+        tag[16] = char(0x55);
+        QTest::newRow("osp clean") << 2 << kOsp1 + kOsp2 << kOsp1 + kOsp2 << 0 << 0;
+        QTest::newRow("osp garbage between") << 2 << kOsp1 + junk + kOsp2 << kOsp1 + kOsp2 << 5 << 1;
+        QTest::newRow("osp cut packet") << 2 << kOsp1.left(40) + kOsp2 << kOsp2 << 40 << 1;
+        QTest::newRow("osp zero-length record") << 2 << zero + kOsp2 << kOsp2 << zero.size() << 1;
+        QTest::newRow("osp 2^32-1 records") << 2 << count + kOsp1 << kOsp1 << count.size() << 1;
+        QTest::newRow("osp unknown record tag") << 2 << tag + kOsp2 << kOsp2 << tag.size() << 1;
+        QTest::newRow("events clean") << 1 << kEvt1 + kEvt2 << kEvt1 + kEvt2 << 0 << 0;
+        QTest::newRow("events garbage between") << 1 << kEvt1 + junk + kEvt2 << kEvt1 + kEvt2 << 5 << 1;
+        QTest::newRow("events cut packet") << 1 << kEvt1.left(20) + kEvt2 + kEvt1 << kEvt2 + kEvt1 << 20 << 1;
+        QTest::newRow("events unknown event") << 1 << eventRecord(1, 0x1234, "ab") + kEvt2 << kEvt2 << 9 << 1;
+    }
+    void packetsWhateverTheReads()
+    {
+        QFETCH(int, flow);
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, packets);
+        for (int read : { 1, 3, 17, int(stream.size()) }) {
+            OstrakStreamSplitter splitter(flow);
+            QByteArray output;
+            for (int at = 0; at < stream.size(); at += read) {
+                splitter.append(stream.constData() + at, std::min(read, int(stream.size()) - at));
+                splitter.split(&output);
+            }
+            QCOMPARE(output, packets);
+            QTEST(int(splitter.lostBytes()), "lostBytes");
+            QTEST(int(splitter.faults()), "faults");
+            QCOMPARE(splitter.pending(), 0);
+        }
+    }
+
+    // A datagram is never continued in the next one: a packet over two is lost, two in one are kept.
+    void datagramsAreNeverJoined()
+    {
+        OstrakStreamSplitter splitter(2);
+        QByteArray output;
+        QVERIFY(!splitter.splitDatagram(kOsp1.constData(), 20, &output));
+        QVERIFY(!splitter.splitDatagram(kOsp1.constData() + 20, kOsp1.size() - 20, &output));
+        QVERIFY(output.isEmpty());
+        QCOMPARE(splitter.lostBytes(), quint64(kOsp1.size()));
+        const QByteArray two = kOsp1 + kOsp2;
+        QVERIFY(splitter.splitDatagram(two.constData(), two.size(), &output));
+        QCOMPARE(output, two);
+    }
+
+    // A packet announced as large as the format lets it be is waited for; a larger one is not.
+    void heldBytesBounded()
+    {
+        OstrakStreamSplitter splitter(2);
+        QByteArray output;
+        QByteArray header = ospPacket(1, OstrakStreamSplitter::kMaxOspRecords, QByteArray());
+        QByteArray record(3, char(0xC1));
+        record[1] = 0;
+        record[2] = 3;
+        splitter.append(header.constData(), header.size());
+        for (int i = 0; i < 1 << 19; ++i) {
+            splitter.append(record.constData(), 3);
+            if (i % 4096 == 0)
+                splitter.split(&output);
+        }
+        splitter.split(&output);
+        QCOMPARE(output.size(), 16 + 3 * int(OstrakStreamSplitter::kMaxOspRecords));
+        QVERIFY(splitter.peak() <= OstrakStreamSplitter::kMaxOspPacket + 4096 * 3);
+    }
 };
-
-void TestHostileLink::decodingResumes_data()
-{
-    QTest::addColumn<bool>("udp");
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<QString>("fault");
-    for (int flow : { 1, 2 }) {
-        const char* name = flow == 1 ? "events" : "osp";
-        for (const char* fault : { "garbage", "truncated", "record past packet" }) {
-            QTest::addRow("tcp %s %s", name, fault) << false << flow << fault;
-            QTest::addRow("udp %s %s", name, fault) << true << flow << fault;
-        }
-        QTest::addRow("udp %s 78%% lost", name) << true << flow << "78% lost";
-    }
-    QTest::newRow("tcp osp zero-length record") << false << 2 << "zero-length record";
-    QTest::newRow("tcp osp 2^32-1 records") << false << 2 << "2^32-1 records";
-    QTest::newRow("udp osp split over datagrams") << true << 2 << "split over datagrams";
-}
-
-void TestHostileLink::decodingResumes()
-{
-    QFETCH(bool, udp);
-    QFETCH(int, flow);
-    QFETCH(QString, fault);
-    const Script script = makeScript(flow, fault, udp);
-    Capture capture;
-    std::unique_ptr<ScriptServer> server;
-    QUdpSocket sender;
-    quint16 port = 0;
-    if (udp) {
-        QCOMPARE(capture.card->remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
-        port = capture.card->findChild<QUdpSocket*>()->localPort();
-    } else {
-        server.reset(new ScriptServer(script.pieces));
-        QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server->port()), 0);
-    }
-    capture.start();
-    if (udp) {
-        int n = 0;
-        for (const Piece& p : script.pieces) {
-            QCOMPARE(sender.writeDatagram(p.bytes, QHostAddress(QHostAddress::LocalHost), port), qint64(p.bytes.size()));
-            if (++n % 32 == 0)
-                QThread::msleep(1); // a pace the loopback buffers hold
-        }
-        // Until every valid frame is in, or nothing more comes.
-        for (qint64 seen = -1; capture.window.frames.good < script.validFrames && capture.window.frames.good != seen;) {
-            seen = capture.window.frames.good;
-            pump(300);
-        }
-        QVERIFY(capture.stop(5000));
-    } else {
-        QVERIFY(capture.waitStopped(10000));
-        QCOMPARE(capture.card->getLastError(), OstrakCard::ErrStreamEnded);
-    }
-
-    const FipCaptureCounters& counters = capture.window.decoder.counters();
-    QVERIFY2(capture.window.frames.good * 100 >= script.validFrames * 99,
-             qPrintable(QStringLiteral("%1 of %2 valid frames decoded").arg(capture.window.frames.good).arg(script.validFrames)));
-    QVERIFY(capture.card->bufferPeak() <= OstrakStreamSplitter::kMaxInput);
-    // The fault shows among the acquisition errors.
-    QVERIFY(counters.lostPackets + counters.streamErrors() > 0);
-    if (script.skippedPackets)
-        QCOMPARE(counters.lostPackets, quint64(script.skippedPackets));
-}
-
-// A server that sends one byte now and then never completes a packet: that is no traffic.
-void TestHostileLink::trickleRaisesInterruption()
-{
-    const Script script = makeScript(1, QString(), false);
-    QList<Piece> pieces{ script.pieces.first() };
-    for (int i = 0; i < 6; ++i)
-        pieces.append({ QByteArray(1, char(0x40)), 400 });
-    ScriptServer server(pieces);
-    Capture capture;
-    QCOMPARE(capture.card->remotelyTcpOpen(QStringLiteral("127.0.0.1"), server.port()), 0);
-    capture.start();
-    QVERIFY(capture.waitStopped(10000));
-    QVERIFY(capture.window.interruptions >= 1);
-    QCOMPARE(capture.window.decoder.counters().trafficInterruptions, quint64(1));
-}
-
-// Loopback stays loopback: another loopback address may still take the port. A port
-// already taken is refused with the reason.
-void TestHostileLink::udpListensOnLoopbackAndReportsPortTaken()
-{
-    OstrakCard card;
-    QCOMPARE(card.remotelyUdpOpen(0, QStringLiteral("127.0.0.1")), 0);
-    const quint16 port = card.findChild<QUdpSocket*>()->localPort();
-    QUdpSocket other;
-    QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), port));
-
-    OstrakCard second;
-    QCOMPARE(second.remotelyUdpOpen(port, QStringLiteral("127.0.0.1")), OstrakCard::ErrUdpBind);
-    QVERIFY(!second.udpBindError().isEmpty());
-    QVERIFY(!second.isRemotelyConnected());
-    QCOMPARE(card.close(), 0);
-}
 
 QTEST_MAIN(TestHostileLink)
 #include "tst_hostilelink.moc"

@@ -4,6 +4,7 @@
 
 #include "capture/device/OsSelectionDialog.h"
 #include "capture/device/OstrakCard.h"
+#include "tests/capture/device/CardRun.h"
 
 #include "FipRecordEncoder.h"
 #include "OstrakServer.h"
@@ -15,7 +16,6 @@
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QMutex>
-#include <QThread>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -73,66 +73,8 @@ QVector<EventRecord> eventRecords(const QByteArray& stream, bool* whole)
 
 } // namespace
 
-class Receiver : public QObject
-{
-    Q_OBJECT
-public:
-    QByteArray all;
-    QVector<int> events; // size of each hand-over; -1 for a no-traffic report
-    QVector<qint64> offsets; // stream offset at which each hand-over starts
-    QSet<int> flows;
-    bool stopped = false;
-
-public slots:
-    void onData(int flow, QByteArray data)
-    {
-        flows.insert(flow);
-        offsets.append(all.size());
-        all.append(data);
-        events.append(data.size());
-    }
-    void onNoTraffic() { events.append(-1); }
-    void onStopped() { stopped = true; }
-};
-
-// The card wired like the main window does: capture thread, blocking hand-over.
-struct CaptureRun {
-    OstrakCard* card = nullptr;
-    QThread thread;
-    Receiver rx;
-
-    void start(OstrakCard* c)
-    {
-        card = c;
-        QObject::connect(card, &OstrakCard::fipDataReceived, &rx, &Receiver::onData, Qt::BlockingQueuedConnection);
-        QObject::connect(card, &OstrakCard::noTrafficDetected, &rx, &Receiver::onNoTraffic);
-        QObject::connect(card, &OstrakCard::scanStopped, &rx, &Receiver::onStopped);
-        card->attachThread(thread);
-        card->moveToThread(&thread);
-        thread.start();
-    }
-    bool waitStopped(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!rx.stopped && t.elapsed() < ms)
-            QTest::qWait(10);
-        thread.quit();
-        return rx.stopped && thread.wait(5000);
-    }
-    ~CaptureRun()
-    {
-        if (card) {
-            card->stopScan();
-            waitStopped(5000);
-            card->close();
-            delete card;
-        }
-    }
-};
-
 // Hand-overs hold whole packets, and one under the hand-over size only before a no-traffic report or at the end.
-void checkHandOvers(const Receiver& rx, const QSet<qint64>& boundaries)
+void checkHandOvers(const CardRun& rx, const QSet<qint64>& boundaries)
 {
     for (qint64 off : rx.offsets)
         QVERIFY2(boundaries.contains(off), qPrintable(QString("hand-over starts inside a packet at %1").arg(off)));
@@ -250,62 +192,81 @@ private slots:
         QTEST(logCount(line), "errors");
     }
 
-    void tcpStream_data()
+    // The server's stream arrives whole, in hand-overs of whole packets, over TCP or UDP.
+    void remoteStream_data()
     {
+        QTest::addColumn<bool>("udp");
         QTest::addColumn<int>("flow");
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("perPacket");
         QTest::addColumn<bool>("split");
         QTest::addColumn<int>("speedDigit");
         QTest::addColumn<int>("pauseAfter");
-        QTest::newRow("events") << 1 << 3000 << 16 << false << -1 << 0;
-        QTest::newRow("osp") << 2 << 3000 << 7 << false << -1 << 0;
-        QTest::newRow("speed digit 3") << 1 << 500 << 1 << false << 3 << 0;
-        QTest::newRow("split writes") << 1 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp split writes") << 2 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp traffic pause") << 2 << 600 << 3 << false << -1 << 200;
+        QTest::newRow("events") << false << 1 << 3000 << 16 << false << -1 << 0;
+        QTest::newRow("osp") << false << 2 << 3000 << 7 << false << -1 << 0;
+        QTest::newRow("speed digit 3") << false << 1 << 500 << 1 << false << 3 << 0;
+        QTest::newRow("split writes") << false << 1 << 300 << 5 << true << -1 << 0;
+        QTest::newRow("osp split writes") << false << 2 << 300 << 5 << true << -1 << 0;
+        QTest::newRow("osp traffic pause") << false << 2 << 600 << 3 << false << -1 << 200;
+        // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
+        QTest::newRow("udp events") << true << 1 << 1500 << 16 << false << 2 << 0;
+        QTest::newRow("udp osp") << true << 2 << 1500 << 16 << false << 255 << 0;
     }
-    void tcpStream()
+    void remoteStream()
     {
+        QFETCH(bool, udp);
         QFETCH(int, flow);
-        QFETCH(int, frames);
-        QFETCH(int, perPacket);
-        QFETCH(bool, split);
         QFETCH(int, speedDigit);
         QFETCH(int, pauseAfter);
         OstrakServer::Options o;
         o.tcpPort = 0;
-        o.flatOut = true;
+        o.flatOut = !udp;
         o.sessions = 1;
+        QFETCH(bool, split);
         o.split = split;
-        o.speedDigit = speedDigit;
+        o.speedDigit = udp ? -1 : speedDigit;
         o.pauseAfterFrames = pauseAfter;
         o.pauseMs = 1300;
         o.source.flowType = flow;
+        QFETCH(int, frames);
         o.source.frames = frames;
+        QFETCH(int, perPacket);
         o.source.framesPerPacket = perPacket;
-        OstrakServer server(o);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        CardRun run(new OstrakCard(nullptr));
+        OstrakCard* card = run.card;
+        std::unique_ptr<OstrakServer> server;
+        if (udp) {
+            QUdpSocket probe;
+            QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
+            o.udpPort = probe.localPort();
+            o.tcpPort = -1;
+            probe.close();
+            o.rateFps = 20000; // a pace the loopback buffers hold
+            o.source.speedCode = 2;
+            QCOMPARE(card->remotelyUdpOpen(o.udpPort), 0);
+            QCOMPARE(card->remotelyTcpOpen("127.0.0.1", 1), OstrakCard::ErrAlreadyConnected);
+            run.start();
+            server.reset(new OstrakServer(o));
+            QVERIFY2(server->start(), qPrintable(server->errorString()));
+        } else {
+            server.reset(new OstrakServer(o));
+            QVERIFY2(server->start(), qPrintable(server->errorString()));
+            QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server->tcpPort()), 0);
+            QVERIFY(card->isRemotelyConnected());
+            QCOMPARE(card->startScan(), 0);
+            run.start();
+        }
         QSet<qint64> boundaries;
         const QByteArray expected = expectedStream(o.source, &boundaries);
-
-        CaptureRun run;
-        auto* card = new OstrakCard(nullptr);
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
-        QVERIFY(card->isRemotelyConnected());
-        QCOMPARE(card->startScan(), 0);
-        run.start(card);
-        QTRY_COMPARE_WITH_TIMEOUT(run.rx.all.size(), expected.size(), 20000);
-        QVERIFY(run.rx.all == expected);
-        QCOMPARE(run.rx.flows, QSet<int>{ flow });
-        checkHandOvers(run.rx, boundaries);
+        QTRY_COMPARE_WITH_TIMEOUT(run.all.size(), expected.size(), 20000);
+        QVERIFY(run.all == expected);
+        QCOMPARE(run.flows, QSet<int>{ flow });
+        checkHandOvers(run, boundaries);
         if (pauseAfter)
-            QVERIFY2(run.rx.events.indexOf(-1) > 0 && run.rx.events.indexOf(-1) < run.rx.events.size() - 1,
-                     qPrintable(QString::number(run.rx.events.size()) + " " + QString::number(run.rx.events.indexOf(-1))));
+            QVERIFY(run.events.indexOf(-1) > 0 && run.events.indexOf(-1) < run.events.size() - 1);
         if (speedDigit >= 0)
             QCOMPARE(card->getSpeed(), speedDigit);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->getLastError(), 0);
         QCOMPARE(logCount("Counter error"), 0);
     }
@@ -335,96 +296,19 @@ private slots:
         QSet<qint64> boundaries;
         const QByteArray expected = fault == "mid-packet" ? expectedStream(o.source, &boundaries) : QByteArray();
 
-        CaptureRun run;
-        auto* card = new OstrakCard(nullptr);
+        CardRun run(new OstrakCard(nullptr));
+        OstrakCard* card = run.card;
         QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
-        run.start(card);
+        run.start();
         if (noTraffic) {
-            QTRY_VERIFY_WITH_TIMEOUT(run.rx.events.contains(-1), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(run.events.contains(-1), 5000);
             card->stopScan();
         }
         QVERIFY(run.waitStopped(10000));
         QCOMPARE(card->getLastError(), lastError);
         if (fault != "garbage")
-            QVERIFY(run.rx.all == expected); // whole packets kept, the half one dropped
+            QVERIFY(run.all == expected); // whole packets kept, the half one dropped
         QVERIFY(!run.thread.isRunning());
-    }
-
-    void udpStream_data()
-    {
-        QTest::addColumn<int>("flow");
-        QTest::addColumn<bool>("split");
-        QTest::newRow("events") << 1 << false;
-        QTest::newRow("osp") << 2 << false;
-    }
-    void udpStream()
-    {
-        QFETCH(int, flow);
-        QFETCH(bool, split);
-        QUdpSocket probe;
-        QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        const quint16 port = probe.localPort();
-        probe.close();
-
-        CaptureRun run;
-        auto* card = new OstrakCard(nullptr);
-        QCOMPARE(card->remotelyUdpOpen(port), 0);
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", 1), OstrakCard::ErrAlreadyConnected);
-        run.start(card);
-
-        OstrakServer::Options o;
-        o.udpPort = port;
-        o.rateFps = 20000; // a pace the loopback buffers hold
-        o.split = split;
-        o.source.flowType = flow;
-        o.source.frames = 1500;
-        o.source.speedCode = 2;
-        OstrakServer server(o);
-        QVERIFY(server.start());
-        QSet<qint64> boundaries;
-        const QByteArray expected = expectedStream(o.source, &boundaries);
-        QTRY_COMPARE_WITH_TIMEOUT(run.rx.all.size(), expected.size(), 20000);
-        QVERIFY(run.rx.all == expected);
-        checkHandOvers(run.rx, boundaries);
-        // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
-        QCOMPARE(card->getSpeed(), flow == 1 ? 2 : 255);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
-        QCOMPARE(card->getLastError(), 0);
-    }
-
-    // A raw capture file replayed by the server arrives as event packets carrying its records.
-    void tcpReplay()
-    {
-        QTemporaryDir dir;
-        QByteArray payload;
-        FipTrafficGenerator generator(2, 1, 1000000);
-        for (int i = 0; i < 700; ++i)
-            payload += FipRecordEncoder::tlvRecord(generator.next());
-        QFile file(dir.filePath("capture.praw"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("\x01\x02", 2) + payload);
-        file.close();
-        OstrakServer::Options o;
-        QString error;
-        QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--replay", file.fileName(),
-                                               "--per-packet", "9", "--sessions", "1", "--end", "close" },
-                                             &o, &error));
-        OstrakServer server(o);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        CaptureRun run;
-        auto* card = new OstrakCard(nullptr);
-        QCOMPARE(card->remotelyTcpOpen("127.0.0.1", server.tcpPort()), 0);
-        run.start(card);
-        QVERIFY(run.waitStopped(10000));
-        QCOMPARE(card->getLastError(), OstrakCard::ErrStreamEnded);
-        bool whole = false;
-        QByteArray data;
-        for (const EventRecord& r : eventRecords(run.rx.all, &whole))
-            data += r.data;
-        QVERIFY(whole);
-        QVERIFY(data == payload);
-        QCOMPARE(server.framesSent(), qint64(700));
     }
 
     // The USB loop over the simulated card: the frame records are those of the bus, in order,
@@ -446,27 +330,26 @@ private slots:
         OstrakSimulator::setSettings(s);
         OstrakSimulator::setTrafficPaused(silentFirst);
 
-        CaptureRun run;
-        auto* card = new OstrakCard(OstrakCard::FtdiD2xx, nullptr);
+        CardRun run(new OstrakCard(OstrakCard::FtdiD2xx, nullptr));
+        OstrakCard* card = run.card;
         QCOMPARE(card->locallyOpen(0), 0);
         QCOMPARE(card->getSpeed(), 2);
         QCOMPARE(card->remotelyUdpOpen(1), OstrakCard::ErrAlreadyConnected);
         QCOMPARE(card->startScan(), 0);
-        run.start(card);
+        run.start();
         if (silentFirst) {
-            QTRY_VERIFY_WITH_TIMEOUT(run.rx.events.size() >= 2, 5000);
-            QCOMPARE(run.rx.events.mid(0, 2), (QVector<int>{ 0, -1 }));
+            QTRY_VERIFY_WITH_TIMEOUT(run.events.size() >= 2, 5000);
+            QCOMPARE(run.events.mid(0, 2), (QVector<int>{ 0, -1 }));
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(run.rx.all.size() > 60000, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.all.size() > 60000, 10000);
         OstrakSimulator::setTrafficPaused(true);
-        QTRY_VERIFY_WITH_TIMEOUT(run.rx.events.contains(-1), 5000);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(run.events.contains(-1), 5000);
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->getLastError(), 0);
 
         bool whole = false;
-        const QVector<EventRecord> records = eventRecords(run.rx.all, &whole);
+        const QVector<EventRecord> records = eventRecords(run.all, &whole);
         QVERIFY(whole);
         FipTrafficGenerator generator(s.speedCode, s.frameType);
         QByteArray expected;
@@ -480,27 +363,27 @@ private slots:
             expected += FipRecordEncoder::tlvRecord(generator.next());
         QVERIFY(data == expected);
         // Handed over as soon as 1000 bytes are gathered: without its last record, a hand-over is under 1000.
-        for (int i = 0; i < run.rx.offsets.size(); ++i) {
-            const qint64 begin = run.rx.offsets[i];
-            const qint64 end = i + 1 < run.rx.offsets.size() ? run.rx.offsets[i + 1] : run.rx.all.size();
+        for (int i = 0; i < run.offsets.size(); ++i) {
+            const qint64 begin = run.offsets[i];
+            const qint64 end = i + 1 < run.offsets.size() ? run.offsets[i + 1] : run.all.size();
             bool chunkWhole = false;
-            const QVector<EventRecord> chunk = eventRecords(run.rx.all.mid(begin, end - begin), &chunkWhole);
+            const QVector<EventRecord> chunk = eventRecords(run.all.mid(begin, end - begin), &chunkWhole);
             QVERIFY(chunkWhole);
             if (!chunk.isEmpty())
                 QVERIFY(end - begin - chunk.last().size < OstrakCard::kHandOverSize);
         }
-        checkHandOvers(run.rx, QSet<qint64>(run.rx.offsets.begin(), run.rx.offsets.end()));
+        checkHandOvers(run, QSet<qint64>(run.offsets.begin(), run.offsets.end()));
         QCOMPARE(logCount("Counter error"), 0);
     }
 
     void usbCardLost()
     {
-        CaptureRun run;
-        auto* card = new OstrakCard(OstrakCard::FtdiD2xx, nullptr);
+        CardRun run(new OstrakCard(OstrakCard::FtdiD2xx, nullptr));
+        OstrakCard* card = run.card;
         QCOMPARE(card->locallyOpen(0), 0);
         QCOMPARE(card->startScan(), 0);
-        run.start(card);
-        QTRY_VERIFY_WITH_TIMEOUT(!run.rx.events.isEmpty(), 5000);
+        run.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!run.events.isEmpty(), 5000);
         OstrakSimulator::setUnplugged(true);
         QVERIFY(run.waitStopped(5000));
         QCOMPARE(card->getLastError(), KIV_ERR_DEVICE_LOST);
@@ -514,18 +397,17 @@ private slots:
         s.fifoSpanMs = 3600 * 1000;
         s.speedCode = 3;
         OstrakSimulator::setSettings(s);
-        CaptureRun run;
-        auto* card = new OstrakCard(OstrakCard::PciFamily, nullptr);
+        CardRun run(new OstrakCard(OstrakCard::PciFamily, nullptr));
+        OstrakCard* card = run.card;
         QCOMPARE(card->locallyOpen(0), 0);
         QCOMPARE(card->getSpeed(), 3);
         QCOMPARE(card->startScan(), 0);
-        run.start(card);
-        QTRY_VERIFY_WITH_TIMEOUT(run.rx.events.size() >= 5, 10000);
-        card->stopScan();
-        QVERIFY(run.waitStopped(5000));
+        run.start();
+        QTRY_VERIFY_WITH_TIMEOUT(run.events.size() >= 5, 10000);
+        QVERIFY(run.stop(5000));
         QCOMPARE(card->close(), 0);
-        QCOMPARE(run.rx.flows, QSet<int>{ 2 });
-        QByteArray input = run.rx.all, output, payload;
+        QCOMPARE(run.flows, QSet<int>{ 2 });
+        QByteArray input = run.all, output, payload;
         quint64 last = 0;
         bool started = false, more = true;
         while (more) {
@@ -544,10 +426,7 @@ private slots:
         QByteArray expected;
         while (expected.size() < payload.size())
             expected += FipRecordEncoder::ospRecord(generator.next());
-        int at = 0;
-        while (at < payload.size() && payload[at] == expected[at])
-            ++at;
-        QVERIFY2(payload == expected, qPrintable(QString("at %1 of %2").arg(at).arg(payload.size())));
+        QVERIFY(payload == expected);
     }
 
     void hardTrigger_data()
