@@ -520,7 +520,7 @@ private slots:
         bool pending = true;
         QStringList seen;
         for (int check = 1; check <= steps.count(' ') + 1; ++check) {
-            const quint64 padding = paddingFromCheck != 0 && check >= paddingFromCheck ? 12 : 0;
+            const quint64 padding = paddingFromCheck != 0 && check >= paddingFromCheck ? 1 : 0; // a single padding frame counts
             const PaddingSearch::Outcome outcome = search.check(&pending, padding, true, autoDetect);
             seen << QString("NFSGM").at(outcome) + QString::asprintf("%04x", search.identifier())
                     + (search.announce() ? "!" : "");
