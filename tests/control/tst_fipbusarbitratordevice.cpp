@@ -154,7 +154,8 @@ private slots:
     }
     void init()
     {
-        if (qstrcmp(QTest::currentTestFunction(), "commands") != 0)
+        const QByteArray test = QTest::currentTestFunction();
+        if (test != "commands" && test != "mediumCounters" && test != "eventLogs")
             m_commandNet.reset(); // its boards are about to be replaced
         QMutexLocker lock(&logMutex);
         logLines.clear();
@@ -182,12 +183,8 @@ private slots:
         QFETCH(int, command);
         QFETCH(int, target);
         QFETCH(QString, expected);
-        if (!m_commandNet) { // one running network serves every row
-            m_commandNet.reset(new Network(QStringLiteral("file_transfer_1M.brxprj")));
-            QCOMPARE(m_commandNet->run(), 2);
-            QTRY_COMPARE(m_commandNet->started, 2);
-        }
-        Network& net = *m_commandNet;
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
         const QStringList before[2] = { VantorSimulator::calls(0), VantorSimulator::calls(1) };
         const QModelIndex station = net.stations[target];
         const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, station).value(0);
@@ -238,14 +235,35 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, second);
         QFETCH(QString, total);
-        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-        net.run();
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
         const QModelIndex field = net.stations[1];
         const int column = M::ColCh1NoError + counter;
         QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(first)));
         QTRY_COMPARE(net.get(field, column), QString::number(first));
         QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(second)));
         QTRY_COMPARE(net.get(field, column), total);
+    }
+
+    void eventLogs_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("param");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
+        QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
+        QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
+    }
+
+    void eventLogs()
+    {
+        QFETCH(int, code);
+        QFETCH(int, param);
+        QFETCH(QString, line);
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
+        QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
+        QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
     }
 
     void unchangedMediumNotRewritten()
@@ -274,27 +292,6 @@ private slots:
         QVERIFY(VantorSimulator::setMediumFault(1, 0x4, true));
         QTRY_COMPARE(net.get(field, M::ColCh1TxError), QStringLiteral("true"));
         QVERIFY(writes.value(M::ColCh1TxError) >= 1);
-    }
-
-    void eventLogs_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("param");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
-        QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
-        QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
-    }
-
-    void eventLogs()
-    {
-        QFETCH(int, code);
-        QFETCH(int, param);
-        QFETCH(QString, line);
-        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-        net.run();
-        QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
-        QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
     }
 
     // The receiver's history read back at position 0, at the last message and beyond it.
@@ -526,6 +523,15 @@ private slots:
     }
 
 private:
+    /// One running network serves the rows that leave it as they found it.
+    Network& running()
+    {
+        if (!m_commandNet) {
+            m_commandNet.reset(new Network(QStringLiteral("file_transfer_1M.brxprj")));
+            m_commandNet->run();
+        }
+        return *m_commandNet;
+    }
     std::unique_ptr<Network> m_commandNet;
     QtMessageHandler m_testLog = nullptr;
 };
