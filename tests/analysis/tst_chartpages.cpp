@@ -22,7 +22,7 @@ namespace {
 
 const QString mu = QString(QChar(0x03BC));
 
-/// The arcs drawn, as "label=fill" sorted, once the page settled on `count` of them.
+/// The arcs drawn, as "label=fill", sorted.
 QString arcs(QWebView& view)
 {
     return view.page()
