@@ -1,11 +1,15 @@
-// Transaction bookkeeping, station presence and load gauges fed by the real
-// decoder with hand-built frames and with the simulated bus, read back from
-// the real transaction tree.
+// The transaction tree on its own, pushed counters and states by script; and
+// transaction bookkeeping, station presence, load gauges, macrocycle detection
+// and bus faults, fed by the real decoder with hand-built frames and with the
+// simulated bus, read back from the real transaction tree.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/MacrocycleAnalysis.h"
+#include "analysis/PaddingSearch.h"
 #include "analysis/StationPresenceTable.h"
 #include "analysis/StatisticsOverview.h"
+#include "analysis/TransactionATDelegate.h"
 #include "analysis/TransactionATModel.h"
 #include "capture/decoder/FipControls.h"
 #include "capture/decoder/FipStreamDecoder.h"
@@ -13,34 +17,50 @@
 #include "platform/capture/FipTrafficGenerator.h"
 
 #include <QAbstractItemModelTester>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
-#include <QTableWidget>
 #include <QLocale>
-#include <QTest>
+#include <QSignalSpy>
+#include <QStyleOptionViewItem>
+#include <QTableWidget>
+#include <QtTest>
 
 using namespace FipControls;
+using M = TransactionATModel;
 
 namespace {
 
 constexpr quint64 kStartUs = 1700000000000000ULL;
 
-/// A capture on a 1 Mbit/s WorldFIP bus: frames go in as Osp records.
-struct Capture
+/// A capture on a 1 Mbit/s WorldFIP bus: frames go in as Osp records, through
+/// the macrocycle detection when asked for, then the transaction bookkeeping.
+struct Capture : MacrocycleAnalysis::Observer
 {
     AnalysisContext context;
-    FrameAnalysis analysis { &context };
-    FipStreamDecoder decoder { &analysis };
-    TransactionATModel model;
+    FrameAnalysis transactions { &context };
+    MacrocycleAnalysis macro { &context, &transactions };
+    FipStreamDecoder decoder;
+    M model;
     FipTrafficGenerator bus { 1, 2, kStartUs };
     quint64 now = kStartUs;
+    QString outcomes; ///< D drawn, E errors told
 
-    Capture()
+    explicit Capture(quint16 padding = 0xFFFF, bool fixedPadding = true, bool detectMacrocycle = false)
+        : decoder(detectMacrocycle ? static_cast<FipDecoderListener*>(&macro) : &transactions)
     {
         decoder.initAnalysisContext();
-        decoder.setPaddingRule(true, 0xFFFF);
+        decoder.setPaddingRule(fixedPadding, padding);
+        macro.setPaddingRule(fixedPadding, padding);
+        macro.setObserver(this);
+        macro.setTransactionModel(&model);
+        macro.setErrorCounters(&decoder.counters());
+        macro.setSamplingPeriodMs(2000);
     }
+    void onMacrocycleEvaluated() override { outcomes += 'D'; }
+    void onMacrocycleErrors() override { outcomes += 'E'; }
 
-    void frame(const QByteArray& body, quint16 status = 0, quint16 glc = 0, quint8 jitter = 0)
+    void frame(const QByteArray& body, quint16 status = 0, quint16 glc = 0)
     {
         FipFrame f;
         f.bytes = bus.withFcs(body);
@@ -49,7 +69,6 @@ struct Capture
         f.gapTicks = 200;
         f.lengthTicks = quint32(f.bytes.size() * 80);
         f.glc = glc;
-        f.jitter = jitter;
         now += 100;
         feed(FipRecordEncoder::ospRecord(f));
     }
@@ -65,6 +84,26 @@ struct Capture
         request(ID_DAT, id);
         reply(RP_DAT, QByteArray() + char(0x40) + char(data.size()) + data);
     }
+    /// Simulated bus traffic up to `seconds` of bus time after the start.
+    void runUntil(double seconds, quint64 fcsErrorAtUs = 0)
+    {
+        QByteArray records;
+        for (;;) {
+            if (fcsErrorAtUs != 0 && bus.ticksToUs(bus.nextFrameTick()) + kStartUs >= fcsErrorAtUs) {
+                bus.injectError(FipTrafficGenerator::Error::FcsError);
+                fcsErrorAtUs = 0;
+            }
+            const FipFrame f = bus.next();
+            if (f.timestampUs > kStartUs + quint64(seconds * 1e6))
+                break;
+            records += FipRecordEncoder::ospRecord(f);
+            if (records.size() > 64 * 1024) {
+                feed(records);
+                records.clear();
+            }
+        }
+        feed(records);
+    }
 
     void push(bool glitchTick = false)
     {
@@ -78,288 +117,765 @@ struct Capture
         const QModelIndex row = model.getRootCtrlIdx(id, control);
         return model.index(row.row(), column, row.parent()).data();
     }
+    quint64 count(quint16 id, quint8 control, int column) { return cell(id, control, column).toULongLong(); }
 };
 
+/// "0201:1 0202:2": identifiers and their periods in cycles.
+QVector<FipTrafficGenerator::Variable> scanTable(const QString& text)
+{
+    QVector<FipTrafficGenerator::Variable> table;
+    for (const QString& entry : text.split(' ', Qt::SkipEmptyParts))
+        table.append({ quint16(entry.section(':', 0, 0).toUInt(nullptr, 16)), 2, entry.section(':', 1).toInt() });
+    return table;
+}
+
+/// The macrocycle found, "0201 0202|0201" (microcycles separated by bars), started
+/// at the microcycle that makes it read as `expected` when one does.
+QString found(const Macrocycle& cycles, const QString& expected)
+{
+    QStringList micros;
+    for (const Microcycle& micro : cycles) {
+        QStringList ids;
+        for (quint16 id : micro)
+            ids << QString::asprintf("%04x", id);
+        micros << ids.join(' ');
+    }
+    for (int shift = 0; shift < micros.size(); ++shift) {
+        if ((micros.mid(shift) + micros.mid(0, shift)).join('|') == expected)
+            return expected;
+    }
+    return micros.join('|');
+}
+
+enum Figure { FcsErrors, Glitches, VariableNoReplies, PresenceNoReplies, LateTurnaround, FigureCount };
+
+// "R 0x10 0x03 5; S 0x10 0x03 0x81": the pushes of one statistics tick, in order.
+// R request/reply, N no-reply, A no-ack, S state, D data value, F refresh state, P padding.
+void push(M& model, const QString& script)
+{
+    for (const QString& step : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList f = step.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const auto num = [&f](int i) { return f.value(i).toULongLong(nullptr, 0); };
+        const quint16 id = quint16(num(1));
+        const quint8 ctrl = quint8(num(2));
+        switch (f.at(0).at(0).toLatin1()) {
+        case 'R': QVERIFY(model.setRequestReplyCounter(id, ctrl, num(3))); break;
+        case 'N': QVERIFY(model.setNoReplyCounter(id, ctrl, num(3))); break;
+        case 'A': QVERIFY(model.setNoAckCounter(id, ctrl, num(3))); break;
+        case 'S': QVERIFY(model.setIdState(id, ctrl, quint8(num(3)))); break;
+        case 'D': QVERIFY(model.setDataValueStr(id, ctrl, f.value(3))); break;
+        case 'F': QVERIFY(model.setRefreshStateStr(id, ctrl, f.value(3))); break;
+        case 'P': model.setPadding(id); break;
+        default: QFAIL(qPrintable(step));
+        }
+    }
+}
+
+QImage picture(const QVariant& icon)
+{
+    return icon.value<QIcon>().pixmap(16, 16).toImage();
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(FipTrafficGenerator::Faults)
 
 class TestFrameAnalysis : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void variableTransaction();
-    void unansweredRequest();
-    void missingAcknowledgement_data();
-    void missingAcknowledgement();
-    void refreshState();
-    void glitchWindows();
-    void presenceStates();
-    void simulatedBus();
-    void networkRatio_data();
-    void networkRatio();
-    void texts();
-    void turnAroundOverRpDat();
+    void rowsMadeOnFirstCounter_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("control");
+        QTest::addColumn<QStringList>("path");
+        QTest::addColumn<QString>("categoryIcon");
+        const QString msg = ":/images/images/icon_message_out_48x48.png";
+        const QString apl = ":/images/images/icon_aperiodic_list_48x48.png";
+        QTest::newRow("RP_ACKpe") << 0x0100 << 0x30
+                                  << QStringList{"IdMsg - Message Transfer", "0x0100", "RpMsgAckEven", "RpAckEven+"} << msg;
+        QTest::newRow("RP_ACKmo") << 0x0030 << 0x90
+                                  << QStringList{"IdMsg - Message Transfer", "0x0030", "RpMsgAckOdd", "RpAckOdd-"} << msg;
+        QTest::newRow("RP_RQ1") << 0x1234 << 0x28
+                                << QStringList{"IdRqx - Aperiodic List Transfer", "IdRq1 - Urgent", "0x1234", "RpRq1"} << apl;
+        QTest::newRow("ID_RQ2") << 0x0001 << 0x09
+                                << QStringList{"IdRqx - Aperiodic List Transfer", "IdRq2 - Normal", "0x0001"} << apl;
+        QTest::newRow("RP_DAT_RQ2_MSG") << 0xffff << 0x0e
+                                        << QStringList{"IdDat - Variable Transfer", "0xffff", "RpDatRq2Msg"}
+                                        << ":/images/images/icon_variable_out_48x48.png";
+        QTest::newRow("unknown") << 0x0100 << 0x01 << QStringList() << QString();
+    }
+
+    void rowsMadeOnFirstCounter()
+    {
+        QFETCH(int, id);
+        QFETCH(int, control);
+        QFETCH(QStringList, path);
+        QFETCH(QString, categoryIcon);
+        M model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+        for (int round = 0; round < 2; ++round) { // the second push finds the same rows
+            QCOMPARE(model.setRequestReplyCounter(quint16(id), quint8(control), 7), !path.isEmpty());
+            QModelIndex at;
+            for (const QString& text : path) {
+                QCOMPARE(model.rowCount(at), 1);
+                at = model.index(0, M::TransactionCol, at);
+                QCOMPARE(at.data().toString(), text);
+            }
+            QCOMPARE(model.rowCount(at), 0);
+        }
+        const QModelIndex row = model.getRootCtrlIdx(quint16(id), quint8(control));
+        QCOMPARE(row.isValid(), !path.isEmpty());
+        if (path.isEmpty())
+            return;
+        const int column = M::isRequest(quint8(control)) ? M::RequestCol : M::ReplyCol;
+        QCOMPARE(row.siblingAtColumn(column).data().toULongLong(), 7ull);
+        QCOMPARE(picture(model.index(0, 0).data(Qt::DecorationRole)), picture(QIcon(categoryIcon)));
+    }
+
+    void replySums_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("row"); // the control of the row read
+        QTest::addColumn<quint64>("reply");
+        QTest::newRow("RP_FIN counts") << "R 0x20 0x40 5" << 0x05 << quint64(5);
+        QTest::newRow("ACKe and NOACK left out")
+            << "R 0x20 0x14 4; R 0x20 0x04 3; R 0x20 0x30 4; R 0x20 0x40 2" << 0x05 << quint64(2);
+        QTest::newRow("ACKo left out") << "R 0x20 0x94 6; R 0x20 0xb0 6" << 0x05 << quint64(0);
+        QTest::newRow("variable variants, one updated")
+            << "R 0x20 0x02 3; R 0x20 0x06 4; R 0x20 0x02 10" << 0x03 << quint64(14);
+        QTest::newRow("ACKe sums its acknowledgements") << "R 0x20 0x14 9; R 0x20 0x30 3; R 0x20 0x10 1" << 0x14 << quint64(4);
+        QTest::newRow("ACKo pushed after its acknowledgement") << "R 0x20 0xb0 2; R 0x20 0x94 9" << 0x94 << quint64(2);
+    }
+
+    void replySums()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, row);
+        QFETCH(quint64, reply);
+        M model;
+        push(model, script);
+        QCOMPARE(model.getRootCtrlIdx(0x20, quint8(row)).siblingAtColumn(M::ReplyCol).data().toULongLong(), reply);
+    }
+
+    void settersOnResponseRows_data()
+    {
+        QTest::addColumn<int>("setter");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("requestOnly");
+        const int columns[] = {M::NoReplyCol, M::NoAckCol, M::GlitchesCol, M::NoRefreshCol, M::DataChangesCol,
+                               M::DataLengthCol, M::MaxJitterCol, M::DurationCol, M::LastNoRefreshDateCol,
+                               M::RefreshStateCol, M::DataValueCol, M::StateCol};
+        const bool requestOnly[] = {true, false, false, false, true, true, false, true, false, false, true, true};
+        for (int i = 0; i < 12; ++i)
+            QTest::addRow("setter %d", i) << i << columns[i] << requestOnly[i];
+    }
+
+    void settersOnResponseRows()
+    {
+        QFETCH(int, setter);
+        QFETCH(int, column);
+        QFETCH(bool, requestOnly);
+        M model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto call = [&model, setter](quint8 control) {
+            const quint16 id = 0x10;
+            switch (setter) {
+            case 0: return model.setNoReplyCounter(id, control, 3);
+            case 1: return model.setNoAckCounter(id, control, 3);
+            case 2: return model.setGlitchesCounter(id, control, 3);
+            case 3: return model.setNoRefreshCounter(id, control, 3);
+            case 4: return model.setDataChangesCounter(id, control, 3);
+            case 5: return model.setDataLength(id, control, 3);
+            case 6: return model.setJitterMaxDurationStr(id, control, "3");
+            case 7: return model.setTransactionDurationStr(id, control, "3");
+            case 8: return model.setNoRefreshDateStr(id, control, "3");
+            case 9: return model.setRefreshStateStr(id, control, "3");
+            case 10: return model.setDataValueStr(id, control, "3");
+            default: return model.setIdState(id, control, 3);
+            }
+        };
+        QVERIFY(!call(0x01)); // unknown control: no row, nothing made
+        QCOMPARE(model.rowCount(), 0);
+
+        QVERIFY(call(0x02));
+        const QModelIndex response = model.getRootCtrlIdx(0x10, 0x02);
+        QCOMPARE(response.siblingAtColumn(column).data().toString(), requestOnly ? QString() : QString("3"));
+        QVERIFY(call(0x03));
+        QCOMPARE(model.getRootIdIdx(0x10, 0x03).siblingAtColumn(column).data().toString(), QString("3"));
+    }
+
+    void transactionCounters_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QList<quint64>>("expected");
+        using L = QList<quint64>;
+        QTest::newRow("variable replied") << "R 0x10 3 10; R 0x10 2 10; N 0x10 3 0" << L{10, 0, 0, 0, 0};
+        QTest::newRow("variable lost") << "R 0x10 3 10; R 0x10 2 8; N 0x10 3 2" << L{0, 2, 0, 0, 0};
+        QTest::newRow("variable never replied") << "R 0x11 3 5; N 0x11 3 5" << L{0, 0, 5, 0, 0};
+        QTest::newRow("message replied") << "R 0x20 5 4; R 0x20 0x14 4; R 0x20 0x40 4" << L{0, 0, 0, 4, 0};
+        QTest::newRow("message not replied") << "R 0x20 5 4; R 0x20 0x40 3; N 0x20 5 1" << L{0, 0, 0, 0, 1};
+        QTest::newRow("aperiodic ignored") << "R 0x30 0x29 4; R 0x30 0x28 4" << L{0, 0, 0, 0, 0};
+        QTest::newRow("reply without request") << "R 0x12 2 6" << L{0, 0, 0, 0, 0};
+        QTest::newRow("padding left out") << "R 0x10 3 9; R 0x10 2 9; R 0xa0 3 2; R 0xa0 2 2; P 0xa0"
+                                          << L{9, 0, 0, 0, 0};
+        QTest::newRow("padding 0 keeps 0x0000") << "R 0x0 3 9; R 0x0 2 9; P 0" << L{9, 0, 0, 0, 0};
+    }
+
+    void transactionCounters()
+    {
+        QFETCH(QString, script);
+        QFETCH(QList<quint64>, expected);
+        M model;
+        push(model, script);
+        QList<quint64> out{99, 99, 99, 99, 99};
+        model.getTransactionCounters(&out[0], &out[1], &out[2], &out[3], &out[4]);
+        QCOMPARE(out, expected);
+        model.getTransactionCounters(nullptr, nullptr, nullptr, nullptr, &out[4]); // recomputed, not added
+        QCOMPARE(out.last(), expected.last());
+    }
+
+    void changesReported_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QList<int>>("columns");
+        QTest::newRow("same count twice") << "R 0x10 3 5; R 0x10 3 5" << QList<int>{1};
+        QTest::newRow("state reports its icon") << "S 0x10 3 0x81; S 0x10 3 0x81; S 0x10 3 0x83"
+                                                << QList<int>{14, 0, 14, 0};
+        QTest::newRow("same text twice") << "D 0x10 3 ab; D 0x10 3 ab; D 0x10 3 ac" << QList<int>{13, 13};
+        QTest::newRow("reply and its sum once") << "R 0x10 2 3; R 0x10 2 3" << QList<int>{0, 2, 2};
+    }
+
+    void changesReported()
+    {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, columns);
+        M model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(model.getRootIdIdx(0x10, 0x03).isValid());
+        QSignalSpy spy(&model, &M::dataChanged);
+        push(model, script);
+        QList<int> reported;
+        for (const QList<QVariant>& args : spy) {
+            const QModelIndex from = args.at(0).toModelIndex();
+            QCOMPARE(args.at(1).toModelIndex(), from);
+            reported << from.column();
+        }
+        QCOMPARE(reported, columns);
+    }
+
+    void identifierIcons_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("icon");
+        const QString p = ":/images/images/icon_%1.png";
+        QTest::newRow("no state") << "R 0x10 3 1" << 0 << QString();
+        QTest::newRow("state not known") << "S 0x10 3 0x07" << 0 << QString();
+        QTest::newRow("absent") << "S 0x10 3 0x86" << 0 << p.arg("id_absence_52x52");
+        QTest::newRow("seen, warning, no reply") << "S 0x10 3 0x85" << 0 << p.arg("id_without_rp_52x52");
+        QTest::newRow("replied") << "S 0x10 3 0x83" << 0 << p.arg("id_with_rp_52x52");
+        QTest::newRow("replied with warning") << "S 0x10 3 0x87" << 0 << p.arg("id_with_rp_warning_52x52");
+        QTest::newRow("refreshed") << "F 0x10 3 true" << 8 << p.arg("true_flag_green_48x48");
+        QTest::newRow("not refreshed") << "F 0x10 3 false" << 8 << p.arg("false_flag_red_48x48");
+        QTest::newRow("other refresh text") << "F 0x10 3 -" << 8 << QString();
+    }
+
+    void identifierIcons()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, column);
+        QFETCH(QString, icon);
+        M model;
+        push(model, script);
+        const QVariant shown = model.getRootIdIdx(0x10, 0x03).siblingAtColumn(column).data(Qt::DecorationRole);
+        QCOMPARE(shown.isValid(), !icon.isEmpty());
+        if (!icon.isEmpty()) {
+            QVERIFY(!QIcon(icon).isNull());
+            QCOMPARE(picture(shown), picture(QIcon(icon)));
+        }
+    }
+
+    void categorySignalsSurviveClear()
+    {
+        M model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy created(&model, &M::newCategoryCreated);
+        QSignalSpy firstChild(&model, &M::firstCategoryChildCreated);
+        for (int round = 0; round < 2; ++round) {
+            created.clear();
+            firstChild.clear();
+            push(model, "R 0x10 3 1; R 0x11 3 1; R 0x10 2 1; R 0x20 0x29 1; R 0x21 0x09 1; R 0x22 0x29 1");
+            QCOMPARE(created.count(), 4);
+            QStringList categories;
+            for (const QList<QVariant>& args : firstChild)
+                categories << args.at(0).toModelIndex().data().toString();
+            QCOMPARE(categories, (QStringList{"IdDat - Variable Transfer", "IdRqx - Aperiodic List Transfer",
+                                              "IdRq1 - Urgent", "IdRq2 - Normal"}));
+            QCOMPARE(model.rowCount(model.getCategoryIdx(0x29)), 2);
+            model.clear();
+            QCOMPARE(model.rowCount(), 0);
+        }
+        push(model, "R 0x10 2 4");
+        model.removeIdxChilds(model.getRootIdIdx(0x10, 0x03));
+        push(model, "R 0x10 2 6"); // the removed response row is made again, not written through a stale cache
+        QCOMPARE(model.rowCount(model.getRootIdIdx(0x10, 0x03)), 1);
+        QCOMPARE(model.getRootCtrlIdx(0x10, 0x02).siblingAtColumn(M::ReplyCol).data().toULongLong(), 6ull);
+    }
+
+    void delegateMarksCategories()
+    {
+        struct Delegate : TransactionATDelegate
+        {
+            using TransactionATDelegate::initStyleOption;
+        } delegate;
+        M model;
+        push(model, "R 0x10 3 1");
+        const QModelIndex category = model.index(0, M::DataValueCol);
+        const QModelIndex identifier = model.getRootIdIdx(0x10, 0x03).siblingAtColumn(M::DataValueCol);
+        QStyleOptionViewItem categoryOption, identifierOption;
+        delegate.initStyleOption(&categoryOption, category);
+        delegate.initStyleOption(&identifierOption, identifier);
+        QVERIFY(categoryOption.font.bold());
+        QVERIFY(!identifierOption.font.bold());
+        QVERIFY(categoryOption.backgroundBrush.style() != Qt::NoBrush);
+        QCOMPARE(identifierOption.backgroundBrush.style(), Qt::NoBrush);
+    }
+
+    void variableTransaction()
+    {
+        Capture c;
+        QAbstractItemModelTester tester(&c.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        c.variable(0x0101, QByteArray::fromHex("0a0b"));
+        c.push(); // the tick that learns the average turn-around
+        c.variable(0x0101, QByteArray::fromHex("0a0b"));
+        c.variable(0x0101, QByteArray::fromHex("0a0c"));
+        c.push();
+
+        QCOMPARE(c.count(0x0101, ID_DAT, M::RequestCol), 3ULL);
+        QCOMPARE(c.count(0x0101, RP_DAT, M::ReplyCol), 3ULL);
+        // Two different values: the first and the change.
+        QCOMPARE(c.count(0x0101, ID_DAT, M::DataChangesCol), 2ULL);
+        QCOMPARE(c.cell(0x0101, ID_DAT, M::DataValueCol).toString(), QStringLiteral("40 02 0a 0c "));
+        QCOMPARE(c.count(0x0101, ID_DAT, M::DataLengthCol), 4ULL);
+        QCOMPARE(c.count(0x0101, ID_DAT, M::NoReplyCol), 0ULL);
+        QCOMPARE(c.state(0x0101), 0x83);
+        // The tree shows states as the macrocycle sampling writes them, not on every tick.
+        QVERIFY(c.cell(0x0101, ID_DAT, M::StateCol).toString().isEmpty());
+        // Request FC (5 bytes × 80) + average turn-around (200) + reply FC (7 bytes × 80) = 1160 ticks of 0.1 µs.
+        QCOMPARE(c.cell(0x0101, ID_DAT, M::DurationCol).toString(), QStringLiteral(" 116 us"));
+
+        quint64 ok = 0, lost = 0, never = 0, msgOk = 0, msgNok = 0;
+        c.model.getTransactionCounters(&ok, &lost, &never, &msgOk, &msgNok);
+        QCOMPARE(ok, 3ULL);
+        QCOMPARE(lost + never + msgOk + msgNok, 0ULL);
+    }
+
+    void unansweredRequest()
+    {
+        Capture c;
+        c.variable(0x0102, QByteArray::fromHex("01"));
+        c.request(ID_DAT, 0x0102); // never answered
+        c.variable(0x0103, QByteArray::fromHex("02"));
+        c.push();
+
+        QCOMPARE(c.count(0x0102, ID_DAT, M::NoReplyCol), 1ULL);
+        QCOMPARE(c.context.silenceCount, 1ULL);
+        QCOMPARE(c.context.silenceSum, 200ULL);
+        // Seen, warning kept, the reply mark cleared until it is answered again.
+        QCOMPARE(c.state(0x0102), 0x85);
+        c.variable(0x0102, QByteArray::fromHex("01"));
+        c.push();
+        QCOMPARE(c.state(0x0102), 0x87);
+        QCOMPARE(c.count(0x0103, ID_DAT, M::NoReplyCol), 0ULL);
+
+        quint64 ok = 0, lost = 0, never = 0;
+        c.model.getTransactionCounters(&ok, &lost, &never, nullptr, nullptr);
+        QCOMPARE(lost, 1ULL); // 0x0102 had replies, and one missing
+    }
+
+    void missingAcknowledgement_data()
+    {
+        QTest::addColumn<QList<int>>("replies");
+        QTest::addColumn<quint64>("noAck");
+        QTest::newRow("ack then end") << QList<int> { RP_MSG_ACKe, RP_ACKpe, RP_FIN } << 0ULL;
+        QTest::newRow("end right after the message") << QList<int> { RP_MSG_ACKe, RP_FIN } << 1ULL;
+        QTest::newRow("two messages without ack") << QList<int> { RP_MSG_ACKo, RP_MSG_ACKe, RP_ACKpe, RP_FIN } << 1ULL;
+        QTest::newRow("unacknowledged message") << QList<int> { RP_MSG_NOACK, RP_FIN } << 0ULL;
+    }
+
+    void missingAcknowledgement()
+    {
+        QFETCH(QList<int>, replies);
+        QFETCH(quint64, noAck);
+        Capture c;
+        c.request(ID_MSG, 0x0100);
+        for (int control : replies)
+            c.reply(quint8(control), family(quint8(control)) == ReplyMessage ? QByteArray::fromHex("0001020304050607")
+                                                                             : QByteArray());
+        c.push();
+        QCOMPARE(c.count(0x0100, ID_MSG, M::NoAckCol), noAck);
+    }
+
+    void refreshState()
+    {
+        Capture c;
+        c.context.identifier(0x0120).refreshmentEnabled = true;
+        // Status byte last: 0x05 refreshed and meaningful, then 0x04 (not refreshed), then back.
+        c.variable(0x0120, QByteArray::fromHex("aa05"));
+        c.push();
+        QCOMPARE(c.cell(0x0120, ID_DAT, M::RefreshStateCol).toString(), QStringLiteral("true"));
+        c.variable(0x0120, QByteArray::fromHex("aa04"));
+        c.variable(0x0120, QByteArray::fromHex("aa04"));
+        c.variable(0x0120, QByteArray::fromHex("aa05"));
+        c.push();
+        QCOMPARE(c.count(0x0120, ID_DAT, M::NoRefreshCol), 1ULL);
+        QCOMPARE(c.cell(0x0120, ID_DAT, M::RefreshStateCol).toString(), QStringLiteral("true"));
+        QVERIFY(c.cell(0x0120, ID_DAT, M::LastNoRefreshDateCol).toString().startsWith(QLatin1Char('[')));
+
+        // Without the design's flag the status byte means nothing.
+        c.variable(0x0121, QByteArray::fromHex("aa04"));
+        c.push();
+        QCOMPARE(c.cell(0x0121, ID_DAT, M::RefreshStateCol).toString(), QStringLiteral("false"));
+    }
+
+    void glitchWindows()
+    {
+        Capture c;
+        c.request(ID_DAT, 0x0130);
+        c.frame(QByteArray() + char(RP_DAT) + char(0x40) + char(1) + char(7), 0, 5);
+        c.push(true); // first boundary: the burst is in the window that closes now
+        QCOMPARE(c.count(0x0130, RP_DAT, M::GlitchesCol), 0ULL);
+        c.variable(0x0130, QByteArray::fromHex("07"));
+        c.push(true); // second boundary: the burst's window is shown
+        QCOMPARE(c.count(0x0130, RP_DAT, M::GlitchesCol), 5ULL);
+        c.push(true); // and replaced by the next, empty one
+        QCOMPARE(c.count(0x0130, RP_DAT, M::GlitchesCol), 0ULL);
+    }
+
+    void presenceStates()
+    {
+        Capture c;
+        QTableWidget table;
+        StationPresenceTable presence(&table);
+        presence.razStationPresenceTable();
+
+        c.variable(0x1425, QByteArray::fromHex("800100")); // present
+        c.request(ID_DAT, 0x1426);                          // asked, silent
+        c.request(ID_DAT, 0x1427);
+        c.variable(0x1428, QByteArray::fromHex("800100"));
+        c.request(ID_DAT, 0x1428); // once absent
+        c.variable(0x1428, QByteArray::fromHex("800100"));
+        presence.refresh(c.context);
+
+        const auto presenceOf = [&](quint16 id) {
+            return StationPresenceTable::presence(c.context.findIdentifier(id)->presenceState);
+        };
+        QCOMPARE(presenceOf(0x1425), StationPresenceTable::Present);
+        QCOMPARE(presenceOf(0x1426), StationPresenceTable::Absent);
+        QCOMPARE(presenceOf(0x1428), StationPresenceTable::PresentWithAbsences);
+        // Address 0x25: row 2, column 5.
+        QCOMPARE(table.cellWidget(2, 5), presence.cell(0x25));
+        QCOMPARE(presence.cell(0x25)->accessibleDescription(), StationPresenceTable::presenceText(StationPresenceTable::Present));
+        QVERIFY(presence.cell(0x25)->toolTip().startsWith(QStringLiteral("Last status at ")));
+        QCOMPARE(presence.cell(0x30)->accessibleDescription(),
+                 StationPresenceTable::presenceText(StationPresenceTable::NeverAsked));
+
+        // Unchanged cells keep their widget.
+        QWidget* kept = presence.cell(0x25);
+        presence.refresh(c.context);
+        QCOMPARE(presence.cell(0x25), kept);
+    }
+
+    void simulatedBus()
+    {
+        // Three variables every cycle and presence polling of eight stations; one reply
+        // of variable 0x0202 stays away.
+        Capture c;
+        c.bus.setVariables({ { 0x0201, 4, 1 }, { 0x0202, 8, 1 }, { 0x0203, 2, 2 } });
+        c.bus.setAperiodicEvery(0);
+        QByteArray records;
+        int cycles = 0;
+        for (;;) {
+            const FipFrame f = c.bus.next();
+            const bool request = f.bytes.size() == 5 && quint8(f.bytes[0]) == ID_DAT && quint8(f.bytes[1]) == 0x02;
+            if (request && quint8(f.bytes[2]) == 0x01 && ++cycles > 40)
+                break;
+            if (cycles == 20 && request && quint8(f.bytes[2]) == 0x02)
+                c.bus.injectError(FipTrafficGenerator::Error::MissingReply);
+            records += FipRecordEncoder::ospRecord(f);
+        }
+        c.feed(records);
+        c.push();
+
+        const quint64 asked = c.count(0x0201, ID_DAT, M::RequestCol);
+        QCOMPARE(asked, 40ULL);
+        QCOMPARE(c.count(0x0201, RP_DAT, M::ReplyCol), asked);
+        QCOMPARE(c.count(0x0202, ID_DAT, M::NoReplyCol), 1ULL);
+        QCOMPARE(c.count(0x0202, RP_DAT, M::ReplyCol), c.count(0x0202, ID_DAT, M::RequestCol) - 1);
+        QCOMPARE(c.count(0x0203, ID_DAT, M::RequestCol), (asked + 1) / 2);
+        for (int station = 1; station <= 8; ++station) {
+            const IdentifierStats* entry = c.context.findIdentifier(quint16(0x1400 + station));
+            QVERIFY2(entry, qPrintable(QString::number(station)));
+            QCOMPARE(StationPresenceTable::presence(entry->presenceState), StationPresenceTable::Present);
+        }
+        QVERIFY(!c.context.findIdentifier(0x1409));
+    }
+
+    void networkRatio_data()
+    {
+        QTest::addColumn<quint8>("speed");
+        QTest::addColumn<quint64>("dt");
+        QTest::addColumn<quint64>("padding");
+        QTest::addColumn<quint64>("variables");
+        QTest::addColumn<int>("traffic"); // -1: not shown
+        QTest::addColumn<int>("variableRate");
+        // 2,000,000 tenth-bits at 1 µs per bit are 200 ms of the second: 80 % useful.
+        QTest::newRow("1 Mbit/s padding") << quint8(1) << 1000000ULL << 2000000ULL << 0ULL << 80 << 0;
+        QTest::newRow("5 Mbit/s variables") << quint8(3) << 1000ULL << 0ULL << 25000ULL << 100 << 50;
+        QTest::newRow("dates stand still") << quint8(1) << 0ULL << 100ULL << 100ULL << -1 << 0;
+        QTest::newRow("unknown speed") << quint8(255) << 1000ULL << 500ULL << 500ULL << 100 << 0;
+    }
+
+    void networkRatio()
+    {
+        QFETCH(quint8, speed);
+        QFETCH(quint64, dt);
+        QFETCH(quint64, padding);
+        QFETCH(quint64, variables);
+        QFETCH(int, traffic);
+        QFETCH(int, variableRate);
+        NetworkRatio ratio;
+        NetworkRatio::Accumulators start { 1000, 0, 1000, 0, 0 };
+        QVERIFY(ratio.update(5000000, start, speed, nullptr));
+        NetworkRatio::Accumulators next = start;
+        next[NetworkRatio::Padding] += padding;
+        next[NetworkRatio::Variables] += variables;
+        NetworkRatio::Rates rates;
+        rates.traffic = -1;
+        QCOMPARE(ratio.update(5000000 + dt, next, speed, &rates), traffic >= 0);
+        QCOMPARE(rates.traffic, traffic);
+        if (traffic < 0)
+            return;
+        QCOMPARE(rates.variables, variableRate);
+
+        // An accumulator that went back (a new capture) shows full load and no rate.
+        NetworkRatio::Rates after;
+        QVERIFY(ratio.update(5000000 + dt + 1000, start, speed, &after));
+        QCOMPARE(after.traffic, 100);
+        QCOMPARE(after.variables, 0);
+    }
+
+    void turnAroundOverRpDat()
+    {
+        // Three variable replies of 200 ticks each, two of them RP_DAT: 600 / 2 ticks of 0.1 µs.
+        Capture c;
+        c.variable(0x0140, QByteArray::fromHex("01"));
+        c.variable(0x0141, QByteArray::fromHex("02"));
+        c.request(ID_DAT, 0x0142);
+        c.reply(RP_DAT_MSG, QByteArray::fromHex("4001") + QByteArray(1, char(3)));
+        c.push();
+        QCOMPARE(c.context.turnAroundSum, 600ULL);
+        QCOMPARE(c.context.info.turnAroundTime, QStringLiteral("30.00 us"));
+    }
+
+    void texts()
+    {
+        QCOMPARE(AnalysisTexts::maxJitter(50, 1), QStringLiteral("1000 ns"));
+        QCOMPARE(AnalysisTexts::maxJitter(0, 1), QStringLiteral("-"));
+        QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
+        QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
+        QCOMPARE(AnalysisTexts::dataValue(std::string("\x00\xff\x10", 3)), QStringLiteral("00 ff 10 "));
+        const QString grouped = AnalysisTexts::counter(1200000);
+        const QChar separator = QLocale(QLocale::French, QLocale::France).groupSeparator();
+        QCOMPARE(grouped.split(separator).size(), 3);
+        QCOMPARE(QString(grouped).remove(separator), QStringLiteral("1200000"));
+    }
+
+    // The scan table that made the traffic comes back as the macrocycle.
+    void scanTables_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("aperiodicEvery");
+        QTest::addColumn<bool>("fixedPadding");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<quint64>("microcycleUs"); // 0: cycles of unequal spacing
+        QTest::addColumn<QString>("changedTable");
+        QTest::addColumn<QString>("expectedAfterChange");
+
+        // Presence polling closes every cycle when presence identifiers are the padding.
+        QTest::newRow("one microcycle") << "0201:1 0202:1 0203:1" << 0 << false << "0201 0202 0203" << quint64(20000)
+                                        << "" << "";
+        QTest::newRow("microcycles of different lengths")
+            << "0201:1 0202:2 0203:4" << 0 << false << "0201 0202 0203|0201|0201 0202|0201" << quint64(20000) << ""
+            << "";
+        // A fixed padding identifier: the presence variables after it open each microcycle, station by station.
+        QTest::newRow("padding identifier")
+            << "0201:1 0202:2 9080:1" << 0 << true
+            << "1401 0201|1402 0201 0202|1403 0201|1404 0201 0202|1405 0201|1406 0201 0202|1407 0201|1408 0201 0202"
+            << quint64(0) << "" << "";
+        // The aperiodic window after the presence poll opens the next microcycle, so
+        // microcycles start at two places of the cycle and their lengths alternate.
+        QTest::newRow("aperiodic traffic") << "0201:1 0202:1" << 2 << false
+                                           << "0201 0202|0201 0202 0201 0500 0201 0202" << quint64(0) << "" << "";
+        QTest::newRow("scan table changed") << "0201:1 0202:1 0203:1" << 0 << false << "0201 0202 0203"
+                                            << quint64(20000) << "0201:1 0204:2" << "0201 0204|0201";
+    }
+
+    void scanTables()
+    {
+        QFETCH(QString, table);
+        QFETCH(int, aperiodicEvery);
+        QFETCH(bool, fixedPadding);
+        QFETCH(QString, expected);
+        QFETCH(quint64, microcycleUs);
+        QFETCH(QString, changedTable);
+        QFETCH(QString, expectedAfterChange);
+
+        Capture c(0x9080, fixedPadding, true);
+        c.bus.setVariables(scanTable(table));
+        c.bus.setAperiodicEvery(aperiodicEvery);
+        c.runUntil(6.5);
+        QVERIFY(c.macro.evaluations() >= 2);
+        QCOMPARE(found(c.macro.macrocycle(), expected), expected);
+        if (microcycleUs != 0)
+            QCOMPARE(c.macro.microcycleLength(), microcycleUs);
+        QVERIFY(c.decoder.counters().paddingFrames > 0);
+        QCOMPARE(c.outcomes, QString(int(c.macro.evaluations()), 'D'));
+        // Sampled at the evaluation: seen and answered during the period.
+        QCOMPARE(c.cell(0x0201, ID_DAT, M::StateCol).toUInt(), 0x83u);
+
+        if (changedTable.isEmpty())
+            return;
+        c.bus.setVariables(scanTable(changedTable));
+        c.runUntil(13.0);
+        QCOMPARE(found(c.macro.macrocycle(), expectedAfterChange), expectedAfterChange);
+    }
+
+    void errorsHoldBackTheDrawing()
+    {
+        Capture c(0, false, true);
+        c.bus.setVariables(scanTable("0201:1 0202:2"));
+        c.bus.setAperiodicEvery(0);
+        // One FCS error between the second and the third evaluation.
+        c.runUntil(9.0, kStartUs + 5000000);
+        QCOMPARE(c.decoder.counters().fcsErrors, 1ULL);
+        QCOMPARE(c.outcomes, QStringLiteral("DDED"));
+        QVERIFY(c.context.macrocycleConsistent);
+        QCOMPARE(found(c.macro.macrocycle(), "0201 0202|0201"), QString("0201 0202|0201"));
+    }
+
+    void periodSearch_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<int>("period");
+        QTest::newRow("eight microcycles of two") << "a|b|a|b|a|b|a|b" << 2;
+        QTest::newRow("five: two is not below 5 / 2") << "a|b|a|b|a" << 0;
+        QTest::newRow("last turn cut short") << "a|b|c|a|b|c|a|b|c|a" << 3;
+        QTest::newRow("one repeated") << "a|a|a|a" << 1;
+        QTest::newRow("a first match that does not hold") << "a|b|a|c|a|b|a|c|a|b|a|c" << 4;
+        QTest::newRow("no repetition") << "a|b|c|d|e|f" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+
+    void periodSearch()
+    {
+        QFETCH(QString, list);
+        QFETCH(int, period);
+        Macrocycle cycles;
+        for (const QString& name : list.split('|', Qt::SkipEmptyParts))
+            cycles.push_back({ quint16(name.at(0).unicode()) });
+        QCOMPARE(int(MacrocycleAnalysis::findPeriod(cycles)), period);
+    }
+
+    void paddingSearch_data()
+    {
+        QTest::addColumn<bool>("autoDetect");
+        QTest::addColumn<int>("paddingFromCheck"); // padding frames counted from this check on, 0 never
+        QTest::addColumn<QString>("steps");        // per check: outcome letter and the identifier
+
+        QTest::newRow("search gives up") << true << 0 << "M9080 S7530 S9080 G7530 N7530";
+        QTest::newRow("search finds the second") << true << 3 << "M9080 S7530 F7530! N7530";
+        QTest::newRow("configured padding there") << true << 1 << "F9080 N9080";
+        QTest::newRow("no automatic search") << false << 0 << "M9080 N9080";
+    }
+
+    void paddingSearch()
+    {
+        QFETCH(bool, autoDetect);
+        QFETCH(int, paddingFromCheck);
+        QFETCH(QString, steps);
+        PaddingSearch search;
+        search.reset(0x9080);
+        bool pending = true;
+        QStringList seen;
+        for (int check = 1; check <= steps.count(' ') + 1; ++check) {
+            const quint64 padding = paddingFromCheck != 0 && check >= paddingFromCheck ? 1 : 0; // a single padding frame counts
+            const PaddingSearch::Outcome outcome = search.check(&pending, padding, true, autoDetect);
+            seen << QString("NFSGM").at(outcome) + QString::asprintf("%04x", search.identifier())
+                    + (search.announce() ? "!" : "");
+        }
+        QCOMPARE(seen.join(' '), steps);
+        QVERIFY(!pending);
+    }
+
+    // Each fault of the simulated bus moves the figure a real one moves, and no other.
+    void oneFigurePerFault_data()
+    {
+        QTest::addColumn<FipTrafficGenerator::Faults>("faults");
+        QTest::addColumn<int>("moves");
+        QTest::addColumn<int>("mayMove"); // bit mask of figures the fault also touches
+        using F = FipTrafficGenerator::Faults;
+        F none, missing, fcs, glitch, late, dropout;
+        missing.missingReply = 0.05;
+        fcs.fcs = 0.01;
+        glitch.glitch = 0.01;
+        late.lateReply = 0.3;
+        dropout.dropout = 0.05;
+        dropout.dropoutMs = 100;
+        QTest::newRow("none") << none << -1 << 0;
+        // A missing reply may be a station's presence reply too.
+        QTest::newRow("missing reply") << missing << int(VariableNoReplies) << (1 << PresenceNoReplies);
+        // A reply the decoder cannot read is no reply to the analysis.
+        QTest::newRow("fcs error") << fcs << int(FcsErrors) << (1 << VariableNoReplies | 1 << PresenceNoReplies);
+        QTest::newRow("glitch") << glitch << int(Glitches) << 0;
+        QTest::newRow("late reply") << late << int(LateTurnaround) << 0;
+        QTest::newRow("station drops off") << dropout << int(PresenceNoReplies) << 0;
+    }
+
+    void oneFigurePerFault()
+    {
+        QFETCH(FipTrafficGenerator::Faults, faults);
+        QFETCH(int, moves);
+        QFETCH(int, mayMove);
+        Capture c(FipTrafficGenerator::kDefaultPaddingId);
+        c.bus.setVariables({ { 0x0201, 8, 1 }, { 0x0202, 4, 1 } });
+        c.bus.setCycleUs(5000);
+        c.bus.setAperiodicEvery(0);
+        c.bus.setPaddingId(FipTrafficGenerator::kDefaultPaddingId);
+        c.bus.setFaults(faults);
+        c.runUntil(2.0);
+        QVERIFY(c.decoder.counters().paddingFrames > 0);
+
+        quint64 figures[FigureCount] = { c.decoder.counters().fcsErrors, c.decoder.counters().preGlitches, 0, 0, 0 };
+        for (const TransactionStats& pair : c.context.pairs()) {
+            if (pair.identifier != FipTrafficGenerator::kDefaultPaddingId) // nobody ever answers padding
+                figures[(pair.identifier & 0x1400) == 0x1400 ? PresenceNoReplies : VariableNoReplies] += pair.noReply;
+        }
+        // Replies later than the turnaround and its jitter: 28 bits at 1 Mbit/s, ten ticks a bit.
+        const quint64 replies = c.decoder.counters().perControl[RP_DAT];
+        const quint64 average = replies ? c.context.turnAroundSum / replies : 0;
+        figures[LateTurnaround] = average > 280 + 20 ? average - 280 : 0;
+        for (int f = 0; f < FigureCount; ++f) {
+            if (f == moves)
+                QVERIFY2(figures[f] > 0, qPrintable(QString::number(f)));
+            else if (!(mayMove & (1 << f)))
+                QVERIFY2(figures[f] == 0, qPrintable(QString("%1: %2").arg(f).arg(figures[f])));
+        }
+    }
 };
-
-void TestFrameAnalysis::variableTransaction()
-{
-    Capture c;
-    QAbstractItemModelTester tester(&c.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    c.variable(0x0101, QByteArray::fromHex("0a0b"));
-    c.push(); // the tick that learns the average turn-around
-    c.variable(0x0101, QByteArray::fromHex("0a0b"));
-    c.variable(0x0101, QByteArray::fromHex("0a0c"));
-    c.push();
-
-    QCOMPARE(c.cell(0x0101, ID_DAT, TransactionATModel::RequestCol).toULongLong(), 3ULL);
-    QCOMPARE(c.cell(0x0101, RP_DAT, TransactionATModel::ReplyCol).toULongLong(), 3ULL);
-    // Two different values: the first and the change.
-    QCOMPARE(c.cell(0x0101, ID_DAT, TransactionATModel::DataChangesCol).toULongLong(), 2ULL);
-    QCOMPARE(c.cell(0x0101, ID_DAT, TransactionATModel::DataValueCol).toString(), QStringLiteral("40 02 0a 0c "));
-    QCOMPARE(c.cell(0x0101, ID_DAT, TransactionATModel::DataLengthCol).toULongLong(), 4ULL);
-    QVERIFY(c.cell(0x0101, ID_DAT, TransactionATModel::NoReplyCol).toULongLong() == 0);
-    QCOMPARE(c.state(0x0101), 0x83);
-    // The tree shows states as the macrocycle sampling writes them, not on every tick.
-    QVERIFY(c.cell(0x0101, ID_DAT, TransactionATModel::StateCol).toString().isEmpty());
-    // Request FC (5 bytes × 80) + average turn-around (200) + reply FC (7 bytes × 80) = 1160 ticks of 0.1 µs.
-    QCOMPARE(c.cell(0x0101, ID_DAT, TransactionATModel::DurationCol).toString(), QStringLiteral(" 116 us"));
-
-    quint64 ok = 0, lost = 0, never = 0, msgOk = 0, msgNok = 0;
-    c.model.getTransactionCounters(&ok, &lost, &never, &msgOk, &msgNok);
-    QCOMPARE(ok, 3ULL);
-    QCOMPARE(lost + never + msgOk + msgNok, 0ULL);
-}
-
-void TestFrameAnalysis::unansweredRequest()
-{
-    Capture c;
-    c.variable(0x0102, QByteArray::fromHex("01"));
-    c.request(ID_DAT, 0x0102); // never answered
-    c.variable(0x0103, QByteArray::fromHex("02"));
-    c.push();
-
-    QCOMPARE(c.cell(0x0102, ID_DAT, TransactionATModel::NoReplyCol).toULongLong(), 1ULL);
-    QCOMPARE(c.context.silenceCount, 1ULL);
-    QCOMPARE(c.context.silenceSum, 200ULL);
-    // Seen, warning kept, the reply mark cleared until it is answered again.
-    QCOMPARE(c.state(0x0102), 0x85);
-    c.variable(0x0102, QByteArray::fromHex("01"));
-    c.push();
-    QCOMPARE(c.state(0x0102), 0x87);
-    QCOMPARE(c.cell(0x0103, ID_DAT, TransactionATModel::NoReplyCol).toULongLong(), 0ULL);
-
-    quint64 ok = 0, lost = 0, never = 0;
-    c.model.getTransactionCounters(&ok, &lost, &never, nullptr, nullptr);
-    QCOMPARE(lost, 1ULL); // 0x0102 had replies, and one missing
-}
-
-void TestFrameAnalysis::missingAcknowledgement_data()
-{
-    QTest::addColumn<QList<int>>("replies");
-    QTest::addColumn<quint64>("noAck");
-    QTest::newRow("ack then end") << QList<int> { RP_MSG_ACKe, RP_ACKpe, RP_FIN } << 0ULL;
-    QTest::newRow("end right after the message") << QList<int> { RP_MSG_ACKe, RP_FIN } << 1ULL;
-    QTest::newRow("two messages without ack") << QList<int> { RP_MSG_ACKo, RP_MSG_ACKe, RP_ACKpe, RP_FIN } << 1ULL;
-    QTest::newRow("unacknowledged message") << QList<int> { RP_MSG_NOACK, RP_FIN } << 0ULL;
-}
-
-void TestFrameAnalysis::missingAcknowledgement()
-{
-    QFETCH(QList<int>, replies);
-    QFETCH(quint64, noAck);
-    Capture c;
-    c.request(ID_MSG, 0x0100);
-    for (int control : replies) {
-        if (family(quint8(control)) == ReplyMessage)
-            c.reply(quint8(control), QByteArray::fromHex("0001020304050607"));
-        else
-            c.reply(quint8(control));
-    }
-    c.push();
-    QCOMPARE(c.cell(0x0100, ID_MSG, TransactionATModel::NoAckCol).toULongLong(), noAck);
-}
-
-void TestFrameAnalysis::refreshState()
-{
-    Capture c;
-    c.context.identifier(0x0120).refreshmentEnabled = true;
-    // Status byte last: 0x05 refreshed and meaningful, then 0x04 (not refreshed), then back.
-    c.variable(0x0120, QByteArray::fromHex("aa05"));
-    c.push();
-    QCOMPARE(c.cell(0x0120, ID_DAT, TransactionATModel::RefreshStateCol).toString(), QStringLiteral("true"));
-    c.variable(0x0120, QByteArray::fromHex("aa04"));
-    c.variable(0x0120, QByteArray::fromHex("aa04"));
-    c.variable(0x0120, QByteArray::fromHex("aa05"));
-    c.push();
-    QCOMPARE(c.cell(0x0120, ID_DAT, TransactionATModel::NoRefreshCol).toULongLong(), 1ULL);
-    QCOMPARE(c.cell(0x0120, ID_DAT, TransactionATModel::RefreshStateCol).toString(), QStringLiteral("true"));
-    QVERIFY(c.cell(0x0120, ID_DAT, TransactionATModel::LastNoRefreshDateCol).toString().startsWith(QLatin1Char('[')));
-
-    // Without the design's flag the status byte means nothing.
-    c.variable(0x0121, QByteArray::fromHex("aa04"));
-    c.push();
-    QCOMPARE(c.cell(0x0121, ID_DAT, TransactionATModel::RefreshStateCol).toString(), QStringLiteral("false"));
-}
-
-void TestFrameAnalysis::glitchWindows()
-{
-    Capture c;
-    c.request(ID_DAT, 0x0130);
-    c.frame(QByteArray() + char(RP_DAT) + char(0x40) + char(1) + char(7), 0, 5);
-    c.push(true); // first boundary: the burst is in the window that closes now
-    QCOMPARE(c.cell(0x0130, RP_DAT, TransactionATModel::GlitchesCol).toULongLong(), 0ULL);
-    c.variable(0x0130, QByteArray::fromHex("07"));
-    c.push(true); // second boundary: the burst's window is shown
-    QCOMPARE(c.cell(0x0130, RP_DAT, TransactionATModel::GlitchesCol).toULongLong(), 5ULL);
-    c.push(true); // and replaced by the next, empty one
-    QCOMPARE(c.cell(0x0130, RP_DAT, TransactionATModel::GlitchesCol).toULongLong(), 0ULL);
-}
-
-void TestFrameAnalysis::presenceStates()
-{
-    Capture c;
-    QTableWidget table;
-    StationPresenceTable presence(&table);
-    presence.razStationPresenceTable();
-
-    c.variable(0x1425, QByteArray::fromHex("800100")); // present
-    c.request(ID_DAT, 0x1426);                          // asked, silent
-    c.request(ID_DAT, 0x1427);
-    c.variable(0x1428, QByteArray::fromHex("800100"));
-    c.request(ID_DAT, 0x1428);                          // once absent
-    c.variable(0x1428, QByteArray::fromHex("800100"));
-    presence.refresh(c.context);
-
-    QCOMPARE(StationPresenceTable::presence(c.context.findIdentifier(0x1425)->presenceState),
-             StationPresenceTable::Present);
-    QCOMPARE(StationPresenceTable::presence(c.context.findIdentifier(0x1426)->presenceState),
-             StationPresenceTable::Absent);
-    QCOMPARE(StationPresenceTable::presence(c.context.findIdentifier(0x1428)->presenceState),
-             StationPresenceTable::PresentWithAbsences);
-    // Address 0x25: row 2, column 5.
-    QCOMPARE(table.cellWidget(2, 5), presence.cell(0x25));
-    QCOMPARE(presence.cell(0x25)->accessibleDescription(), StationPresenceTable::presenceText(StationPresenceTable::Present));
-    QVERIFY(presence.cell(0x25)->toolTip().startsWith(QStringLiteral("Last status at ")));
-    QCOMPARE(presence.cell(0x30)->accessibleDescription(),
-             StationPresenceTable::presenceText(StationPresenceTable::NeverAsked));
-
-    // Unchanged cells keep their widget.
-    QWidget* kept = presence.cell(0x25);
-    presence.refresh(c.context);
-    QCOMPARE(presence.cell(0x25), kept);
-}
-
-void TestFrameAnalysis::simulatedBus()
-{
-    // Three variables every cycle and presence polling of eight stations; one reply
-    // of variable 0x0202 stays away.
-    Capture c;
-    c.bus.setVariables({ { 0x0201, 4, 1 }, { 0x0202, 8, 1 }, { 0x0203, 2, 2 } });
-    c.bus.setAperiodicEvery(0);
-    QByteArray records;
-    int cycles = 0;
-    quint64 frames = 0;
-    for (;;) {
-        FipFrame f = c.bus.next();
-        if (f.bytes.size() == 5 && quint8(f.bytes[0]) == ID_DAT && quint8(f.bytes[1]) == 0x02 && quint8(f.bytes[2]) == 0x01
-            && ++cycles > 40)
-            break;
-        if (cycles == 20 && f.bytes.size() == 5 && quint8(f.bytes[2]) == 0x02 && quint8(f.bytes[1]) == 0x02)
-            c.bus.injectError(FipTrafficGenerator::Error::MissingReply);
-        records += FipRecordEncoder::ospRecord(f);
-        ++frames;
-    }
-    c.feed(records);
-    c.push();
-
-    const quint64 asked = c.cell(0x0201, ID_DAT, TransactionATModel::RequestCol).toULongLong();
-    QCOMPARE(asked, 40ULL);
-    QCOMPARE(c.cell(0x0201, RP_DAT, TransactionATModel::ReplyCol).toULongLong(), asked);
-    QCOMPARE(c.cell(0x0202, ID_DAT, TransactionATModel::NoReplyCol).toULongLong(), 1ULL);
-    QCOMPARE(c.cell(0x0202, RP_DAT, TransactionATModel::ReplyCol).toULongLong(),
-             c.cell(0x0202, ID_DAT, TransactionATModel::RequestCol).toULongLong() - 1);
-    QCOMPARE(c.cell(0x0203, ID_DAT, TransactionATModel::RequestCol).toULongLong(), (asked + 1) / 2);
-    for (int station = 1; station <= 8; ++station) {
-        const IdentifierStats* entry = c.context.findIdentifier(quint16(0x1400 + station));
-        QVERIFY2(entry, qPrintable(QString::number(station)));
-        QCOMPARE(StationPresenceTable::presence(entry->presenceState), StationPresenceTable::Present);
-    }
-    QVERIFY(!c.context.findIdentifier(0x1409));
-}
-
-void TestFrameAnalysis::networkRatio_data()
-{
-    QTest::addColumn<quint8>("speed");
-    QTest::addColumn<quint64>("dt");
-    QTest::addColumn<quint64>("padding");
-    QTest::addColumn<quint64>("variables");
-    QTest::addColumn<bool>("shown");
-    QTest::addColumn<int>("traffic");
-    QTest::addColumn<int>("variableRate");
-    // 2,000,000 tenth-bits at 1 µs per bit are 200 ms of the second: 80 % useful.
-    QTest::newRow("1 Mbit/s padding") << quint8(1) << 1000000ULL << 2000000ULL << 0ULL << true << 80 << 0;
-    QTest::newRow("5 Mbit/s variables") << quint8(3) << 1000ULL << 0ULL << 25000ULL << true << 100 << 50;
-    QTest::newRow("dates stand still") << quint8(1) << 0ULL << 100ULL << 100ULL << false << 0 << 0;
-    QTest::newRow("unknown speed") << quint8(255) << 1000ULL << 500ULL << 500ULL << true << 100 << 0;
-}
-
-void TestFrameAnalysis::networkRatio()
-{
-    QFETCH(quint8, speed);
-    QFETCH(quint64, dt);
-    QFETCH(quint64, padding);
-    QFETCH(quint64, variables);
-    QFETCH(bool, shown);
-    QFETCH(int, traffic);
-    QFETCH(int, variableRate);
-    NetworkRatio ratio;
-    NetworkRatio::Accumulators start { 1000, 0, 1000, 0, 0 };
-    QVERIFY(ratio.update(5000000, start, speed, nullptr));
-    NetworkRatio::Accumulators next = start;
-    next[NetworkRatio::Padding] += padding;
-    next[NetworkRatio::Variables] += variables;
-    NetworkRatio::Rates rates;
-    rates.traffic = -1;
-    QCOMPARE(ratio.update(5000000 + dt, next, speed, &rates), shown);
-    if (!shown) {
-        QCOMPARE(rates.traffic, -1);
-        return;
-    }
-    QCOMPARE(rates.traffic, traffic);
-    QCOMPARE(rates.variables, variableRate);
-
-    // An accumulator that went back (a new capture) shows full load and no rate.
-    NetworkRatio::Rates after;
-    QVERIFY(ratio.update(5000000 + dt + 1000, start, speed, &after));
-    QCOMPARE(after.traffic, 100);
-    QCOMPARE(after.variables, 0);
-}
-
-void TestFrameAnalysis::turnAroundOverRpDat()
-{
-    // Three variable replies of 200 ticks each, two of them RP_DAT: 600 / 2 ticks of 0.1 µs.
-    Capture c;
-    c.variable(0x0140, QByteArray::fromHex("01"));
-    c.variable(0x0141, QByteArray::fromHex("02"));
-    c.request(ID_DAT, 0x0142);
-    c.reply(RP_DAT_MSG, QByteArray::fromHex("4001") + QByteArray(1, char(3)));
-    c.push();
-    QCOMPARE(c.context.turnAroundSum, 600ULL);
-    QCOMPARE(c.context.info.turnAroundTime, QStringLiteral("30.00 us"));
-}
-
-void TestFrameAnalysis::texts()
-{
-    QCOMPARE(AnalysisTexts::maxJitter(50, 1), QStringLiteral("1000 ns"));
-    QCOMPARE(AnalysisTexts::maxJitter(0, 1), QStringLiteral("-"));
-    QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
-    QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
-    QCOMPARE(AnalysisTexts::dataValue(std::string("\x00\xff\x10", 3)), QStringLiteral("00 ff 10 "));
-    const QString grouped = AnalysisTexts::counter(1200000);
-    const QChar separator = QLocale(QLocale::French, QLocale::France).groupSeparator();
-    QCOMPARE(grouped.split(separator).size(), 3);
-    QCOMPARE(QString(grouped).remove(separator), QStringLiteral("1200000"));
-}
 
 QTEST_MAIN(TestFrameAnalysis)
 #include "tst_frameanalysis.moc"

@@ -110,6 +110,25 @@ struct Network {
         exportFiles();
         return start();
     }
+    /// "0:0x0101 to 0:0x0100" made a plain message, received by the field unit's
+    /// consumer of 0x0100; then both stations run.
+    bool runPlainMessage(QModelIndex* sent, QModelIndex* received)
+    {
+        *sent = model.getClassTypeIndexes(M::MESSAGE_OUT, stations[0]).value(0);
+        const QModelIndex consumer = variable(1, M::VARIABLE_IN, 0x0100);
+        if (!model.setData(model.cell(*sent, M::ColMsgFileTransferEnabled), "false")
+            || !model.setData(model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"))
+            return false;
+        *received = model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
+        return received->isValid() && run() == 2;
+    }
+    /// The arbitrator sends the message with `data`, as the control page's Send does.
+    void send(const QModelIndex& sent, const QString& data)
+    {
+        set(sent, M::ColData, data);
+        const QModelIndex arbitrator = stations[0];
+        command([=](FipBusArbitratorDevice* w) { w->onSendMsgCmdClicked(arbitrator, sent); });
+    }
     FipBusArbitratorDevice* worker(int i) const { return workers.workers().value(i); }
     template <typename F>
     void command(F&& f) // as the main window does: every worker gets it, queued
@@ -120,6 +139,8 @@ struct Network {
 };
 
 } // namespace
+
+enum Command { Aperiodic, AperiodicFailing, ChangeMacrocycleTwice, Continue, LedAndStart, Medium, AbortIdle };
 
 class TestFipBusArbitratorDevice : public QObject
 {
@@ -133,438 +154,387 @@ private slots:
     }
     void init()
     {
-        if (qstrcmp(QTest::currentTestFunction(), "commands") != 0)
+        const QByteArray test = QTest::currentTestFunction();
+        if (test != "commands" && test != "mediumCounters" && test != "eventLogs")
             m_commandNet.reset(); // its boards are about to be replaced
         QMutexLocker lock(&logMutex);
         logLines.clear();
     }
 
-    void commands_data();
-    void commands();
-    void mediumCounters_data();
-    void mediumCounters();
-    void unchangedMediumNotRewritten();
-    void eventLogs_data();
-    void eventLogs();
-    void msgHistoric_data();
-    void msgHistoric();
-    void countsRestartFromTheWindow();
-    void fileCallbacks_data();
-    void fileCallbacks();
-    void isolation_data();
-    void isolation();
-    void startFailure_data();
-    void startFailure();
-    void boardPulledMidRun();
-    void variablesCrossTheBus();
+    void commands_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("expected"); // the board calls, in order
+        QTest::newRow("aperiodic list in order") << int(Aperiodic) << 1
+            << "vantor_send_aper_by_id(256,1) vantor_send_aper_by_id(512,1) vantor_send_aper_by_id(257,1)";
+        QTest::newRow("aperiodic list emptied after failures") << int(AperiodicFailing) << 0
+            << "vantor_send_aper_by_id(256,2) vantor_send_aper_by_id(512,2) vantor_send_aper_by_id(257,2)";
+        QTest::newRow("macrocycle 2 then 1") << int(ChangeMacrocycleTwice) << 0
+                                             << "vantor_change_macrocycle(2) vantor_change_macrocycle(1)";
+        QTest::newRow("continue makes no call") << int(Continue) << 0 << "";
+        QTest::newRow("LED and start need BA presence") << int(LedAndStart) << 1 << "";
+        QTest::newRow("medium command") << int(Medium) << 1 << "vantor_set_medium_cmd(32)";
+        QTest::newRow("abort of a file not in emission") << int(AbortIdle) << 0 << "";
+    }
+
+    void commands()
+    {
+        QFETCH(int, command);
+        QFETCH(int, target);
+        QFETCH(QString, expected);
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
+        const QStringList before[2] = { VantorSimulator::calls(0), VantorSimulator::calls(1) };
+        const QModelIndex station = net.stations[target];
+        const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, station).value(0);
+
+        for (int round = 0; round < (command == ChangeMacrocycleTwice ? 2 : 1); ++round) {
+            net.command([=](FipBusArbitratorDevice* w) {
+                switch (command) {
+                case Aperiodic:
+                case AperiodicFailing:
+                    w->onSendAperiodicListCmdClicked(station, { 0x0100, 0x0200, 0x0101 }, command == Aperiodic ? 1 : 2);
+                    break;
+                case ChangeMacrocycleTwice: w->onBaCmdClicked(station, 2); break;
+                case Continue: w->onBaCmdClicked(station, 1); break;
+                case LedAndStart:
+                    w->onRgbColorCmdChanged(station, LED_RED);
+                    w->onBaCmdClicked(station, 0);
+                    break;
+                case Medium: w->onSendMediumCmdClicked(station, 0x20); break;
+                case AbortIdle: w->onAbortFileCmdClicked(station, message); break;
+                }
+            });
+            QTest::qWait(150);
+        }
+        QTest::qWait(200);
+        for (int i = 0; i < 2; ++i) {
+            const QStringList now = VantorSimulator::calls(i);
+            QVERIFY(now.size() >= before[i].size());
+            QCOMPARE(now.mid(before[i].size()).join(' '), i == target ? expected : QString());
+        }
+        if (command == Continue)
+            QCOMPARE(logCount("baContinueCmdToTreat has been treated"), 1);
+    }
+
+    void mediumCounters_data()
+    {
+        QTest::addColumn<int>("counter");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("wrap counts 65535") << 2 << 65530 << 5 << "65540";
+        QTest::newRow("rise is no wrap") << 3 << 5 << 65530 << "65530";
+        QTest::newRow("last counter wraps") << 6 << 100 << 99 << "65634";
+    }
+
+    void mediumCounters()
+    {
+        QFETCH(int, counter);
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(QString, total);
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
+        const QModelIndex field = net.stations[1];
+        const int column = M::ColCh1NoError + counter;
+        QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(first)));
+        QTRY_COMPARE(net.get(field, column), QString::number(first));
+        QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(second)));
+        QTRY_COMPARE(net.get(field, column), total);
+    }
+
+    void eventLogs_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("param");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
+        QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
+        QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
+    }
+
+    void eventLogs()
+    {
+        QFETCH(int, code);
+        QFETCH(int, param);
+        QFETCH(QString, line);
+        Network& net = running();
+        QTRY_COMPARE(net.started, 2);
+        QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
+        QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
+    }
+
+    void unchangedMediumNotRewritten()
+    {
+        QMap<int, int> writes; // outlives the network, whose last writes arrive as it stops
+        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+        net.run();
+        const QModelIndex field = net.stations[1];
+        QTRY_COMPARE(net.get(field, M::ColCh1Active), QStringLiteral("true"));
+        QVERIFY(VantorSimulator::setTemperature(1, 41.5f));
+        QTRY_COMPARE(net.get(field, M::ColDeviceTemperature), QString::fromUtf8("41.5 °C"));
+
+        // Goes first, even from a failed check: the network's last writes arrive as it
+        // stops, after `field` is gone.
+        QObject counting;
+        connect(&net.model, &QAbstractItemModel::dataChanged, &counting, [&](const QModelIndex& a) {
+            if (net.model.getItem(a) == net.model.getItem(field))
+                ++writes[a.column()];
+        });
+        QTest::qWait(600); // about six polls
+        for (int column = M::ColCh1Active; column <= M::ColCh2WatchdogError; ++column)
+            QCOMPARE(writes.value(column), 0);
+        QCOMPARE(writes.value(M::ColDeviceTemperature), 0);
+
+        // A changed status is written.
+        QVERIFY(VantorSimulator::setMediumFault(1, 0x4, true));
+        QTRY_COMPARE(net.get(field, M::ColCh1TxError), QStringLiteral("true"));
+        QVERIFY(writes.value(M::ColCh1TxError) >= 1);
+    }
+
+    // The receiver's history read back at position 0, at the last message and beyond it.
+    void msgHistoric()
+    {
+        Network net(QStringLiteral("file_transfer_1M.brxprj"));
+        QModelIndex sent, received;
+        QVERIFY(net.runPlainMessage(&sent, &received));
+        QTRY_COMPARE(net.started, 2);
+        const QStringList data = { "01 02 03 ", "0A 0B " };
+        for (int i = 0; i < data.size(); ++i) {
+            net.send(sent, data[i]);
+            QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(i + 1));
+        }
+        QCOMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
+        QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("2"));
+        QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
+        QCOMPARE(net.get(received, M::ColData), data[1]);
+
+        QList<QPair<int, QList<quint8>>> answers;
+        QObject listening; // goes first, so no late answer reaches the locals above
+        for (FipBusArbitratorDevice* w : net.workers.workers())
+            connect(w, &FipBusArbitratorDevice::msgHistoric, &listening,
+                    [&](const QModelIndex& idx, quint16 n, const QList<quint8>& msg) {
+                        QCOMPARE(idx, received);
+                        answers.append({ int(n), msg });
+                    });
+        const QModelIndex field = net.stations[1];
+        for (int position : { 0, 2, 3 })
+            net.command([=](FipBusArbitratorDevice* w) { w->onMsgHistoricCmdClicked(field, received, quint16(position)); });
+        QTRY_COMPARE(answers.size(), 2);
+        QTest::qWait(300); // none for the position beyond the last
+        QCOMPARE(answers, (QList<QPair<int, QList<quint8>>> { { 0, {} }, { 2, { 0x0A, 0x0B } } }));
+    }
+
+    void countsRestartFromTheWindow()
+    {
+        Network net(QStringLiteral("file_transfer_1M.brxprj"));
+        QModelIndex sent, received;
+        QVERIFY(net.runPlainMessage(&sent, &received));
+        QTRY_COMPARE(net.started, 2);
+        for (int n = 1; n <= 2; ++n) {
+            net.send(sent, "01 02 ");
+            QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(n));
+        }
+        QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
+
+        // Purge and Erase as the control page does them: the command, then the cleared cells.
+        const QModelIndex arbitrator = net.stations[0];
+        net.command([=](FipBusArbitratorDevice* w) { w->onPurgeMsgCmdClicked(arbitrator, 0); });
+        net.set(sent, M::ColMessagesSent, "0");
+        net.set(sent, M::ColReportCode, "-");
+        const QModelIndex field = net.stations[1];
+        net.command([=](FipBusArbitratorDevice* w) { w->onEraseMsgCmdClicked(field, received); });
+        for (int column : { int(M::ColMessagePosition), int(M::ColMessagesReceived), int(M::ColMessageLength) })
+            net.set(received, column, "0");
+        net.set(received, M::ColReportCode, "-");
+        net.send(sent, "01 02 ");
+        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QStringLiteral("1"));
+        QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("1"));
+        QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("1"));
+        QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
+        QTRY_COMPARE(net.get(received, M::ColReportCode), QStringLiteral("0x00000000"));
+
+        // A new run starts both sides from nothing.
+        net.workers.stop();
+        QCOMPARE(net.start(), 2);
+        QTRY_COMPARE(net.started, 4);
+        for (const QModelIndex& message : { sent, received }) {
+            QTRY_COMPARE(net.get(message, M::ColMessagesSent), QStringLiteral("0"));
+            QCOMPARE(net.get(message, M::ColMessagesReceived), QStringLiteral("0"));
+            QCOMPARE(net.get(message, M::ColMessagePosition), QStringLiteral("0"));
+        }
+        QVERIFY(net.worker(1)->getMsgReceivedList(received).isEmpty());
+    }
+
+    void fileCallbacks_data()
+    {
+        QTest::addColumn<int>("destSeg");
+        QTest::addColumn<quint32>("report");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("matching, success") << 0 << 0u << "2";
+        QTest::newRow("matching, failure") << 0 << quint32(VANTOR_ERR_ABORTED) << "3";
+        QTest::newRow("no matching message") << 1 << 0u << "0";
+    }
+
+    void fileCallbacks()
+    {
+        QFETCH(int, destSeg);
+        QFETCH(quint32, report);
+        QFETCH(QString, state);
+        Network net(QStringLiteral("file_transfer_1M.brxprj"));
+        net.run();
+        FipBusArbitratorDevice* w = net.worker(0);
+        const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
+        QTRY_COMPARE(net.get(message, M::ColReportCode), QStringLiteral("  -  "));
+        // "0:0x0101 to 0:0x0100", from a thread standing for the library's.
+        std::thread library([&] {
+            char path[] = "/tmp/sent.bin";
+            FipBusCallbacks::CallbackProgression(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, 3, 10, 0.5, w);
+            FipBusCallbacks::CallbackCompletion(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, report, 1.5, path, w);
+        });
+        library.join();
+        QTRY_COMPARE(net.get(message, M::ColTransferState), state);
+        QTest::qWait(100);
+        QCOMPARE(net.get(message, M::ColCurrentPacket), destSeg ? QStringLiteral("0") : QStringLiteral("3"));
+        QCOMPARE(net.get(message, M::ColReportCode),
+                 destSeg ? QStringLiteral("  -  ") : QString::asprintf("0x%8.8x", report));
+        QCOMPARE(logCount("[CALLBACK - FILE EMISSION END] - Input path: /tmp/sent.bin"), destSeg ? 0 : 1);
+    }
+
+    void isolation_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("retry") << int(QMessageBox::Retry)
+                               << "vantor_stop_ba() vantor_set_medium_cmd(10) vantor_set_medium_cmd(16) "
+                                  "vantor_set_medium_cmd(32) vantor_set_medium_cmd(64) vantor_set_medium_cmd(5) "
+                                  "vantor_set_medium_cmd(16)"
+                               << true;
+        QTest::newRow("abort") << int(QMessageBox::Abort) << "" << false;
+    }
+
+    void isolation()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, calls);
+        QFETCH(bool, running);
+        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+        net.run();
+        QTRY_COMPARE(net.started, 2);
+        QList<QModelIndex> events;
+        QObject listening; // goes first, so no late event reaches the list above
+        for (FipBusArbitratorDevice* w : net.workers.workers())
+            connect(w, &FipBusArbitratorDevice::stationIsolationEvent, &listening,
+                    [&](const QModelIndex& station) { events.append(station); });
+        const int before = VantorSimulator::calls(1).size();
+        QVERIFY(VantorSimulator::setMediumFault(1, 0x4 | 0x8)); // both channels fail to transmit
+        QTRY_COMPARE(events.size(), 1);
+        QCOMPARE(events[0], net.stations[1]);
+        QTest::qWait(300); // still isolated: no second event
+        QCOMPARE(events.size(), 1);
+
+        const QModelIndex field = net.stations[1];
+        net.command([=](FipBusArbitratorDevice* w) { w->onStationIsolationTreatment(field, answer); });
+        QTRY_COMPARE(net.stopped, running ? 0 : 1);
+        QTest::qWait(300);
+        QCOMPARE(net.stopped, running ? 0 : 1);
+        QCOMPARE(VantorSimulator::calls(1).mid(before, calls.isEmpty() ? 0 : calls.count(' ') + 1).join(' '), calls);
+        QCOMPARE(net.worker(1)->isProcessing(), running);
+        QCOMPARE(events.size(), 1);
+        QVERIFY(net.reports.isEmpty());
+    }
+
+    void startFailure_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("board does not open") << int(M::ColDeviceIndex) << "7";
+        QTest::newRow("network does not initialise") << int(M::ColFilePath) << "/nonexistent/Station9.xml";
+    }
+
+    void startFailure()
+    {
+        QFETCH(int, column);
+        QFETCH(QString, value);
+        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+        net.exportFiles();
+        net.set(net.stations[1], column, value);
+
+        QCOMPARE(net.start(), 2);
+        QTRY_COMPARE(net.reports.size(), 1);
+        QCOMPARE(net.reports[0][0], QStringLiteral("Field unit"));
+        QVERIFY(!net.reports[0][1].isEmpty());
+        // The other station passed the barrier and runs.
+        QTRY_COMPARE(net.started, 1);
+        QVERIFY(net.worker(0)->isProcessing());
+        QVERIFY(!net.worker(1)->isProcessing());
+    }
+
+    void boardPulledMidRun()
+    {
+        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+        net.run();
+        QTRY_COMPARE(net.started, 2);
+        VantorSimulator::pullBoard(1);
+        QTRY_COMPARE(net.stopped, 1);
+        QTRY_COMPARE(net.reports.size(), 1);
+        QCOMPARE(net.reports[0], (QStringList { "Field unit", "The USB device did not respond to the last request." }));
+        QTRY_VERIFY(!VantorSimulator::isOpen(1));
+        QVERIFY(net.worker(0)->isProcessing());
+    }
+
+    void variablesCrossTheBus()
+    {
+        Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
+        const QModelIndex produced = net.variable(0, M::VARIABLE_OUT, 0x0100);
+        const QModelIndex consumed = net.variable(1, M::VARIABLE_IN, 0x0100);
+        const QModelIndex skipped = net.variable(1, M::VARIABLE_IN, 0x0101);
+        QVERIFY(produced.isValid() && consumed.isValid() && skipped.isValid());
+        net.exportFiles();
+        // An identifier that does not parse, once the files are built, is not exchanged.
+        net.set(skipped, M::ColVarInId, "zz");
+        QCOMPARE(net.start(), 2);
+        QTRY_COMPARE(net.started, 2);
+        // Nobody wrote it yet: the producing station's own application counts in its first two bytes.
+        QTRY_VERIFY(net.get(consumed, M::ColData).endsWith(QStringLiteral("00 00 00 00 00 00 "))
+                    && net.get(consumed, M::ColData) != QStringLiteral("00 00 00 00 00 00 00 00 "));
+        QCOMPARE(net.get(produced, M::ColData), QStringLiteral("00 00 00 00 00 00 00 00 "));
+
+        const QString value = QStringLiteral("11 22 33 44 AA BB CC DD ");
+        net.model.setData(net.model.cell(produced, M::ColData), value);
+        QVERIFY(!net.model.undoStack()->canUndo());
+        QTRY_COMPARE_WITH_TIMEOUT(net.get(consumed, M::ColData), value, 2000);
+        QTRY_COMPARE(net.get(consumed, M::ColRefreshment), QStringLiteral("true"));
+        QCOMPARE(net.get(consumed, M::ColReportCode), QStringLiteral("0x00000000"));
+        QCOMPARE(net.get(skipped, M::ColReportCode), QStringLiteral("0x00000000"));
+        QCOMPARE(net.get(skipped, M::ColData), QString());
+        QTest::qWait(1500);
+        QCOMPARE(net.get(consumed, M::ColData), value);
+        QVERIFY(net.worker(0)->isProcessing() && net.worker(1)->isProcessing());
+        QVERIFY(VantorSimulator::macrocycles(QStringLiteral("net")) > 10);
+
+        net.workers.stop();
+        QVERIFY(!VantorSimulator::isOpen(0) && !VantorSimulator::isOpen(1));
+        QCOMPARE(net.get(consumed, M::ColData), QString());
+        QCOMPARE(net.get(net.stations[0], M::ColCh1Active), QStringLiteral("false"));
+    }
 
 private:
+    /// One running network serves the rows that leave it as they found it.
+    Network& running()
+    {
+        if (!m_commandNet) {
+            m_commandNet.reset(new Network(QStringLiteral("file_transfer_1M.brxprj")));
+            m_commandNet->run();
+        }
+        return *m_commandNet;
+    }
     std::unique_ptr<Network> m_commandNet;
     QtMessageHandler m_testLog = nullptr;
 };
-
-enum Command { Aperiodic, AperiodicFailing, ChangeMacrocycleTwice, Continue, LedAndStart, Medium, AbortIdle };
-
-void TestFipBusArbitratorDevice::commands_data()
-{
-    QTest::addColumn<int>("command");
-    QTest::addColumn<int>("target");
-    QTest::addColumn<QStringList>("expected");
-    const QStringList aper = { "vantor_send_aper_by_id(256,1)", "vantor_send_aper_by_id(512,1)",
-                               "vantor_send_aper_by_id(257,1)" };
-    QTest::newRow("aperiodic list in order") << int(Aperiodic) << 1 << aper;
-    QTest::newRow("aperiodic list emptied after failures")
-        << int(AperiodicFailing) << 0
-        << QStringList { "vantor_send_aper_by_id(256,2)", "vantor_send_aper_by_id(512,2)",
-                         "vantor_send_aper_by_id(257,2)" };
-    QTest::newRow("macrocycle 2 then 1") << int(ChangeMacrocycleTwice) << 0
-                                         << QStringList { "vantor_change_macrocycle(2)", "vantor_change_macrocycle(1)" };
-    QTest::newRow("continue makes no call") << int(Continue) << 0 << QStringList();
-    QTest::newRow("LED and start need BA presence") << int(LedAndStart) << 1 << QStringList();
-    QTest::newRow("medium command") << int(Medium) << 1 << QStringList { "vantor_set_medium_cmd(32)" };
-    QTest::newRow("abort of a file not in emission") << int(AbortIdle) << 0 << QStringList();
-}
-
-void TestFipBusArbitratorDevice::commands()
-{
-    QFETCH(int, command);
-    QFETCH(int, target);
-    QFETCH(QStringList, expected);
-    if (!m_commandNet) { // one running network serves every row
-        m_commandNet.reset(new Network(QStringLiteral("file_transfer_1M.brxprj")));
-        QCOMPARE(m_commandNet->run(), 2);
-        QTRY_COMPARE(m_commandNet->started, 2);
-    }
-    Network& net = *m_commandNet;
-    const QStringList before[2] = { VantorSimulator::calls(0), VantorSimulator::calls(1) };
-    const QModelIndex station = net.stations[target];
-    const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, station).value(0);
-
-    for (int round = 0; round < (command == ChangeMacrocycleTwice ? 2 : 1); ++round) {
-        net.command([=](FipBusArbitratorDevice* w) {
-            switch (command) {
-            case Aperiodic:
-            case AperiodicFailing:
-                w->onSendAperiodicListCmdClicked(station, { 0x0100, 0x0200, 0x0101 }, command == Aperiodic ? 1 : 2);
-                break;
-            case ChangeMacrocycleTwice: w->onBaCmdClicked(station, 2); break;
-            case Continue: w->onBaCmdClicked(station, 1); break;
-            case LedAndStart:
-                w->onRgbColorCmdChanged(station, LED_RED);
-                w->onBaCmdClicked(station, 0);
-                break;
-            case Medium: w->onSendMediumCmdClicked(station, 0x20); break;
-            case AbortIdle: w->onAbortFileCmdClicked(station, message); break;
-            }
-        });
-        QTest::qWait(150);
-    }
-    QTest::qWait(200);
-    for (int i = 0; i < 2; ++i) {
-        const QStringList now = VantorSimulator::calls(i);
-        QVERIFY(now.size() >= before[i].size());
-        const QStringList added = now.mid(before[i].size());
-        QCOMPARE(added, i == target ? expected : QStringList());
-    }
-    if (command == Continue)
-        QCOMPARE(logCount("baContinueCmdToTreat has been treated"), 1);
-}
-
-void TestFipBusArbitratorDevice::mediumCounters_data()
-{
-    QTest::addColumn<int>("counter");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("second");
-    QTest::addColumn<QString>("total");
-    QTest::newRow("wrap counts 65535") << 2 << 65530 << 5 << "65540";
-    QTest::newRow("rise is no wrap") << 3 << 5 << 65530 << "65530";
-    QTest::newRow("last counter wraps") << 6 << 100 << 99 << "65634";
-}
-
-void TestFipBusArbitratorDevice::mediumCounters()
-{
-    QFETCH(int, counter);
-    QFETCH(int, first);
-    QFETCH(int, second);
-    QFETCH(QString, total);
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.run();
-    const QModelIndex field = net.stations[1];
-    const int column = M::ColCh1NoError + counter;
-    QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(first)));
-    QTRY_COMPARE(net.get(field, column), QString::number(first));
-    QVERIFY(VantorSimulator::setMediumCounter(1, counter, quint16(second)));
-    QTRY_COMPARE(net.get(field, column), total);
-}
-
-void TestFipBusArbitratorDevice::unchangedMediumNotRewritten()
-{
-    QMap<int, int> writes; // outlives the network, whose last writes arrive as it stops
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.run();
-    const QModelIndex field = net.stations[1];
-    QTRY_COMPARE(net.get(field, M::ColCh1Active), QStringLiteral("true"));
-    QVERIFY(VantorSimulator::setTemperature(1, 41.5f));
-    QTRY_COMPARE(net.get(field, M::ColDeviceTemperature), QString::fromUtf8("41.5 °C"));
-
-    // Goes first, even from a failed check: the network's last writes arrive as it
-    // stops, after `field` is gone.
-    QObject counting;
-    connect(&net.model, &QAbstractItemModel::dataChanged, &counting, [&](const QModelIndex& a) {
-        if (net.model.getItem(a) == net.model.getItem(field))
-            ++writes[a.column()];
-    });
-    QTest::qWait(600); // about six polls
-    for (int column = M::ColCh1Active; column <= M::ColCh2WatchdogError; ++column)
-        QCOMPARE(writes.value(column), 0);
-    QCOMPARE(writes.value(M::ColDeviceTemperature), 0);
-
-    // A changed status is written.
-    QVERIFY(VantorSimulator::setMediumFault(1, 0x4, true));
-    QTRY_COMPARE(net.get(field, M::ColCh1TxError), QStringLiteral("true"));
-    QVERIFY(writes.value(M::ColCh1TxError) >= 1);
-}
-
-void TestFipBusArbitratorDevice::eventLogs_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("param");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("suspend") << 0x5A3 << 0x1234 << "Field unit - EVENT - BA_SUSPEND 163 - BA Address Program: 1234";
-    QTest::newRow("idle") << 0x408 << 0 << "Field unit - EVENT - BA_IDLE";
-    QTest::newRow("unknown") << 0x123 << 0x7 << "Field unit - EVENT - UNKNOWN - Event Code: 123 - Event Parameter: 7";
-}
-
-void TestFipBusArbitratorDevice::eventLogs()
-{
-    QFETCH(int, code);
-    QFETCH(int, param);
-    QFETCH(QString, line);
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.run();
-    QVERIFY(VantorSimulator::postEvent(1, quint16(code), quint16(param)));
-    QTRY_COMPARE(logCount(QStringLiteral("[BRANTIX] ") + line), 1);
-}
-
-void TestFipBusArbitratorDevice::msgHistoric_data()
-{
-    QTest::addColumn<int>("position");
-    QTest::addColumn<bool>("emitted");
-    QTest::addColumn<QList<quint8>>("bytes");
-    QTest::newRow("position 0") << 0 << true << QList<quint8>();
-    QTest::newRow("last message") << 2 << true << QList<quint8> { 0x0A, 0x0B };
-    QTest::newRow("beyond the last") << 3 << false << QList<quint8>();
-}
-
-void TestFipBusArbitratorDevice::msgHistoric()
-{
-    QFETCH(int, position);
-    QFETCH(bool, emitted);
-    QFETCH(QList<quint8>, bytes);
-    Network net(QStringLiteral("file_transfer_1M.brxprj"));
-    // "0:0x0101 to 0:0x0100" as a plain message, received by the field unit's consumer of 0x0100.
-    const QModelIndex sent = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
-    QVERIFY(net.model.setData(net.model.cell(sent, M::ColMsgFileTransferEnabled), "false"));
-    const QModelIndex consumer = net.variable(1, M::VARIABLE_IN, 0x0100);
-    QVERIFY(net.model.setData(net.model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"));
-    const QModelIndex received = net.model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
-    QVERIFY(received.isValid());
-    QCOMPARE(net.run(), 2);
-    QTRY_COMPARE(net.started, 2);
-
-    const QStringList data = { "01 02 03 ", "0A 0B " };
-    const QModelIndex arbitrator = net.stations[0];
-    for (int i = 0; i < data.size(); ++i) {
-        net.set(sent, M::ColData, data[i]);
-        net.command([=](FipBusArbitratorDevice* w) { w->onSendMsgCmdClicked(arbitrator, sent); });
-        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(i + 1));
-    }
-    QCOMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
-    QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("2"));
-    QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
-    QCOMPARE(net.get(received, M::ColData), data[1]);
-
-    QList<QList<quint8>> answers;
-    QObject listening; // goes first, so no late answer reaches the locals above
-    for (FipBusArbitratorDevice* w : net.workers.workers())
-        connect(w, &FipBusArbitratorDevice::msgHistoric, &listening,
-                [&](const QModelIndex& idx, quint16 n, const QList<quint8>& msg) {
-                    QCOMPARE(idx, received);
-                    QCOMPARE(int(n), position);
-                    answers.append(msg);
-                });
-    const QModelIndex field = net.stations[1];
-    net.command([=](FipBusArbitratorDevice* w) { w->onMsgHistoricCmdClicked(field, received, quint16(position)); });
-    if (emitted) {
-        QTRY_COMPARE(answers.size(), 1);
-        QCOMPARE(answers[0], bytes);
-    } else {
-        QTest::qWait(300);
-        QCOMPARE(answers.size(), 0);
-    }
-}
-
-void TestFipBusArbitratorDevice::countsRestartFromTheWindow()
-{
-    Network net(QStringLiteral("file_transfer_1M.brxprj"));
-    const QModelIndex sent = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
-    QVERIFY(net.model.setData(net.model.cell(sent, M::ColMsgFileTransferEnabled), "false"));
-    const QModelIndex consumer = net.variable(1, M::VARIABLE_IN, 0x0100);
-    QVERIFY(net.model.setData(net.model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"));
-    const QModelIndex received = net.model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
-    QCOMPARE(net.run(), 2);
-    QTRY_COMPARE(net.started, 2);
-    const QModelIndex arbitrator = net.stations[0];
-    const auto send = [&](int expectedCount) {
-        net.set(sent, M::ColData, "01 02 ");
-        net.command([=](FipBusArbitratorDevice* w) { w->onSendMsgCmdClicked(arbitrator, sent); });
-        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QString::number(expectedCount));
-    };
-    send(1);
-    send(2);
-    QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("2"));
-
-    // Purge and Erase as the control page does them: the command, then the cleared cells.
-    net.command([=](FipBusArbitratorDevice* w) { w->onPurgeMsgCmdClicked(arbitrator, 0); });
-    net.set(sent, M::ColMessagesSent, "0");
-    net.set(sent, M::ColReportCode, "-");
-    const QModelIndex field = net.stations[1];
-    net.command([=](FipBusArbitratorDevice* w) { w->onEraseMsgCmdClicked(field, received); });
-    for (int column : { int(M::ColMessagePosition), int(M::ColMessagesReceived), int(M::ColMessageLength) })
-        net.set(received, column, "0");
-    net.set(received, M::ColReportCode, "-");
-    send(1);
-    QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("1"));
-    QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("1"));
-    QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
-    QTRY_COMPARE(net.get(received, M::ColReportCode), QStringLiteral("0x00000000"));
-
-    // A new run starts both sides from nothing.
-    net.workers.stop();
-    QCOMPARE(net.start(), 2);
-    QTRY_COMPARE(net.started, 4);
-    for (const QModelIndex& message : { sent, received }) {
-        QTRY_COMPARE(net.get(message, M::ColMessagesSent), QStringLiteral("0"));
-        QCOMPARE(net.get(message, M::ColMessagesReceived), QStringLiteral("0"));
-        QCOMPARE(net.get(message, M::ColMessagePosition), QStringLiteral("0"));
-    }
-    QVERIFY(net.worker(1)->getMsgReceivedList(received).isEmpty());
-}
-
-void TestFipBusArbitratorDevice::fileCallbacks_data()
-{
-    QTest::addColumn<int>("destSeg");
-    QTest::addColumn<quint32>("report");
-    QTest::addColumn<QString>("state");
-    QTest::newRow("matching, success") << 0 << 0u << "2";
-    QTest::newRow("matching, failure") << 0 << quint32(VANTOR_ERR_ABORTED) << "3";
-    QTest::newRow("no matching message") << 1 << 0u << "0";
-}
-
-void TestFipBusArbitratorDevice::fileCallbacks()
-{
-    QFETCH(int, destSeg);
-    QFETCH(quint32, report);
-    QFETCH(QString, state);
-    Network net(QStringLiteral("file_transfer_1M.brxprj"));
-    net.run();
-    FipBusArbitratorDevice* w = net.worker(0);
-    const QModelIndex message = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
-    QTRY_COMPARE(net.get(message, M::ColReportCode), QStringLiteral("  -  "));
-    // "0:0x0101 to 0:0x0100", from a thread standing for the library's.
-    std::thread library([&] {
-        char path[] = "/tmp/sent.bin";
-        FipBusCallbacks::CallbackProgression(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, 3, 10, 0.5, w);
-        FipBusCallbacks::CallbackCompletion(nullptr, 1, 0x0100, u8(destSeg), 0x0101, 0, report, 1.5, path, w);
-    });
-    library.join();
-    QTRY_COMPARE(net.get(message, M::ColTransferState), state);
-    QTest::qWait(100);
-    QCOMPARE(net.get(message, M::ColCurrentPacket), destSeg ? QStringLiteral("0") : QStringLiteral("3"));
-    QCOMPARE(net.get(message, M::ColReportCode),
-             destSeg ? QStringLiteral("  -  ") : QString::asprintf("0x%8.8x", report));
-    QCOMPARE(logCount("[CALLBACK - FILE EMISSION END] - Input path: /tmp/sent.bin"), destSeg ? 0 : 1);
-}
-
-void TestFipBusArbitratorDevice::isolation_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<bool>("running");
-    QTest::newRow("retry") << int(QMessageBox::Retry)
-                           << QStringList { "vantor_stop_ba()",          "vantor_set_medium_cmd(10)",
-                                            "vantor_set_medium_cmd(16)", "vantor_set_medium_cmd(32)",
-                                            "vantor_set_medium_cmd(64)", "vantor_set_medium_cmd(5)",
-                                            "vantor_set_medium_cmd(16)" }
-                           << true;
-    QTest::newRow("abort") << int(QMessageBox::Abort) << QStringList() << false;
-}
-
-void TestFipBusArbitratorDevice::isolation()
-{
-    QFETCH(int, answer);
-    QFETCH(QStringList, calls);
-    QFETCH(bool, running);
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.run();
-    QTRY_COMPARE(net.started, 2);
-    QList<QModelIndex> events;
-    QObject listening; // goes first, so no late event reaches the list above
-    for (FipBusArbitratorDevice* w : net.workers.workers())
-        connect(w, &FipBusArbitratorDevice::stationIsolationEvent, &listening,
-                [&](const QModelIndex& station) { events.append(station); });
-    const int before = VantorSimulator::calls(1).size();
-    QVERIFY(VantorSimulator::setMediumFault(1, 0x4 | 0x8)); // both channels fail to transmit
-    QTRY_COMPARE(events.size(), 1);
-    QCOMPARE(events[0], net.stations[1]);
-    QTest::qWait(300); // still isolated: no second event
-    QCOMPARE(events.size(), 1);
-
-    const QModelIndex field = net.stations[1];
-    net.command([=](FipBusArbitratorDevice* w) { w->onStationIsolationTreatment(field, answer); });
-    QTRY_COMPARE(net.stopped, running ? 0 : 1);
-    QTest::qWait(300);
-    QCOMPARE(net.stopped, running ? 0 : 1);
-    QCOMPARE(VantorSimulator::calls(1).mid(before, calls.size()), calls);
-    QCOMPARE(net.worker(1)->isProcessing(), running);
-    QCOMPARE(events.size(), 1);
-    QVERIFY(net.reports.isEmpty());
-}
-
-void TestFipBusArbitratorDevice::startFailure_data()
-{
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("board does not open") << int(M::ColDeviceIndex) << "7";
-    QTest::newRow("network does not initialise") << int(M::ColFilePath) << "/nonexistent/Station9.xml";
-}
-
-void TestFipBusArbitratorDevice::startFailure()
-{
-    QFETCH(int, column);
-    QFETCH(QString, value);
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.exportFiles();
-    net.set(net.stations[1], column, value);
-
-    QCOMPARE(net.start(), 2);
-    QTRY_COMPARE(net.reports.size(), 1);
-    QCOMPARE(net.reports[0][0], QStringLiteral("Field unit"));
-    QVERIFY(!net.reports[0][1].isEmpty());
-    // The other station passed the barrier and runs.
-    QTRY_COMPARE(net.started, 1);
-    QVERIFY(net.worker(0)->isProcessing());
-    QVERIFY(!net.worker(1)->isProcessing());
-}
-
-void TestFipBusArbitratorDevice::boardPulledMidRun()
-{
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    net.run();
-    QTRY_COMPARE(net.started, 2);
-    VantorSimulator::pullBoard(1);
-    QTRY_COMPARE(net.stopped, 1);
-    QTRY_COMPARE(net.reports.size(), 1);
-    QCOMPARE(net.reports[0], (QStringList { "Field unit", "The USB device did not respond to the last request." }));
-    QTRY_VERIFY(!VantorSimulator::isOpen(1));
-    QVERIFY(net.worker(0)->isProcessing());
-}
-
-void TestFipBusArbitratorDevice::variablesCrossTheBus()
-{
-    Network net(QStringLiteral("2sta_worldfip_1M.brxprj"));
-    const QModelIndex produced = net.variable(0, M::VARIABLE_OUT, 0x0100);
-    const QModelIndex consumed = net.variable(1, M::VARIABLE_IN, 0x0100);
-    const QModelIndex skipped = net.variable(1, M::VARIABLE_IN, 0x0101);
-    QVERIFY(produced.isValid() && consumed.isValid() && skipped.isValid());
-    net.exportFiles();
-    // An identifier that does not parse, once the files are built, is not exchanged.
-    net.set(skipped, M::ColVarInId, "zz");
-    QCOMPARE(net.start(), 2);
-    QTRY_COMPARE(net.started, 2);
-    // Nobody wrote it yet: the producing station's own application counts in its first two bytes.
-    QTRY_VERIFY(net.get(consumed, M::ColData).endsWith(QStringLiteral("00 00 00 00 00 00 "))
-                && net.get(consumed, M::ColData) != QStringLiteral("00 00 00 00 00 00 00 00 "));
-    QCOMPARE(net.get(produced, M::ColData), QStringLiteral("00 00 00 00 00 00 00 00 "));
-
-    const QString value = QStringLiteral("11 22 33 44 AA BB CC DD ");
-    net.model.setData(net.model.cell(produced, M::ColData), value);
-    QVERIFY(!net.model.undoStack()->canUndo());
-    QTRY_COMPARE_WITH_TIMEOUT(net.get(consumed, M::ColData), value, 2000);
-    QTRY_COMPARE(net.get(consumed, M::ColRefreshment), QStringLiteral("true"));
-    QCOMPARE(net.get(consumed, M::ColReportCode), QStringLiteral("0x00000000"));
-    QCOMPARE(net.get(skipped, M::ColReportCode), QStringLiteral("0x00000000"));
-    QCOMPARE(net.get(skipped, M::ColData), QString());
-    QTest::qWait(1500);
-    QCOMPARE(net.get(consumed, M::ColData), value);
-    QVERIFY(net.worker(0)->isProcessing() && net.worker(1)->isProcessing());
-    QVERIFY(VantorSimulator::macrocycles(QStringLiteral("net")) > 10);
-
-    net.workers.stop();
-    QVERIFY(!VantorSimulator::isOpen(0) && !VantorSimulator::isOpen(1));
-    QCOMPARE(net.get(consumed, M::ColData), QString());
-    QCOMPARE(net.get(net.stations[0], M::ColCh1Active), QStringLiteral("false"));
-}
 
 QTEST_MAIN(TestFipBusArbitratorDevice)
 #include "tst_fipbusarbitratordevice.moc"

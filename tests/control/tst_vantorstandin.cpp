@@ -1,13 +1,10 @@
 // The simulated arbitrator boards through the board library's own calls, with
-// hand-written station files and with the files the design exports.
+// hand-written station files; the design's exported files run on them in the
+// arbitrator worker tests.
 
 #include "FipSimulatedNetwork.h"
 #include "VantorProjectBus.h"
 #include "VantorSimulator.h"
-#include "design/BrxprjFile.h"
-#include "design/MainDTModel.h"
-#include "design/StationConfiguration.h"
-#include "design/StationConfigurationExport.h"
 #include "vantor.h"
 
 #include <QtTest>
@@ -785,87 +782,6 @@ private slots:
         QVERIFY(sent.contains(0x9080));
         project.stop();
         QVERIFY(!FipSimulatedNetwork::current());
-    }
-
-    void exportedExamplesRun_data()
-    {
-        QTest::addColumn<QString>("example");
-        const QDir dir(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip");
-        for (const QString& name : dir.entryList({ "*.brxprj" }, QDir::Files, QDir::Name))
-            QTest::newRow(qPrintable(name)) << dir.filePath(name);
-    }
-
-    // Every station file the design exports runs on a board; the values the
-    // stations produce reach the stations that consume them.
-    void exportedExamplesRun()
-    {
-        QFETCH(QString, example);
-        MainDTModel model;
-        QVERIFY(BrxprjFile(&model).load(example));
-        QTemporaryDir out;
-        StationConfigurationExport exporter(&model);
-        exporter.setPause(0);
-        const QStringList files = exporter.generate(out.path());
-        QVERIFY(!files.isEmpty());
-
-        QVector<StationConfiguration> configs;
-        QVector<VantorSimulator::Board> boards;
-        for (const QString& f : files) {
-            StationConfiguration c;
-            QString error;
-            QVERIFY2(StationConfiguration::load(out.filePath(f), &c, &error), qPrintable(error));
-            configs.append(c);
-            VantorSimulator::Board b;
-            b.speedCode = c.speed;
-            boards.append(b);
-        }
-        VantorSimulator::setBoards(boards);
-        QVector<vantor_device_handle*> handles;
-        auto closeAll = qScopeGuard([&] {
-            for (vantor_device_handle* h : handles)
-                vantor_device_close(h);
-        });
-        QHash<quint16, QByteArray> written;
-        for (int i = 0; i < files.size(); ++i) {
-            u32 err = 1;
-            handles.append(vantor_device_open(VANTOR_INTERFACE_USB, u8(i), &err));
-            const QByteArray path = out.filePath(files[i]).toUtf8();
-            QCOMPARE(vantor_init_network(handles[i], 0, path.constData(), nullptr), VANTOR_OK);
-            QCOMPARE(vantor_start_network(handles[i]), VANTOR_OK);
-            for (quint16 id : configs[i].producedIds()) {
-                u8 data[VANTOR_VAR_WRITE_SIZE];
-                for (int k = 0; k < VANTOR_VAR_WRITE_SIZE; ++k)
-                    data[k] = u8(id + k * 3);
-                QCOMPARE(vantor_write_var_by_id(handles[i], id, data), VANTOR_OK);
-                written[id] = QByteArray(reinterpret_cast<char*>(data), configs[i].variable(id)->length);
-            }
-        }
-        QSet<quint16> scanned;
-        for (int i = 0; i < files.size(); ++i) {
-            if (!configs[i].hasBusArbiter || !configs[i].busArbiter.enabled)
-                continue;
-            QCOMPARE(vantor_start_ba(handles[i], 1), VANTOR_OK);
-            for (const auto& ins : configs[i].busArbiter.scanTables.value(0).instructions) {
-                if (ins.type == "SEND_ID_DAT")
-                    scanned.insert(quint16(ins.value));
-            }
-        }
-        QVERIFY(!scanned.isEmpty());
-        const quint64 start = VantorSimulator::macrocycles("net");
-        QTRY_VERIFY_WITH_TIMEOUT(VantorSimulator::macrocycles("net") >= start + 3, 5000);
-        int checked = 0;
-        for (int i = 0; i < files.size(); ++i) {
-            for (quint16 id : configs[i].consumedIds()) {
-                if (!scanned.contains(id) || !written.contains(id))
-                    continue;
-                u32 code = 1;
-                const QByteArray buf = readVar(handles[i], id, &code);
-                QVERIFY2(code == VANTOR_OK || code == VANTOR_VAR_NOT_FRESH, qPrintable(QString::number(code, 16)));
-                QCOMPARE(buf.mid(2, written[id].size()), written[id]);
-                ++checked;
-            }
-        }
-        QVERIFY(checked > 0);
     }
 };
 
