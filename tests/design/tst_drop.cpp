@@ -59,7 +59,8 @@ private slots:
         refuse("variable on output variable", "Variable", "output variable", variableOn);
         accept("variable on station", "Variable", "station", M::VARIABLE_OUT);
         accept("variable on aperiodic list", "Variable", "aperiodic list", M::VARIABLE_REF);
-        refuse("aperiodic list on input", "Aperiodic List", "input variable", kOnlyOn.arg("Aperiodic List", "Output Variable"));
+        refuse("aperiodic list on input", "Aperiodic List", "input variable",
+               kOnlyOn.arg("Aperiodic List", "Output Variable"));
         accept("aperiodic list on output", "Aperiodic List", "output variable", M::APERIODIC_LIST);
         refuse("message on station", "Message", "station", messageOn);
         refuse("message on message", "Message", "output message", messageOn);

@@ -465,9 +465,9 @@ private slots:
         QCOMPARE(design(node, column), stored);
         QCOMPARE(undoCount(), applied ? 1 : 0);
         // Cells without an editor: derived times, group rows, property names.
-        QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), table->valueIndex(M::ColNetworkSilenceTime)));
-        QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), table->index(SettingsDTModel::RowTimeSettings, 1)));
-        QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), table->index(0, 0)));
+        for (const QModelIndex& none : { table->valueIndex(M::ColNetworkSilenceTime), table->index(0, 0),
+                                         table->index(SettingsDTModel::RowTimeSettings, 1) })
+            QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), none));
     }
 
     void hexSpinBox_data()
