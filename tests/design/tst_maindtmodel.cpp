@@ -3,6 +3,8 @@
 
 #include "tst_maindtmodel_util.h"
 
+#include "design/BrxprjFile.h"
+#include "design/ExampleProjects.h"
 #include "design/MainDTCommands.h"
 #include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
@@ -20,6 +22,20 @@
 #include <QTreeView>
 
 using M = MainDTModel;
+
+namespace {
+const QString kExamplesDir = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/");
+
+/// The lowest free station address, segment number, priority level and identifier: the
+/// free-value sets that undo must rebuild along with the rows.
+QString firstFree(const MainDTModel& m)
+{
+    return QStringList { QString::number(m.getFirstFreeStationAddress()), QString::number(m.getFirstFreeSegmentNumber()),
+                         QString::number(m.getFirstFreePriorityLevel()),
+                         QString::number(m.getFirstFreeVariableOutID()) }
+        .join(QLatin1Char(','));
+}
+} // namespace
 
 class TestMainDTModel : public QObject
 {
@@ -772,6 +788,82 @@ private slots:
         QCOMPARE(f.model.getPriorityLevelsUsed(), QList<quint8> { 4 });
     }
 
+    // A user's editing session on each shipped example project: every action undone must give
+    // back the loaded project exactly, and every action redone the edited one.
+    void exampleEditSessionUndoes_data()
+    {
+        QTest::addColumn<QString>("example");
+        for (const QString& name : ExampleProjects::fileNames())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void exampleEditSessionUndoes()
+    {
+        QFETCH(QString, example);
+        DesignFixture f;
+        BrxprjFile file(&f.model);
+        QVERIFY(file.load(kExamplesDir + example));
+        f.model.updateInternalData();
+        // Fatal: the QtTest mode formats every check it passes, which makes this test slow.
+        QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const QStringList loaded = f.snapshot();
+        const QString loadedFree = firstFree(f.model);
+        QCOMPARE(f.model.undoStack()->index(), 0);
+
+        const QModelIndexList stations = f.model.getStationIndexes();
+        QCOMPARE(stations.size(), 2);
+        const QPersistentModelIndex first = stations.at(0);
+        const QPersistentModelIndex second = stations.at(1);
+        const QPersistentModelIndex network = f.network();
+        const QPersistentModelIndex variable = f.model.getClassTypeIndexes(M::VARIABLE_OUT, second).value(0);
+        const QPersistentModelIndex rendering = f.model.getClassTypeIndexes(M::DATA_RENDERING, variable).value(0);
+        const QPersistentModelIndex mnemonic = f.model.index(0, 0, rendering);
+        const QModelIndexList references = f.model.getClassTypeIndexes(M::VARIABLE_REF);
+        QCOMPARE(references.size(), 1);
+        const QPersistentModelIndex referenced =
+            f.model.getVariableIndexes(M::parseID(f.value(references.first(), M::ColVarRefId)), M::VARIABLE_OUT).value(0);
+        QVERIFY(variable.isValid() && mnemonic.isValid() && referenced.isValid());
+        const QString speed = f.value(network, M::ColNetworkSpeed) == "5 Mbits/s" ? "1 Mbits/s" : "5 Mbits/s";
+
+        int actions = 0;
+        const auto act = [&](bool done, const char* what) {
+            QVERIFY2(done, what);
+            QVERIFY2(f.model.undoStack()->index() > actions, what); // every action leaves a command
+            actions = f.model.undoStack()->index();
+        };
+        // Item editor edits, some with consequences on other rows.
+        act(f.edit(first, M::ColObject, "Pump"), "station name");
+        act(f.edit(second, M::ColStationAddress, "12"), "station address");
+        act(f.edit(network, M::ColNetworkSpeed, speed), "network speed");
+        act(f.edit(variable, M::ColVarOutLength, "4"), "variable length");
+        act(f.edit(variable, M::ColVarOutRefreshmentPeriod, "20"), "refreshment period");
+        act(f.edit(mnemonic, M::ColMnemoType, "UInt16"), "mnemonic type");
+        act(f.edit(mnemonic, M::ColMnemoDescription, "Flow rate"), "mnemonic description");
+        // Drops from the item box.
+        act(f.drop("Variable", first), "variable drop");
+        const QModelIndex added = f.model.index(f.model.rowCount(first) - 1, 0, first);
+        QCOMPARE(f.model.classType(added), quint8(M::VARIABLE_OUT));
+        act(f.drop("Data Rendering", added), "rendering drop");
+        act(f.drop("Mnemonic", rendering), "mnemonic drop");
+        // Removing a variable takes what refers to it.
+        act(f.model.removeItem(referenced), "removal");
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_REF).size(), 0);
+
+        const QStringList edited = f.snapshot();
+        const QString editedFree = firstFree(f.model);
+        QVERIFY(edited != loaded);
+        QCOMPARE(f.value(network, M::ColNetworkBaMaxStationAddress), QString("12"));
+
+        while (f.model.undoStack()->canUndo())
+            f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), loaded);
+        QCOMPARE(firstFree(f.model), loadedFree);
+        while (f.model.undoStack()->canRedo())
+            f.model.undoStack()->redo();
+        QCOMPARE(f.model.undoStack()->index(), actions);
+        QCOMPARE(f.snapshot(), edited);
+        QCOMPARE(firstFree(f.model), editedFree);
+    }
+
     void removeStationRestoresSubtree()
     {
         DesignFixture f;
@@ -832,21 +924,13 @@ private slots:
         QVERIFY(f.edit(f.segment, M::ColSegmentNumber, "7"));
         QVERIFY(f.edit(arbiter, M::ColArbiterPriorityLevel, "3"));
         QVERIFY(f.edit(variable, M::ColVarOutId, "0x0020"));
-        bool ok = false;
-        QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
         for (int i = 0; i < 4; ++i)
             f.model.undoStack()->undo();
-        QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(1));
-        QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(1));
-        QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(1));
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(1));
+        QCOMPARE(firstFree(f.model), QString("1,1,1,1"));
         for (int i = 0; i < 4; ++i)
             f.model.undoStack()->redo();
-        QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
-        QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(0));
-        QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(0));
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
     }
 
     void commandsSurviveRowShifts()
