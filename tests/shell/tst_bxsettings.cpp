@@ -91,31 +91,25 @@ void TstBXSettings::emptyStoreGivesDefaults_data()
 
     const QVariant keep;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QList<QPair<const char*, QVariant>> rows = {
-        { "geometry", keep },
-        { "state", keep },
-        { "plandor/splitter/geometry", keep },
-        { "plandor/splitter/state", keep },
-        { "ostrak/splitter/mnemosgraphs/geometry", keep },
-        { "ostrak/splitter/mnemosgraphs/state", keep },
+    QList<QPair<QString, QVariant>> rows;
+    for (const char* key : { "geometry", "state", "plandor/splitter/geometry", "plandor/splitter/state",
+                             "ostrak/splitter/mnemosgraphs/geometry", "ostrak/splitter/mnemosgraphs/state",
+                             "ostrak/mainatview/columns", "ostrak/transactionatview/columns",
+                             "ostrak/mnemosatview/columns", "plandor/mainctview/columns",
+                             "plandor/splitter/size/section0", "plandor/splitter/size/section1",
+                             "plandor/splitter/size/section2", "ostrak/parameters/lineedit/backuprepository" })
+        rows.append({ key, keep });
+    const QList<QPair<const char*, QVariant>> others = {
         { "plandor/itemboxpanelwidget/hidden", true },
         { "plandor/overviewpanelwidget/hidden", false },
         { "plandor/itemeditorpanelwidget/hidden", false },
         { "plandor/itemcontrollerpanelwidget/hidden", false },
         { "plandor/projectrightstackedwidget/hidden", false },
-        { "ostrak/mainatview/columns", keep },
-        { "ostrak/transactionatview/columns", keep },
-        { "ostrak/mnemosatview/columns", keep },
-        { "plandor/mainctview/columns", keep },
         { "topbar/hidden", false },
         { "leftbar/hidden", false },
         { "bottombar/hidden", false },
-        { "plandor/splitter/size/section0", keep },
-        { "plandor/splitter/size/section1", keep },
-        { "plandor/splitter/size/section2", keep },
         { "plandor/parameters/lineedit/savepath", documents + "/Kivotec/Brantix" },
         { "plandor/parameters/lineedit/filereceptiondir", QDir::homePath() + "/Downloads" },
-        { "ostrak/parameters/lineedit/backuprepository", keep },
         { "ostrak/parameters/radiobutton/locallocation", true },
         { "ostrak/parameters/radiobutton/tcpremote", true },
         { "ostrak/parameters/lineedit/osipaddress", "192.168.10.20" },
@@ -142,29 +136,26 @@ void TstBXSettings::emptyStoreGivesDefaults_data()
         { "ostrak/parameters/spinbox/oscillodelay", 1 },
         { "ostrak/parameters/combobox/oscilloctrl", 0 },
         { "ostrak/parameters/slider/depthanalysisslider", 2 },
-        { "ostrak/parameters/colors/id_dat", QColor(150, 150, 255, 100) },
-        { "ostrak/parameters/colors/id_msg", QColor(150, 150, 225, 100) },
-        { "ostrak/parameters/colors/id_rq1", QColor(150, 150, 195, 100) },
-        { "ostrak/parameters/colors/id_rq2", QColor(150, 150, 165, 100) },
-        { "ostrak/parameters/colors/rp_dat", QColor(100, 255, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_msg", QColor(100, 235, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq1", QColor(100, 215, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq2", QColor(100, 195, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq1_msg", QColor(100, 175, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq2_msg", QColor(100, 155, 100, 100) },
-        { "ostrak/parameters/colors/rp_rq1", QColor(100, 135, 100, 100) },
-        { "ostrak/parameters/colors/rp_rq2", QColor(100, 115, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_noack", QColor(100, 95, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_acke", QColor(100, 75, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_acko", QColor(100, 75, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackpe", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackpo", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackme", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackmo", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_fin", QColor(100, 35, 100, 100) },
     };
+    for (const auto& row : others)
+        rows.append({ row.first, row.second });
+    // Requests in shades of blue, responses in shades of green, all with alpha 100.
+    const QList<QPair<const char*, QColor>> colours = {
+        { "id_dat", { 150, 150, 255 } }, { "id_msg", { 150, 150, 225 } }, { "id_rq1", { 150, 150, 195 } },
+        { "id_rq2", { 150, 150, 165 } }, { "rp_dat", { 100, 255, 100 } }, { "rp_dat_msg", { 100, 235, 100 } },
+        { "rp_dat_rq1", { 100, 215, 100 } }, { "rp_dat_rq2", { 100, 195, 100 } },
+        { "rp_dat_rq1_msg", { 100, 175, 100 } }, { "rp_dat_rq2_msg", { 100, 155, 100 } },
+        { "rp_rq1", { 100, 135, 100 } }, { "rp_rq2", { 100, 115, 100 } }, { "rp_msg_noack", { 100, 95, 100 } },
+        { "rp_msg_acke", { 100, 75, 100 } }, { "rp_msg_acko", { 100, 75, 100 } }, { "rp_ackpe", { 100, 55, 100 } },
+        { "rp_ackpo", { 100, 55, 100 } }, { "rp_ackme", { 100, 55, 100 } }, { "rp_ackmo", { 100, 55, 100 } },
+        { "rp_fin", { 100, 35, 100 } } };
+    for (const auto& c : colours) {
+        QColor colour = c.second;
+        colour.setAlpha(100);
+        rows.append({ QStringLiteral("ostrak/parameters/colors/") + c.first, colour });
+    }
     for (const auto& row : rows)
-        QTest::newRow(row.first) << QString::fromLatin1(row.first) << row.second;
+        QTest::newRow(qPrintable(row.first)) << row.first << row.second;
     // The table above is the whole list: a key more or less is a fault.
     QTest::newRow("(count)") << QString() << QVariant(int(rows.size()));
 }
