@@ -273,36 +273,26 @@ private slots:
 
         DesignFixture f;
         f.buildBasic();
-        const QModelIndex variable = f.add("Variable", f.station);
+        auto& n = f.nodes;
+        n["network"] = f.network();
+        n["variable"] = f.add("Variable", f.station);
         QVERIFY(f.add("Variable", f.station).isValid()); // 0x0001
-        const QModelIndex input = f.add("Variable", f.station);
-        QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
+        n["input"] = f.add("Variable", f.station);
+        QVERIFY(f.edit(n["input"], M::ColVariableDirection, "IN"));
         const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-        const QModelIndex wait = f.add("Instruction", table);
-        QVERIFY(f.edit(wait, M::ColInstructionType, "WAIT_TIME"));
-        const QModelIndex suspend = f.add("Instruction", table);
-        QVERIFY(f.edit(suspend, M::ColInstructionType, "SUSPEND"));
-        const QModelIndex dr = f.add("Data Rendering", variable);
-        const QModelIndex mnemonic = f.add("Mnemonic", dr);
-        const QModelIndex ascii = f.add("Mnemonic", dr);
-        QVERIFY(f.edit(ascii, M::ColMnemoStartBit, "0"));
-        QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
-
-        const QModelIndex longVariable = f.add("Variable", f.station);
-        QVERIFY(f.edit(longVariable, M::ColVarOutLength, "8"));
-        const QModelIndex wide = f.add("Mnemonic", f.add("Data Rendering", longVariable));
-        QVERIFY(f.edit(wide, M::ColMnemoType, "Int32"));
-        const QModelIndex secondStation = f.add("Station", f.segment);
-        const QModelIndex secondArbiter = f.add("Arbiter", secondStation);
-        const QModelIndex secondSegment = f.add("Segment", f.network());
-        const QMap<QString, QModelIndex> targets = { { "variable", variable }, { "input", input }, { "wait", wait },
-                                                     { "suspend", suspend }, { "mnemonic", mnemonic },
-                                                     { "ascii", ascii }, { "second station", secondStation },
-                                                     { "second arbiter", secondArbiter },
-                                                     { "second segment", secondSegment },
-                                                     { "long variable", longVariable },
-                                                     { "network", f.network() } };
-        const QModelIndex node = targets.value(target);
+        QVERIFY(f.edit(n["wait"] = f.add("Instruction", table), M::ColInstructionType, "WAIT_TIME"));
+        QVERIFY(f.edit(n["suspend"] = f.add("Instruction", table), M::ColInstructionType, "SUSPEND"));
+        const QModelIndex dr = f.add("Data Rendering", n["variable"]);
+        n["mnemonic"] = f.add("Mnemonic", dr);
+        n["ascii"] = f.add("Mnemonic", dr);
+        QVERIFY(f.edit(n["ascii"], M::ColMnemoStartBit, "0"));
+        QVERIFY(f.edit(n["ascii"], M::ColMnemoType, "Ascii"));
+        QVERIFY(f.edit(n["long variable"] = f.add("Variable", f.station), M::ColVarOutLength, "8"));
+        QVERIFY(f.edit(f.add("Mnemonic", f.add("Data Rendering", n["long variable"])), M::ColMnemoType, "Int32"));
+        n["second station"] = f.add("Station", f.segment);
+        n["second arbiter"] = f.add("Arbiter", n["second station"]);
+        n["second segment"] = f.add("Segment", f.network());
+        const QModelIndex node = f.node(target);
         const QStringList before = f.snapshot();
         const int undoCount = f.model.undoStack()->count();
         QSignalSpy spy(&f.model, &M::statusBarMessage);
@@ -566,11 +556,16 @@ private slots:
             QCOMPARE(f.value(f.station, M::ColDeviceTemperature), written ? QString("41.0 °C") : QString());
     }
 
-    void stationOrder()
+    // Station addresses order the stations, set the network's maximum and name the station files.
+    void stationAddresses()
     {
         DesignFixture f;
+        QString path = "/work/projects";
+        f.model.setSavePathQuery([&] { return path; });
         f.buildBasic();
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station0.xml"));
         const QModelIndex second = f.add("Station", f.segment);
+        const int count = f.model.undoStack()->count();
         QVERIFY(f.edit(f.station, M::ColStationAddress, "12"));
         QVERIFY(f.edit(second, M::ColStationAddress, "3"));
         QModelIndexList stations = f.model.getStationIndexes();
@@ -581,22 +576,11 @@ private slots:
         QCOMPARE(f.model.getStationIdx(3), QModelIndex(second));
         QCOMPARE(f.model.getSegmentIdx(0), QModelIndex(f.segment));
         QVERIFY(!f.model.getSegmentIdx(1).isValid());
-    }
-
-    void stationFilePaths()
-    {
-        DesignFixture f;
-        QString path = "/work/projects";
-        f.model.setSavePathQuery([&] { return path; });
-        f.buildBasic();
-        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station0.xml"));
-        const int count = f.model.undoStack()->count();
-        QVERIFY(f.edit(f.station, M::ColStationAddress, "10"));
-        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station10.xml"));
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station12.xml"));
         path = "/tmp/other";
         f.model.updateAllStationFilePaths();
-        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station10.xml"));
-        QCOMPARE(f.model.undoStack()->count(), count + 1);
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station12.xml"));
+        QCOMPARE(f.model.undoStack()->count(), count + 2);
     }
 
     void queries()
