@@ -11,8 +11,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-#include <csignal>
 #include <unistd.h>
 
 using M = MainDTModel;
@@ -292,16 +290,7 @@ private slots:
             failed = !file.save(path);
             QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         } else if (how == "size") {
-            // The write stops part-way, as on a full disk.
-            rlimit saved {};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = saved;
-            small.rlim_cur = 512;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            failed = !file.save(path);
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, previous);
+            failed = !withFileSizeLimit(512, [&] { return file.save(path); });
             QVERIFY(file.toBytes().size() > 512);
         } else {
             failed = !file.save(path);

@@ -12,6 +12,25 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+#include <csignal>
+
+/// Runs `write` with files limited to `bytes`, as on a full disk: writes stop part-way.
+template <typename Write>
+auto withFileSizeLimit(rlim_t bytes, Write write)
+{
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    return result;
+}
+
 class DesignFixture
 {
 public:
