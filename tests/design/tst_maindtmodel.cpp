@@ -1015,9 +1015,8 @@ private slots:
     void expandCollapse()
     {
         DesignFixture f;
-        f.buildBasic();
-        const QModelIndex variable = f.add("Variable", f.station);
-        QVERIFY(f.add("Data Rendering", variable).isValid());
+        f.buildAllKinds();
+        const QModelIndex variable = f.node("output variable");
         QTreeView view;
         view.setModel(&f.model);
         MainDTContextMenu::expandChildren(f.network(), &view);
