@@ -195,32 +195,35 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message"); // empty: accepted
+        const QString tslot = "Invalid %1 entry. Station TSlot is 0.0625 ms. Therefore '%1' parameter must be comprised "
+                              "between %2 and %3 ms. The nearest %4 found as TSlot multiple is %5 ms.";
+        const auto period = [&](const char* nearest) {
+            return tslot.arg("Period", "0.0625 ms", "1023.9375", "period", nearest);
+        };
+        const auto timed = [&](const QString& what, const char* nearest) {
+            return tslot.arg(what, "0", "2047.9375", what.toLower(), nearest);
+        };
+        const QString idUsed = "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
         QTest::newRow("period above 16383 slots") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1024"
-            << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-               "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 1023.9375 ms.";
+            << period("1023.9375");
         QTest::newRow("period at the top") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1023.9375" << "";
         QTest::newRow("period below one slot") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "0.05"
-            << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-               "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
+            << period("0.0625");
         QTest::newRow("period not a number") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "abc"
-            << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-               "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
+            << period("0.0625");
         QTest::newRow("input period zero when promptness off") << "input" << int(M::ColVarInPromptnessPeriod) << "0"
                                                                << "";
         QTest::newRow("time above 32767 slots") << "wait" << int(M::ColInstructionTime) << "2048"
-            << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
-               "and 2047.9375 ms. The nearest time found as TSlot multiple is 2047.9375 ms.";
+            << timed("Time", "2047.9375");
         QTest::newRow("negative time") << "wait" << int(M::ColInstructionTime) << "-1"
-            << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
-               "and 2047.9375 ms. The nearest time found as TSlot multiple is 0 ms.";
+            << timed("Time", "0");
         QTest::newRow("time in range") << "wait" << int(M::ColInstructionTime) << "2047.9375" << "";
         QTest::newRow("delay above range") << "suspend" << int(M::ColInstructionSuspendDelay) << "5000"
-            << "Invalid Delay entry. Station TSlot is 0.0625 ms. Therefore 'Delay' parameter must be comprised between "
-               "0 and 2047.9375 ms. The nearest delay found as TSlot multiple is 2047.9375 ms.";
+            << timed("Delay", "2047.9375");
         QTest::newRow("id used elsewhere") << "variable" << int(M::ColVarOutId) << "0x0001"
-            << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
+            << idUsed;
         QTest::newRow("id used elsewhere in decimal") << "variable" << int(M::ColVarOutId) << "1"
-            << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
+            << idUsed;
         QTest::newRow("same id written in decimal") << "variable" << int(M::ColVarOutId) << "0" << "";
         QTest::newRow("free id") << "variable" << int(M::ColVarOutId) << "0x0104" << "";
         QTest::newRow("start bit beyond length") << "mnemonic" << int(M::ColMnemoStartBit) << "8"
