@@ -1,741 +1,1059 @@
+// The design model: columns, edits and their consequences, queries, and undo of every
+// user action; the context menu and the pickers that act on it.
+
 #include "tst_maindtmodel_util.h"
 
+#include "design/BrxprjFile.h"
+#include "design/ExampleProjects.h"
+#include "design/MainDTCommands.h"
+#include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
+#include "design/ResourceIconDialog.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QListWidget>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
+#include <QTimer>
+#include <QTreeView>
 
 using M = MainDTModel;
+
+namespace {
+const QString kExamplesDir = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/");
+
+/// The lowest free station address, segment number, priority level and identifier: the
+/// free-value sets that undo must rebuild along with the rows.
+QString firstFree(const MainDTModel& m)
+{
+    return QStringList { QString::number(m.getFirstFreeStationAddress()), QString::number(m.getFirstFreeSegmentNumber()),
+                         QString::number(m.getFirstFreePriorityLevel()),
+                         QString::number(m.getFirstFreeVariableOutID()) }
+        .join(QLatin1Char(','));
+}
+} // namespace
 
 class TestMainDTModel : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void columnsAndHeaders();
-    void treeItemBounds();
-    void pathRoundTrip();
-    void modelTesterThroughEdits();
-    void compareIDs_data();
-    void compareIDs();
-    void flags();
-    void instructionNumbering();
-    void firstFreeValues();
-    void defaultNamesAndRename();
-    void indexesRangeForClass_data();
-    void indexesRangeForClass();
-    void refusedEdits_data();
-    void refusedEdits();
-    void idChangeFollowsConsumers();
-    void speedChangeRecomputesTimings();
-    void tslotMultiples();
-    void receptionCreatesInputMessages();
-    void directionSwitch();
-    void statusColumnsBypassUndo();
-    void liveWritesAfterRowsMovedAreDropped_data();
-    void liveWritesAfterRowsMovedAreDropped();
-    void stationOrder();
-    void stationFilePaths();
-    void queries();
-    void delegateDeviceCombo();
-};
-
-void TestMainDTModel::columnsAndHeaders()
-{
-    M model;
-    QCOMPARE(model.columnCount(), 108);
-    QCOMPARE(M::getColumnPropertyData().size(), 108);
-    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("Object"));
-    QCOMPARE(model.headerData(38, Qt::Horizontal).toString(),
-             QString("Var. Out Refreshment Production Period Par."));
-    QCOMPARE(model.headerData(66, Qt::Horizontal).toString(), QString("File Transfer Enabled"));
-    QCOMPARE(model.headerData(107, Qt::Horizontal).toString(), QString("FIP Device"));
-    QCOMPARE(model.headerData(5, Qt::Vertical).toString(), QString("Value"));
-    QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
-    QCOMPARE(model.getClassTypeToStr().value(M::VARIABLE_REF), QString("Reference Variable"));
-    QCOMPARE(model.getClassTypeIcons().value(M::MNEMONIC), QString(":/images/images/icon_mnemo_48x48.png"));
-    QCOMPARE(model.getBaStatusCodeToStr(0x8032), QString("WAITING SYNC. SILENT"));
-    QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
-    QCOMPARE(model.getBaStatusCodeToStrMap().size(), 14);
-    QVERIFY(!model.getItem(QModelIndex())->parent());
-}
-
-void TestMainDTModel::treeItemBounds()
-{
-    TreeItem root(QVector<QVariant>(3));
-    QVERIFY(!root.insertChildren(1, 1, 3));
-    QVERIFY(!root.insertChildren(-1, 1, 3));
-    QVERIFY(root.insertChildren(0, 2, 3));
-    QCOMPARE(root.childCount(), 2);
-    QCOMPARE(root.child(1)->row(), 1);
-    QCOMPARE(root.row(), 0);
-    QVERIFY(!root.child(2));
-    QVERIFY(!root.child(0)->setData(3, "x"));
-    QVERIFY(!root.child(0)->data(3).isValid());
-    QVERIFY(root.child(1)->setData(2, "x"));
-    QVERIFY(!root.removeChildren(1, 2));
-    QVERIFY(root.removeChildren(0, 1));
-    QCOMPARE(root.childCount(), 1);
-    QCOMPARE(root.child(0)->data(2).toString(), QString("x"));
-}
-
-void TestMainDTModel::pathRoundTrip()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex variable = f.add("Variable", f.station);
-    const QModelIndex cell = variable.sibling(variable.row(), M::ColVarOutId);
-    const TreeItem::Path path = TreeItem::pathFromIndex(cell);
-    QCOMPARE(path.size(), 4);
-    QCOMPARE(path.last().second, int(M::ColVarOutId));
-    QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
-    QVERIFY(TreeItem::pathFromIndex(QModelIndex()).isEmpty());
-    TreeItem::Path gone = path;
-    gone[1].first = 5;
-    QVERIFY(!TreeItem::pathToIndex(&f.model, gone).isValid());
-}
-
-void TestMainDTModel::modelTesterThroughEdits()
-{
-    DesignFixture f;
-    QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    f.buildBasic();
-    QCOMPARE(f.model.rowCount(f.network().sibling(0, 3)), 0);
-    const QModelIndex arbiter = f.add("Arbiter", f.station);
-    const QModelIndex table = f.add("Scan Table", arbiter);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(f.drop("Instruction", table));
-    QVERIFY(f.edit(f.model.index(1, 0, table), M::ColInstructionType, "WAIT_TIME"));
-    QModelIndex v1 = f.add("Variable", f.station);
-    QVERIFY(f.add("Variable", f.station).isValid());
-    const QModelIndex dr = f.add("Data Rendering", v1);
-    QVERIFY(f.add("Mnemonic", dr).isValid());
-    QVERIFY(f.edit(v1, M::ColVarOutMessageTransferEnabled, "true"));
-    QVERIFY(f.add("Message", v1).isValid());
-    QVERIFY(f.model.removeItem(f.model.index(0, 0, f.station)));
-    while (f.model.undoStack()->canUndo())
-        f.model.undoStack()->undo();
-    QCOMPARE(f.model.rowCount(), 0);
-    while (f.model.undoStack()->canRedo())
-        f.model.undoStack()->redo();
-    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 1);
-    f.model.clear();
-    QCOMPARE(f.model.rowCount(), 0);
-}
-
-void TestMainDTModel::compareIDs_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<bool>("equal");
-    QTest::newRow("hex and decimal") << "0x0104" << "260" << true;
-    QTest::newRow("0x0010 is 16") << "0x0010" << "16" << true;
-    QTest::newRow("10 is decimal ten") << "10" << "0x10" << false;
-    QTest::newRow("bare hex digits") << "ff" << "255" << true;
-    QTest::newRow("same text") << "0x0101" << "0x0101" << true;
-    QTest::newRow("bad text equals nothing") << "zz" << "zz" << false;
-    QTest::newRow("bad against number") << "zz" << "0" << false;
-    QTest::newRow("empty") << "" << "" << false;
-    QTest::newRow("above 16 bits") << "70000" << "0x1170" << false;
-    QTest::newRow("highest") << "65535" << "0xffff" << true;
-    QTest::newRow("blanks") << " 12 " << "0x000c" << true;
-}
-
-void TestMainDTModel::compareIDs()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(bool, equal);
-    QCOMPARE(M::compareIDs(a, b), equal);
-    QCOMPARE(M::compareIDs(b, a), equal);
-}
-
-void TestMainDTModel::flags()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const Qt::ItemFlags empty = f.model.flags(QModelIndex());
-    QVERIFY(empty & Qt::ItemIsDropEnabled);
-    QVERIFY(!(empty & Qt::ItemIsEditable));
-    const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
-    QVERIFY(f.model.flags(device) & Qt::ItemIsEditable);
-    QVERIFY(!(f.model.flags(f.segment.sibling(f.segment.row(), M::ColFipDevice)) & Qt::ItemIsEditable));
-    QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColBaStatus)) & Qt::ItemIsEditable));
-    QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColStationAddress)) & Qt::ItemIsEditable));
-    QVERIFY(f.model.flags(f.station) & Qt::ItemIsEditable);
-    const QModelIndex variable = f.add("Variable", f.station);
-    QVERIFY(f.model.flags(variable) & Qt::ItemIsEditable);
-    QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
-    QVERIFY(!(f.model.flags(variable) & Qt::ItemIsEditable));
-    QVERIFY(!(f.model.flags(variable) & Qt::ItemIsDragEnabled));
-}
-
-void TestMainDTModel::instructionNumbering()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    f.ctrl = true;
-    f.insertCount = 9;
-    QVERIFY(f.drop("Instruction", table));
-    QCOMPARE(f.model.rowCount(table), 9);
-    QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("1 - NEXT_MACRO ()"));
-    QCOMPARE(f.model.index(8, 0, table).data().toString(), QString("9 - NEXT_MACRO ()"));
-    f.insertCount = 1;
-    QVERIFY(f.drop("Instruction", table));
-    QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("01 - NEXT_MACRO ()"));
-    QCOMPARE(f.model.index(9, 0, table).data().toString(), QString("10 - NEXT_MACRO ()"));
-    QCOMPARE(f.model.index(9, 0, table).data(Qt::EditRole).toString(), QString("NEXT_MACRO ()"));
-    f.insertCount = 90;
-    QVERIFY(f.drop("Instruction", table));
-    QCOMPARE(f.model.index(99, 0, table).data().toString(), QString("100 - NEXT_MACRO ()"));
-    QCOMPARE(f.model.index(4, 0, table).data().toString(), QString("005 - NEXT_MACRO ()"));
-}
-
-void TestMainDTModel::firstFreeValues()
-{
-    DesignFixture f;
-    bool ok = false;
-    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
-    QVERIFY(ok);
-    QVERIFY(f.drop("Network", QModelIndex()));
-    f.ctrl = true;
-    f.insertCount = 8;
-    QVERIFY(f.drop("Segment", f.network()));
-    f.insertCount = 32;
-    for (int s = 0; s < 8; ++s)
-        QVERIFY(f.drop("Station", f.model.index(s, 0, f.network())));
-    QCOMPARE(f.model.getStationIndexes().size(), 256);
-    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
-    QVERIFY(!ok);
-    QCOMPARE(f.model.getMaxStationAddress(), quint8(255));
-    QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("255"));
-    // Freeing one address in the middle offers it again.
-    const QModelIndex station = f.model.getStationIdx(77);
-    QVERIFY(f.model.removeItem(station));
-    QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(77));
-    QVERIFY(ok);
-    QCOMPARE(f.model.getFirstFreeSegmentNumber(&ok), quint8(8));
-    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
-    QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(0));
-}
-
-void TestMainDTModel::defaultNamesAndRename()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex variable = f.add("Variable", f.station);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(f.drop("Data Rendering", variable));
-    QCOMPARE(f.value(f.model.index(0, 0, variable), 0), QString("Data Rendering"));
-    QCOMPARE(f.value(f.model.index(1, 0, variable), 0), QString("Data Rendering 2"));
-    QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 3"));
-    // Renaming onto a sibling's name makes it unique.
-    QVERIFY(f.edit(f.model.index(2, 0, variable), 0, "Data Rendering 2"));
-    QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 2 2"));
-    QCOMPARE(f.model.createDefaultName("Data Rendering", "Data Rendering", 0, variable, { "Data Rendering 3" }),
-             QString("Data Rendering 4"));
-    QCOMPARE(f.model.createDefaultName("Fresh", "Fresh", 0, variable), QString("Fresh"));
-    QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
-    QCOMPARE(f.value(f.station, 0), QString("Station 0"));
-    QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
-}
-
-void TestMainDTModel::indexesRangeForClass_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("selector");
-    QTest::addColumn<QList<int>>("columns");
-    QTest::newRow("network") << int(M::NETWORK) << "" << QList<int> { 0, 3, 4, 5, 6, 7, 8, 9 };
-    QTest::newRow("station") << int(M::STATION) << "" << QList<int> { 0, 13, 14 };
-    QTest::newRow("arbiter") << int(M::BUS_ARBITER) << "" << QList<int> { 0, 16, 17, 18, 19 };
-    QTest::newRow("send id") << int(M::INSTRUCTION) << "SEND_ID_MSG" << QList<int> { 23, 24 };
-    QTest::newRow("wait sync") << int(M::INSTRUCTION) << "WAIT_SYNC" << QList<int> { 23, 25 };
-    QTest::newRow("suspend") << int(M::INSTRUCTION) << "SUSPEND" << QList<int> { 23, 27, 30 };
-    QTest::newRow("testp") << int(M::INSTRUCTION) << "TESTP" << QList<int> { 23 };
-    QTest::newRow("output") << int(M::VARIABLE_OUT) << ""
-                            << QList<int> { 0, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43 };
-    QTest::newRow("input") << int(M::VARIABLE_IN) << "" << QList<int> { 31, 44, 45, 46, 43 };
-    QTest::newRow("output message") << int(M::MESSAGE_OUT) << ""
-                                    << QList<int> { 0, 50, 51, 52, 53, 54, 55, 56, 57, 58, 66 };
-    QTest::newRow("input message") << int(M::MESSAGE_IN) << "" << QList<int> { 50, 51, 52, 53 };
-    QTest::newRow("bool mnemonic") << int(M::MNEMONIC) << "Bool" << QList<int> { 0, 59, 61, 62, 63, 64 };
-    QTest::newRow("int8 mnemonic") << int(M::MNEMONIC) << "Int8" << QList<int> { 0, 59, 61, 62, 63, 64 };
-    QTest::newRow("float mnemonic") << int(M::MNEMONIC) << "Float" << QList<int> { 0, 59, 60, 61, 62, 63, 64 };
-    QTest::newRow("ascii mnemonic") << int(M::MNEMONIC) << "Ascii"
-                                    << QList<int> { 0, 59, 60, 61, 62, 63, 64, 65 };
-    QTest::newRow("unknown kind") << 20 << "" << QList<int> {};
-}
-
-void TestMainDTModel::indexesRangeForClass()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, selector);
-    QFETCH(QList<int>, columns);
-    QCOMPARE(M::indexesRangeForClass(quint8(kind), selector), columns);
-}
-
-void TestMainDTModel::refusedEdits_data()
-{
-    // At 1 Mbit/s with TSlot code 0 the slot time is 0.0625 ms.
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("message"); // empty: accepted
-    QTest::newRow("period above 16383 slots") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1024"
-        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 1023.9375 ms.";
-    QTest::newRow("period at the top") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1023.9375" << "";
-    QTest::newRow("period below one slot") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "0.05"
-        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
-    QTest::newRow("period not a number") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "abc"
-        << "Invalid Period entry. Station TSlot is 0.0625 ms. Therefore 'Period' parameter must be comprised "
-           "between 0.0625 ms and 1023.9375 ms. The nearest period found as TSlot multiple is 0.0625 ms.";
-    QTest::newRow("input period zero when promptness off") << "input" << int(M::ColVarInPromptnessPeriod) << "0"
-                                                           << "";
-    QTest::newRow("time above 32767 slots") << "wait" << int(M::ColInstructionTime) << "2048"
-        << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
-           "and 2047.9375 ms. The nearest time found as TSlot multiple is 2047.9375 ms.";
-    QTest::newRow("negative time") << "wait" << int(M::ColInstructionTime) << "-1"
-        << "Invalid Time entry. Station TSlot is 0.0625 ms. Therefore 'Time' parameter must be comprised between 0 "
-           "and 2047.9375 ms. The nearest time found as TSlot multiple is 0 ms.";
-    QTest::newRow("time in range") << "wait" << int(M::ColInstructionTime) << "2047.9375" << "";
-    QTest::newRow("delay above range") << "suspend" << int(M::ColInstructionSuspendDelay) << "5000"
-        << "Invalid Delay entry. Station TSlot is 0.0625 ms. Therefore 'Delay' parameter must be comprised between "
-           "0 and 2047.9375 ms. The nearest delay found as TSlot multiple is 2047.9375 ms.";
-    QTest::newRow("id used elsewhere") << "variable" << int(M::ColVarOutId) << "0x0001"
-        << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
-    QTest::newRow("id used elsewhere in decimal") << "variable" << int(M::ColVarOutId) << "1"
-        << "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
-    QTest::newRow("same id written in decimal") << "variable" << int(M::ColVarOutId) << "0" << "";
-    QTest::newRow("free id") << "variable" << int(M::ColVarOutId) << "0x0104" << "";
-    QTest::newRow("start bit beyond length") << "mnemonic" << int(M::ColMnemoStartBit) << "8"
-        << "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
-           "the definition of the <strong>Output Variable</strong> length.";
-    QTest::newRow("last bit") << "mnemonic" << int(M::ColMnemoStartBit) << "7" << "";
-    QTest::newRow("type too large") << "mnemonic" << int(M::ColMnemoType) << "Int16"
-        << "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
-           "such a large data.";
-    QTest::newRow("byte type fits") << "mnemonic" << int(M::ColMnemoType) << "UInt8" << "";
-    QTest::newRow("station address taken") << "second station" << int(M::ColStationAddress) << "0"
-        << "Invalid Address entry. This Station's address is already used on <strong>Network</strong>.";
-    QTest::newRow("station address out of range") << "second station" << int(M::ColStationAddress) << "256"
-        << "Invalid entry. The value must lie between 0 and 255.";
-    QTest::newRow("station address free") << "second station" << int(M::ColStationAddress) << "255" << "";
-    QTest::newRow("segment number taken") << "second segment" << int(M::ColSegmentNumber) << "0"
-        << "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>.";
-    QTest::newRow("priority taken") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "0"
-        << "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.";
-    QTest::newRow("priority out of range") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "16"
-        << "Invalid entry. The value must lie between 0 and 15.";
-    QTest::newRow("length too short for a mnemonic") << "long variable" << int(M::ColVarOutLength) << "3"
-        << "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
-           "<strong>Output Variable</strong>.";
-    QTest::newRow("length still holding the mnemonic") << "long variable" << int(M::ColVarOutLength) << "4" << "";
-    QTest::newRow("length zero") << "variable" << int(M::ColVarOutLength) << "0"
-        << "Invalid 'Length' entry. The length is a number of bytes from 1.";
-    QTest::newRow("unknown speed") << "network" << int(M::ColNetworkSpeed) << "10 Mbits/s"
-        << "Invalid 'Network Speed' entry. '10 Mbits/s' is not an allowed value.";
-    QTest::newRow("known speed") << "network" << int(M::ColNetworkSpeed) << "2.5 Mbits/s" << "";
-    QTest::newRow("boolean as yes") << "variable" << int(M::ColVarOutRefreshmentEnabled) << "yes"
-        << "Invalid 'Var. Out. Refreshment Enabled' entry. 'yes' is not an allowed value.";
-    QTest::newRow("unknown instruction") << "wait" << int(M::ColInstructionType) << "JUMP"
-        << "Invalid 'Instruction Type' entry. 'JUMP' is not an allowed value.";
-    QTest::newRow("rich text is escaped") << "mnemonic" << int(M::ColMnemoEndianness) << "<b>"
-        << "Invalid 'Endianness' entry. '&lt;b&gt;' is not an allowed value.";
-    QTest::newRow("input id beyond 16 bits") << "input" << int(M::ColVarInId) << "0x10000"
-        << "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.";
-    QTest::newRow("input id") << "input" << int(M::ColVarInId) << "0x0200" << "";
-    QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
-        << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
-}
-
-void TestMainDTModel::refusedEdits()
-{
-    QFETCH(QString, target);
-    QFETCH(int, column);
-    QFETCH(QString, value);
-    QFETCH(QString, message);
-
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex variable = f.add("Variable", f.station);
-    QVERIFY(f.add("Variable", f.station).isValid()); // 0x0001
-    const QModelIndex input = f.add("Variable", f.station);
-    QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
-    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    const QModelIndex wait = f.add("Instruction", table);
-    QVERIFY(f.edit(wait, M::ColInstructionType, "WAIT_TIME"));
-    const QModelIndex suspend = f.add("Instruction", table);
-    QVERIFY(f.edit(suspend, M::ColInstructionType, "SUSPEND"));
-    const QModelIndex dr = f.add("Data Rendering", variable);
-    const QModelIndex mnemonic = f.add("Mnemonic", dr);
-    const QModelIndex ascii = f.add("Mnemonic", dr);
-    QVERIFY(f.edit(ascii, M::ColMnemoStartBit, "0"));
-    QVERIFY(f.edit(ascii, M::ColMnemoType, "Ascii"));
-
-    const QModelIndex longVariable = f.add("Variable", f.station);
-    QVERIFY(f.edit(longVariable, M::ColVarOutLength, "8"));
-    const QModelIndex wide = f.add("Mnemonic", f.add("Data Rendering", longVariable));
-    QVERIFY(f.edit(wide, M::ColMnemoType, "Int32"));
-    const QModelIndex secondStation = f.add("Station", f.segment);
-    const QModelIndex secondArbiter = f.add("Arbiter", secondStation);
-    const QModelIndex secondSegment = f.add("Segment", f.network());
-    const QMap<QString, QModelIndex> targets = { { "variable", variable }, { "input", input }, { "wait", wait },
-                                                 { "suspend", suspend }, { "mnemonic", mnemonic },
-                                                 { "ascii", ascii }, { "second station", secondStation },
-                                                 { "second arbiter", secondArbiter },
-                                                 { "second segment", secondSegment },
-                                                 { "long variable", longVariable },
-                                                 { "network", f.network() } };
-    const QModelIndex node = targets.value(target);
-    const QStringList before = f.snapshot();
-    const int undoCount = f.model.undoStack()->count();
-    QSignalSpy spy(&f.model, &M::statusBarMessage);
-    const bool accepted = f.edit(node, column, value);
-    if (message.isEmpty()) {
-        QVERIFY(accepted);
-        QCOMPARE(spy.count(), 0);
-        QCOMPARE(f.model.undoStack()->count(), undoCount + 1);
-    } else {
-        QVERIFY(!accepted);
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 1);
-        QCOMPARE(spy.at(0).at(1).toString(), message);
-        QCOMPARE(f.snapshot(), before);
-        QCOMPARE(f.model.undoStack()->count(), undoCount);
+    void columnsAndHeaders()
+    {
+        M model;
+        QCOMPARE(model.columnCount(), 108);
+        QCOMPARE(M::getColumnPropertyData().size(), 108);
+        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("Object"));
+        QCOMPARE(model.headerData(38, Qt::Horizontal).toString(),
+                 QString("Var. Out Refreshment Production Period Par."));
+        QCOMPARE(model.headerData(66, Qt::Horizontal).toString(), QString("File Transfer Enabled"));
+        QCOMPARE(model.headerData(107, Qt::Horizontal).toString(), QString("FIP Device"));
+        QCOMPARE(model.headerData(5, Qt::Vertical).toString(), QString("Value"));
+        QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
+        QCOMPARE(model.getClassTypeToStr().value(M::VARIABLE_REF), QString("Reference Variable"));
+        QCOMPARE(model.getClassTypeIcons().value(M::MNEMONIC), QString(":/images/images/icon_mnemo_48x48.png"));
+        QCOMPARE(model.getBaStatusCodeToStr(0x8032), QString("WAITING SYNC. SILENT"));
+        QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
+        QCOMPARE(model.getBaStatusCodeToStrMap().size(), 14);
+        QVERIFY(!model.getItem(QModelIndex())->parent());
+        QVERIFY(M::indexesRangeForClass(20).isEmpty()); // the item editor shows nothing of an unknown kind
     }
-}
 
-void TestMainDTModel::idChangeFollowsConsumers()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex producer = f.add("Variable", f.station);
-    const QModelIndex other = f.add("Variable", f.station);
-    const QModelIndex consumer = f.add("Variable", f.station);
-    QVERIFY(f.edit(consumer, M::ColVariableDirection, "IN"));
-    QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0002"));
-    QVERIFY(f.edit(consumer, M::ColVarInId, "0x0000"));
-    QCOMPARE(f.value(consumer, 0), QString("ID (0x0000)"));
-    const QModelIndex list = f.add("Aperiodic List", other);
-    const QModelIndex ref = f.add("Variable", list);
-    QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0000"));
-    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    const QModelIndex instruction = f.add("Instruction", table);
-    QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_ID_DAT"));
-    QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0000"));
-    QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0000)"));
+    void treeItemBounds()
+    {
+        TreeItem root(QVector<QVariant>(3));
+        QVERIFY(!root.insertChildren(1, 1, 3));
+        QVERIFY(!root.insertChildren(-1, 1, 3));
+        QVERIFY(root.insertChildren(0, 2, 3));
+        QCOMPARE(root.childCount(), 2);
+        QCOMPARE(root.child(1)->row(), 1);
+        QCOMPARE(root.row(), 0);
+        QVERIFY(!root.child(2));
+        QVERIFY(!root.child(0)->setData(3, "x"));
+        QVERIFY(!root.child(0)->data(3).isValid());
+        QVERIFY(root.child(1)->setData(2, "x"));
+        QVERIFY(!root.removeChildren(1, 2));
+        QVERIFY(root.removeChildren(0, 1));
+        QCOMPARE(root.childCount(), 1);
+        QCOMPARE(root.child(0)->data(2).toString(), QString("x"));
+    }
 
-    const QStringList before = f.snapshot();
-    QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-    QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
-    QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
-    QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
-    QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
-    QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
-    QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
-    QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
-    bool ok = false;
-    QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
-    QVERIFY(f.model.variableOutIDIsUsed("260"));
-    f.model.undoStack()->undo();
-    QCOMPARE(f.snapshot(), before);
-    QVERIFY(!f.model.variableOutIDIsUsed(quint16(0x0104)));
-    // The same number written in decimal is accepted, not refused as a duplicate.
-    QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-    QVERIFY(f.edit(producer, M::ColVarOutId, "260"));
-    QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
-}
+    void pathRoundTrip()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex variable = f.add("Variable", f.station);
+        const QModelIndex cell = variable.sibling(variable.row(), M::ColVarOutId);
+        const TreeItem::Path path = TreeItem::pathFromIndex(cell);
+        QCOMPARE(path.size(), 4);
+        QCOMPARE(path.last().second, int(M::ColVarOutId));
+        QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
+        QVERIFY(TreeItem::pathFromIndex(QModelIndex()).isEmpty());
+        TreeItem::Path gone = path;
+        gone[1].first = 5;
+        QVERIFY(!TreeItem::pathToIndex(&f.model, gone).isValid());
+    }
 
-void TestMainDTModel::speedChangeRecomputesTimings()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex net = f.network();
-    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
-    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), QString("135 us"));
-    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
-    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("62.5 us"));
-    const QModelIndex arbiter = f.add("Arbiter", f.station);
-    QVERIFY(!f.value(arbiter, M::ColArbiterElectionTime).isEmpty());
-    const QString election = f.value(arbiter, M::ColArbiterElectionTime);
+    void compareIDs_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("hex and decimal") << "0x0104" << "260" << true;
+        QTest::newRow("0x0010 is 16") << "0x0010" << "16" << true;
+        QTest::newRow("10 is decimal ten") << "10" << "0x10" << false;
+        QTest::newRow("bare hex digits") << "ff" << "255" << true;
+        QTest::newRow("same text") << "0x0101" << "0x0101" << true;
+        QTest::newRow("bad text equals nothing") << "zz" << "zz" << false;
+        QTest::newRow("bad against number") << "zz" << "0" << false;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("above 16 bits") << "70000" << "0x1170" << false;
+        QTest::newRow("highest") << "65535" << "0xffff" << true;
+        QTest::newRow("blanks") << " 12 " << "0x000c" << true;
+    }
 
-    const QStringList before = f.snapshot();
-    QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
-    // Parameters still in range for the new speed are kept; their times follow.
-    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
-    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("31.25 kbits/s", 27));
-    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
-    QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime),
-             f.model.calculator().getTurnAroundTimeStr("31.25 kbits/s", 45));
-    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
-    QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
-    // One undo reverts the speed and everything derived from it.
-    f.model.undoStack()->undo();
-    QCOMPARE(f.snapshot(), before);
+    void compareIDs()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, equal);
+        QCOMPARE(M::compareIDs(a, b), equal);
+        QCOMPARE(M::compareIDs(b, a), equal);
+    }
 
-    // A parameter in range is kept; its time text follows.
-    QVERIFY(f.edit(net, M::ColNetworkSilence, "0x3f"));
-    QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("1 Mbits/s", 63));
-    QVERIFY(f.edit(net, M::ColNetworkSpeed, "5 Mbits/s"));
-    QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x3f"));
-    // A parameter below the new speed's minimum takes that minimum.
-    QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x3f"));
-    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("50 us"));
-}
+    void flags()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const Qt::ItemFlags empty = f.model.flags(QModelIndex());
+        QVERIFY(empty & Qt::ItemIsDropEnabled);
+        QVERIFY(!(empty & Qt::ItemIsEditable));
+        const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
+        QVERIFY(f.model.flags(device) & Qt::ItemIsEditable);
+        QVERIFY(!(f.model.flags(f.segment.sibling(f.segment.row(), M::ColFipDevice)) & Qt::ItemIsEditable));
+        QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColBaStatus)) & Qt::ItemIsEditable));
+        QVERIFY(!(f.model.flags(f.station.sibling(f.station.row(), M::ColStationAddress)) & Qt::ItemIsEditable));
+        QVERIFY(f.model.flags(f.station) & Qt::ItemIsEditable);
+        const QModelIndex variable = f.add("Variable", f.station);
+        QVERIFY(f.model.flags(variable) & Qt::ItemIsEditable);
+        QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
+        QVERIFY(!(f.model.flags(variable) & Qt::ItemIsEditable));
+        QVERIFY(!(f.model.flags(variable) & Qt::ItemIsDragEnabled));
+    }
 
-void TestMainDTModel::tslotMultiples()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex variable = f.add("Variable", f.station);
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("5"));
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0050")); // 5 / 0.0625 = 80
-    QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1.03"));
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("1"));
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0010"));
-    // A slower slot snaps the period to its multiples.
-    QVERIFY(f.edit(f.station, M::ColStationTSlot, "3")); // 2.5 ms
-    QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("2.5 ms"));
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("2.5"));
-    QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0001"));
-    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    const QModelIndex instruction = f.add("Instruction", table);
-    QVERIFY(f.edit(instruction, M::ColInstructionType, "SUSPEND"));
-    QVERIFY(f.edit(instruction, M::ColInstructionSuspendDelay, "6"));
-    QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelay), QString("5"));
-    QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelayPar), QString("0x0002"));
-    QVERIFY(f.edit(instruction, M::ColInstructionSuspendEventNumber, "3"));
-    QCOMPARE(f.value(instruction, 0), QString("SUSPEND (n° 3, 5 ms)"));
-    QCOMPARE(f.value(instruction, M::ColInstructionSuspendEvent), QString("0x03"));
-    QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_MSG"));
-    QCOMPARE(f.value(instruction, 0), QString("SEND_MSG (0 ms)"));
-}
+    void instructionNumbering()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        f.ctrl = true;
+        f.insertCount = 9;
+        QVERIFY(f.drop("Instruction", table));
+        QCOMPARE(f.model.rowCount(table), 9);
+        QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("1 - NEXT_MACRO ()"));
+        QCOMPARE(f.model.index(8, 0, table).data().toString(), QString("9 - NEXT_MACRO ()"));
+        f.insertCount = 1;
+        QVERIFY(f.drop("Instruction", table));
+        QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("01 - NEXT_MACRO ()"));
+        QCOMPARE(f.model.index(9, 0, table).data().toString(), QString("10 - NEXT_MACRO ()"));
+        QCOMPARE(f.model.index(9, 0, table).data(Qt::EditRole).toString(), QString("NEXT_MACRO ()"));
+        f.insertCount = 90;
+        QVERIFY(f.drop("Instruction", table));
+        QCOMPARE(f.model.index(99, 0, table).data().toString(), QString("100 - NEXT_MACRO ()"));
+        QCOMPARE(f.model.index(4, 0, table).data().toString(), QString("005 - NEXT_MACRO ()"));
+    }
 
-void TestMainDTModel::receptionCreatesInputMessages()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex source = f.add("Variable", f.station);
-    const QModelIndex destination = f.add("Variable", f.station);
-    QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "true"));
-    const QModelIndex message = f.add("Message", source);
-    QVERIFY(message.isValid());
-    QCOMPARE(f.value(message, M::ColMsgDestinationId), QString("0x0001"));
-    QCOMPARE(f.value(message, M::ColMsgChannelType), QString("Aperiodic"));
-    QCOMPARE(f.model.rowCount(destination), 0);
-    QVERIFY(f.edit(destination, M::ColVarMessageReceptionEnabled, "true"));
-    QCOMPARE(f.model.rowCount(destination), 1);
-    const QModelIndex mirror = f.model.index(0, 0, destination);
-    QCOMPARE(f.model.classType(mirror), quint8(M::MESSAGE_IN));
-    QCOMPARE(f.value(mirror, M::ColMsgDirection), QString("IN"));
-    QCOMPARE(f.value(mirror, 0), f.value(message, 0));
-    for (int c = M::ColMsgSourceSegment; c <= M::ColMsgDestinationId; ++c)
-        QCOMPARE(f.value(mirror, c), f.value(message, c));
-    // Renaming the Output Message renames its mirror.
-    QVERIFY(f.edit(message, 0, "Orders"));
-    QCOMPARE(f.value(f.model.index(0, 0, destination), 0), QString("Orders"));
-    // Stopping the emission releases the channel and its message with the mirror.
-    QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "false"));
-    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);
-    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_IN).size(), 0);
-    f.model.undoStack()->undo();
-    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 1);
-    QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_IN).size(), 1);
-}
+    void defaultNamesAndRename()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex variable = f.add("Variable", f.station);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.drop("Data Rendering", variable));
+        QCOMPARE(f.value(f.model.index(0, 0, variable), 0), QString("Data Rendering"));
+        QCOMPARE(f.value(f.model.index(1, 0, variable), 0), QString("Data Rendering 2"));
+        QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 3"));
+        // Renaming onto a sibling's name makes it unique.
+        QVERIFY(f.edit(f.model.index(2, 0, variable), 0, "Data Rendering 2"));
+        QCOMPARE(f.value(f.model.index(2, 0, variable), 0), QString("Data Rendering 2 2"));
+        QCOMPARE(f.model.createDefaultName("Data Rendering", "Data Rendering", 0, variable, { "Data Rendering 3" }),
+                 QString("Data Rendering 4"));
+        QCOMPARE(f.model.createDefaultName("Fresh", "Fresh", 0, variable), QString("Fresh"));
+        QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
+        QCOMPARE(f.value(f.station, 0), QString("Station 0"));
+        QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
+    }
 
-void TestMainDTModel::directionSwitch()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex variable = f.add("Variable", f.station);
-    QVERIFY(f.add("Data Rendering", variable).isValid());
-    QVERIFY(f.add("Aperiodic List", variable).isValid());
-    QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
-    QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_IN));
-    QCOMPARE(f.value(variable, M::ColClass), QString("Input Variable"));
-    QCOMPARE(f.model.rowCount(variable), 0);
-    QVERIFY(f.value(variable, M::ColVarOutId).isEmpty());
-    QVERIFY(!f.model.variableOutIDIsUsed(quint16(0)));
-    QVERIFY(f.add("Variable", f.station).isValid()); // takes 0x0000 again
-    QVERIFY(f.edit(variable, M::ColVariableDirection, "OUT"));
-    QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_OUT));
-    QCOMPARE(f.value(variable, M::ColVarOutPdu), QString("MPS"));
-    QCOMPARE(f.value(variable, M::ColVarOutId), QString("0x0001"));
-    QCOMPARE(f.value(variable, 0), QString("ID (0x0001)"));
-}
+    void refusedEdits_data()
+    {
+        // At 1 Mbit/s with TSlot code 0 the slot time is 0.0625 ms.
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        const QString tslot = "Invalid %1 entry. Station TSlot is 0.0625 ms. Therefore '%1' parameter must be comprised "
+                              "between %2 and %3 ms. The nearest %4 found as TSlot multiple is %5 ms.";
+        const auto period = [&](const char* nearest) {
+            return tslot.arg("Period", "0.0625 ms", "1023.9375", "period", nearest);
+        };
+        const auto timed = [&](const QString& what, const char* nearest) {
+            return tslot.arg(what, "0", "2047.9375", what.toLower(), nearest);
+        };
+        const QString idUsed = "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
+        QTest::newRow("period above 16383 slots") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1024"
+            << period("1023.9375");
+        QTest::newRow("period at the top") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1023.9375" << "";
+        QTest::newRow("period below one slot") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "0.05"
+            << period("0.0625");
+        QTest::newRow("period not a number") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "abc"
+            << period("0.0625");
+        QTest::newRow("input period zero when promptness off") << "input" << int(M::ColVarInPromptnessPeriod) << "0"
+                                                               << "";
+        QTest::newRow("time above 32767 slots") << "wait" << int(M::ColInstructionTime) << "2048"
+            << timed("Time", "2047.9375");
+        QTest::newRow("negative time") << "wait" << int(M::ColInstructionTime) << "-1"
+            << timed("Time", "0");
+        QTest::newRow("time in range") << "wait" << int(M::ColInstructionTime) << "2047.9375" << "";
+        QTest::newRow("delay above range") << "suspend" << int(M::ColInstructionSuspendDelay) << "5000"
+            << timed("Delay", "2047.9375");
+        QTest::newRow("id used elsewhere") << "variable" << int(M::ColVarOutId) << "0x0001"
+            << idUsed;
+        QTest::newRow("id used elsewhere in decimal") << "variable" << int(M::ColVarOutId) << "1"
+            << idUsed;
+        QTest::newRow("same id written in decimal") << "variable" << int(M::ColVarOutId) << "0" << "";
+        QTest::newRow("free id") << "variable" << int(M::ColVarOutId) << "0x0104" << "";
+        QTest::newRow("start bit beyond length") << "mnemonic" << int(M::ColMnemoStartBit) << "8"
+            << "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
+               "the definition of the <strong>Output Variable</strong> length.";
+        QTest::newRow("last bit") << "mnemonic" << int(M::ColMnemoStartBit) << "7" << "";
+        QTest::newRow("type too large") << "mnemonic" << int(M::ColMnemoType) << "Int16"
+            << "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
+               "such a large data.";
+        QTest::newRow("byte type fits") << "mnemonic" << int(M::ColMnemoType) << "UInt8" << "";
+        QTest::newRow("station address taken") << "second station" << int(M::ColStationAddress) << "0"
+            << "Invalid Address entry. This Station's address is already used on <strong>Network</strong>.";
+        QTest::newRow("station address out of range") << "second station" << int(M::ColStationAddress) << "256"
+            << "Invalid entry. The value must lie between 0 and 255.";
+        QTest::newRow("station address free") << "second station" << int(M::ColStationAddress) << "255" << "";
+        QTest::newRow("segment number taken") << "second segment" << int(M::ColSegmentNumber) << "0"
+            << "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>.";
+        QTest::newRow("priority taken") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "0"
+            << "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.";
+        QTest::newRow("priority out of range") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "16"
+            << "Invalid entry. The value must lie between 0 and 15.";
+        QTest::newRow("length too short for a mnemonic") << "long variable" << int(M::ColVarOutLength) << "3"
+            << "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
+               "<strong>Output Variable</strong>.";
+        QTest::newRow("length still holding the mnemonic") << "long variable" << int(M::ColVarOutLength) << "4" << "";
+        QTest::newRow("length zero") << "variable" << int(M::ColVarOutLength) << "0"
+            << "Invalid 'Length' entry. The length is a number of bytes from 1.";
+        QTest::newRow("unknown speed") << "network" << int(M::ColNetworkSpeed) << "10 Mbits/s"
+            << "Invalid 'Network Speed' entry. '10 Mbits/s' is not an allowed value.";
+        QTest::newRow("known speed") << "network" << int(M::ColNetworkSpeed) << "2.5 Mbits/s" << "";
+        QTest::newRow("boolean as yes") << "variable" << int(M::ColVarOutRefreshmentEnabled) << "yes"
+            << "Invalid 'Var. Out. Refreshment Enabled' entry. 'yes' is not an allowed value.";
+        QTest::newRow("unknown instruction") << "wait" << int(M::ColInstructionType) << "JUMP"
+            << "Invalid 'Instruction Type' entry. 'JUMP' is not an allowed value.";
+        QTest::newRow("rich text is escaped") << "mnemonic" << int(M::ColMnemoEndianness) << "<b>"
+            << "Invalid 'Endianness' entry. '&lt;b&gt;' is not an allowed value.";
+        QTest::newRow("input id beyond 16 bits") << "input" << int(M::ColVarInId) << "0x10000"
+            << "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.";
+        QTest::newRow("input id") << "input" << int(M::ColVarInId) << "0x0200" << "";
+        QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
+            << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
+    }
 
-void TestMainDTModel::statusColumnsBypassUndo()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const int count = f.model.undoStack()->count();
-    QSignalSpy binding(&f.model, &M::devicesBindingChanged);
-    QVERIFY(f.edit(f.station, M::ColFipDevice, "0 - USB - 1 Mbits/s - 0x00001234"));
-    QCOMPARE(f.model.undoStack()->count(), count);
-    QCOMPARE(binding.count(), 1);
-    QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
-    QCOMPARE(f.value(f.station, M::ColDeviceType), QString("USB"));
-    QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("0"));
-    QVERIFY(f.edit(f.station, M::ColFipDevice, M::BindADevice));
-    QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("false"));
-    QVERIFY(f.model.data(f.station.sibling(f.station.row(), M::ColFipDevice), Qt::DecorationRole).isValid());
-    QVERIFY(f.edit(f.station, M::ColDeviceColor, " Magenta"));
-    const QColor swatch =
-        f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
-    QCOMPARE(swatch, QColor(255, 0, 255, 145));
-    QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
-}
+    void refusedEdits()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, column);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
 
-void TestMainDTModel::liveWritesAfterRowsMovedAreDropped_data()
-{
-    QTest::addColumn<QString>("change");
-    for (const char* change : { "none", "row inserted", "row removed", "cleared", "layout changed" })
-        QTest::newRow(change) << QString(change);
-}
+        DesignFixture f;
+        f.buildBasic();
+        auto& n = f.nodes;
+        n["network"] = f.network();
+        n["variable"] = f.add("Variable", f.station);
+        QVERIFY(f.add("Variable", f.station).isValid()); // 0x0001
+        n["input"] = f.add("Variable", f.station);
+        QVERIFY(f.edit(n["input"], M::ColVariableDirection, "IN"));
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        QVERIFY(f.edit(n["wait"] = f.add("Instruction", table), M::ColInstructionType, "WAIT_TIME"));
+        QVERIFY(f.edit(n["suspend"] = f.add("Instruction", table), M::ColInstructionType, "SUSPEND"));
+        const QModelIndex dr = f.add("Data Rendering", n["variable"]);
+        n["mnemonic"] = f.add("Mnemonic", dr);
+        n["ascii"] = f.add("Mnemonic", dr);
+        QVERIFY(f.edit(n["ascii"], M::ColMnemoStartBit, "0"));
+        QVERIFY(f.edit(n["ascii"], M::ColMnemoType, "Ascii"));
+        QVERIFY(f.edit(n["long variable"] = f.add("Variable", f.station), M::ColVarOutLength, "8"));
+        QVERIFY(f.edit(f.add("Mnemonic", f.add("Data Rendering", n["long variable"])), M::ColMnemoType, "Int32"));
+        n["second station"] = f.add("Station", f.segment);
+        n["second arbiter"] = f.add("Arbiter", n["second station"]);
+        n["second segment"] = f.add("Segment", f.network());
+        const QModelIndex node = f.node(target);
+        const QStringList before = f.snapshot();
+        const int undoCount = f.model.undoStack()->count();
+        QSignalSpy spy(&f.model, &M::statusBarMessage);
+        const bool accepted = f.edit(node, column, value);
+        if (message.isEmpty()) {
+            QVERIFY(accepted);
+            QCOMPARE(spy.count(), 0);
+            QCOMPARE(f.model.undoStack()->count(), undoCount + 1);
+        } else {
+            QVERIFY(!accepted);
+            QCOMPARE(spy.count(), 1);
+            QCOMPARE(spy.at(0).at(0).toInt(), 1);
+            QCOMPARE(spy.at(0).at(1).toString(), message);
+            QCOMPARE(f.snapshot(), before);
+            QCOMPARE(f.model.undoStack()->count(), undoCount);
+        }
+    }
 
-// A worker's write queued before the rows moved must not reach them: the row
-// it names may be freed or be another one now.
-void TestMainDTModel::liveWritesAfterRowsMovedAreDropped()
-{
-    QFETCH(QString, change);
-    DesignFixture f;
-    f.buildBasic();
-    QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    const QModelIndex station = f.station; // a plain index, as a worker holds it
-    const quint64 generation = f.model.structureGeneration();
-    if (change == "row inserted")
-        QVERIFY(f.drop("Station", f.segment, 0));
-    else if (change == "row removed")
-        QVERIFY(f.model.removeItem(f.segment));
-    else if (change == "cleared")
-        f.model.clear();
-    else if (change == "layout changed")
-        emit f.model.layoutChanged();
-    const bool written = f.model.setLiveData(generation, station, M::ColDeviceTemperature, "41.0 °C");
-    QCOMPARE(written, change == "none");
-    if (f.station.isValid())
-        QCOMPARE(f.value(f.station, M::ColDeviceTemperature), written ? QString("41.0 °C") : QString());
-}
+    void idChangeFollowsConsumers()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex producer = f.add("Variable", f.station);
+        const QModelIndex other = f.add("Variable", f.station);
+        const QModelIndex consumer = f.add("Variable", f.station);
+        QVERIFY(f.edit(consumer, M::ColVariableDirection, "IN"));
+        QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0002"));
+        QVERIFY(f.edit(consumer, M::ColVarInId, "0x0000"));
+        QCOMPARE(f.value(consumer, 0), QString("ID (0x0000)"));
+        const QModelIndex list = f.add("Aperiodic List", other);
+        const QModelIndex ref = f.add("Variable", list);
+        QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0000"));
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        const QModelIndex instruction = f.add("Instruction", table);
+        QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_ID_DAT"));
+        QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0000"));
+        QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0000)"));
 
-void TestMainDTModel::stationOrder()
-{
-    DesignFixture f;
-    f.buildBasic();
-    const QModelIndex second = f.add("Station", f.segment);
-    QVERIFY(f.edit(f.station, M::ColStationAddress, "12"));
-    QVERIFY(f.edit(second, M::ColStationAddress, "3"));
-    QModelIndexList stations = f.model.getStationIndexes();
-    std::sort(stations.begin(), stations.end(), stationLessThan);
-    QCOMPARE(stations.first(), QModelIndex(second));
-    QCOMPARE(f.model.getMaxStationAddress(), quint8(12));
-    QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("12"));
-    QCOMPARE(f.model.getStationIdx(3), QModelIndex(second));
-    QCOMPARE(f.model.getSegmentIdx(0), QModelIndex(f.segment));
-    QVERIFY(!f.model.getSegmentIdx(1).isValid());
-}
+        const QStringList before = f.snapshot();
+        QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
+        QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
+        QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
+        QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
+        QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
+        QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
+        QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
+        QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
+        bool ok = false;
+        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+        QVERIFY(f.model.variableOutIDIsUsed("260"));
+        f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), before);
+        QVERIFY(!f.model.variableOutIDIsUsed(quint16(0x0104)));
+        // The same number written in decimal is accepted, not refused as a duplicate.
+        QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
+        QVERIFY(f.edit(producer, M::ColVarOutId, "260"));
+        QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
+    }
 
-void TestMainDTModel::stationFilePaths()
-{
-    DesignFixture f;
-    QString path = "/work/projects";
-    f.model.setSavePathQuery([&] { return path; });
-    f.buildBasic();
-    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station0.xml"));
-    const int count = f.model.undoStack()->count();
-    QVERIFY(f.edit(f.station, M::ColStationAddress, "10"));
-    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station10.xml"));
-    path = "/tmp/other";
-    f.model.updateAllStationFilePaths();
-    QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station10.xml"));
-    QCOMPARE(f.model.undoStack()->count(), count + 1);
-}
+    void speedChangeRecomputesTimings()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex net = f.network();
+        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
+        QCOMPARE(f.value(net, M::ColNetworkSilenceTime), QString("135 us"));
+        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
+        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("62.5 us"));
+        const QModelIndex arbiter = f.add("Arbiter", f.station);
+        QVERIFY(!f.value(arbiter, M::ColArbiterElectionTime).isEmpty());
+        const QString election = f.value(arbiter, M::ColArbiterElectionTime);
 
-void TestMainDTModel::queries()
-{
-    DesignFixture f;
-    QCOMPARE(f.model.getNetworkSpeed(), QString());
-    f.buildBasic();
-    QCOMPARE(f.model.getNetworkSpeed(), QString("1 Mbits/s"));
-    const QModelIndex other = f.add("Station", f.add("Segment", f.network()));
-    const QModelIndex periodic = f.add("Variable", f.station);   // 0x0000
-    const QModelIndex aperiodic = f.add("Variable", f.station);  // 0x0001
-    const QModelIndex remote = f.add("Variable", other);         // 0x0002
-    const QModelIndex input = f.add("Variable", other);
-    QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
-    QVERIFY(f.edit(input, M::ColVarInId, "0x0000"));
-    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferEnabled, "true"));
-    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferType, "Periodic"));
-    QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferChannel, "4"));
-    QVERIFY(f.edit(aperiodic, M::ColVarOutMessageTransferEnabled, "true"));
-    const QModelIndex message = f.add("Message", periodic);
-    QVERIFY(message.isValid());
-    const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-    const QModelIndex send = f.add("Instruction", table);
-    QVERIFY(f.edit(send, M::ColInstructionType, "SEND_ID_MSG"));
-    QVERIFY(f.edit(send, M::ColInstructionId, "2"));
+        const QStringList before = f.snapshot();
+        QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
+        // Parameters still in range for the new speed are kept; their times follow.
+        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
+        QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("31.25 kbits/s", 27));
+        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
+        QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime),
+                 f.model.calculator().getTurnAroundTimeStr("31.25 kbits/s", 45));
+        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
+        QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
+        // One undo reverts the speed and everything derived from it.
+        f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), before);
 
-    QCOMPARE(f.model.getStationIndexes().size(), 2);
-    QCOMPARE(f.model.getStationIndexes(f.segment).size(), 1);
-    QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT, f.station).size(), 2);
-    QCOMPARE(f.model.getVariableIndexes(QModelIndex(other)).size(), 2);
-    QCOMPARE(f.model.getVariableIndexes(0, M::VARIABLE_IN), QModelIndexList { input });
-    QCOMPARE(f.model.getPeriodicChannelsUsedInStation(0), QList<quint8> { 4 });
-    QVERIFY(f.model.aperiodicChannelIsUsedInStation(0));
-    QVERIFY(!f.model.aperiodicChannelIsUsedInStation(1));
-    QCOMPARE(f.model.getVariableIndexesUsingAperiodicChannel(periodic), QModelIndexList { aperiodic });
-    QCOMPARE(f.model.getOutputMessageIndexes(f.station, 4), QModelIndexList { message });
-    QCOMPARE(f.model.getOutputMessageIndexes(f.station, 0xFF).size(), 0);
-    QCOMPARE(f.model.getMessageIndexes(0, 0x0000, M::MESSAGE_OUT), QModelIndexList { message });
-    QCOMPARE(f.model.getMessageIndexes(0, 0x0001, M::MESSAGE_OUT, true), QModelIndexList { message });
-    QCOMPARE(f.model.getInstructionIndexes(0x0002), QModelIndexList { send });
-    QCOMPARE(f.model.getScanTableIndexes(f.model.getArbiter(f.station)), QModelIndexList { table });
-    QCOMPARE(f.model.getVariableOutIDsUsed(), (QList<quint16> { 0, 1, 2 }));
-    QCOMPARE(f.model.getVariableOutIDsUsedInSegment(1), QList<quint16> { 2 });
-    QCOMPARE(f.model.getVariableIDsUsedInSegment(1), (QList<quint16> { 0, 2 }));
-    QCOMPARE(f.model.getSegmentNumbersUsed(), (QList<quint8> { 0, 1 }));
-    bool ok = false;
-    QCOMPARE(f.model.getOutId(input, &ok), quint16(0));
-    QVERIFY(ok);
-    QCOMPARE(f.model.getOutId(message, &ok), quint16(0));
-    f.model.getOutId(f.station, &ok);
-    QVERIFY(!ok);
-    QCOMPARE(f.model.getAncestor(send, M::STATION), QModelIndex(f.station));
-    QCOMPARE(f.model.getAllIndexes().size(), 13);
-    Q_UNUSED(remote)
-}
+        // A parameter in range is kept; its time text follows.
+        QVERIFY(f.edit(net, M::ColNetworkSilence, "0x3f"));
+        QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("1 Mbits/s", 63));
+        QVERIFY(f.edit(net, M::ColNetworkSpeed, "5 Mbits/s"));
+        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x3f"));
+        // A parameter below the new speed's minimum takes that minimum.
+        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x3f"));
+        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("50 us"));
+    }
 
-void TestMainDTModel::delegateDeviceCombo()
-{
-    DesignFixture f;
-    f.buildBasic();
-    MainDTDelegate delegate;
-    delegate.setUnattachedDevices({ { "0 - USB - 1 Mbits/s - 0x00000001", Qt::red },
-                                    { "1 - PCIe - 1 Mbits/s - 0x00000002", Qt::green } });
-    QWidget parent;
-    const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
-    QWidget* editor = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
-    auto* combo = qobject_cast<QComboBox*>(editor);
-    QVERIFY(combo);
-    QCOMPARE(combo->count(), 3);
-    QCOMPARE(combo->itemText(0), M::BindADevice);
-    delegate.setEditorData(combo, device);
-    QCOMPARE(combo->currentIndex(), 0);
-    combo->setCurrentIndex(2);
-    delegate.setModelData(combo, &f.model, device);
-    QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
-    QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
-    // The station's own board is offered back when the editor opens again.
-    QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
-    delegate.setEditorData(again, device);
-    QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
-    QVERIFY(!qobject_cast<QComboBox*>(
-        delegate.createEditor(&parent, QStyleOptionViewItem(), f.station.sibling(f.station.row(), 0))));
-}
+    void tslotMultiples()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex variable = f.add("Variable", f.station);
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("5"));
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0050")); // 5 / 0.0625 = 80
+        QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1.03"));
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("1"));
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0010"));
+        // A slower slot snaps the period to its multiples.
+        QVERIFY(f.edit(f.station, M::ColStationTSlot, "3")); // 2.5 ms
+        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("2.5 ms"));
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("2.5"));
+        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0001"));
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        const QModelIndex instruction = f.add("Instruction", table);
+        QVERIFY(f.edit(instruction, M::ColInstructionType, "SUSPEND"));
+        QVERIFY(f.edit(instruction, M::ColInstructionSuspendDelay, "6"));
+        QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelay), QString("5"));
+        QCOMPARE(f.value(instruction, M::ColInstructionSuspendDelayPar), QString("0x0002"));
+        QVERIFY(f.edit(instruction, M::ColInstructionSuspendEventNumber, "3"));
+        QCOMPARE(f.value(instruction, 0), QString("SUSPEND (n° 3, 5 ms)"));
+        QCOMPARE(f.value(instruction, M::ColInstructionSuspendEvent), QString("0x03"));
+        QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_MSG"));
+        QCOMPARE(f.value(instruction, 0), QString("SEND_MSG (0 ms)"));
+    }
+
+    // An Output Message gets a mirror under each receiving variable; the mirror follows it, goes
+    // with it, and cannot be removed on its own.
+    void messageMirrors()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QPersistentModelIndex source = f.add("Variable", f.station);
+        const QPersistentModelIndex destination = f.add("Variable", f.station);
+        QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "true"));
+        QVERIFY(f.edit(source, M::ColVarOutMessageTransferType, "Periodic"));
+        QVERIFY(f.edit(source, M::ColVarOutMessageTransferChannel, "2"));
+        const QModelIndex message = f.add("Message", source);
+        QVERIFY(message.isValid());
+        QCOMPARE(f.value(message, M::ColMsgDestinationId), QString("0x0001"));
+        QCOMPARE(f.value(message, M::ColMsgChannelType), QString("Periodic"));
+        QCOMPARE(f.value(message, M::ColMsgChannelNumber), QString("2"));
+        QCOMPARE(f.model.getOutputMessageIndexes(f.station, 2).size(), 1);
+        QCOMPARE(f.model.rowCount(destination), 0);
+        QVERIFY(f.edit(destination, M::ColVarMessageReceptionEnabled, "true"));
+        QCOMPARE(f.model.rowCount(destination), 1);
+        const QModelIndex mirror = f.model.index(0, 0, destination);
+        QCOMPARE(f.model.classType(mirror), quint8(M::MESSAGE_IN));
+        QCOMPARE(f.value(mirror, M::ColMsgDirection), QString("IN"));
+        for (int c : { 0, 50, 51, 52, 53 }) // name, source and destination
+            QCOMPARE(f.value(mirror, c), f.value(message, c));
+        QVERIFY(f.edit(message, 0, "Orders"));
+        QCOMPARE(f.value(mirror, 0), QString("Orders"));
+
+        const QStringList before = f.snapshot();
+        const int count = f.model.undoStack()->count();
+        QSignalSpy spy(&f.model, &M::statusBarMessage);
+        MainDTContextMenu menu(&f.model);
+        QVERIFY(!menu.removeFipItem(mirror));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 2);
+        QCOMPARE(spy.at(0).at(1).toString(), QString("<strong>Input Message</strong> can not be manually removed."));
+        QCOMPARE(f.snapshot(), before);
+        QCOMPARE(f.model.undoStack()->count(), count);
+        // Moving the channel, stopping the emission or removing the message takes both; each undoes.
+        const auto bothGone = [&](bool done) {
+            QVERIFY(done);
+            QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);
+            QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_IN).size(), 0);
+            f.model.undoStack()->undo();
+            QCOMPARE(f.snapshot(), before);
+        };
+        bothGone(f.edit(source, M::ColVarOutMessageTransferChannel, "3"));
+        bothGone(f.edit(source, M::ColVarOutMessageTransferEnabled, "false"));
+        bothGone(f.model.removeItem(f.model.getClassTypeIndexes(M::MESSAGE_OUT).value(0)));
+    }
+
+    // Turning an Output Variable into an input drops what only an output has (renderings, lists,
+    // references to its identifier, messages on its channel) in one undo step.
+    void directionSwitch()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QPersistentModelIndex variable = f.add("Variable", f.station);
+        const QPersistentModelIndex other = f.add("Variable", f.station);
+        QVERIFY(f.add("Mnemonic", f.add("Data Rendering", variable)).isValid());
+        QVERIFY(f.add("Aperiodic List", variable).isValid());
+        QVERIFY(f.add("Variable", f.add("Aperiodic List", other)).isValid()); // refers to 0x0000
+        QVERIFY(f.edit(variable, M::ColVarOutMessageTransferEnabled, "true"));
+        QVERIFY(f.add("Message", variable).isValid());
+        const QStringList before = f.snapshot();
+        QVERIFY(f.edit(variable, M::ColVariableDirection, "IN"));
+        QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_IN));
+        QCOMPARE(f.value(variable, M::ColClass), QString("Input Variable"));
+        QCOMPARE(f.model.rowCount(variable), 0);
+        QVERIFY(f.value(variable, M::ColVarOutId).isEmpty());
+        QVERIFY(!f.model.variableOutIDIsUsed(quint16(0)));
+        QCOMPARE(f.model.getClassTypeIndexes(M::DATA_RENDERING).size(), 0);
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_REF).size(), 0); // nobody produces 0x0000 any more
+        QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);  // its channel is gone
+        QVERIFY(f.model.getVariableIndexes(0, M::VARIABLE_IN).contains(variable));
+        f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), before);
+        f.model.undoStack()->redo();
+        QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_IN));
+        QVERIFY(f.add("Variable", f.station).isValid()); // takes 0x0000 again
+        QVERIFY(f.edit(variable, M::ColVariableDirection, "OUT"));
+        QCOMPARE(f.model.classType(variable), quint8(M::VARIABLE_OUT));
+        QCOMPARE(f.value(variable, M::ColVarOutPdu), QString("MPS"));
+        QCOMPARE(f.value(variable, 0), QString("ID (0x0002)"));
+    }
+
+    void statusColumnsBypassUndo()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const int count = f.model.undoStack()->count();
+        QSignalSpy binding(&f.model, &M::devicesBindingChanged);
+        QVERIFY(f.edit(f.station, M::ColFipDevice, "0 - USB - 1 Mbits/s - 0x00001234"));
+        QCOMPARE(f.model.undoStack()->count(), count);
+        QCOMPARE(binding.count(), 1);
+        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
+        QCOMPARE(f.value(f.station, M::ColDeviceType), QString("USB"));
+        QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("0"));
+        QVERIFY(f.edit(f.station, M::ColFipDevice, M::BindADevice));
+        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("false"));
+        QVERIFY(f.model.data(f.station.sibling(f.station.row(), M::ColFipDevice), Qt::DecorationRole).isValid());
+        QVERIFY(f.edit(f.station, M::ColDeviceColor, " Magenta"));
+        const QColor swatch =
+            f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
+        QCOMPARE(swatch, QColor(255, 0, 255, 145));
+        QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
+    }
+
+    void liveWritesAfterRowsMovedAreDropped_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* change : { "none", "row inserted", "row removed", "cleared", "layout changed" })
+            QTest::newRow(change) << QString(change);
+    }
+
+    // A worker's write queued before the rows moved must not reach them: the row
+    // it names may be freed or be another one now.
+    void liveWritesAfterRowsMovedAreDropped()
+    {
+        QFETCH(QString, change);
+        DesignFixture f;
+        f.buildBasic();
+        QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QModelIndex station = f.station; // a plain index, as a worker holds it
+        const quint64 generation = f.model.structureGeneration();
+        if (change == "row inserted")
+            QVERIFY(f.drop("Station", f.segment, 0));
+        else if (change == "row removed")
+            QVERIFY(f.model.removeItem(f.segment));
+        else if (change == "cleared")
+            f.model.clear();
+        else if (change == "layout changed")
+            emit f.model.layoutChanged();
+        const bool written = f.model.setLiveData(generation, station, M::ColDeviceTemperature, "41.0 °C");
+        QCOMPARE(written, change == "none");
+        if (f.station.isValid())
+            QCOMPARE(f.value(f.station, M::ColDeviceTemperature), written ? QString("41.0 °C") : QString());
+    }
+
+    // Station addresses order the stations, set the network's maximum and name the station files.
+    void stationAddresses()
+    {
+        DesignFixture f;
+        QString path = "/work/projects";
+        f.model.setSavePathQuery([&] { return path; });
+        f.buildBasic();
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station0.xml"));
+        const QModelIndex second = f.add("Station", f.segment);
+        const int count = f.model.undoStack()->count();
+        QVERIFY(f.edit(f.station, M::ColStationAddress, "12"));
+        QVERIFY(f.edit(second, M::ColStationAddress, "3"));
+        QModelIndexList stations = f.model.getStationIndexes();
+        std::sort(stations.begin(), stations.end(), stationLessThan);
+        QCOMPARE(stations.first(), QModelIndex(second));
+        QCOMPARE(f.model.getMaxStationAddress(), quint8(12));
+        QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("12"));
+        QCOMPARE(f.model.getStationIdx(3), QModelIndex(second));
+        QCOMPARE(f.model.getSegmentIdx(0), QModelIndex(f.segment));
+        QVERIFY(!f.model.getSegmentIdx(1).isValid());
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/work/projects/Station12.xml"));
+        path = "/tmp/other";
+        f.model.updateAllStationFilePaths();
+        QCOMPARE(f.value(f.station, M::ColFilePath), QString("/tmp/other/Station12.xml"));
+        QCOMPARE(f.model.undoStack()->count(), count + 2);
+    }
+
+    void queries()
+    {
+        DesignFixture f;
+        QCOMPARE(f.model.getNetworkSpeed(), QString());
+        f.buildBasic();
+        QCOMPARE(f.model.getNetworkSpeed(), QString("1 Mbits/s"));
+        const QModelIndex other = f.add("Station", f.add("Segment", f.network()));
+        const QModelIndex periodic = f.add("Variable", f.station);   // 0x0000
+        const QModelIndex aperiodic = f.add("Variable", f.station);  // 0x0001
+        const QModelIndex remote = f.add("Variable", other);         // 0x0002
+        const QModelIndex input = f.add("Variable", other);
+        QVERIFY(f.edit(input, M::ColVariableDirection, "IN"));
+        QVERIFY(f.edit(input, M::ColVarInId, "0x0000"));
+        QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferEnabled, "true"));
+        QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferType, "Periodic"));
+        QVERIFY(f.edit(periodic, M::ColVarOutMessageTransferChannel, "4"));
+        QVERIFY(f.edit(aperiodic, M::ColVarOutMessageTransferEnabled, "true"));
+        const QModelIndex message = f.add("Message", periodic);
+        QVERIFY(message.isValid());
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        const QModelIndex send = f.add("Instruction", table);
+        QVERIFY(f.edit(send, M::ColInstructionType, "SEND_ID_MSG"));
+        QVERIFY(f.edit(send, M::ColInstructionId, "2"));
+
+        QCOMPARE(f.model.getStationIndexes().size(), 2);
+        QCOMPARE(f.model.getStationIndexes(f.segment).size(), 1);
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT, f.station).size(), 2);
+        QCOMPARE(f.model.getVariableIndexes(QModelIndex(other)).size(), 2);
+        QCOMPARE(f.model.getVariableIndexes(0, M::VARIABLE_IN), QModelIndexList { input });
+        QCOMPARE(f.model.getPeriodicChannelsUsedInStation(0), QList<quint8> { 4 });
+        QVERIFY(f.model.aperiodicChannelIsUsedInStation(0));
+        QVERIFY(!f.model.aperiodicChannelIsUsedInStation(1));
+        QCOMPARE(f.model.getVariableIndexesUsingAperiodicChannel(periodic), QModelIndexList { aperiodic });
+        QCOMPARE(f.model.getOutputMessageIndexes(f.station, 4), QModelIndexList { message });
+        QCOMPARE(f.model.getOutputMessageIndexes(f.station, 0xFF).size(), 0);
+        QCOMPARE(f.model.getMessageIndexes(0, 0x0000, M::MESSAGE_OUT), QModelIndexList { message });
+        QCOMPARE(f.model.getMessageIndexes(0, 0x0001, M::MESSAGE_OUT, true), QModelIndexList { message });
+        QCOMPARE(f.model.getInstructionIndexes(0x0002), QModelIndexList { send });
+        QCOMPARE(f.model.getScanTableIndexes(f.model.getArbiter(f.station)), QModelIndexList { table });
+        QCOMPARE(f.model.getVariableOutIDsUsed(), (QList<quint16> { 0, 1, 2 }));
+        QCOMPARE(f.model.getVariableOutIDsUsedInSegment(1), QList<quint16> { 2 });
+        QCOMPARE(f.model.getVariableIDsUsedInSegment(1), (QList<quint16> { 0, 2 }));
+        QCOMPARE(f.model.getSegmentNumbersUsed(), (QList<quint8> { 0, 1 }));
+        bool ok = false;
+        QCOMPARE(f.model.getOutId(input, &ok), quint16(0));
+        QVERIFY(ok);
+        QCOMPARE(f.model.getOutId(message, &ok), quint16(0));
+        f.model.getOutId(f.station, &ok);
+        QVERIFY(!ok);
+        QCOMPARE(f.model.getAncestor(send, M::STATION), QModelIndex(f.station));
+        QCOMPARE(f.model.getAllIndexes().size(), 13);
+        Q_UNUSED(remote)
+    }
+
+    void delegateDeviceCombo()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        MainDTDelegate delegate;
+        delegate.setUnattachedDevices({ { "0 - USB - 1 Mbits/s - 0x00000001", Qt::red },
+                                        { "1 - PCIe - 1 Mbits/s - 0x00000002", Qt::green } });
+        QWidget parent;
+        const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
+        QWidget* editor = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
+        auto* combo = qobject_cast<QComboBox*>(editor);
+        QVERIFY(combo);
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->itemText(0), M::BindADevice);
+        delegate.setEditorData(combo, device);
+        QCOMPARE(combo->currentIndex(), 0);
+        combo->setCurrentIndex(2);
+        delegate.setModelData(combo, &f.model, device);
+        QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+        QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
+        // The station's own board is offered back when the editor opens again.
+        QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
+        delegate.setEditorData(again, device);
+        QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+        QVERIFY(!qobject_cast<QComboBox*>(
+            delegate.createEditor(&parent, QStyleOptionViewItem(), f.station.sibling(f.station.row(), 0))));
+    }
+
+    // Every user action of a small project, each followed by a snapshot; undoing them one by one
+    // must give back each snapshot exactly, and redoing them the same in the other direction.
+    void undoRedoSequence()
+    {
+        // No QAbstractItemModelTester here: an instruction inserted before others renumbers their
+        // display texts ("1 - ..." becomes "2 - ..."), which the tester takes for a corrupted row.
+        DesignFixture f;
+        QList<QStringList> states { f.snapshot() };
+        QList<int> indexes { f.model.undoStack()->index() };
+        const auto step = [&](bool done) {
+            QVERIFY(done);
+            states << f.snapshot();
+            indexes << f.model.undoStack()->index();
+            QCOMPARE(indexes.last(), indexes.at(indexes.size() - 2) + 1);
+        };
+
+        step(f.drop("Network", QModelIndex()));
+        const QPersistentModelIndex net = f.network();
+        step(f.drop("Segment", net));
+        const QPersistentModelIndex seg = f.model.index(0, 0, net);
+        step(f.drop("Station", seg));
+        step(f.drop("Station", seg));
+        const QPersistentModelIndex st0 = f.model.index(0, 0, seg);
+        const QPersistentModelIndex st1 = f.model.index(1, 0, seg);
+        step(f.drop("Arbiter", st0));
+        const QPersistentModelIndex arb = f.model.getArbiter(st0);
+        step(f.drop("Scan Table", arb));
+        const QPersistentModelIndex table = f.model.index(0, 0, arb);
+        step(f.drop("Instruction", table));
+        step(f.drop("Instruction", table));
+        step(f.edit(f.model.index(1, 0, table), M::ColInstructionType, "SEND_ID_DAT"));
+        step(f.drop("Instruction", table, 0)); // inserted before the first one
+        step(f.drop("Variable", st0));
+        step(f.drop("Variable", st1));
+        const QPersistentModelIndex v0 = f.model.getVariableIndexes(0, M::VARIABLE_OUT).first();
+        const QPersistentModelIndex v1 = f.model.getVariableIndexes(1, M::VARIABLE_OUT).first();
+        step(f.edit(v0, M::ColVarOutMessageTransferEnabled, "true"));
+        step(f.edit(v1, M::ColVarMessageReceptionEnabled, "true"));
+        step(f.drop("Message", v0));
+        step(f.drop("Data Rendering", v0));
+        step(f.drop("Mnemonic", f.model.index(1, 0, v0)));
+        step(f.drop("Aperiodic List", v1));
+        step(f.drop("Variable", f.model.index(1, 0, v1)));
+        step(f.edit(v0, M::ColVarOutId, "0x0101"));
+        step(f.edit(net, M::ColNetworkSpeed, "2.5 Mbits/s"));
+        QCOMPARE(f.model.undoStack()->undoText(), QString("Edit - Network"));
+        step(f.edit(st0, M::ColStationAddress, "9"));
+        step(f.edit(arb, M::ColArbiterPriorityLevel, "4"));
+        step(f.edit(seg, M::ColSegmentNumber, "3"));
+        step(f.edit(v0, M::ColVarOutRefreshmentPeriod, "10"));
+        step(f.model.removeItem(v1));
+        QCOMPARE(f.model.undoStack()->undoText(), QString("Remove - ID (0x0001)"));
+
+        QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 1);
+        QCOMPARE(f.value(f.model.getClassTypeIndexes(M::MESSAGE_OUT).first(), M::ColMsgSourceSegment), QString("3"));
+        QCOMPARE(f.value(net, M::ColNetworkBaMaxStationAddress), QString("9"));
+        QCOMPARE(f.value(net, M::ColNetworkBaMaxPriority), QString("4"));
+
+        for (int i = states.size() - 1; i > 0; --i) {
+            f.model.undoStack()->undo();
+            QCOMPARE(f.model.undoStack()->index(), indexes.at(i - 1));
+            QCOMPARE(f.snapshot(), states.at(i - 1));
+        }
+        QCOMPARE(f.model.rowCount(), 0);
+        bool ok = false;
+        QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
+        for (int i = 1; i < states.size(); ++i) {
+            f.model.undoStack()->redo();
+            QCOMPARE(f.snapshot(), states.at(i));
+        }
+        QCOMPARE(f.model.getStationAddressesUsed(), (QList<quint8> { 1, 9 }));
+        QCOMPARE(f.model.getPriorityLevelsUsed(), QList<quint8> { 4 });
+    }
+
+    // A user's editing session on each shipped example project: every action undone must give
+    // back the loaded project exactly, and every action redone the edited one.
+    void exampleEditSessionUndoes_data()
+    {
+        QTest::addColumn<QString>("example");
+        for (const QString& name : ExampleProjects::fileNames())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void exampleEditSessionUndoes()
+    {
+        QFETCH(QString, example);
+        DesignFixture f;
+        BrxprjFile file(&f.model);
+        QVERIFY(file.load(kExamplesDir + example));
+        f.model.updateInternalData();
+        // Fatal: the QtTest mode formats every check it passes, which makes this test slow.
+        QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const QStringList loaded = f.snapshot();
+        const QString loadedFree = firstFree(f.model);
+        QCOMPARE(f.model.undoStack()->index(), 0);
+
+        const QModelIndexList stations = f.model.getStationIndexes();
+        QCOMPARE(stations.size(), 2);
+        const QPersistentModelIndex first = stations.at(0);
+        const QPersistentModelIndex second = stations.at(1);
+        const QPersistentModelIndex network = f.network();
+        const QPersistentModelIndex variable = f.model.getClassTypeIndexes(M::VARIABLE_OUT, second).value(0);
+        const QPersistentModelIndex rendering = f.model.getClassTypeIndexes(M::DATA_RENDERING, variable).value(0);
+        const QPersistentModelIndex mnemonic = f.model.index(0, 0, rendering);
+        const QModelIndexList references = f.model.getClassTypeIndexes(M::VARIABLE_REF);
+        QCOMPARE(references.size(), 1);
+        const QPersistentModelIndex referenced =
+            f.model.getVariableIndexes(M::parseID(f.value(references.first(), M::ColVarRefId)), M::VARIABLE_OUT).value(0);
+        QVERIFY(variable.isValid() && mnemonic.isValid() && referenced.isValid());
+        const QString speed = f.value(network, M::ColNetworkSpeed) == "5 Mbits/s" ? "1 Mbits/s" : "5 Mbits/s";
+
+        int actions = 0;
+        const auto act = [&](bool done, const char* what) {
+            QVERIFY2(done, what);
+            QVERIFY2(f.model.undoStack()->index() > actions, what); // every action leaves a command
+            actions = f.model.undoStack()->index();
+        };
+        // Item editor edits, some with consequences on other rows.
+        act(f.edit(first, M::ColObject, "Pump"), "station name");
+        act(f.edit(second, M::ColStationAddress, "12"), "station address");
+        act(f.edit(network, M::ColNetworkSpeed, speed), "network speed");
+        act(f.edit(variable, M::ColVarOutLength, "4"), "variable length");
+        act(f.edit(variable, M::ColVarOutRefreshmentPeriod, "20"), "refreshment period");
+        act(f.edit(mnemonic, M::ColMnemoType, "UInt16"), "mnemonic type");
+        act(f.edit(mnemonic, M::ColMnemoDescription, "Flow rate"), "mnemonic description");
+        // Drops from the item box.
+        act(f.drop("Variable", first), "variable drop");
+        const QModelIndex added = f.model.index(f.model.rowCount(first) - 1, 0, first);
+        QCOMPARE(f.model.classType(added), quint8(M::VARIABLE_OUT));
+        act(f.drop("Data Rendering", added), "rendering drop");
+        act(f.drop("Mnemonic", rendering), "mnemonic drop");
+        // Removing a variable takes what refers to it.
+        act(f.model.removeItem(referenced), "removal");
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_REF).size(), 0);
+
+        const QStringList edited = f.snapshot();
+        const QString editedFree = firstFree(f.model);
+        QVERIFY(edited != loaded);
+        QCOMPARE(f.value(network, M::ColNetworkBaMaxStationAddress), QString("12"));
+
+        while (f.model.undoStack()->canUndo())
+            f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), loaded);
+        QCOMPARE(firstFree(f.model), loadedFree);
+        while (f.model.undoStack()->canRedo())
+            f.model.undoStack()->redo();
+        QCOMPARE(f.model.undoStack()->index(), actions);
+        QCOMPARE(f.snapshot(), edited);
+        QCOMPARE(firstFree(f.model), editedFree);
+    }
+
+    void removeStationRestoresSubtree()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex second = f.add("Station", f.segment);
+        const QModelIndex arbiter = f.add("Arbiter", second);
+        const QModelIndex table = f.add("Scan Table", arbiter);
+        f.ctrl = true;
+        f.insertCount = 3;
+        QVERIFY(f.drop("Instruction", table));
+        f.ctrl = false;
+        const QModelIndex variable = f.add("Variable", second);
+        const QModelIndex rendering = f.add("Data Rendering", variable);
+        QVERIFY(f.add("Mnemonic", rendering).isValid());
+        QVERIFY(f.edit(second, M::ColStationAddress, "40"));
+        const QStringList before = f.snapshot();
+        QVERIFY(f.model.removeItem(second));
+        QCOMPARE(f.model.getStationIndexes().size(), 1);
+        QCOMPARE(f.model.getPriorityLevelsUsed().size(), 0);
+        QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("0"));
+        bool ok = false;
+        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
+        f.model.undoStack()->undo();
+        QCOMPARE(f.snapshot(), before);
+        QCOMPARE(f.value(f.model.getStationIdx(40), M::ColFipDevice), M::BindADevice);
+        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(1));
+        QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(1));
+        f.model.undoStack()->redo();
+        QCOMPARE(f.model.getStationIndexes().size(), 1);
+    }
+
+    void editRedoReappliesValue()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        QVERIFY(f.edit(f.station, 0, "Master"));
+        f.model.undoStack()->setClean();
+        QVERIFY(f.edit(f.station, 0, "Slave"));
+        QVERIFY(!f.model.undoStack()->isClean());
+        f.model.undoStack()->undo();
+        QCOMPARE(f.value(f.station, 0), QString("Master"));
+        QVERIFY(f.model.undoStack()->isClean());
+        f.model.undoStack()->redo();
+        QCOMPARE(f.value(f.station, 0), QString("Slave"));
+        QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
+        f.model.undoStack()->undo();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
+    }
+
+    void freeValuesFollowUndo()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex variable = f.add("Variable", f.station);
+        const QModelIndex arbiter = f.add("Arbiter", f.station);
+        QVERIFY(f.edit(f.station, M::ColStationAddress, "5"));
+        QVERIFY(f.edit(f.segment, M::ColSegmentNumber, "7"));
+        QVERIFY(f.edit(arbiter, M::ColArbiterPriorityLevel, "3"));
+        QVERIFY(f.edit(variable, M::ColVarOutId, "0x0020"));
+        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
+        for (int i = 0; i < 4; ++i)
+            f.model.undoStack()->undo();
+        QCOMPARE(firstFree(f.model), QString("1,1,1,1"));
+        for (int i = 0; i < 4; ++i)
+            f.model.undoStack()->redo();
+        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
+    }
+
+    void commandsSurviveRowShifts()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        const QModelIndex variable = f.add("Variable", f.station);
+        MainDTEditCommand edit(variable.sibling(variable.row(), M::ColVarOutLength), "4", Qt::EditRole, &f.model);
+        QCOMPARE(edit.text(), QString("Edit Item"));
+        edit.redo();
+        QCOMPARE(f.value(variable, M::ColVarOutLength), QString("4"));
+        edit.undo();
+        QCOMPARE(f.value(variable, M::ColVarOutLength), QString("1"));
+
+        MainDTAddCommand add(f.station, 0, 2, &f.model);
+        QCOMPARE(add.text(), QString("Add Item(s)"));
+        MainDTInitCommand init(f.station, 0, 2,
+                               { { { 0, "A" }, { 2, QString::number(M::DATA_RENDERING) } },
+                                 { { 0, "B" }, { 2, QString::number(M::DATA_RENDERING) } } },
+                               &f.model);
+        QCOMPARE(init.text(), QString("Init item(s) value"));
+        add.redo();
+        init.redo();
+        QCOMPARE(f.model.rowCount(f.station), 3);
+        QCOMPARE(f.value(f.model.index(1, 0, f.station), 0), QString("B"));
+        init.undo();
+        QVERIFY(f.value(f.model.index(0, 0, f.station), 0).isEmpty());
+        add.undo();
+        QCOMPARE(f.model.rowCount(f.station), 1);
+        // A command made before rows were inserted above resolves its path again.
+        MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
+        QCOMPARE(remove.text(), QString("Remove Item"));
+        remove.redo();
+        QCOMPARE(f.model.rowCount(f.station), 0);
+        remove.undo();
+        QCOMPARE(f.value(f.model.index(0, 0, f.station), M::ColVarOutId), QString("0x0000"));
+    }
+
+    void insertRowsThroughStack()
+    {
+        DesignFixture f;
+        QVERIFY(f.model.insertRows(0, 1, QModelIndex()));
+        QCOMPARE(f.model.rowCount(), 1);
+        QCOMPARE(f.model.undoStack()->count(), 1);
+        QVERIFY(f.model.setDataWithoutControl(f.model.index(0, M::ColClassType), "0"));
+        QVERIFY(f.model.setDataWithoutControl(f.model.index(0, M::ColObject), "Loaded"));
+        QCOMPARE(f.model.undoStack()->count(), 1);
+        f.model.updateInternalData();
+        QVERIFY(f.model.getNetworkIdx().isValid());
+        QVERIFY(!f.model.setDataWithoutControl(QModelIndex(), "x"));
+        f.model.undoStack()->undo();
+        QCOMPARE(f.model.rowCount(), 0);
+        QVERIFY(!f.model.removeRows(0, 1, QModelIndex()));
+    }
+
+    void contextMenuEntries_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("texts");
+        const QStringList always = { "Expand All", "Collapse All", "Remove" };
+        QTest::newRow("network") << int(M::NETWORK) << QStringList { "Add Segment", "Add Segment(s)" } + always;
+        QTest::newRow("station") << int(M::STATION)
+                                 << QStringList { "Add Arbiter", "Add Variable", "Add Variable(s)" } + always;
+        QTest::newRow("instruction") << int(M::INSTRUCTION)
+                                     << QStringList { "Insert Instruction", "Insert Instruction(s)" } + always;
+        QTest::newRow("output variable")
+            << int(M::VARIABLE_OUT)
+            << QStringList { "Add Aperiodic List", "Add Data Rendering", "Add Message", "Add Aperiodic List(s)",
+                             "Add Data Rendering(s)", "Add Message(s)" } + always;
+        QTest::newRow("input variable") << int(M::VARIABLE_IN)
+                                        << QStringList { "Add Message", "Add Message(s)" } + always;
+        QTest::newRow("aperiodic list")
+            << int(M::APERIODIC_LIST) << QStringList { "Add Reference Variable", "Add Reference Variable(s)" } + always;
+        QTest::newRow("mnemonic") << int(M::MNEMONIC) << always;
+        QTest::newRow("input message") << int(M::MESSAGE_IN) << always;
+    }
+
+    void contextMenuEntries()
+    {
+        QFETCH(int, kind);
+        QFETCH(QStringList, texts);
+        QStringList actual;
+        for (const auto& entry : MainDTContextMenu::entries(quint8(kind)))
+            actual << entry.text;
+        QCOMPARE(actual, texts);
+    }
+
+    void contextMenuRuns()
+    {
+        DesignFixture f;
+        f.buildBasic();
+        MainDTContextMenu context(&f.model);
+        std::unique_ptr<QMenu> menu(context.createMenu(f.station));
+        QAction* addVariable = nullptr;
+        QAction* addVariables = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (a->text() == "Add Variable")
+                addVariable = a;
+            if (a->text() == "Add Variable(s)")
+                addVariables = a;
+        }
+        QVERIFY(addVariable && addVariables);
+        QVERIFY(context.trigger(addVariable, f.station, nullptr));
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT).size(), 1);
+        f.insertCount = 3; // the multiple form asks for a count although Ctrl is not held
+        QVERIFY(context.trigger(addVariables, f.station, nullptr));
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT).size(), 4);
+        QVERIFY(!f.model.isCtrlPressed());
+        f.cancelCount = true;
+        QVERIFY(!context.trigger(addVariables, f.station, nullptr));
+        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT).size(), 4);
+        f.cancelCount = false;
+
+        // "Insert Instruction" goes before the current instruction.
+        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
+        QVERIFY(f.drop("Instruction", table));
+        QVERIFY(f.drop("Instruction", table));
+        QVERIFY(f.edit(f.model.index(1, 0, table), M::ColInstructionType, "TESTP"));
+        const auto entries = MainDTContextMenu::entries(M::INSTRUCTION);
+        QVERIFY(context.run(entries.first(), f.model.index(1, 0, table), nullptr));
+        QCOMPARE(f.model.rowCount(table), 3);
+        QCOMPARE(f.value(f.model.index(1, 0, table), M::ColInstructionType), QString("NEXT_MACRO"));
+        QCOMPARE(f.value(f.model.index(2, 0, table), M::ColInstructionType), QString("TESTP"));
+
+        // Remove through the menu entry.
+        const auto stationEntries = MainDTContextMenu::entries(M::STATION);
+        QVERIFY(context.run(stationEntries.last(), f.station, nullptr));
+        QCOMPARE(f.model.getStationIndexes().size(), 0);
+    }
+
+    void expandCollapse()
+    {
+        DesignFixture f;
+        f.buildAllKinds();
+        const QModelIndex variable = f.node("output variable");
+        QTreeView view;
+        view.setModel(&f.model);
+        MainDTContextMenu::expandChildren(f.network(), &view);
+        QVERIFY(view.isExpanded(f.network()));
+        QVERIFY(view.isExpanded(f.station));
+        QVERIFY(view.isExpanded(variable));
+        MainDTContextMenu::collapseChildren(f.segment, &view);
+        QVERIFY(view.isExpanded(f.network()));
+        QVERIFY(!view.isExpanded(f.segment));
+        QVERIFY(!view.isExpanded(variable));
+    }
+
+    void resourceIconDialog()
+    {
+        ResourceIconDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QString("Select a resource icon"));
+        QVERIFY(dialog.minimumWidth() >= 761 && dialog.minimumHeight() >= 473);
+        QListWidget* list = dialog.findChild<QListWidget*>("iconsListWidget");
+        QVERIFY(list);
+        QCOMPARE(list->viewMode(), QListView::IconMode);
+        list->clear();
+        QVERIFY(dialog.fileName().isEmpty());
+        list->addItem("traffic light");
+        list->setCurrentRow(0);
+        QCOMPARE(dialog.fileName(), QString(":/images/rendering/icon_traffic_light_48x48.png"));
+
+        // Cancelling the modal picker gives an empty name.
+        QTimer::singleShot(0, [] {
+            if (auto* active = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                active->reject();
+        });
+        QVERIFY(ResourceIconDialog::getResourceIconName(nullptr).isEmpty());
+    }
+};
 
 QTEST_MAIN(TestMainDTModel)
 #include "tst_maindtmodel.moc"

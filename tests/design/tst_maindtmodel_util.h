@@ -12,6 +12,25 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+#include <csignal>
+
+/// Runs `write` with files limited to `bytes`, as on a full disk: writes stop part-way.
+template <typename Write>
+auto withFileSizeLimit(rlim_t bytes, Write write)
+{
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    return result;
+}
+
 class DesignFixture
 {
 public:
@@ -90,6 +109,38 @@ public:
         QVERIFY(station.isValid());
     }
 
+    /// One node of every kind in `nodes`: "network", "segment", "station", "arbiter", "scan table",
+    /// "instruction", "output variable" (emitting on the aperiodic channel, with an "aperiodic list",
+    /// an "output message" and a "data rendering" holding a "mnemonic"), "second variable" (receiving
+    /// the "input message"), "input variable"; "root" is the invalid index. The undo stack starts empty.
+    void buildAllKinds()
+    {
+        buildBasic();
+        nodes["root"] = QPersistentModelIndex();
+        nodes["network"] = network();
+        nodes["segment"] = segment;
+        nodes["station"] = station;
+        nodes["arbiter"] = add("Arbiter", station);
+        nodes["scan table"] = add("Scan Table", nodes["arbiter"]);
+        nodes["instruction"] = add("Instruction", nodes["scan table"]);
+        nodes["output variable"] = add("Variable", station);
+        QVERIFY(edit(nodes["output variable"], MainDTModel::ColVarOutMessageTransferEnabled, "true"));
+        nodes["second variable"] = add("Variable", station);
+        nodes["input variable"] = add("Variable", station);
+        QVERIFY(edit(nodes["input variable"], MainDTModel::ColVariableDirection, "IN"));
+        nodes["aperiodic list"] = add("Aperiodic List", nodes["output variable"]);
+        nodes["output message"] = add("Message", nodes["output variable"]);
+        QVERIFY(edit(nodes["second variable"], MainDTModel::ColVarMessageReceptionEnabled, "true"));
+        nodes["input message"] = model.index(0, 0, nodes["second variable"]);
+        nodes["data rendering"] = add("Data Rendering", nodes["output variable"]);
+        nodes["mnemonic"] = add("Mnemonic", nodes["data rendering"]);
+        for (auto it = nodes.cbegin(); it != nodes.cend(); ++it)
+            QVERIFY2(it.key() == "root" || it.value().isValid(), qPrintable(it.key()));
+        model.undoStack()->clear();
+    }
+
+    QModelIndex node(const QString& name) const { return nodes.value(name); }
+
     MainDTModel model;
     QStandardItemModel itemBox;
     bool ctrl = false;
@@ -97,4 +148,5 @@ public:
     int insertCount = 1;
     QPersistentModelIndex segment;
     QPersistentModelIndex station;
+    QMap<QString, QPersistentModelIndex> nodes;
 };

@@ -1,4 +1,5 @@
-#include "design/MainDTModel.h"
+#include "tst_maindtmodel_util.h"
+
 #include "design/SettingsDTDelegate.h"
 #include "design/SettingsDTModel.h"
 
@@ -8,75 +9,11 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTreeView>
-#include <QUndoStack>
-#include <QtTest>
+
+using M = MainDTModel;
+using E = SettingsDTModel::Editor;
 
 namespace {
-
-// A small project: Network / Segment / Station / Arbiter / Scan Table / Instruction,
-// and an Output Variable with a Data Rendering and a Mnemonic.
-struct Project {
-    MainDTModel model;
-    QPersistentModelIndex network, segment, station, arbiter, table, instruction, variable, rendering, mnemonic;
-
-    QModelIndex add(const QString& kind, const QModelIndex& parent)
-    {
-        const int before = model.rowCount(parent);
-        if (!model.dropItem(kind, parent) || model.rowCount(parent) != before + 1)
-            return QModelIndex();
-        return model.index(before, 0, parent);
-    }
-
-    bool build()
-    {
-        model.setMultiInsertPause(0);
-        if (!model.dropItem("Network", QModelIndex()))
-            return false;
-        network = model.getNetworkIdx();
-        segment = add("Segment", network);
-        station = add("Station", segment);
-        arbiter = add("Arbiter", station);
-        table = add("Scan Table", arbiter);
-        instruction = add("Instruction", table);
-        variable = add("Variable", station);
-        rendering = add("Data Rendering", variable);
-        mnemonic = add("Mnemonic", rendering);
-        model.undoStack()->clear();
-        return network.isValid() && segment.isValid() && station.isValid() && arbiter.isValid() && table.isValid()
-            && instruction.isValid() && variable.isValid() && rendering.isValid() && mnemonic.isValid();
-    }
-
-    QString text(const QModelIndex& node, int column) const
-    {
-        return model.data(node.sibling(node.row(), column), Qt::EditRole).toString();
-    }
-
-    QModelIndex node(const QString& name) const
-    {
-        const QMap<QString, QModelIndex> nodes = {
-            { "network", network }, { "segment", segment }, { "station", station }, { "arbiter", arbiter },
-            { "table", table }, { "instruction", instruction }, { "variable", variable },
-            { "rendering", rendering }, { "mnemonic", mnemonic },
-        };
-        return nodes.value(name);
-    }
-
-    bool set(const QModelIndex& node, int column, const QString& value)
-    {
-        return model.setData(node.sibling(node.row(), column), value, Qt::EditRole);
-    }
-};
-
-// Types the value into the table cell of a design column and hands the change to the model.
-bool edit(SettingsDTModel& table, int column, const QString& value)
-{
-    QStandardItem* item = table.valueItem(column);
-    if (!item)
-        return false;
-    item->setText(value);
-    return table.applyItemChange(item);
-}
-
 QStringList shownPropertyNames(const SettingsDTModel& table)
 {
     QStringList names;
@@ -93,648 +30,484 @@ QStringList shownPropertyNames(const SettingsDTModel& table)
     return names;
 }
 
+QString editorText(QWidget* editor)
+{
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        return combo->currentText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(editor))
+        return spin->text();
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        return line->text();
+    return QString();
+}
 } // namespace
 
+// The item editor over a project holding one node of every kind (the folder's fixture).
 class TestSettingsDTModel : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<DesignFixture> f;
+    std::unique_ptr<SettingsDTModel> table;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+
+    void show(const QString& node) { table->loadFromIndex(&f->model, f->node(node)); }
+    QString design(const QString& node, int column) const { return f->value(f->node(node), column); }
+    QString cell(int column) const { return table->valueItem(column)->text(); }
+    // Types the value into the cell of a design column and hands the change to the model.
+    bool edit(int column, const QString& value)
+    {
+        QStandardItem* item = table->valueItem(column);
+        if (!item)
+            return false;
+        item->setText(value);
+        return table->applyItemChange(item);
+    }
+    int undoCount() const { return f->model.undoStack()->count(); }
+
 private slots:
-    void structure();
-    void flags();
-    void modelTester();
-    void columnMap();
-    void unmappedCells();
+    void init()
+    {
+        f.reset(new DesignFixture);
+        f->buildAllKinds();
+        table.reset(new SettingsDTModel(42, 2));
+        tester.reset(new QAbstractItemModelTester(table.get(), QAbstractItemModelTester::FailureReportingMode::Fatal));
+    }
+    void cleanup()
+    {
+        tester.reset();
+        table.reset();
+        f.reset();
+    }
 
-    void shownRows_data();
-    void shownRows();
-    void viewFollowsVisibility();
-    void noNodeShowsNothing();
-    void removedNodeEmptiesTable();
+    void layout()
+    {
+        QCOMPARE(table->headerData(0, Qt::Horizontal).toString(), QString("Property"));
+        QCOMPARE(table->headerData(1, Qt::Horizontal).toString(), QString("Value"));
+        SettingsDTModel small(3, 1); // a smaller request still gets every property row
+        QCOMPARE(small.rowCount(), 42);
+        QCOMPARE(small.columnCount(), 2);
+        const Qt::ItemFlags name = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QModelIndex group = table->index(row, 0);
+            QCOMPARE(table->flags(group), name);
+            QCOMPARE(table->flags(table->index(row, 1)), name | Qt::ItemIsEditable);
+            for (int child = 0; child < table->rowCount(group); ++child) {
+                QCOMPARE(table->flags(table->index(child, 0, group)), name);
+                const bool readOnly = row == SettingsDTModel::RowTimeSettings && child < 2;
+                QCOMPARE(table->flags(table->index(child, 1, group)), readOnly ? name : name | Qt::ItemIsEditable);
+            }
+        }
+        QVERIFY(!table->setData(table->valueIndex(M::ColNetworkSilenceTime), "1 s", Qt::EditRole));
+        QVERIFY(table->setData(table->valueIndex(M::ColObject), "Net", Qt::EditRole));
+        // Every mapped design column owns its own value cell and maps back to itself.
+        QSet<QModelIndex> cells;
+        for (int column : SettingsDTModel::mappedColumns()) {
+            const QModelIndex cell = table->valueIndex(column);
+            QVERIFY2(cell.isValid() && cell.column() == 1, qPrintable(QString::number(column)));
+            QCOMPARE(table->designColumn(cell), column);
+            QCOMPARE(table->designColumn(table->itemFromIndex(cell)), column);
+            cells.insert(cell);
+        }
+        QCOMPARE(cells.size(), 58);
+        QCOMPARE(table->valueIndex(M::ColNetworkSilence), table->index(2, 1, table->index(3, 0)));
+        for (int column : { 1, 2, 26, 28, 29, 38, 47, 54, 55, 67, 107, -1, 500 })
+            QVERIFY2(!table->valueIndex(column).isValid(), qPrintable(QString::number(column)));
+        for (int row : { 3, 4, 11, 30, 31, 32 }) // group rows without a value of their own
+            QCOMPARE(table->designColumn(table->index(row, 1)), -1);
+        QCOMPARE(table->designColumn(table->index(0, 0)), -1);
+        QCOMPARE(table->designColumn(QModelIndex()), -1);
+        QCOMPARE(table->designColumn(small.index(0, 1)), -1);
+    }
 
-    void loadCopiesValues();
-    void loadingMakesNoEdit();
-    void editWritesBackWithOneUndo();
-    void undoRefreshesTable();
-    void tslotWritesCodeAndTime();
-    void silenceParameterWritesTime();
-    void outOfRangeRefused_data();
-    void outOfRangeRefused();
-    void designRefusalRestoresCell();
-    void designAdjustedValueShown();
-    void instructionTypeChangesRows();
-    void editorRanges_data();
-    void editorRanges();
-    void editorRangesFollowSpeed();
-
-    void delegateEditors();
-    void delegateComboRoundTrip();
-    void delegateKeepsUnlistedValue();
-    void hexSpinBox_data();
-    void hexSpinBox();
-};
-
-void TestSettingsDTModel::structure()
-{
-    SettingsDTModel table(42, 2);
-    QCOMPARE(table.rowCount(), 42);
-    QCOMPARE(table.columnCount(), 2);
-    QCOMPARE(table.headerData(0, Qt::Horizontal).toString(), QString("Property"));
-    QCOMPARE(table.headerData(1, Qt::Horizontal).toString(), QString("Value"));
-    // a smaller request still gets every property row
-    SettingsDTModel small(3, 1);
-    QCOMPARE(small.rowCount(), 42);
-    QCOMPARE(small.columnCount(), 2);
-}
-
-void TestSettingsDTModel::flags()
-{
-    SettingsDTModel table(42, 2);
-    const Qt::ItemFlags name = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    const Qt::ItemFlags value = Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsEnabled;
-    for (int row = 0; row < table.rowCount(); ++row) {
-        const QModelIndex group = table.index(row, 0);
-        QCOMPARE(table.flags(group), name);
-        QCOMPARE(table.flags(table.index(row, 1)), value);
-        for (int child = 0; child < table.rowCount(group); ++child) {
-            QCOMPARE(table.flags(table.index(child, 0, group)), name);
-            const bool readOnly = row == SettingsDTModel::RowTimeSettings && child < 2;
-            QCOMPARE(table.flags(table.index(child, 1, group)), readOnly ? name : value);
+    void shownRows_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("network") << "network" << ""
+                                 << QStringList { "Name", "Frame Type", "Speed", "Time Settings", "  Silence",
+                                                  "  Turn Around", "  Silence Parameter", "  Turn Around Parameter",
+                                                  "Global BA Settings", "  Optimization", "  Max Station Address",
+                                                  "  Max Priority Level" };
+        QTest::newRow("segment") << "segment" << "" << QStringList { "Name", "Number" };
+        QTest::newRow("station") << "station" << "" << QStringList { "Name", "Address", "TSlot" };
+        QTest::newRow("arbiter") << "arbiter" << ""
+                                 << QStringList { "Name", "Enabled", "Priority Level", "Time Settings",
+                                                  "  Election Time", "  Start Time" };
+        QTest::newRow("scan table") << "scan table" << "" << QStringList { "Name", "Number" };
+        QTest::newRow("next macro") << "instruction" << "NEXT_MACRO" << QStringList { "Type" };
+        QTest::newRow("send id dat") << "instruction" << "SEND_ID_DAT" << QStringList { "Type", "ID" };
+        QTest::newRow("wait time") << "instruction" << "WAIT_TIME" << QStringList { "Type", "Time (ms)" };
+        QTest::newRow("suspend") << "instruction" << "SUSPEND" << QStringList { "Type", "Event Number", "Delay (ms)" };
+        QTest::newRow("output variable")
+            << "output variable" << ""
+            << QStringList { "Name", "Direction", "ID", "PDU", "Length", "Refreshment", "  Dynamic",
+                             "  Production Period (ms)", "Aperiodic's List Transfer Request",
+                             "Message Emission Channel", "  Type", "  Number", "Message Reception Channel" };
+        QTest::newRow("testp") << "instruction" << "TESTP" << QStringList { "Type" };
+        QTest::newRow("wait sync") << "instruction" << "WAIT_SYNC" << QStringList { "Type", "Time (ms)" };
+        QTest::newRow("input variable") << "input variable" << ""
+                                        << QStringList { "Direction", "ID", "Promptness", "  Consumption Period (ms)",
+                                                         "Message Reception Channel" };
+        QTest::newRow("output message")
+            << "output message" << ""
+            << QStringList { "Name", "Source Address", "  Segment", "  ID", "Destination Address", "  Segment", "  ID",
+                             "Channel Emission Attached", "  Type", "  Number", "Acknowledgment", "File Transfer" };
+        QTest::newRow("input message") << "input message" << ""
+                                       << QStringList { "Source Address", "  Segment", "  ID", "Destination Address",
+                                                        "  Segment", "  ID" };
+        QTest::newRow("mnemonic float") << "mnemonic" << "Float"
+                                        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
+                                                         "Start Bit", "Stop Bit" };
+        QTest::newRow("data rendering") << "data rendering" << "" << QStringList { "Name" };
+        QTest::newRow("mnemonic bool") << "mnemonic" << "Bool"
+                                       << QStringList { "Name", "Type", "Description", "Pixmap", "Start Bit",
+                                                        "Stop Bit" };
+        QTest::newRow("mnemonic int16") << "mnemonic" << "Int16"
+                                        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
+                                                         "Start Bit", "Stop Bit" };
+        QTest::newRow("mnemonic ascii") << "mnemonic" << "Ascii"
+                                        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
+                                                         "Start Bit", "Stop Bit", "Size (bytes)" };
+    }
+    void shownRows()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, selector);
+        QFETCH(QStringList, names);
+        show(node);
+        if (!selector.isEmpty()) {
+            // Through the table, as the user picks the type: the rows follow, and follow its undo.
+            QVERIFY(f->edit(f->node("output variable"), M::ColVarOutLength, "8")); // room for wide types
+            const QStringList before = shownPropertyNames(*table);
+            QSignalSpy visibility(table.get(), &SettingsDTModel::rowsVisibilityChanged);
+            const int column = node == "instruction" ? M::ColInstructionType : M::ColMnemoType;
+            edit(column, selector);
+            QCOMPARE(design(node, column), selector);
+            QCOMPARE(shownPropertyNames(*table), names);
+            QCOMPARE(visibility.count(), names == before ? 0 : 1);
+            f->model.undoStack()->undo();
+            QCOMPARE(shownPropertyNames(*table), before);
+        } else {
+            QCOMPARE(shownPropertyNames(*table), names);
         }
     }
-    // the read-only times refuse a write through the edit role
-    const QModelIndex silence = table.valueIndex(MainDTModel::ColNetworkSilenceTime);
-    QVERIFY(!table.setData(silence, "1 s", Qt::EditRole));
-    QVERIFY(table.setData(table.valueIndex(MainDTModel::ColObject), "Net", Qt::EditRole));
-}
 
-void TestSettingsDTModel::modelTester()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    table.loadFromIndex(&project.model, project.network);
-    QVERIFY(edit(table, MainDTModel::ColNetworkSpeed, "5 Mbits/s"));
-    table.loadFromIndex(&project.model, project.mnemonic);
-    table.clearNode();
-}
-
-// Every mapped design column owns its own value cell and maps back to itself.
-void TestSettingsDTModel::columnMap()
-{
-    SettingsDTModel table(42, 2);
-    QSet<QModelIndex> cells;
-    for (int column : SettingsDTModel::mappedColumns()) {
-        const QModelIndex cell = table.valueIndex(column);
-        QVERIFY2(cell.isValid() && cell.column() == 1, qPrintable(QString::number(column)));
-        QCOMPARE(table.designColumn(cell), column);
-        QCOMPARE(table.designColumn(table.itemFromIndex(cell)), column);
-        cells.insert(cell);
+    void viewFollowsVisibility()
+    {
+        QTreeView view;
+        table->attachView(&view);
+        view.expandAll();
+        show("station");
+        QVERIFY(!view.isRowHidden(SettingsDTModel::RowName, QModelIndex()));
+        QVERIFY(!view.isRowHidden(SettingsDTModel::RowTSlot, QModelIndex()));
+        QVERIFY(view.isRowHidden(SettingsDTModel::RowTSlotPar, QModelIndex()));
+        QVERIFY(view.isRowHidden(SettingsDTModel::RowSpeed, QModelIndex()));
+        QSignalSpy spy(table.get(), &SettingsDTModel::rowsVisibilityChanged);
+        show("network");
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(!view.isRowHidden(SettingsDTModel::RowTimeSettings, QModelIndex()));
+        QVERIFY(!view.isRowHidden(0, table->index(SettingsDTModel::RowTimeSettings, 0)));
+        QVERIFY(view.isRowHidden(SettingsDTModel::RowTSlot, QModelIndex()));
+        show("network"); // the same kind again changes nothing
+        QCOMPARE(spy.count(), 1);
     }
-    QCOMPARE(cells.size(), 58);
-    QCOMPARE(table.valueIndex(MainDTModel::ColNetworkSilence), table.index(2, 1, table.index(3, 0)));
-}
 
-void TestSettingsDTModel::unmappedCells()
-{
-    SettingsDTModel table(42, 2);
-    for (int column : { 1, 2, 26, 28, 29, 38, 47, 54, 55, 67, 107, -1, 500 })
-        QVERIFY2(!table.valueIndex(column).isValid(), qPrintable(QString::number(column)));
-    // group rows without a value of their own, and property cells
-    for (int row : { 3, 4, 11, 30, 31, 32 })
-        QCOMPARE(table.designColumn(table.index(row, 1)), -1);
-    QCOMPARE(table.designColumn(table.index(0, 0)), -1);
-    QCOMPARE(table.designColumn(QModelIndex()), -1);
-    SettingsDTModel other(42, 2);
-    QCOMPARE(table.designColumn(other.index(0, 1)), -1);
-}
-
-void TestSettingsDTModel::shownRows_data()
-{
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<QString>("selector");
-    QTest::addColumn<QStringList>("names");
-    QTest::newRow("network") << "network" << ""
-                             << QStringList { "Name", "Frame Type", "Speed", "Time Settings", "  Silence",
-                                              "  Turn Around", "  Silence Parameter", "  Turn Around Parameter",
-                                              "Global BA Settings", "  Optimization", "  Max Station Address",
-                                              "  Max Priority Level" };
-    QTest::newRow("segment") << "segment" << "" << QStringList { "Name", "Number" };
-    QTest::newRow("station") << "station" << "" << QStringList { "Name", "Address", "TSlot" };
-    QTest::newRow("arbiter") << "arbiter" << ""
-                             << QStringList { "Name", "Enabled", "Priority Level", "Time Settings",
-                                              "  Election Time", "  Start Time" };
-    QTest::newRow("scan table") << "table" << "" << QStringList { "Name", "Number" };
-    QTest::newRow("next macro") << "instruction" << "NEXT_MACRO" << QStringList { "Type" };
-    QTest::newRow("send id dat") << "instruction" << "SEND_ID_DAT" << QStringList { "Type", "ID" };
-    QTest::newRow("wait time") << "instruction" << "WAIT_TIME" << QStringList { "Type", "Time (ms)" };
-    QTest::newRow("suspend") << "instruction" << "SUSPEND" << QStringList { "Type", "Event Number", "Delay (ms)" };
-    QTest::newRow("output variable")
-        << "variable" << ""
-        << QStringList { "Name", "Direction", "ID", "PDU", "Length", "Refreshment", "  Dynamic",
-                         "  Production Period (ms)", "Aperiodic's List Transfer Request", "Message Emission Channel",
-                         "  Type", "  Number", "Message Reception Channel" };
-    QTest::newRow("data rendering") << "rendering" << "" << QStringList { "Name" };
-    QTest::newRow("mnemonic bool") << "mnemonic" << "Bool"
-                                   << QStringList { "Name", "Type", "Description", "Pixmap", "Start Bit", "Stop Bit" };
-    QTest::newRow("mnemonic int16")
-        << "mnemonic" << "Int16"
-        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap", "Start Bit", "Stop Bit" };
-    QTest::newRow("mnemonic ascii")
-        << "mnemonic" << "Ascii"
-        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap", "Start Bit", "Stop Bit",
-                         "Size (bytes)" };
-}
-
-void TestSettingsDTModel::shownRows()
-{
-    QFETCH(QString, node);
-    QFETCH(QString, selector);
-    QFETCH(QStringList, names);
-    Project project;
-    QVERIFY(project.build());
-    const QModelIndex index = project.node(node);
-    if (!selector.isEmpty()) {
-        // room in the variable for the wider types
-        QVERIFY(project.set(project.variable, MainDTModel::ColVarOutLength, "8"));
-        const int column = node == "instruction" ? MainDTModel::ColInstructionType : MainDTModel::ColMnemoType;
-        project.set(index, column, selector);
-        QCOMPARE(project.text(index, column), selector);
+    void noNodeShowsNothing()
+    {
+        show("root");
+        QVERIFY(shownPropertyNames(*table).isEmpty());
+        table->loadFromIndex(nullptr, f->node("network"));
+        QVERIFY(shownPropertyNames(*table).isEmpty());
+        QVERIFY(cell(0).isEmpty());
+        table->loadFromIndex(&f->model, table->index(0, 0)); // not a node of the design
+        QVERIFY(shownPropertyNames(*table).isEmpty());
+        QVERIFY(!edit(M::ColObject, "x"));
+        // A node removed from the design empties the table, and its undo does not fill it again.
+        show("segment");
+        QCOMPARE(cell(M::ColObject), design("segment", 0));
+        QVERIFY(f->model.removeItem(f->node("segment")));
+        QVERIFY(!table->node().isValid());
+        QVERIFY(shownPropertyNames(*table).isEmpty());
+        QVERIFY(cell(M::ColObject).isEmpty());
+        f->model.undoStack()->undo();
+        QVERIFY(shownPropertyNames(*table).isEmpty());
+        table->clearNode();
     }
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, index);
-    QCOMPARE(shownPropertyNames(table), names);
-}
 
-void TestSettingsDTModel::viewFollowsVisibility()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    QTreeView view;
-    table.attachView(&view);
-    view.expandAll();
-    table.loadFromIndex(&project.model, project.station);
-    QVERIFY(!view.isRowHidden(SettingsDTModel::RowName, QModelIndex()));
-    QVERIFY(!view.isRowHidden(SettingsDTModel::RowTSlot, QModelIndex()));
-    QVERIFY(view.isRowHidden(SettingsDTModel::RowTSlotPar, QModelIndex()));
-    QVERIFY(view.isRowHidden(SettingsDTModel::RowSpeed, QModelIndex()));
-
-    QSignalSpy spy(&table, &SettingsDTModel::rowsVisibilityChanged);
-    table.loadFromIndex(&project.model, project.network);
-    QCOMPARE(spy.count(), 1);
-    const QModelIndex time = table.index(SettingsDTModel::RowTimeSettings, 0);
-    QVERIFY(!view.isRowHidden(SettingsDTModel::RowTimeSettings, QModelIndex()));
-    QVERIFY(!view.isRowHidden(0, time));
-    QVERIFY(view.isRowHidden(SettingsDTModel::RowTSlot, QModelIndex()));
-    // the same kind again changes nothing
-    table.loadFromIndex(&project.model, project.network);
-    QCOMPARE(spy.count(), 1);
-}
-
-void TestSettingsDTModel::noNodeShowsNothing()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, QModelIndex());
-    QVERIFY(shownPropertyNames(table).isEmpty());
-    table.loadFromIndex(nullptr, project.network);
-    QVERIFY(shownPropertyNames(table).isEmpty());
-    QVERIFY(table.valueItem(0)->text().isEmpty());
-    // an index of another model is not a node of this one
-    SettingsDTModel other(42, 2);
-    table.loadFromIndex(&project.model, other.index(0, 0));
-    QVERIFY(shownPropertyNames(table).isEmpty());
-    QVERIFY(!edit(table, MainDTModel::ColObject, "x"));
-}
-
-void TestSettingsDTModel::removedNodeEmptiesTable()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.segment);
-    QCOMPARE(table.valueItem(MainDTModel::ColObject)->text(), project.text(project.segment, 0));
-    QVERIFY(project.model.removeItem(project.segment));
-    QVERIFY(!table.node().isValid());
-    QVERIFY(shownPropertyNames(table).isEmpty());
-    QVERIFY(table.valueItem(MainDTModel::ColObject)->text().isEmpty());
-    // undo brings the node back into the design; the table stays empty until it is selected again
-    project.model.undoStack()->undo();
-    QVERIFY(shownPropertyNames(table).isEmpty());
-}
-
-void TestSettingsDTModel::loadCopiesValues()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.variable);
-    for (int column : SettingsDTModel::mappedColumns())
-        QCOMPARE(table.valueItem(column)->text(), project.text(project.variable, column));
-    QCOMPARE(table.valueItem(MainDTModel::ColVarOutPdu)->text(), QString("MPS"));
-
-    // an instruction's name cell holds the stored name, not the numbered display text
-    table.loadFromIndex(&project.model, project.instruction);
-    QCOMPARE(table.valueItem(MainDTModel::ColObject)->text(), project.text(project.instruction, 0));
-    QVERIFY(!table.valueItem(MainDTModel::ColObject)->text().startsWith("1 - "));
-}
-
-void TestSettingsDTModel::loadingMakesNoEdit()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    int applied = 0;
-    connect(&table, &QStandardItemModel::itemChanged, &table, [&](QStandardItem* item) {
-        if (table.applyItemChange(item))
-            ++applied;
-    });
-    table.loadFromIndex(&project.model, project.network);
-    table.loadFromIndex(&project.model, project.variable);
-    table.loadFromIndex(&project.model, project.mnemonic);
-    QCOMPARE(applied, 0);
-    QCOMPARE(project.model.undoStack()->count(), 0);
-    // a real edit through the connected signal goes through
-    table.valueItem(MainDTModel::ColObject)->setText("Temperature");
-    QCOMPARE(applied, 1);
-    QCOMPARE(project.text(project.mnemonic, 0), QString("Temperature"));
-}
-
-void TestSettingsDTModel::editWritesBackWithOneUndo()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.segment);
-    const QString oldName = project.text(project.segment, 0);
-    QVERIFY(edit(table, MainDTModel::ColObject, "Line A"));
-    QCOMPARE(project.text(project.segment, 0), QString("Line A"));
-    QCOMPARE(project.model.undoStack()->count(), 1);
-    // the same value again is no edit
-    QVERIFY(!edit(table, MainDTModel::ColObject, "Line A"));
-    QCOMPARE(project.model.undoStack()->count(), 1);
-    project.model.undoStack()->undo();
-    QCOMPARE(project.text(project.segment, 0), oldName);
-}
-
-void TestSettingsDTModel::undoRefreshesTable()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.network);
-    const QString silenceTime = table.valueItem(MainDTModel::ColNetworkSilenceTime)->text();
-    QVERIFY(edit(table, MainDTModel::ColNetworkSpeed, "31.25 kbits/s"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSpeed), QString("31.25 kbits/s"));
-    // the design recomputed the dependent times and the table shows them
-    QCOMPARE(table.valueItem(MainDTModel::ColNetworkSilenceTime)->text(),
-             project.text(project.network, MainDTModel::ColNetworkSilenceTime));
-    project.model.undoStack()->undo();
-    QCOMPARE(table.valueItem(MainDTModel::ColNetworkSpeed)->text(), QString("1 Mbits/s"));
-    QCOMPARE(table.valueItem(MainDTModel::ColNetworkSilenceTime)->text(), silenceTime);
-}
-
-void TestSettingsDTModel::tslotWritesCodeAndTime()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.station);
-    const QString oldTime = project.text(project.station, MainDTModel::ColStationTSlotTime);
-    const QString oldCode = project.text(project.station, MainDTModel::ColStationTSlot);
-    const int before = project.model.undoStack()->count();
-    QVERIFY(edit(table, MainDTModel::ColStationTSlotTime, "250 us"));
-    QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlotTime), QString("250 us"));
-    QCOMPARE(MainDTModel::parseNumber(project.text(project.station, MainDTModel::ColStationTSlot)), 1);
-    QCOMPARE(project.model.getStationTSlotMs(project.station), 0.25f);
-    QCOMPARE(project.model.undoStack()->count(), before + 1);
-    project.model.undoStack()->undo();
-    QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlotTime), oldTime);
-    QCOMPARE(project.text(project.station, MainDTModel::ColStationTSlot), oldCode);
-    QCOMPARE(table.valueItem(MainDTModel::ColStationTSlotTime)->text(), oldTime);
-}
-
-void TestSettingsDTModel::silenceParameterWritesTime()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.network);
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilence), QString("0x1b"));
-    const int before = project.model.undoStack()->count();
-    QVERIFY(edit(table, MainDTModel::ColNetworkSilence, "0x1c"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilence), QString("0x1c"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilenceTime), QString("140 us"));
-    QCOMPARE(table.valueItem(MainDTModel::ColNetworkSilenceTime)->text(), QString("140 us"));
-    QVERIFY(edit(table, MainDTModel::ColNetworkTurnAround, "0x3f"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkTurnAroundTime), QString("39.375 us"));
-    QCOMPARE(project.model.undoStack()->count(), before + 2);
-    project.model.undoStack()->undo();
-    project.model.undoStack()->undo();
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilence), QString("0x1b"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilenceTime), QString("135 us"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkTurnAroundTime), QString("28.125 us"));
-}
-
-void TestSettingsDTModel::outOfRangeRefused_data()
-{
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("silence below 1M minimum") << "network" << int(MainDTModel::ColNetworkSilence) << "0x1a";
-    QTest::newRow("silence above maximum") << "network" << int(MainDTModel::ColNetworkSilence) << "0x40";
-    QTest::newRow("silence not a number") << "network" << int(MainDTModel::ColNetworkSilence) << "zz";
-    QTest::newRow("turnaround below minimum") << "network" << int(MainDTModel::ColNetworkTurnAround) << "0x2c";
-    QTest::newRow("unknown speed") << "network" << int(MainDTModel::ColNetworkSpeed) << "10 Mbits/s";
-    QTest::newRow("speed case") << "network" << int(MainDTModel::ColNetworkSpeed) << "1 mbits/s";
-    QTest::newRow("optimization 3") << "network" << int(MainDTModel::ColNetworkBaOptimization) << "Optimization 3";
-    QTest::newRow("max priority 16") << "network" << int(MainDTModel::ColNetworkBaMaxPriority) << "16";
-    QTest::newRow("read-only silence time") << "network" << int(MainDTModel::ColNetworkSilenceTime) << "1 ms";
-    QTest::newRow("segment 256") << "segment" << int(MainDTModel::ColSegmentNumber) << "256";
-    QTest::newRow("segment negative") << "segment" << int(MainDTModel::ColSegmentNumber) << "-1";
-    QTest::newRow("address empty") << "station" << int(MainDTModel::ColStationAddress) << "";
-    QTest::newRow("tslot of another speed") << "station" << int(MainDTModel::ColStationTSlotTime) << "100 us";
-    QTest::newRow("priority level 16") << "arbiter" << int(MainDTModel::ColArbiterPriorityLevel) << "16";
-    QTest::newRow("election time derived") << "arbiter" << int(MainDTModel::ColArbiterElectionTime) << "1 ms";
-    QTest::newRow("id ffff") << "variable" << int(MainDTModel::ColVarOutId) << "0xffff";
-    QTest::newRow("length 0") << "variable" << int(MainDTModel::ColVarOutLength) << "0";
-    QTest::newRow("length 127") << "variable" << int(MainDTModel::ColVarOutLength) << "127";
-    QTest::newRow("boolean") << "variable" << int(MainDTModel::ColVarOutRefreshmentEnabled) << "yes";
-    QTest::newRow("period above 16383 tslots") << "variable" << int(MainDTModel::ColVarOutRefreshmentPeriod)
-                                               << "1024.0625";
-    QTest::newRow("period below one tslot") << "variable" << int(MainDTModel::ColVarOutRefreshmentPeriod) << "0.01";
-    QTest::newRow("stop bit derived") << "mnemonic" << int(MainDTModel::ColMnemoStopBit) << "7";
-}
-
-void TestSettingsDTModel::outOfRangeRefused()
-{
-    QFETCH(QString, node);
-    QFETCH(int, column);
-    QFETCH(QString, value);
-    Project project;
-    QVERIFY(project.build());
-    const QModelIndex index = project.node(node);
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, index);
-    QSignalSpy status(&table, &SettingsDTModel::statusBarMessage);
-    const QString before = project.text(index, column);
-    QVERIFY(before != value);
-    QVERIFY(!table.acceptsValue(table.valueIndex(column), value));
-    QVERIFY(!edit(table, column, value));
-    QCOMPARE(project.text(index, column), before);
-    QCOMPARE(table.valueItem(column)->text(), before);
-    QCOMPARE(project.model.undoStack()->count(), 0);
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status.at(0).at(0).value<quint8>(), quint8(1));
-}
-
-void TestSettingsDTModel::designRefusalRestoresCell()
-{
-    Project project;
-    QVERIFY(project.build());
-    const QModelIndex second = project.add("Variable", project.station);
-    QVERIFY(second.isValid());
-    project.model.undoStack()->clear();
-    const QString taken = project.text(project.variable, MainDTModel::ColVarOutId);
-    const QString own = project.text(second, MainDTModel::ColVarOutId);
-    QVERIFY(taken != own);
-
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, second);
-    QSignalSpy designStatus(&project.model, &MainDTModel::statusBarMessage);
-    QVERIFY(table.acceptsValue(table.valueIndex(MainDTModel::ColVarOutId), taken));
-    QVERIFY(!edit(table, MainDTModel::ColVarOutId, taken));
-    QCOMPARE(project.text(second, MainDTModel::ColVarOutId), own);
-    QCOMPARE(table.valueItem(MainDTModel::ColVarOutId)->text(), own);
-    QCOMPARE(designStatus.count(), 1);
-    QCOMPARE(project.model.undoStack()->count(), 0);
-}
-
-void TestSettingsDTModel::designAdjustedValueShown()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.variable);
-    // 7.03 ms is no multiple of the 62.5 us TSlot: the design keeps 112 TSlots
-    QVERIFY(edit(table, MainDTModel::ColVarOutRefreshmentPeriod, "7.03"));
-    const QString kept = project.text(project.variable, MainDTModel::ColVarOutRefreshmentPeriod);
-    QCOMPARE(kept.toDouble(), 7.0);
-    QCOMPARE(table.valueItem(MainDTModel::ColVarOutRefreshmentPeriod)->text(), kept);
-    QCOMPARE(MainDTModel::parseNumber(project.text(project.variable, MainDTModel::ColVarOutRefreshmentPeriodPar)), 112);
-    QCOMPARE(project.model.undoStack()->count(), 1);
-}
-
-void TestSettingsDTModel::instructionTypeChangesRows()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.instruction);
-    QCOMPARE(shownPropertyNames(table), QStringList { "Type" });
-    QSignalSpy spy(&table, &SettingsDTModel::rowsVisibilityChanged);
-    QVERIFY(edit(table, MainDTModel::ColInstructionType, "SUSPEND"));
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(shownPropertyNames(table), (QStringList { "Type", "Event Number", "Delay (ms)" }));
-    project.model.undoStack()->undo();
-    QCOMPARE(shownPropertyNames(table), QStringList { "Type" });
-    QCOMPARE(spy.count(), 2);
-}
-
-void TestSettingsDTModel::editorRanges_data()
-{
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<double>("minimum");
-    QTest::addColumn<double>("maximum");
-    QTest::addColumn<QStringList>("items");
-    using E = SettingsDTModel::Editor;
-    const QStringList none;
-    QTest::newRow("name") << "network" << 0 << int(E::Text) << 0.0 << 0.0 << none;
-    QTest::newRow("speed") << "network" << 4 << int(E::Combo) << 0.0 << 0.0
-                           << QStringList { "31.25 kbits/s", "1 Mbits/s", "2.5 Mbits/s", "5 Mbits/s" };
-    QTest::newRow("silence") << "network" << 8 << int(E::NoEditor) << 0.0 << 0.0 << none;
-    QTest::newRow("silence par 1M") << "network" << 10 << int(E::Hexadecimal) << 27.0 << 63.0 << none;
-    QTest::newRow("turnaround par 1M") << "network" << 11 << int(E::Hexadecimal) << 45.0 << 63.0 << none;
-    QTest::newRow("tslot 1M") << "station" << 14 << int(E::Combo) << 0.0 << 0.0
-                              << QStringList { "62.5 us", "250 us", "625 us", "2.5 ms" };
-    QTest::newRow("address") << "station" << 13 << int(E::Integer) << 0.0 << 255.0 << none;
-    QTest::newRow("election") << "arbiter" << 18 << int(E::NoEditor) << 0.0 << 0.0 << none;
-    QTest::newRow("instruction time") << "instruction" << 25 << int(E::Decimal) << 0.0 << 32767 * 0.0625 << none;
-    QTest::newRow("variable id") << "variable" << 32 << int(E::Hexadecimal) << 0.0 << 65534.0 << none;
-    QTest::newRow("period") << "variable" << 37 << int(E::Decimal) << 0.0625 << 16383 * 0.0625 << none;
-    QTest::newRow("stop bit") << "mnemonic" << 64 << int(E::NoEditor) << 0.0 << 0.0 << none;
-}
-
-void TestSettingsDTModel::editorRanges()
-{
-    QFETCH(QString, node);
-    QFETCH(int, column);
-    QFETCH(int, kind);
-    QFETCH(double, minimum);
-    QFETCH(double, maximum);
-    QFETCH(QStringList, items);
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.node(node));
-    const SettingsDTModel::Editor editor = table.editorFor(table.valueIndex(column));
-    QCOMPARE(int(editor.kind), kind);
-    if (kind == SettingsDTModel::Editor::Combo) {
-        QCOMPARE(editor.items, items);
-    } else if (kind != SettingsDTModel::Editor::Text && kind != SettingsDTModel::Editor::NoEditor) {
-        QCOMPARE(editor.minimum, minimum);
-        QVERIFY(qAbs(editor.maximum - maximum) < 1e-6);
+    void loadCopiesValuesWithoutEdits()
+    {
+        int applied = 0;
+        connect(table.get(), &QStandardItemModel::itemChanged, table.get(), [&](QStandardItem* item) {
+            if (table->applyItemChange(item))
+                ++applied;
+        });
+        show("network");
+        show("mnemonic");
+        show("output variable");
+        for (int column : SettingsDTModel::mappedColumns())
+            QCOMPARE(cell(column), design("output variable", column));
+        QCOMPARE(cell(M::ColVarOutPdu), QString("MPS"));
+        // An instruction's name cell holds the stored name, not the numbered display text.
+        show("instruction");
+        QCOMPARE(cell(M::ColObject), QString("NEXT_MACRO ()"));
+        QCOMPARE(applied, 0);
+        QCOMPARE(undoCount(), 0);
+        // A real edit through the connected signal goes through.
+        table->valueItem(M::ColObject)->setText("Pause");
+        QCOMPARE(applied, 1);
+        QCOMPARE(design("instruction", 0), QString("Pause"));
     }
-}
 
-void TestSettingsDTModel::editorRangesFollowSpeed()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    table.loadFromIndex(&project.model, project.network);
-    QVERIFY(edit(table, MainDTModel::ColNetworkSpeed, "31.25 kbits/s"));
-    SettingsDTModel::Editor silence = table.editorFor(table.valueIndex(MainDTModel::ColNetworkSilence));
-    QCOMPARE(silence.minimum, 4.0);
-    QCOMPARE(silence.maximum, 63.0);
-    QVERIFY(table.acceptsValue(table.valueIndex(MainDTModel::ColNetworkSilence), "0x04"));
-    QVERIFY(!table.acceptsValue(table.valueIndex(MainDTModel::ColNetworkSilence), "0x03"));
-    QVERIFY(edit(table, MainDTModel::ColNetworkSilence, "0x3f"));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkSilenceTime), QString("64.512 ms"));
+    // One value typed in the table: the design takes it (or its nearest allowed value), derives
+    // its paired cells, the table shows them, and one undo takes it all back.
+    void editWritesBack_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("derived");
+        QTest::addColumn<QString>("derivedValue");
+        QTest::newRow("name") << "segment" << 0 << "Line A" << "Line A" << 0 << "Line A";
+        QTest::newRow("speed") << "network" << int(M::ColNetworkSpeed) << "31.25 kbits/s" << "31.25 kbits/s"
+                               << int(M::ColNetworkSilenceTime) << "27.648 ms";
+        QTest::newRow("silence") << "network" << int(M::ColNetworkSilence) << "0x1c" << "0x1c"
+                                 << int(M::ColNetworkSilenceTime) << "140 us";
+        QTest::newRow("turnaround") << "network" << int(M::ColNetworkTurnAround) << "0x3f" << "0x3f"
+                                    << int(M::ColNetworkTurnAroundTime) << "39.375 us";
+        QTest::newRow("tslot") << "station" << int(M::ColStationTSlotTime) << "250 us" << "250 us"
+                               << int(M::ColStationTSlot) << "1";
+        // 7.03 ms is no multiple of the 62.5 us TSlot: the design keeps 112 TSlots.
+        QTest::newRow("period snapped") << "output variable" << int(M::ColVarOutRefreshmentPeriod) << "7.03" << "7"
+                                        << int(M::ColVarOutRefreshmentPeriodPar) << "0x0070";
+    }
+    void editWritesBack()
+    {
+        QFETCH(QString, node);
+        QFETCH(int, column);
+        QFETCH(QString, value);
+        QFETCH(QString, kept);
+        QFETCH(int, derived);
+        QFETCH(QString, derivedValue);
+        show(node);
+        const QStringList before = f->snapshot();
+        const QString old = cell(column);
+        const QString oldDerived = table->valueItem(derived) ? cell(derived) : QString();
+        QVERIFY(edit(column, value));
+        QCOMPARE(design(node, column), kept);
+        QCOMPARE(cell(column), kept);
+        QCOMPARE(design(node, derived), derivedValue);
+        if (table->valueItem(derived))
+            QCOMPARE(cell(derived), derivedValue);
+        QCOMPARE(undoCount(), 1);
+        QVERIFY(!edit(column, kept)); // the same value again is no edit
+        QCOMPARE(undoCount(), 1);
+        f->model.undoStack()->undo();
+        QCOMPARE(f->snapshot(), before);
+        QCOMPARE(cell(column), old);
+        if (table->valueItem(derived))
+            QCOMPARE(cell(derived), oldDerived);
+    }
 
-    table.loadFromIndex(&project.model, project.station);
-    QCOMPARE(table.editorFor(table.valueIndex(MainDTModel::ColStationTSlotTime)).items,
-             (QStringList { "100 us", "400 us", "1 ms", "4 ms" }));
-    QVERIFY(edit(table, MainDTModel::ColStationTSlotTime, "4 ms"));
-    QCOMPARE(MainDTModel::parseNumber(project.text(project.station, MainDTModel::ColStationTSlot)), 3);
-    table.loadFromIndex(&project.model, project.variable);
-    const SettingsDTModel::Editor period = table.editorFor(table.valueIndex(MainDTModel::ColVarOutRefreshmentPeriod));
-    QCOMPARE(period.minimum, 4.0);
-    QCOMPARE(period.maximum, 16383 * 4.0);
-    QCOMPARE(period.step, 4.0);
-}
+    void refused_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("byDesign"); // the cell takes it, the design refuses it
+        const auto row = [](const char* name, const char* node, int column, const char* value, bool byDesign = false) {
+            QTest::newRow(name) << node << column << value << byDesign;
+        };
+        row("silence below 1M minimum", "network", M::ColNetworkSilence, "0x1a");
+        row("silence above maximum", "network", M::ColNetworkSilence, "0x40");
+        row("silence not a number", "network", M::ColNetworkSilence, "zz");
+        row("turnaround below minimum", "network", M::ColNetworkTurnAround, "0x2c");
+        row("unknown speed", "network", M::ColNetworkSpeed, "10 Mbits/s");
+        row("speed case", "network", M::ColNetworkSpeed, "1 mbits/s");
+        row("optimization 3", "network", M::ColNetworkBaOptimization, "Optimization 3");
+        row("max priority 16", "network", M::ColNetworkBaMaxPriority, "16");
+        row("read-only silence time", "network", M::ColNetworkSilenceTime, "1 ms");
+        row("segment 256", "segment", M::ColSegmentNumber, "256");
+        row("segment negative", "segment", M::ColSegmentNumber, "-1");
+        row("address empty", "station", M::ColStationAddress, "");
+        row("tslot of another speed", "station", M::ColStationTSlotTime, "100 us");
+        row("priority level 16", "arbiter", M::ColArbiterPriorityLevel, "16");
+        row("election time derived", "arbiter", M::ColArbiterElectionTime, "1 ms");
+        row("id ffff", "output variable", M::ColVarOutId, "0xffff");
+        row("length 0", "output variable", M::ColVarOutLength, "0");
+        row("length 127", "output variable", M::ColVarOutLength, "127");
+        row("boolean", "output variable", M::ColVarOutRefreshmentEnabled, "yes");
+        row("period above 16383 tslots", "output variable", M::ColVarOutRefreshmentPeriod, "1024.0625");
+        row("period below one tslot", "output variable", M::ColVarOutRefreshmentPeriod, "0.01");
+        row("stop bit derived", "mnemonic", M::ColMnemoStopBit, "7");
+        row("id of another variable", "second variable", M::ColVarOutId, "0x0000", true);
+    }
+    void refused()
+    {
+        QFETCH(QString, node);
+        QFETCH(int, column);
+        QFETCH(QString, value);
+        QFETCH(bool, byDesign);
+        show(node);
+        QSignalSpy status(table.get(), &SettingsDTModel::statusBarMessage);
+        QSignalSpy designStatus(&f->model, &M::statusBarMessage);
+        const QString before = design(node, column);
+        QVERIFY(before != value);
+        QCOMPARE(table->acceptsValue(table->valueIndex(column), value), byDesign);
+        QVERIFY(!edit(column, value));
+        QCOMPARE(design(node, column), before);
+        QCOMPARE(cell(column), before);
+        QCOMPARE(undoCount(), 0);
+        QSignalSpy& told = byDesign ? designStatus : status;
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.at(0).at(0).value<quint8>(), quint8(1));
+    }
 
-void TestSettingsDTModel::delegateEditors()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    SettingsDTDelegate delegate;
-    QWidget parent;
-    QStyleOptionViewItem option;
-    table.loadFromIndex(&project.model, project.network);
+    void editorRanges_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<double>("minimum");
+        QTest::addColumn<double>("maximum");
+        QTest::addColumn<QStringList>("items");
+        const QStringList none;
+        QTest::newRow("name") << "network" << 0 << int(E::Text) << 0.0 << 0.0 << none;
+        QTest::newRow("speed") << "network" << 4 << int(E::Combo) << 0.0 << 0.0
+                               << QStringList { "31.25 kbits/s", "1 Mbits/s", "2.5 Mbits/s", "5 Mbits/s" };
+        QTest::newRow("silence") << "network" << 8 << int(E::NoEditor) << 0.0 << 0.0 << none;
+        QTest::newRow("silence par 1M") << "network" << 10 << int(E::Hexadecimal) << 27.0 << 63.0 << none;
+        QTest::newRow("turnaround par 1M") << "network" << 11 << int(E::Hexadecimal) << 45.0 << 63.0 << none;
+        QTest::newRow("tslot 1M") << "station" << 14 << int(E::Combo) << 0.0 << 0.0
+                                  << QStringList { "62.5 us", "250 us", "625 us", "2.5 ms" };
+        QTest::newRow("address") << "station" << 13 << int(E::Integer) << 0.0 << 255.0 << none;
+        QTest::newRow("election") << "arbiter" << 18 << int(E::NoEditor) << 0.0 << 0.0 << none;
+        QTest::newRow("instruction time") << "instruction" << 25 << int(E::Decimal) << 0.0 << 32767 * 0.0625 << none;
+        QTest::newRow("variable id") << "output variable" << 32 << int(E::Hexadecimal) << 0.0 << 65534.0 << none;
+        QTest::newRow("period") << "output variable" << 37 << int(E::Decimal) << 0.0625 << 16383 * 0.0625 << none;
+        QTest::newRow("stop bit") << "mnemonic" << 64 << int(E::NoEditor) << 0.0 << 0.0 << none;
+    }
+    void editorRanges()
+    {
+        QFETCH(QString, node);
+        QFETCH(int, column);
+        QFETCH(int, kind);
+        QFETCH(double, minimum);
+        QFETCH(double, maximum);
+        QFETCH(QStringList, items);
+        show(node);
+        const E editor = table->editorFor(table->valueIndex(column));
+        QCOMPARE(int(editor.kind), kind);
+        if (kind == E::Combo) {
+            QCOMPARE(editor.items, items);
+        } else if (kind != E::Text && kind != E::NoEditor) {
+            QCOMPARE(editor.minimum, minimum);
+            QVERIFY(qAbs(editor.maximum - maximum) < 1e-6);
+        }
+    }
 
-    QScopedPointer<QWidget> speed(delegate.createEditor(&parent, option, table.valueIndex(MainDTModel::ColNetworkSpeed)));
-    auto* combo = qobject_cast<QComboBox*>(speed.data());
-    QVERIFY(combo);
-    QCOMPARE(combo->count(), 4);
-    delegate.setEditorData(combo, table.valueIndex(MainDTModel::ColNetworkSpeed));
-    QCOMPARE(combo->currentText(), QString("1 Mbits/s"));
+    void editorRangesFollowSpeed()
+    {
+        show("network");
+        QVERIFY(edit(M::ColNetworkSpeed, "31.25 kbits/s"));
+        const E silence = table->editorFor(table->valueIndex(M::ColNetworkSilence));
+        QCOMPARE(silence.minimum, 4.0);
+        QCOMPARE(silence.maximum, 63.0);
+        QVERIFY(table->acceptsValue(table->valueIndex(M::ColNetworkSilence), "0x04"));
+        QVERIFY(!table->acceptsValue(table->valueIndex(M::ColNetworkSilence), "0x03"));
+        show("station");
+        QCOMPARE(table->editorFor(table->valueIndex(M::ColStationTSlotTime)).items,
+                 (QStringList { "100 us", "400 us", "1 ms", "4 ms" }));
+        QVERIFY(edit(M::ColStationTSlotTime, "4 ms"));
+        QCOMPARE(M::parseNumber(design("station", M::ColStationTSlot)), 3);
+        show("output variable");
+        const E period = table->editorFor(table->valueIndex(M::ColVarOutRefreshmentPeriod));
+        QCOMPARE(period.minimum, 4.0);
+        QCOMPARE(period.maximum, 16383 * 4.0);
+        QCOMPARE(period.step, 4.0);
+    }
 
-    QVERIFY(!delegate.createEditor(&parent, option, table.valueIndex(MainDTModel::ColNetworkSilenceTime)));
-    QVERIFY(!delegate.createEditor(&parent, option, table.index(SettingsDTModel::RowTimeSettings, 1)));
-    QVERIFY(!delegate.createEditor(&parent, option, table.index(0, 0)));
+    // The delegate's editor shows the cell, takes a new value and writes what the design stores.
+    void delegateEditors_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QVariant>("input"); // combo index, spin value or text; none: left as shown
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("speed") << "network" << int(M::ColNetworkSpeed) << "1 Mbits/s" << QVariant(3) << "5 Mbits/s"
+                               << true;
+        QTest::newRow("priority level") << "arbiter" << int(M::ColArbiterPriorityLevel) << "0  (Highest)"
+                                        << QVariant(15) << "15" << true;
+        QTest::newRow("unlisted frame type kept") << "network" << int(M::ColNetworkFrameType) << "FIP" << QVariant()
+                                                  << "FIP" << false;
+        QTest::newRow("hexadecimal") << "network" << int(M::ColNetworkSilence) << "0x1b" << QVariant(0x2a) << "0x2a"
+                                     << true;
+        QTest::newRow("period clamped to 16383 slots") << "output variable" << int(M::ColVarOutRefreshmentPeriod)
+                                                       << "5.0000" << QVariant(1e9) << "1023.9375" << true;
+        QTest::newRow("name") << "segment" << 0 << "Segment 0" << QVariant("Line B") << "Line B" << true;
+    }
+    void delegateEditors()
+    {
+        QFETCH(QString, node);
+        QFETCH(int, column);
+        QFETCH(QString, shown);
+        QFETCH(QVariant, input);
+        QFETCH(QString, stored);
+        QFETCH(bool, applied);
+        show(node);
+        SettingsDTDelegate delegate;
+        QWidget parent;
+        const QModelIndex index = table->valueIndex(column);
+        QScopedPointer<QWidget> editor(delegate.createEditor(&parent, QStyleOptionViewItem(), index));
+        QVERIFY(editor);
+        delegate.setEditorData(editor.data(), index);
+        QCOMPARE(editorText(editor.data()), shown);
+        if (auto* combo = qobject_cast<QComboBox*>(editor.data()); combo && input.isValid())
+            combo->setCurrentIndex(input.toInt());
+        else if (auto* hex = dynamic_cast<HexSpinBox*>(editor.data()); hex && input.isValid())
+            hex->setValue(input.toInt());
+        else if (auto* real = qobject_cast<QDoubleSpinBox*>(editor.data()); real && input.isValid())
+            real->setValue(input.toDouble());
+        else if (auto* line = qobject_cast<QLineEdit*>(editor.data()))
+            line->setText(input.toString());
+        delegate.setModelData(editor.data(), table.get(), index);
+        QCOMPARE(cell(column), stored);
+        QCOMPARE(table->applyItemChange(table->itemFromIndex(index)), applied);
+        QCOMPARE(design(node, column), stored);
+        QCOMPARE(undoCount(), applied ? 1 : 0);
+        // Cells without an editor: derived times, group rows, property names.
+        for (const QModelIndex& none : { table->valueIndex(M::ColNetworkSilenceTime), table->index(0, 0),
+                                         table->index(SettingsDTModel::RowTimeSettings, 1) })
+            QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), none));
+    }
 
-    QScopedPointer<QWidget> silence(delegate.createEditor(&parent, option, table.valueIndex(MainDTModel::ColNetworkSilence)));
-    auto* hex = dynamic_cast<HexSpinBox*>(silence.data());
-    QVERIFY(hex);
-    QCOMPARE(hex->minimum(), 27);
-    QCOMPARE(hex->maximum(), 63);
-    delegate.setEditorData(hex, table.valueIndex(MainDTModel::ColNetworkSilence));
-    QCOMPARE(hex->value(), 0x1b);
-    QCOMPARE(hex->text(), QString("0x1b"));
-    hex->setValue(0x2a);
-    delegate.setModelData(hex, &table, table.valueIndex(MainDTModel::ColNetworkSilence));
-    QCOMPARE(table.valueItem(MainDTModel::ColNetworkSilence)->text(), QString("0x2a"));
-
-    table.loadFromIndex(&project.model, project.variable);
-    QScopedPointer<QWidget> period(delegate.createEditor(&parent, option,
-                                                         table.valueIndex(MainDTModel::ColVarOutRefreshmentPeriod)));
-    auto* real = qobject_cast<QDoubleSpinBox*>(period.data());
-    QVERIFY(real);
-    real->setValue(1e9);  // clamped to 16383 TSlots
-    QCOMPARE(real->value(), 16383 * 0.0625);
-    delegate.setModelData(real, &table, table.valueIndex(MainDTModel::ColVarOutRefreshmentPeriod));
-    QCOMPARE(table.valueItem(MainDTModel::ColVarOutRefreshmentPeriod)->text(), QString("1023.9375"));
-
-    QScopedPointer<QWidget> name(delegate.createEditor(&parent, option, table.valueIndex(MainDTModel::ColObject)));
-    QVERIFY(qobject_cast<QLineEdit*>(name.data()));
-}
-
-void TestSettingsDTModel::delegateComboRoundTrip()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    SettingsDTDelegate delegate;
-    QWidget parent;
-    table.loadFromIndex(&project.model, project.arbiter);
-    const QModelIndex cell = table.valueIndex(MainDTModel::ColArbiterPriorityLevel);
-    QScopedPointer<QWidget> widget(delegate.createEditor(&parent, QStyleOptionViewItem(), cell));
-    auto* combo = qobject_cast<QComboBox*>(widget.data());
-    QVERIFY(combo);
-    QCOMPARE(combo->itemText(0), QString("0  (Highest)"));
-    QCOMPARE(combo->itemText(15), QString("15  (Lowest)"));
-    delegate.setEditorData(combo, cell);
-    QCOMPARE(combo->currentIndex(), project.text(project.arbiter, MainDTModel::ColArbiterPriorityLevel).toInt());
-    combo->setCurrentIndex(15);
-    delegate.setModelData(combo, &table, cell);
-    // the stored value is the level, not the text shown
-    QCOMPARE(table.itemFromIndex(cell)->text(), QString("15"));
-    QVERIFY(table.applyItemChange(table.itemFromIndex(cell)));
-    QCOMPARE(project.text(project.arbiter, MainDTModel::ColArbiterPriorityLevel), QString("15"));
-}
-
-void TestSettingsDTModel::delegateKeepsUnlistedValue()
-{
-    Project project;
-    QVERIFY(project.build());
-    SettingsDTModel table(42, 2);
-    SettingsDTDelegate delegate;
-    QWidget parent;
-    table.loadFromIndex(&project.model, project.network);
-    const QModelIndex cell = table.valueIndex(MainDTModel::ColNetworkFrameType);
-    const QString stored = project.text(project.network, MainDTModel::ColNetworkFrameType);
-    QScopedPointer<QWidget> widget(delegate.createEditor(&parent, QStyleOptionViewItem(), cell));
-    auto* combo = qobject_cast<QComboBox*>(widget.data());
-    QVERIFY(combo);
-    delegate.setEditorData(combo, cell);
-    QCOMPARE(combo->currentText(), stored);
-    delegate.setModelData(combo, &table, cell);
-    QVERIFY(!table.applyItemChange(table.itemFromIndex(cell)));
-    QCOMPARE(project.text(project.network, MainDTModel::ColNetworkFrameType), stored);
-    QCOMPARE(project.model.undoStack()->count(), 0);
-}
-
-void TestSettingsDTModel::hexSpinBox_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<int>("state");
-    QTest::newRow("prefixed") << "0x1b" << int(QValidator::Acceptable);
-    QTest::newRow("upper prefix") << "0X3F" << int(QValidator::Acceptable);
-    QTest::newRow("bare digits") << "2a" << int(QValidator::Acceptable);
-    QTest::newRow("prefix only") << "0x" << int(QValidator::Intermediate);
-    QTest::newRow("below minimum") << "0x1a" << int(QValidator::Intermediate);
-    QTest::newRow("above maximum") << "0x40" << int(QValidator::Invalid);
-    QTest::newRow("not hex") << "0x1g" << int(QValidator::Invalid);
-    QTest::newRow("decimal sign") << "-1" << int(QValidator::Invalid);
-}
-
-void TestSettingsDTModel::hexSpinBox()
-{
-    QFETCH(QString, input);
-    QFETCH(int, state);
-    HexSpinBox spin(2);
-    spin.setRange(27, 63);
-    int pos = 0;
-    QString text = input;
-    QCOMPARE(int(static_cast<QAbstractSpinBox&>(spin).validate(text, pos)), state);
-}
+    void hexSpinBox_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("state");
+        QTest::newRow("prefixed") << "0x1b" << int(QValidator::Acceptable);
+        QTest::newRow("upper prefix") << "0X3F" << int(QValidator::Acceptable);
+        QTest::newRow("bare digits") << "2a" << int(QValidator::Acceptable);
+        QTest::newRow("prefix only") << "0x" << int(QValidator::Intermediate);
+        QTest::newRow("below minimum") << "0x1a" << int(QValidator::Intermediate);
+        QTest::newRow("above maximum") << "0x40" << int(QValidator::Invalid);
+        QTest::newRow("not hex") << "0x1g" << int(QValidator::Invalid);
+        QTest::newRow("decimal sign") << "-1" << int(QValidator::Invalid);
+    }
+    void hexSpinBox()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, state);
+        HexSpinBox spin(2);
+        spin.setRange(27, 63);
+        int pos = 0;
+        QCOMPARE(int(static_cast<QAbstractSpinBox&>(spin).validate(input, pos)), state);
+    }
+};
 
 QTEST_MAIN(TestSettingsDTModel)
 #include "tst_settingsdtmodel.moc"

@@ -11,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
-#include <sys/resource.h>
-#include <csignal>
 
 using M = MainDTModel;
 using SC = StationConfiguration;
@@ -184,339 +182,327 @@ class TestStationExport : public QObject
 {
     Q_OBJECT
 
+    DesignFixture m_project; // built once, its files in m_built
+    QTemporaryDir m_built;
+
 private slots:
-    void examples_data();
-    void examples();
-    void elements_data();
-    void elements();
-    void cleaning_data();
-    void cleaning();
-    void unwritable_data();
-    void unwritable();
-    void notice_data();
-    void notice();
-    void oddColumns_data();
-    void oddColumns();
-    void badFiles_data();
-    void badFiles();
-};
-
-void TestStationExport::examples_data()
-{
-    QTest::addColumn<QString>("project");
-    const QStringList projects = QDir(kExamplesDir).entryList({ "*.brxprj" }, QDir::Files, QDir::Name);
-    QCOMPARE(projects.size(), 9);
-    for (const QString& p : projects)
-        QTest::newRow(qPrintable(p)) << p;
-}
-
-void TestStationExport::examples()
-{
-    QFETCH(QString, project);
-    MainDTModel model;
-    BrxprjFile file(&model);
-    QVERIFY(file.load(kExamplesDir + project));
-    QTemporaryDir dir;
-    StationConfigurationExport exporter(&model);
-    exporter.setPause(0);
-    QSignalSpy progress(&model, &M::generateProgress);
-    QCOMPARE(exporter.generate(dir.path()).size(), model.getStationIndexes().size());
-    QCOMPARE(xmlFiles(dir.path()), stationFiles(model));
-    QCOMPARE(progress.last().at(0).toInt(), 100);
-    for (const QModelIndex& station : model.getStationIndexes()) {
-        const QString path = dir.filePath(StationConfigurationExport::fileName(model, station));
-        SC read;
-        QString error;
-        QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
-        compareWithDesign(model, station, read);
-        if (QTest::currentTestFailed())
-            return;
-        // Root children in their fixed order, the optional ones only when there is something to say.
-        QStringList children;
-        const QDomDocument document = readXml(path);
-        for (QDomElement e = document.documentElement().firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
-            children << e.tagName();
-        QStringList expected = { "SubscriberName", "SubscriberNumber", "Speed", "TSlot", "Silence", "TurnAround", "FrameType" };
-        if (read.hasBusArbiter)
-            expected << "BusArbiter";
-        if (!read.variables.isEmpty())
-            expected << "Variables";
-        if (!read.messages.isEmpty())
-            expected << "Messages";
-        if (!read.tags.isEmpty())
-            expected << "Tags";
-        QCOMPARE(children, expected);
+    void initTestCase()
+    {
+        buildProject(m_project);
+        StationConfigurationExport exporter(&m_project.model);
+        exporter.setPause(0);
+        QCOMPARE(exporter.generate(m_built.path()).size(), 3);
     }
-}
 
-void TestStationExport::elements_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* file, const char* path, const QString& expected) {
-        QTest::addRow("%s %s", file, path) << QString(file) << QString(path) << expected;
-    };
-    row("Station10.xml", "SubscriberNumber", "0x0a");
-    row("Station10.xml", "@version", "1.1");
-    row("Station10.xml", "BusArbiter/#", "4");
-    row("Station10.xml", "BusArbiter/BAOptimization", "OPTIMIZATION_0");
-    row("Station2.xml", "BusArbiter", kAbsent);
-    row("Station0.xml", "BusArbiter/BAScanTable/@number", "0");
-    row("Station0.xml", "BusArbiter/BAScanTable/SEND_ID_DAT", "0x0101");
-    row("Station0.xml", "BusArbiter/BAScanTable/WAIT_TIME", "0x0020"); // 2 ms in 62.5 us slots
-    row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND/@delay", "0x0010");
-    row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND", "0x03");
-    row("Station0.xml", "BusArbiter/BAScanTable/NEXT_MACRO", "");
-    row("Station0.xml", "BusArbiter/BAScanTable/SM_MPS", "");
-    row("Station0.xml", "BusArbiter/BAScanTable/#", "5");
-    row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionChannel", "0");
-    row("Station0.xml", "Variables/Variable[1]/MessagingService/@emissionChannel", "3");
-    row("Station0.xml", "Variables/Variable[1]/PDU", "0x40");
-    row("Station0.xml", "Messages/Message/Type", "toSend");
-    row("Station0.xml", "Messages/Message/Type/@emissionChannel", "3");
-    row("Station0.xml", "Messages/Message/Type/@ackRequestEnabled", "false");
-    row("Station10.xml", "Messages/Message/Type", "toReceive");
-    row("Station10.xml", "Messages/Message/Type/@emissionChannel", kAbsent);
-    row("Station10.xml", "Messages/Message/Type/@fileTransferEnabled", "false");
-    row("Station10.xml", "Tags/Tag[0]/Endianness", kAbsent);
-    row("Station10.xml", "Tags/Tag[0]/Description", kAbsent);
-    row("Station10.xml", "Tags/Tag[1]/Endianness", "0");
-    row("Station10.xml", "Tags/Tag[1]/StopBit", "39");
-    row("Station10.xml", "Tags/Tag[1]/Description", QString::fromUtf8("D\u00e9bit ? m\u00b3/h"));
-    row("Station10.xml", "Tags/Tag[1]/AccessRights", "0");
-    // The consumer takes its producer's PDU, length and refreshment.
-    row("Station2.xml", "Variables/Variable/ID", "257");
-    row("Station2.xml", "Variables/Variable/PDU", "0x50");
-    row("Station2.xml", "Variables/Variable/Length", "0x08");
-    row("Station2.xml", "Variables/Variable/Refreshment/@type", "0x02");
-    row("Station2.xml", "Variables/Variable/Promptitude/@type", "0x01");
-    row("Station2.xml", "Variables/Variable/AperiodicService/@requestEnabled", "false");
-    row("Station2.xml", "Tags/Tag[1]/AccessRights", "1");
-    row("Station2.xml", "Tags/Tag[1]/Identifier", "0x0101");
-}
-
-void TestStationExport::elements()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    DesignFixture f;
-    buildProject(f);
-    QTemporaryDir dir;
-    StationConfigurationExport exporter(&f.model);
-    exporter.setPause(0);
-    QCOMPARE(exporter.generate(dir.path()).size(), 3);
-    const QDomDocument document = readXml(dir.filePath(file));
-    QVERIFY(!document.isNull());
-    QCOMPARE(valueAt(document, path), expected);
-    SC read;
-    QString error;
-    QVERIFY2(SC::load(dir.filePath(file), &read, &error), qPrintable(error));
-    compareWithDesign(f.model, f.model.getStationIdx(quint8(file.mid(7).chopped(4).toUInt())), read);
-    QFile bytes(dir.filePath(file));
-    QVERIFY(bytes.open(QIODevice::ReadOnly));
-    QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
-}
-
-void TestStationExport::cleaning_data()
-{
-    QTest::addColumn<bool>("stations");
-    QTest::addColumn<bool>("oldFile");
-    QTest::addColumn<bool>("ask");
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("built");
-    QTest::addColumn<QStringList>("after");
-    const QStringList built = { "Station0.xml", "Station10.xml", "Station2.xml" };
-    QTest::newRow("empty folder, no question") << true << false << true << false << false << true << built;
-    QTest::newRow("old file, yes") << true << true << true << true << true << true << built;
-    QTest::newRow("old file, no") << true << true << true << false << true << false << QStringList { "old.xml" };
-    QTest::newRow("old file, not asked") << true << true << false << false << false << true << (QStringList(built) << "old.xml");
-    QTest::newRow("no station") << false << true << true << true << false << false << QStringList { "old.xml" };
-}
-
-void TestStationExport::cleaning()
-{
-    QFETCH(bool, stations);
-    QFETCH(bool, oldFile);
-    QFETCH(bool, ask);
-    QFETCH(bool, answer);
-    QFETCH(bool, asked);
-    QFETCH(bool, built);
-    QFETCH(QStringList, after);
-    DesignFixture f;
-    if (stations)
-        buildProject(f);
-    QTemporaryDir dir;
-    if (oldFile) {
-        QFile old(dir.filePath("old.xml"));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        QFile note(dir.filePath("notes.txt"));
-        QVERIFY(note.open(QIODevice::WriteOnly));
+    void examples_data()
+    {
+        QTest::addColumn<QString>("project");
+        const QStringList projects = QDir(kExamplesDir).entryList({ "*.brxprj" }, QDir::Files, QDir::Name);
+        QCOMPARE(projects.size(), 9);
+        for (const QString& p : projects)
+            QTest::newRow(qPrintable(p)) << p;
     }
-    StationConfigurationExport exporter(&f.model);
-    exporter.setPause(0);
-    BoxAnswerer answerer({ answer ? QMessageBox::Yes : QMessageBox::No });
-    QCOMPARE(exporter.buildAndSave(dir.path(), ask, [](const QString& d) { return StationConfigurationExport::askCleaning(nullptr, d); }),
-             built);
-    QCOMPARE(answerer.titles, asked ? QStringList { "Cleaning" } : QStringList());
-    QCOMPARE(answerer.texts, asked ? QStringList { "This action will delete all the previous XML files in:\n" + dir.path() + " ." }
-                                   : QStringList());
-    after.sort();
-    QCOMPARE(xmlFiles(dir.path()), after);
-    // Only XML files are cleaned.
-    QCOMPARE(QFileInfo::exists(dir.filePath("notes.txt")), oldFile);
-}
 
-void TestStationExport::unwritable_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<QStringList>("written");
-    QTest::newRow("folder is a file") << "file" << QStringList();
-    QTest::newRow("station file is a folder") << "folder" << QStringList { "Station0.xml", "Station2.xml" };
-    QTest::newRow("write cut short") << "size" << QStringList { "Station2.xml" };
-}
-
-void TestStationExport::unwritable()
-{
-    QFETCH(QString, how);
-    QFETCH(QStringList, written);
-    DesignFixture f;
-    buildProject(f);
-    QTemporaryDir dir;
-    const QString target = how == "file" ? dir.filePath("Station0.xml") : dir.path();
-    const QByteArray old = "<old/>";
-    QFile oldFile(dir.filePath("Station0.xml"));
-    QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
-    oldFile.close();
-    if (how == "folder")
-        QVERIFY(QDir(dir.path()).mkdir("Station10.xml"));
-    StationConfigurationExport exporter(&f.model);
-    exporter.setPause(0);
-    QSignalSpy notices(&f.model, &M::statusBarMessage);
-    // Every write but the small station 2's stops part-way, as on a full disk.
-    rlimit saved {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = rlim_t(exporter.toBytes(f.model.getStationIdx(2)).size() + 1);
-    if (how == "size")
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QStringList result = exporter.generate(target);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    result.sort();
-    QCOMPARE(result, written);
-    QVERIFY(oldFile.open(QIODevice::ReadOnly));
-    QCOMPARE(oldFile.readAll() == old, !written.contains("Station0.xml"));
-    // No half-written copy is left beside the files.
-    QStringList files = written;
-    if (!files.contains("Station0.xml"))
-        files.prepend("Station0.xml");
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), files);
-    // The notice counts every station, written or not.
-    QVERIFY(how == "file" ? notices.isEmpty() : notices.last().at(1).toString().contains(" files have been saved in "));
-}
-
-void TestStationExport::notice_data()
-{
-    QTest::addColumn<int>("stations");
-    QTest::addColumn<QString>("notice");
-    QTest::newRow("one") << 1 << "The Station1.xml file has been saved in \"%1\" directory.";
-    QTest::newRow("three") << 3 << "The Station1.xml, Station2.xml, Station3.xml files have been saved in \"%1\" directory.";
-    QTest::newRow("four") << 4 << "The Station1.xml, Station2.xml, Station3.xml, Station4.xml files have been saved in \"%1\" directory.";
-    QTest::newRow("five") << 5 << "All the station files have been saved in \"%1\" directory.";
-}
-
-void TestStationExport::notice()
-{
-    QFETCH(int, stations);
-    QFETCH(QString, notice);
-    DesignFixture f;
-    QVERIFY(f.drop("Network", QModelIndex()));
-    const QModelIndex segment = f.add("Segment", f.network());
-    for (int i = 1; i <= stations; ++i)
-        QVERIFY(f.edit(f.add("Station", segment), M::ColStationAddress, QString::number(i)));
-    QTemporaryDir dir;
-    const QString target = dir.filePath("a/b");
-    QSignalSpy notices(&f.model, &M::statusBarMessage);
-    QSignalSpy progress(&f.model, &M::generateProgress);
-    StationConfigurationExport exporter(&f.model);
-    exporter.setPause(0);
-    exporter.generate(target);
-    QCOMPARE(notices.size(), 1);
-    QCOMPARE(notices.at(0).at(0).toInt(), 0);
-    QCOMPARE(notices.at(0).at(1).toString(), notice.arg(target));
-    QCOMPARE(progress.size(), stations + 1);
-    QCOMPARE(progress.last().at(0).toInt(), 100);
-}
-
-void TestStationExport::oddColumns_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::newRow("empty") << "";
-    QTest::newRow("garbage") << "zz<&>\"";
-    QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
-    QTest::newRow("huge number") << "0x123456789abcdef01";
-    QTest::newRow("negative") << "-1";
-}
-
-void TestStationExport::oddColumns()
-{
-    QFETCH(QString, value);
-    DesignFixture f;
-    buildProject(f);
-    // Every project column except the kind and the station address takes the odd value.
-    for (const QModelIndex& node : f.model.getAllIndexes()) {
-        for (int c = 0; c <= M::LastProjectColumn; ++c) {
-            if (c != M::ColClassType && c != M::ColStationAddress)
-                f.model.setDataWithoutControl(f.model.cell(node, c), value);
+    void examples()
+    {
+        QFETCH(QString, project);
+        MainDTModel model;
+        BrxprjFile file(&model);
+        QVERIFY(file.load(kExamplesDir + project));
+        QTemporaryDir dir;
+        StationConfigurationExport exporter(&model);
+        exporter.setPause(0);
+        QSignalSpy progress(&model, &M::generateProgress);
+        QCOMPARE(exporter.generate(dir.path()).size(), model.getStationIndexes().size());
+        QCOMPARE(xmlFiles(dir.path()), stationFiles(model));
+        QCOMPARE(progress.last().at(0).toInt(), 100);
+        for (const QModelIndex& station : model.getStationIndexes()) {
+            const QString path = dir.filePath(StationConfigurationExport::fileName(model, station));
+            SC read;
+            QString error;
+            QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
+            compareWithDesign(model, station, read);
+            if (QTest::currentTestFailed())
+                return;
+            // Root children in their fixed order, the optional ones only when there is something to say.
+            QStringList children;
+            const QDomDocument document = readXml(path);
+            for (QDomElement e = document.documentElement().firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
+                children << e.tagName();
+            QStringList expected = { "SubscriberName", "SubscriberNumber", "Speed", "TSlot", "Silence", "TurnAround", "FrameType" };
+            if (read.hasBusArbiter)
+                expected << "BusArbiter";
+            if (!read.variables.isEmpty())
+                expected << "Variables";
+            if (!read.messages.isEmpty())
+                expected << "Messages";
+            if (!read.tags.isEmpty())
+                expected << "Tags";
+            QCOMPARE(children, expected);
         }
     }
-    QTemporaryDir dir;
-    StationConfigurationExport exporter(&f.model);
-    exporter.setPause(0);
-    QCOMPARE(exporter.generate(dir.path()).size(), 3);
-    for (const QString& name : xmlFiles(dir.path())) {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QXmlStreamReader reader(&file);
-        while (!reader.atEnd())
-            reader.readNext();
-        QVERIFY2(!reader.hasError(), qPrintable(name + ": " + reader.errorString()));
+
+    void elements_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* file, const char* path, const QString& expected) {
+            QTest::addRow("%s %s", file, path) << QString(file) << QString(path) << expected;
+        };
+        row("Station10.xml", "SubscriberNumber", "0x0a");
+        row("Station10.xml", "@version", "1.1");
+        row("Station10.xml", "BusArbiter/#", "4");
+        row("Station10.xml", "BusArbiter/BAOptimization", "OPTIMIZATION_0");
+        row("Station2.xml", "BusArbiter", kAbsent);
+        row("Station0.xml", "BusArbiter/BAScanTable/SEND_ID_DAT", "0x0101");
+        row("Station0.xml", "BusArbiter/BAScanTable/WAIT_TIME", "0x0020"); // 2 ms in 62.5 us slots
+        row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND/@delay", "0x0010");
+        row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND", "0x03");
+        row("Station0.xml", "BusArbiter/BAScanTable/SM_MPS", "");
+        row("Station0.xml", "BusArbiter/BAScanTable/#", "5");
+        row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionChannel", "0");
+        row("Station0.xml", "Variables/Variable[1]/MessagingService/@emissionChannel", "3");
+        row("Station0.xml", "Variables/Variable[1]/PDU", "0x40");
+        row("Station0.xml", "Messages/Message/Type", "toSend");
+        row("Station0.xml", "Messages/Message/Type/@emissionChannel", "3");
+        row("Station0.xml", "Messages/Message/Type/@ackRequestEnabled", "false");
+        row("Station10.xml", "Messages/Message/Type", "toReceive");
+        row("Station10.xml", "Messages/Message/Type/@emissionChannel", kAbsent);
+        row("Station10.xml", "Messages/Message/Type/@fileTransferEnabled", "false");
+        row("Station10.xml", "Tags/Tag[0]/Endianness", kAbsent);
+        row("Station10.xml", "Tags/Tag[0]/Description", kAbsent);
+        row("Station10.xml", "Tags/Tag[1]/Endianness", "0");
+        row("Station10.xml", "Tags/Tag[1]/StopBit", "39");
+        row("Station10.xml", "Tags/Tag[1]/Description", QString::fromUtf8("D\u00e9bit ? m\u00b3/h"));
+        row("Station10.xml", "Tags/Tag[1]/AccessRights", "0");
+        // The consumer takes its producer's PDU, length and refreshment.
+        row("Station2.xml", "Variables/Variable/ID", "257");
+        row("Station2.xml", "Variables/Variable/PDU", "0x50");
+        row("Station2.xml", "Variables/Variable/Length", "0x08");
+        row("Station2.xml", "Variables/Variable/Refreshment/@type", "0x02");
+        row("Station2.xml", "Variables/Variable/Promptitude/@type", "0x01");
+        row("Station2.xml", "Variables/Variable/AperiodicService/@requestEnabled", "false");
+        row("Station2.xml", "Tags/Tag[1]/AccessRights", "1");
+        row("Station2.xml", "Tags/Tag[1]/Identifier", "0x0101");
     }
-}
 
-void TestStationExport::badFiles_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("error");
-    const QByteArray head = "<StationConfiguration version=\"1.1\"><SubscriberNumber>0x03</SubscriberNumber>";
-    QTest::newRow("not XML") << QByteArray("StationConfiguration") << "line 1";
-    QTest::newRow("other root") << QByteArray("<brxprj/>") << "brxprj";
-    QTest::newRow("no address") << QByteArray("<StationConfiguration/>") << "SubscriberNumber";
-    QTest::newRow("address too big") << QByteArray("<StationConfiguration><SubscriberNumber>0x100</SubscriberNumber></StationConfiguration>") << "0x100";
-    QTest::newRow("bad length") << head + "<Variables><Variable><Length>8 bytes</Length></Variable></Variables></StationConfiguration>" << "8 bytes";
-    QTest::newRow("unknown instruction") << head + "<BusArbiter enabled=\"true\"><BAScanTable number=\"0\"><JUMP/></BAScanTable></BusArbiter></StationConfiguration>" << "JUMP";
-    QTest::newRow("truncated") << head + "<Variables><Variable><ID>0x0100</ID>" << "line 1";
-    QTest::newRow("bad boolean") << head + "<BusArbiter enabled=\"yes\"/></StationConfiguration>" << "yes";
-}
+    void elements()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(valueAt(readXml(m_built.filePath(file)), path), expected);
+    }
 
-void TestStationExport::badFiles()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, error);
-    SC read;
-    read.subscriberName = "kept";
-    QString message;
-    QVERIFY(!SC::parse(content, &read, &message));
-    QVERIFY2(message.contains(error), qPrintable(message));
-    QCOMPARE(read.subscriberName, QStringLiteral("kept"));
-    QTemporaryDir dir;
-    QVERIFY(!SC::load(dir.filePath("missing.xml"), &read, &message));
-    QVERIFY(message.contains("missing.xml"));
-}
+    // The built project's files, read back, hold its design rows.
+    void builtProjectReadsBack()
+    {
+        QCOMPARE(xmlFiles(m_built.path()), stationFiles(m_project.model));
+        for (const QModelIndex& station : m_project.model.getStationIndexes()) {
+            const QString path = m_built.filePath(StationConfigurationExport::fileName(m_project.model, station));
+            SC read;
+            QString error;
+            QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
+            compareWithDesign(m_project.model, station, read);
+            QFile bytes(path);
+            QVERIFY(bytes.open(QIODevice::ReadOnly));
+            QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
+        }
+    }
+
+    void cleaning_data()
+    {
+        QTest::addColumn<bool>("stations");
+        QTest::addColumn<bool>("oldFile");
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("built");
+        QTest::addColumn<QStringList>("after");
+        const QStringList built = { "Station0.xml", "Station10.xml", "Station2.xml" };
+        QTest::newRow("empty folder, no question") << true << false << true << false << false << true << built;
+        QTest::newRow("old file, yes") << true << true << true << true << true << true << built;
+        QTest::newRow("old file, no") << true << true << true << false << true << false << QStringList { "old.xml" };
+        QTest::newRow("old file, not asked") << true << true << false << false << false << true << (QStringList(built) << "old.xml");
+        QTest::newRow("no station") << false << true << true << true << false << false << QStringList { "old.xml" };
+    }
+
+    void cleaning()
+    {
+        QFETCH(bool, stations);
+        QFETCH(bool, oldFile);
+        QFETCH(bool, ask);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, built);
+        QFETCH(QStringList, after);
+        DesignFixture f;
+        if (stations)
+            buildProject(f);
+        QTemporaryDir dir;
+        if (oldFile) {
+            QFile old(dir.filePath("old.xml"));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            QFile note(dir.filePath("notes.txt"));
+            QVERIFY(note.open(QIODevice::WriteOnly));
+        }
+        StationConfigurationExport exporter(&f.model);
+        exporter.setPause(0);
+        BoxAnswerer answerer({ answer ? QMessageBox::Yes : QMessageBox::No });
+        QCOMPARE(exporter.buildAndSave(dir.path(), ask, [](const QString& d) { return StationConfigurationExport::askCleaning(nullptr, d); }),
+                 built);
+        QCOMPARE(answerer.titles, asked ? QStringList { "Cleaning" } : QStringList());
+        QCOMPARE(answerer.texts, asked ? QStringList { "This action will delete all the previous XML files in:\n" + dir.path() + " ." }
+                                       : QStringList());
+        after.sort();
+        QCOMPARE(xmlFiles(dir.path()), after);
+        // Only XML files are cleaned.
+        QCOMPARE(QFileInfo::exists(dir.filePath("notes.txt")), oldFile);
+    }
+
+    void unwritable_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("folder is a file") << "file" << QStringList();
+        QTest::newRow("station file is a folder") << "folder" << QStringList { "Station0.xml", "Station2.xml" };
+        QTest::newRow("write cut short") << "size" << QStringList { "Station2.xml" };
+    }
+
+    void unwritable()
+    {
+        QFETCH(QString, how);
+        QFETCH(QStringList, written);
+        DesignFixture f;
+        buildProject(f);
+        QTemporaryDir dir;
+        const QString target = how == "file" ? dir.filePath("Station0.xml") : dir.path();
+        const QByteArray old = "<old/>";
+        QFile oldFile(dir.filePath("Station0.xml"));
+        QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
+        oldFile.close();
+        if (how == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("Station10.xml"));
+        StationConfigurationExport exporter(&f.model);
+        exporter.setPause(0);
+        QSignalSpy notices(&f.model, &M::statusBarMessage);
+        // Every write but the small station 2's stops part-way.
+        const rlim_t limit = rlim_t(exporter.toBytes(f.model.getStationIdx(2)).size() + 1);
+        QStringList result = how == "size" ? withFileSizeLimit(limit, [&] { return exporter.generate(target); })
+                                           : exporter.generate(target);
+        result.sort();
+        QCOMPARE(result, written);
+        QVERIFY(oldFile.open(QIODevice::ReadOnly));
+        QCOMPARE(oldFile.readAll() == old, !written.contains("Station0.xml"));
+        // No half-written copy is left beside the files.
+        QStringList files = written;
+        if (!files.contains("Station0.xml"))
+            files.prepend("Station0.xml");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), files);
+        // The notice counts every station, written or not.
+        QVERIFY(how == "file" ? notices.isEmpty() : notices.last().at(1).toString().contains(" files have been saved in "));
+    }
+
+    void notice_data()
+    {
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("one") << 1 << "The Station1.xml file has been saved in \"%1\" directory.";
+        QTest::newRow("three") << 3 << "The Station1.xml, Station2.xml, Station3.xml files have been saved in \"%1\" directory.";
+        QTest::newRow("four") << 4 << "The Station1.xml, Station2.xml, Station3.xml, Station4.xml files have been saved in \"%1\" directory.";
+        QTest::newRow("five") << 5 << "All the station files have been saved in \"%1\" directory.";
+    }
+
+    void notice()
+    {
+        QFETCH(int, stations);
+        QFETCH(QString, notice);
+        DesignFixture f;
+        QVERIFY(f.drop("Network", QModelIndex()));
+        const QModelIndex segment = f.add("Segment", f.network());
+        for (int i = 1; i <= stations; ++i)
+            QVERIFY(f.edit(f.add("Station", segment), M::ColStationAddress, QString::number(i)));
+        QTemporaryDir dir;
+        const QString target = dir.filePath("a/b");
+        QSignalSpy notices(&f.model, &M::statusBarMessage);
+        QSignalSpy progress(&f.model, &M::generateProgress);
+        StationConfigurationExport exporter(&f.model);
+        exporter.setPause(0);
+        exporter.generate(target);
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(notices.at(0).at(0).toInt(), 0);
+        QCOMPARE(notices.at(0).at(1).toString(), notice.arg(target));
+        QCOMPARE(progress.size(), stations + 1);
+        QCOMPARE(progress.last().at(0).toInt(), 100);
+    }
+
+    void oddColumns_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("empty") << "";
+        QTest::newRow("garbage") << "zz<&>\"";
+        QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
+        QTest::newRow("huge number") << "0x123456789abcdef01";
+        QTest::newRow("negative") << "-1";
+    }
+
+    void oddColumns()
+    {
+        QFETCH(QString, value);
+        DesignFixture f;
+        buildProject(f);
+        // Every project column except the kind and the station address takes the odd value.
+        for (const QModelIndex& node : f.model.getAllIndexes()) {
+            for (int c = 0; c <= M::LastProjectColumn; ++c) {
+                if (c != M::ColClassType && c != M::ColStationAddress)
+                    f.model.setDataWithoutControl(f.model.cell(node, c), value);
+            }
+        }
+        QTemporaryDir dir;
+        StationConfigurationExport exporter(&f.model);
+        exporter.setPause(0);
+        QCOMPARE(exporter.generate(dir.path()).size(), 3);
+        for (const QString& name : xmlFiles(dir.path())) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QXmlStreamReader reader(&file);
+            while (!reader.atEnd())
+                reader.readNext();
+            QVERIFY2(!reader.hasError(), qPrintable(name + ": " + reader.errorString()));
+        }
+    }
+
+    void badFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("error");
+        const QByteArray head = "<StationConfiguration version=\"1.1\"><SubscriberNumber>0x03</SubscriberNumber>";
+        QTest::newRow("not XML") << QByteArray("StationConfiguration") << "line 1";
+        QTest::newRow("other root") << QByteArray("<brxprj/>") << "brxprj";
+        QTest::newRow("no address") << QByteArray("<StationConfiguration/>") << "SubscriberNumber";
+        QTest::newRow("address too big") << QByteArray("<StationConfiguration><SubscriberNumber>0x100</SubscriberNumber></StationConfiguration>") << "0x100";
+        QTest::newRow("bad length") << head + "<Variables><Variable><Length>8 bytes</Length></Variable></Variables></StationConfiguration>" << "8 bytes";
+        QTest::newRow("unknown instruction") << head + "<BusArbiter enabled=\"true\"><BAScanTable number=\"0\"><JUMP/></BAScanTable></BusArbiter></StationConfiguration>" << "JUMP";
+        QTest::newRow("truncated") << head + "<Variables><Variable><ID>0x0100</ID>" << "line 1";
+        QTest::newRow("bad boolean") << head + "<BusArbiter enabled=\"yes\"/></StationConfiguration>" << "yes";
+    }
+
+    void badFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, error);
+        SC read;
+        read.subscriberName = "kept";
+        QString message;
+        QVERIFY(!SC::parse(content, &read, &message));
+        QVERIFY2(message.contains(error), qPrintable(message));
+        QCOMPARE(read.subscriberName, QStringLiteral("kept"));
+        QTemporaryDir dir;
+        QVERIFY(!SC::load(dir.filePath("missing.xml"), &read, &message));
+        QVERIFY(message.contains("missing.xml"));
+    }
+};
 
 QTEST_MAIN(TestStationExport)
 #include "tst_stationexport.moc"

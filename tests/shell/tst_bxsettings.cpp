@@ -15,236 +15,213 @@ class TstBXSettings : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void everyKeyReadsBack_data();
-    void everyKeyReadsBack();
-    void emptyStoreGivesDefaults_data();
-    void emptyStoreGivesDefaults();
-    void wrongTypeGivesEmptyValue_data();
-    void wrongTypeGivesEmptyValue();
-
-private:
-    QString storePath() const { return m_dir.filePath(QStringLiteral("Brantix.ini")); }
     /// A value of the key's type unlike its default, varied by `seed`.
-    static QVariant otherValue(const BXSettings::Key& key, int seed, bool edgy);
-
-    QTemporaryDir m_dir;
-};
-
-QVariant TstBXSettings::otherValue(const BXSettings::Key& key, int seed, bool edgy)
-{
-    using Type = BXSettings::Type;
-    switch (key.type) {
-    case Type::Bytes: {
-        // Blobs with NUL bytes, every byte value and INI-special characters.
-        QByteArray blob;
-        for (int i = 0; i < 300; ++i)
-            blob.append(char((i * 7 + seed) & 0xff));
-        return edgy ? blob + QByteArray("\0=;,\"\n[BX]", 11) : blob.left(seed + 1);
-    }
-    case Type::Bool:
-        return !key.defaultValue.toBool();
-    case Type::Int:
-        return edgy ? -2147483647 + seed : 1000 + seed;
-    case Type::String:
-        return edgy ? QStringLiteral(" a, b; \"c\" = [BX]\\d é€ %1 ").arg(seed) : QStringLiteral("value %1").arg(seed);
-    case Type::Color:
-        return edgy ? QColor(seed % 256, 0, 255, 0) : QColor(seed % 256, 17, 34, 200);
-    }
-    return QVariant();
-}
-
-void TstBXSettings::everyKeyReadsBack_data()
-{
-    QTest::addColumn<bool>("edgy");
-    QTest::newRow("ordinary values") << false;
-    QTest::newRow("separators, quotes, NUL bytes, extremes") << true;
-}
-
-void TstBXSettings::everyKeyReadsBack()
-{
-    QFETCH(bool, edgy);
-    QFile::remove(storePath());
-    BXSettings written;
-    int seed = 0;
-    for (const BXSettings::Key& key : BXSettings::keys())
-        written.setValue(key.name, otherValue(key, seed++, edgy));
+    static QVariant otherValue(const BXSettings::Key& key, int seed, bool edgy)
     {
+        using Type = BXSettings::Type;
+        switch (key.type) {
+        case Type::Bytes: {
+            // Blobs with NUL bytes, every byte value and INI-special characters.
+            QByteArray blob;
+            for (int i = 0; i < 300; ++i)
+                blob.append(char((i * 7 + seed) & 0xff));
+            return edgy ? blob + QByteArray("\0=;,\"\n[BX]", 11) : blob.left(seed + 1);
+        }
+        case Type::Bool:
+            return !key.defaultValue.toBool();
+        case Type::Int:
+            return edgy ? -2147483647 + seed : 1000 + seed;
+        case Type::String:
+            return edgy ? QStringLiteral(" a, b; \"c\" = [BX]\\d é€ %1 ").arg(seed) : QStringLiteral("value %1").arg(seed);
+        case Type::Color:
+            return edgy ? QColor(seed % 256, 0, 255, 0) : QColor(seed % 256, 17, 34, 200);
+        }
+        return QVariant();
+    }
+    QString storePath() const { return m_dir.filePath(QStringLiteral("Brantix.ini")); }
+
+    /// Every key given a value of its own, written to a new store; `bad` then stored for `key`.
+    BXSettings writeEveryKey(bool edgy, const QString& key = QString(), const QVariant& bad = QVariant())
+    {
+        QFile::remove(storePath());
+        BXSettings written;
+        int seed = 0;
+        for (const BXSettings::Key& k : BXSettings::keys())
+            written.setValue(k.name, otherValue(k, seed++, edgy));
         QSettings store(storePath(), QSettings::IniFormat);
         written.write(store);
+        if (!key.isEmpty())
+            store.setValue(BXSettings::Group + "/" + key, bad);
+        return written;
     }
 
-    QSettings store(storePath(), QSettings::IniFormat);
-    BXSettings read;
-    read.read(store);
-    QCOMPARE(store.childGroups(), QStringList{ BXSettings::Group });
-    for (const BXSettings::Key& key : BXSettings::keys()) {
-        QVERIFY2(read.has(key.name), qPrintable(key.name));
-        QCOMPARE(read.value(key.name), written.value(key.name));
-    }
-}
+    QTemporaryDir m_dir;
 
-void TstBXSettings::emptyStoreGivesDefaults_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("expected"); // invalid: the widget keeps what it has
-
-    const QVariant keep;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QList<QPair<const char*, QVariant>> rows = {
-        { "geometry", keep },
-        { "state", keep },
-        { "plandor/splitter/geometry", keep },
-        { "plandor/splitter/state", keep },
-        { "ostrak/splitter/mnemosgraphs/geometry", keep },
-        { "ostrak/splitter/mnemosgraphs/state", keep },
-        { "plandor/itemboxpanelwidget/hidden", true },
-        { "plandor/overviewpanelwidget/hidden", false },
-        { "plandor/itemeditorpanelwidget/hidden", false },
-        { "plandor/itemcontrollerpanelwidget/hidden", false },
-        { "plandor/projectrightstackedwidget/hidden", false },
-        { "ostrak/mainatview/columns", keep },
-        { "ostrak/transactionatview/columns", keep },
-        { "ostrak/mnemosatview/columns", keep },
-        { "plandor/mainctview/columns", keep },
-        { "topbar/hidden", false },
-        { "leftbar/hidden", false },
-        { "bottombar/hidden", false },
-        { "plandor/splitter/size/section0", keep },
-        { "plandor/splitter/size/section1", keep },
-        { "plandor/splitter/size/section2", keep },
-        { "plandor/parameters/lineedit/savepath", documents + "/Kivotec/Brantix" },
-        { "plandor/parameters/lineedit/filereceptiondir", QDir::homePath() + "/Downloads" },
-        { "ostrak/parameters/lineedit/backuprepository", keep },
-        { "ostrak/parameters/radiobutton/locallocation", true },
-        { "ostrak/parameters/radiobutton/tcpremote", true },
-        { "ostrak/parameters/lineedit/osipaddress", "192.168.10.20" },
-        { "ostrak/parameters/spinbox/osportnumber", 57117 },
-        { "ostrak/parameters/radiobutton/fixedidpadding", true },
-        { "ostrak/parameters/lineedit/paddingidentifier", "9080" },
-        { "ostrak/parameters/radiobutton/paddingautodetectyes", true },
-        { "ostrak/parameters/radiobutton/paddingvisibleyes", true },
-        { "ostrak/parameters/radiobutton/macrodetectyes", true },
-        { "ostrak/parameters/lineedit/macromaxslicesvalue", "50" },
-        { "ostrak/parameters/lineedit/macrosamplingperiodvalue", "2000" },
-        { "ostrak/parameters/radiobutton/backupyes", true },
-        { "ostrak/parameters/combobox/backupfiletype", 1 },
-        { "ostrak/parameters/radiobutton/backupsizelimit", false },
-        { "ostrak/parameters/lineedit/backupsizelimitvalue", "50" },
-        { "ostrak/parameters/combobox/backupsizelimitunit", 0 },
-        { "ostrak/parameters/combobox/backuptimelimitjvalue", 0 },
-        { "ostrak/parameters/combobox/backuptimelimithvalue", 0 },
-        { "ostrak/parameters/combobox/backuptimelimitmvalue", 10 },
-        { "ostrak/parameters/combobox/backuptimelimitsvalue", 0 },
-        { "ostrak/parameters/radiobutton/backuptimestampedyes", false },
-        { "ostrak/parameters/radiobutton/logerrorsyes", true },
-        { "ostrak/parameters/lineedit/oscilloidentifier", "0" },
-        { "ostrak/parameters/spinbox/oscillodelay", 1 },
-        { "ostrak/parameters/combobox/oscilloctrl", 0 },
-        { "ostrak/parameters/slider/depthanalysisslider", 2 },
-        { "ostrak/parameters/colors/id_dat", QColor(150, 150, 255, 100) },
-        { "ostrak/parameters/colors/id_msg", QColor(150, 150, 225, 100) },
-        { "ostrak/parameters/colors/id_rq1", QColor(150, 150, 195, 100) },
-        { "ostrak/parameters/colors/id_rq2", QColor(150, 150, 165, 100) },
-        { "ostrak/parameters/colors/rp_dat", QColor(100, 255, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_msg", QColor(100, 235, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq1", QColor(100, 215, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq2", QColor(100, 195, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq1_msg", QColor(100, 175, 100, 100) },
-        { "ostrak/parameters/colors/rp_dat_rq2_msg", QColor(100, 155, 100, 100) },
-        { "ostrak/parameters/colors/rp_rq1", QColor(100, 135, 100, 100) },
-        { "ostrak/parameters/colors/rp_rq2", QColor(100, 115, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_noack", QColor(100, 95, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_acke", QColor(100, 75, 100, 100) },
-        { "ostrak/parameters/colors/rp_msg_acko", QColor(100, 75, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackpe", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackpo", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackme", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_ackmo", QColor(100, 55, 100, 100) },
-        { "ostrak/parameters/colors/rp_fin", QColor(100, 35, 100, 100) },
-    };
-    for (const auto& row : rows)
-        QTest::newRow(row.first) << QString::fromLatin1(row.first) << row.second;
-    // The table above is the whole list: a key more or less is a fault.
-    QTest::newRow("(count)") << QString() << QVariant(int(rows.size()));
-}
-
-void TstBXSettings::emptyStoreGivesDefaults()
-{
-    QFETCH(QString, key);
-    QFETCH(QVariant, expected);
-    if (key.isEmpty()) {
-        QCOMPARE(BXSettings::keys().size(), expected.toInt());
-        return;
-    }
-    QFile::remove(storePath());
-    QSettings store(storePath(), QSettings::IniFormat);
-    BXSettings settings;
-    settings.read(store);
-    QVERIFY2(BXSettings::findKey(key), "unknown key");
-    QCOMPARE(settings.has(key), expected.isValid());
-    if (expected.isValid())
-        QCOMPARE(settings.value(key), expected);
-}
-
-void TstBXSettings::wrongTypeGivesEmptyValue_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QVariant>("expected");
-
-    const QString text = QStringLiteral("ostrak/parameters/lineedit/paddingidentifier");
-    const QString number = QStringLiteral("ostrak/parameters/spinbox/osportnumber");
-    const QString flag = QStringLiteral("ostrak/parameters/radiobutton/locallocation");
-    const QString colour = QStringLiteral("ostrak/parameters/colors/rp_msg_acke");
-    const QString blob = QStringLiteral("ostrak/mainatview/columns");
-    QTest::newRow("text given a list") << text << QVariant(QStringList{ "a", "b" }) << QVariant(QString(""));
-    QTest::newRow("text given a blob") << text << QVariant(QByteArray("\x01\x02", 2)) << QVariant(QString(""));
-    QTest::newRow("text given a colour") << text << QVariant(QColor(Qt::red)) << QVariant(QString(""));
-    QTest::newRow("number given words") << number << QVariant("port") << QVariant(0);
-    QTest::newRow("number given trailing letters") << number << QVariant("465x") << QVariant(0);
-    QTest::newRow("number beyond int") << number << QVariant("99999999999") << QVariant(0);
-    QTest::newRow("number given a list") << number << QVariant(QStringList{ "1", "2" }) << QVariant(0);
-    QTest::newRow("bool given words") << flag << QVariant("maybe") << QVariant(false);
-    QTest::newRow("bool given a colour") << flag << QVariant(QColor(Qt::blue)) << QVariant(false);
-    QTest::newRow("bool given a number") << flag << QVariant(7) << QVariant(false);
-    QTest::newRow("colour given words") << colour << QVariant("not a colour") << QVariant(QColor());
-    QTest::newRow("colour given a number") << colour << QVariant(42) << QVariant(QColor());
-    QTest::newRow("blob given text") << blob << QVariant("plain text") << QVariant(QByteArray());
-    QTest::newRow("blob given a number") << blob << QVariant(12) << QVariant(QByteArray());
-    // Text stores give numbers and booleans back as text: those are the right type.
-    QTest::newRow("number as text") << number << QVariant(" 465 ") << QVariant(465);
-    QTest::newRow("bool as text") << flag << QVariant("False") << QVariant(false);
-}
-
-void TstBXSettings::wrongTypeGivesEmptyValue()
-{
-    QFETCH(QString, key);
-    QFETCH(QVariant, stored);
-    QFETCH(QVariant, expected);
-
-    // Every other key holds a value of its own, which must survive the bad one.
-    QFile::remove(storePath());
-    BXSettings good;
-    int seed = 0;
-    for (const BXSettings::Key& k : BXSettings::keys())
-        good.setValue(k.name, otherValue(k, seed++, false));
+private slots:
+    void everyKeyReadsBack_data()
     {
-        QSettings store(storePath(), QSettings::IniFormat);
-        good.write(store);
-        store.setValue(BXSettings::Group + "/" + key, stored);
+        QTest::addColumn<bool>("edgy");
+        QTest::newRow("ordinary values") << false;
+        QTest::newRow("separators, quotes, NUL bytes, extremes") << true;
     }
 
-    QSettings store(storePath(), QSettings::IniFormat);
-    BXSettings read;
-    read.read(store);
-    QVERIFY(read.has(key));
-    QCOMPARE(read.value(key), expected);
-    for (const BXSettings::Key& k : BXSettings::keys()) {
-        if (k.name != key)
-            QCOMPARE(read.value(k.name), good.value(k.name));
+    void everyKeyReadsBack()
+    {
+        QFETCH(bool, edgy);
+        const BXSettings written = writeEveryKey(edgy);
+        QSettings store(storePath(), QSettings::IniFormat);
+        BXSettings read;
+        read.read(store);
+        QCOMPARE(store.childGroups(), QStringList{ BXSettings::Group });
+        for (const BXSettings::Key& key : BXSettings::keys()) {
+            QVERIFY2(read.has(key.name), qPrintable(key.name));
+            QCOMPARE(read.value(key.name), written.value(key.name));
+        }
     }
-}
+
+    void emptyStoreGivesDefaults_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("expected"); // invalid: the widget keeps what it has
+
+        const QVariant keep;
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QList<QPair<QString, QVariant>> rows;
+        for (const char* key : { "geometry", "state", "plandor/splitter/geometry", "plandor/splitter/state",
+                                 "ostrak/splitter/mnemosgraphs/geometry", "ostrak/splitter/mnemosgraphs/state",
+                                 "ostrak/mainatview/columns", "ostrak/transactionatview/columns",
+                                 "ostrak/mnemosatview/columns", "plandor/mainctview/columns",
+                                 "plandor/splitter/size/section0", "plandor/splitter/size/section1",
+                                 "plandor/splitter/size/section2", "ostrak/parameters/lineedit/backuprepository" })
+            rows.append({ key, keep });
+        const QList<QPair<const char*, QVariant>> others = {
+            { "plandor/itemboxpanelwidget/hidden", true },
+            { "plandor/overviewpanelwidget/hidden", false },
+            { "plandor/itemeditorpanelwidget/hidden", false },
+            { "plandor/itemcontrollerpanelwidget/hidden", false },
+            { "plandor/projectrightstackedwidget/hidden", false },
+            { "topbar/hidden", false },
+            { "leftbar/hidden", false },
+            { "bottombar/hidden", false },
+            { "plandor/parameters/lineedit/savepath", documents + "/Kivotec/Brantix" },
+            { "plandor/parameters/lineedit/filereceptiondir", QDir::homePath() + "/Downloads" },
+            { "ostrak/parameters/radiobutton/locallocation", true },
+            { "ostrak/parameters/radiobutton/tcpremote", true },
+            { "ostrak/parameters/lineedit/osipaddress", "192.168.10.20" },
+            { "ostrak/parameters/spinbox/osportnumber", 57117 },
+            { "ostrak/parameters/radiobutton/fixedidpadding", true },
+            { "ostrak/parameters/lineedit/paddingidentifier", "9080" },
+            { "ostrak/parameters/radiobutton/paddingautodetectyes", true },
+            { "ostrak/parameters/radiobutton/paddingvisibleyes", true },
+            { "ostrak/parameters/radiobutton/macrodetectyes", true },
+            { "ostrak/parameters/lineedit/macromaxslicesvalue", "50" },
+            { "ostrak/parameters/lineedit/macrosamplingperiodvalue", "2000" },
+            { "ostrak/parameters/radiobutton/backupyes", true },
+            { "ostrak/parameters/combobox/backupfiletype", 1 },
+            { "ostrak/parameters/radiobutton/backupsizelimit", false },
+            { "ostrak/parameters/lineedit/backupsizelimitvalue", "50" },
+            { "ostrak/parameters/combobox/backupsizelimitunit", 0 },
+            { "ostrak/parameters/combobox/backuptimelimitjvalue", 0 },
+            { "ostrak/parameters/combobox/backuptimelimithvalue", 0 },
+            { "ostrak/parameters/combobox/backuptimelimitmvalue", 10 },
+            { "ostrak/parameters/combobox/backuptimelimitsvalue", 0 },
+            { "ostrak/parameters/radiobutton/backuptimestampedyes", false },
+            { "ostrak/parameters/radiobutton/logerrorsyes", true },
+            { "ostrak/parameters/lineedit/oscilloidentifier", "0" },
+            { "ostrak/parameters/spinbox/oscillodelay", 1 },
+            { "ostrak/parameters/combobox/oscilloctrl", 0 },
+            { "ostrak/parameters/slider/depthanalysisslider", 2 },
+        };
+        for (const auto& row : others)
+            rows.append({ row.first, row.second });
+        // Requests in shades of blue, responses in shades of green, all with alpha 100.
+        const QList<QPair<const char*, QColor>> colours = {
+            { "id_dat", { 150, 150, 255 } }, { "id_msg", { 150, 150, 225 } }, { "id_rq1", { 150, 150, 195 } },
+            { "id_rq2", { 150, 150, 165 } }, { "rp_dat", { 100, 255, 100 } }, { "rp_dat_msg", { 100, 235, 100 } },
+            { "rp_dat_rq1", { 100, 215, 100 } }, { "rp_dat_rq2", { 100, 195, 100 } },
+            { "rp_dat_rq1_msg", { 100, 175, 100 } }, { "rp_dat_rq2_msg", { 100, 155, 100 } },
+            { "rp_rq1", { 100, 135, 100 } }, { "rp_rq2", { 100, 115, 100 } }, { "rp_msg_noack", { 100, 95, 100 } },
+            { "rp_msg_acke", { 100, 75, 100 } }, { "rp_msg_acko", { 100, 75, 100 } }, { "rp_ackpe", { 100, 55, 100 } },
+            { "rp_ackpo", { 100, 55, 100 } }, { "rp_ackme", { 100, 55, 100 } }, { "rp_ackmo", { 100, 55, 100 } },
+            { "rp_fin", { 100, 35, 100 } } };
+        for (const auto& c : colours) {
+            QColor colour = c.second;
+            colour.setAlpha(100);
+            rows.append({ QStringLiteral("ostrak/parameters/colors/") + c.first, colour });
+        }
+        for (const auto& row : rows)
+            QTest::newRow(qPrintable(row.first)) << row.first << row.second;
+        // The table above is the whole list: a key more or less is a fault.
+        QTest::newRow("(count)") << QString() << QVariant(int(rows.size()));
+    }
+
+    void emptyStoreGivesDefaults()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, expected);
+        if (key.isEmpty()) {
+            QCOMPARE(BXSettings::keys().size(), expected.toInt());
+            return;
+        }
+        QFile::remove(storePath());
+        QSettings store(storePath(), QSettings::IniFormat);
+        BXSettings settings;
+        settings.read(store);
+        QVERIFY2(BXSettings::findKey(key), "unknown key");
+        QCOMPARE(settings.has(key), expected.isValid());
+        if (expected.isValid())
+            QCOMPARE(settings.value(key), expected);
+    }
+
+    void wrongTypeGivesEmptyValue_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("expected");
+
+        const QString text = QStringLiteral("ostrak/parameters/lineedit/paddingidentifier");
+        const QString number = QStringLiteral("ostrak/parameters/spinbox/osportnumber");
+        const QString flag = QStringLiteral("ostrak/parameters/radiobutton/locallocation");
+        const QString colour = QStringLiteral("ostrak/parameters/colors/rp_msg_acke");
+        const QString blob = QStringLiteral("ostrak/mainatview/columns");
+        QTest::newRow("text given a list") << text << QVariant(QStringList{ "a", "b" }) << QVariant(QString(""));
+        QTest::newRow("text given a blob") << text << QVariant(QByteArray("\x01\x02", 2)) << QVariant(QString(""));
+        QTest::newRow("text given a colour") << text << QVariant(QColor(Qt::red)) << QVariant(QString(""));
+        QTest::newRow("number given words") << number << QVariant("port") << QVariant(0);
+        QTest::newRow("number given trailing letters") << number << QVariant("465x") << QVariant(0);
+        QTest::newRow("number beyond int") << number << QVariant("99999999999") << QVariant(0);
+        QTest::newRow("number given a list") << number << QVariant(QStringList{ "1", "2" }) << QVariant(0);
+        QTest::newRow("bool given words") << flag << QVariant("maybe") << QVariant(false);
+        QTest::newRow("bool given a colour") << flag << QVariant(QColor(Qt::blue)) << QVariant(false);
+        QTest::newRow("bool given a number") << flag << QVariant(7) << QVariant(false);
+        QTest::newRow("colour given words") << colour << QVariant("not a colour") << QVariant(QColor());
+        QTest::newRow("colour given a number") << colour << QVariant(42) << QVariant(QColor());
+        QTest::newRow("blob given text") << blob << QVariant("plain text") << QVariant(QByteArray());
+        QTest::newRow("blob given a number") << blob << QVariant(12) << QVariant(QByteArray());
+        // Text stores give numbers and booleans back as text: those are the right type.
+        QTest::newRow("number as text") << number << QVariant(" 465 ") << QVariant(465);
+        QTest::newRow("bool as text") << flag << QVariant("False") << QVariant(false);
+    }
+
+    void wrongTypeGivesEmptyValue()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, expected);
+
+        // Every other key holds a value of its own, which must survive the bad one.
+        const BXSettings good = writeEveryKey(false, key, stored);
+        QSettings store(storePath(), QSettings::IniFormat);
+        BXSettings read;
+        read.read(store);
+        QVERIFY(read.has(key));
+        QCOMPARE(read.value(key), expected);
+        for (const BXSettings::Key& k : BXSettings::keys()) {
+            if (k.name != key)
+                QCOMPARE(read.value(k.name), good.value(k.name));
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TstBXSettings)
 #include "tst_bxsettings.moc"

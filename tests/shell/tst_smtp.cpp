@@ -17,231 +17,220 @@ class TstSmtp : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void messageArrivesWhole_data();
-    void messageArrivesWhole();
-    void failureEndsTheDialogue_data();
-    void failureEndsTheDialogue();
-    void formChecks_data();
-    void formChecks();
-
-private:
     /// The message as written by the client: dots undoubled, LF line ends.
-    static QByteArray unstuffed(const QByteArray& data);
+    static QByteArray unstuffed(const QByteArray& data)
+    {
+        QList<QByteArray> lines = data.split('\n');
+        for (QByteArray& line : lines) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (line.startsWith('.'))
+                line.remove(0, 1);
+        }
+        return lines.join('\n');
+    }
 
     QTemporaryDir m_dir;
     QSslCertificate m_certificate;
     QSslKey m_key;
-};
 
-void TstSmtp::initTestCase()
-{
-    if (!SmtpTestServer::makeCertificate(m_dir.path(), &m_certificate, &m_key))
-        QSKIP("openssl could not make a certificate");
-}
-
-QByteArray TstSmtp::unstuffed(const QByteArray& data)
-{
-    QList<QByteArray> lines = data.split('\n');
-    for (QByteArray& line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.startsWith('.'))
-            line.remove(0, 1);
+private slots:
+    void initTestCase()
+    {
+        if (!SmtpTestServer::makeCertificate(m_dir.path(), &m_certificate, &m_key))
+            QSKIP("openssl could not make a certificate");
     }
-    return lines.join('\n');
-}
 
-void TstSmtp::messageArrivesWhole_data()
-{
-    QTest::addColumn<QString>("body");
-    QTest::addColumn<QList<QByteArray>>("files"); // contents; "-" stands for a missing file
+    void messageArrivesWhole_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QList<QByteArray>>("files"); // contents; "-" stands for a missing file
 
-    QByteArray everyByte;
-    for (int i = 0; i < 256 * 3; ++i)
-        everyByte.append(char(i & 0xff));
-    QTest::newRow("no attachment") << QStringLiteral("Sender : Brantix v1.8.0\nName : A\nBody : \nhello")
-                                   << QList<QByteArray>{};
-    QTest::newRow("lone dots and dotted lines")
-        << QStringLiteral(".\nfirst\n.\n.\n..\n.hidden\nend.\n.") << QList<QByteArray>{};
-    QTest::newRow("binary, empty and text files")
-        << QStringLiteral("three files") << QList<QByteArray>{ everyByte, QByteArray(), QByteArray("line\r\n.\r\n") };
-    QTest::newRow("one file missing") << QStringLiteral("two of three")
-                                      << QList<QByteArray>{ QByteArray("a"), QByteArray("-"), QByteArray("c") };
-}
-
-void TstSmtp::messageArrivesWhole()
-{
-    QFETCH(QString, body);
-    QFETCH(QList<QByteArray>, files);
-
-    QStringList paths;
-    QList<QByteArray> expected;
-    for (int i = 0; i < files.size(); ++i) {
-        const QString path = m_dir.filePath(QStringLiteral("attachment %1.bin").arg(i));
-        paths << path;
-        QFile::remove(path);
-        if (files.at(i) == "-")
-            continue;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(files.at(i));
-        expected << files.at(i);
+        QByteArray everyByte;
+        for (int i = 0; i < 256 * 3; ++i)
+            everyByte.append(char(i & 0xff));
+        QTest::newRow("no attachment") << QStringLiteral("Sender : Brantix v1.8.0\nName : A\nBody : \nhello")
+                                       << QList<QByteArray>{};
+        QTest::newRow("lone dots and dotted lines")
+            << QStringLiteral(".\nfirst\n.\n.\n..\n.hidden\nend.\n.") << QList<QByteArray>{};
+        QTest::newRow("binary, empty and text files")
+            << QStringLiteral("three files") << QList<QByteArray>{ everyByte, QByteArray(), QByteArray("line\r\n.\r\n") };
+        QTest::newRow("one file missing") << QStringLiteral("two of three")
+                                          << QList<QByteArray>{ QByteArray("a"), QByteArray("-"), QByteArray("c") };
     }
-    const int missing = files.size() - expected.size();
 
-    SmtpTestServer server(SmtpTestServer::Normal, m_certificate, m_key);
-    QVERIFY(server.isListening());
-    QList<QMessageBox::StandardButton> answers;
-    QStringList titles;
-    for (int i = 0; i < missing; ++i) {
-        answers << QMessageBox::Ok;
-        titles << QStringLiteral("Qt Simple SMTP client");
-    }
-    BoxAnswerer boxes(answers);
-    QPointer<Smtp> smtp = new Smtp("sender@mail.test", "abcde1234", "127.0.0.1", server.serverPort(), 10000);
-    smtp->addCaCertificates({ m_certificate });
-    QSignalSpy status(smtp.data(), &Smtp::status);
-    smtp->sendMail("sender@mail.test", "maker@kivotec.test", "Bug report", body, paths);
-    QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, 10000);
-    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Message sent"));
-    QTRY_VERIFY_WITH_TIMEOUT(smtp.isNull(), 10000);
-    QCOMPARE(status.size(), 1);
-    QCOMPARE(boxes.titles, titles);
+    void messageArrivesWhole()
+    {
+        QFETCH(QString, body);
+        QFETCH(QList<QByteArray>, files);
 
-    QCOMPARE(server.user, QByteArray("sender@mail.test"));
-    QCOMPARE(server.password, QByteArray("abcde1234"));
-    QCOMPARE(server.mailFrom, QByteArray("sender@mail.test"));
-    QCOMPARE(server.rcptTo, QByteArray("maker@kivotec.test"));
-    QVERIFY(server.commands.contains("QUIT"));
+        QStringList paths;
+        QList<QByteArray> expected;
+        for (int i = 0; i < files.size(); ++i) {
+            const QString path = m_dir.filePath(QStringLiteral("attachment %1.bin").arg(i));
+            paths << path;
+            QFile::remove(path);
+            if (files.at(i) == "-")
+                continue;
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(files.at(i));
+            expected << files.at(i);
+        }
+        const int missing = files.size() - expected.size();
 
-    const QByteArray message = unstuffed(server.data);
-    const int headerEnd = message.indexOf("\n\n");
-    QVERIFY(headerEnd > 0);
-    QCOMPARE(message.left(headerEnd).split('\n'),
-             (QList<QByteArray>{ "To: maker@kivotec.test", "From: sender@mail.test", "Subject: Bug report",
-                                 "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=frontier" }));
-    QVERIFY(message.endsWith("\n--frontier--\n"));
-    // Parts start at lines "--frontier"; the first is the text, then one per readable file.
-    QList<QByteArray> partTexts;
-    QByteArray rest = message.mid(headerEnd + 2);
-    QVERIFY(rest.startsWith("--frontier\n"));
-    rest.chop(int(qstrlen("--frontier--\n")));
-    int from = 0;
-    for (;;) {
-        const int start = rest.indexOf("--frontier\n", from);
-        if (start < 0)
-            break;
-        const int next = rest.indexOf("\n--frontier\n", start);
-        const int end = next < 0 ? rest.size() : next + 1;
-        partTexts << rest.mid(start + 11, end - start - 11);
-        from = end;
-    }
-    QCOMPARE(partTexts.size(), 1 + expected.size());
-    QCOMPARE(partTexts.at(0), "Content-Type: text/plain\n\n" + body.toUtf8() + "\n\n");
-    int fileIndex = 0;
-    for (int i = 0; i < files.size(); ++i) {
-        if (files.at(i) == "-")
-            continue;
-        const QByteArray part = partTexts.at(1 + fileIndex);
-        const QByteArray head = "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename="
-            + QStringLiteral("attachment %1.bin").arg(i).toUtf8() + ";\nContent-Transfer-Encoding: base64\n\n";
-        QVERIFY2(part.startsWith(head), part.left(200).constData());
-        const QByteArray encoded = part.mid(head.size());
-        for (const QByteArray& line : encoded.split('\n'))
-            QVERIFY(line.size() <= 76);
-        QCOMPARE(QByteArray::fromBase64(encoded), expected.at(fileIndex));
-        ++fileIndex;
-    }
-}
-
-void TstSmtp::failureEndsTheDialogue_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("trusted");
-    QTest::addColumn<QString>("box"); // start of the box's text, empty for no box
-
-    QTest::newRow("server refusing TLS") << int(SmtpTestServer::PlainText) << true << QString();
-    QTest::newRow("certificate not trusted") << int(SmtpTestServer::Normal) << false << QString();
-    QTest::newRow("login rejected") << int(SmtpTestServer::RejectLogin) << true
-                                    << QStringLiteral("Unexpected reply from SMTP server:\n\n535 5.7.8");
-    QTest::newRow("server silent") << int(SmtpTestServer::Silent) << true << QString();
-    QTest::newRow("connection dropped") << int(SmtpTestServer::DropAfterMail) << true << QString();
-}
-
-void TstSmtp::failureEndsTheDialogue()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, trusted);
-    QFETCH(QString, box);
-
-    const int timeout = 1500;
-    SmtpTestServer server(SmtpTestServer::Mode(mode), m_certificate, m_key);
-    QVERIFY(server.isListening());
-    BoxAnswerer boxes({ QMessageBox::Ok });
-    QPointer<Smtp> smtp = new Smtp("sender@mail.test", "abcde1234", "127.0.0.1", server.serverPort(), timeout);
-    if (trusted)
+        SmtpTestServer server(SmtpTestServer::Normal, m_certificate, m_key);
+        QVERIFY(server.isListening());
+        QList<QMessageBox::StandardButton> answers;
+        QStringList titles;
+        for (int i = 0; i < missing; ++i) {
+            answers << QMessageBox::Ok;
+            titles << QStringLiteral("Qt Simple SMTP client");
+        }
+        BoxAnswerer boxes(answers);
+        QPointer<Smtp> smtp = new Smtp("sender@mail.test", "abcde1234", "127.0.0.1", server.serverPort(), 10000);
         smtp->addCaCertificates({ m_certificate });
-    QSignalSpy status(smtp.data(), &Smtp::status);
-    QElapsedTimer clock;
-    clock.start();
-    smtp->sendMail("sender@mail.test", "maker@kivotec.test", "Question", "body", {});
-    // Every wait of the client is bounded by its time-out.
-    QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, 2 * timeout + 1000);
-    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Failed to send message"));
-    QTRY_VERIFY_WITH_TIMEOUT(smtp.isNull(), 2 * timeout);
-    QTest::qWait(100);
-    QCOMPARE(status.size(), 1);
-    QCOMPARE(server.connections, 1);
-    if (box.isEmpty()) {
-        QVERIFY(boxes.texts.isEmpty());
-    } else {
-        QCOMPARE(boxes.titles, QStringList{ "SMTP client" });
-        QVERIFY2(boxes.texts.value(0).startsWith(box), qPrintable(boxes.texts.value(0)));
+        QSignalSpy status(smtp.data(), &Smtp::status);
+        smtp->sendMail("sender@mail.test", "maker@kivotec.test", "Bug report", body, paths);
+        QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, 10000);
+        QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Message sent"));
+        QTRY_VERIFY_WITH_TIMEOUT(smtp.isNull(), 10000);
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(boxes.titles, titles);
+
+        QCOMPARE(server.user, QByteArray("sender@mail.test"));
+        QCOMPARE(server.password, QByteArray("abcde1234"));
+        QCOMPARE(server.mailFrom, QByteArray("sender@mail.test"));
+        QCOMPARE(server.rcptTo, QByteArray("maker@kivotec.test"));
+        QVERIFY(server.commands.contains("QUIT"));
+
+        const QByteArray message = unstuffed(server.data);
+        const int headerEnd = message.indexOf("\n\n");
+        QVERIFY(headerEnd > 0);
+        QCOMPARE(message.left(headerEnd).split('\n'),
+                 (QList<QByteArray>{ "To: maker@kivotec.test", "From: sender@mail.test", "Subject: Bug report",
+                                     "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=frontier" }));
+        QVERIFY(message.endsWith("\n--frontier--\n"));
+        // Parts start at lines "--frontier"; the first is the text, then one per readable file.
+        QList<QByteArray> partTexts;
+        QByteArray rest = message.mid(headerEnd + 2);
+        QVERIFY(rest.startsWith("--frontier\n"));
+        rest.chop(int(qstrlen("--frontier--\n")));
+        int from = 0;
+        for (;;) {
+            const int start = rest.indexOf("--frontier\n", from);
+            if (start < 0)
+                break;
+            const int next = rest.indexOf("\n--frontier\n", start);
+            const int end = next < 0 ? rest.size() : next + 1;
+            partTexts << rest.mid(start + 11, end - start - 11);
+            from = end;
+        }
+        QCOMPARE(partTexts.size(), 1 + expected.size());
+        QCOMPARE(partTexts.at(0), "Content-Type: text/plain\n\n" + body.toUtf8() + "\n\n");
+        int fileIndex = 0;
+        for (int i = 0; i < files.size(); ++i) {
+            if (files.at(i) == "-")
+                continue;
+            const QByteArray part = partTexts.at(1 + fileIndex);
+            const QByteArray head = "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename="
+                + QStringLiteral("attachment %1.bin").arg(i).toUtf8() + ";\nContent-Transfer-Encoding: base64\n\n";
+            QVERIFY2(part.startsWith(head), part.left(200).constData());
+            const QByteArray encoded = part.mid(head.size());
+            for (const QByteArray& line : encoded.split('\n'))
+                QVERIFY(line.size() <= 76);
+            QCOMPARE(QByteArray::fromBase64(encoded), expected.at(fileIndex));
+            ++fileIndex;
+        }
     }
-    // Nothing of the mail went out after the failure.
-    QVERIFY(server.data.isEmpty());
-    QVERIFY(!server.commands.contains("DATA"));
-}
 
-void TstSmtp::formChecks_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("email");
-    QTest::addColumn<QString>("phone");
-    QTest::addColumn<QString>("refusal");
+    void failureEndsTheDialogue_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QString>("box"); // start of the box's text, empty for no box
 
-    const QString noName = "Impossible to send the feedback. The 'Name' field can't be empty.";
-    const QString short_ = "Impossible to send the feedback. The message body must contain at least 50 characters.";
-    const QString badEmail = "Impossible to send the feedback. The 'Email' field is not correct.";
-    const QString badPhone = "Impossible to send the feedback. The 'Phone' field is not correct.";
-    QTest::newRow("49 characters") << "Ann" << 49 << "" << "" << short_;
-    QTest::newRow("50 characters") << "Ann" << 50 << "" << "" << QString();
-    QTest::newRow("no name before short message") << "" << 10 << "bad" << "bad" << noName;
-    QTest::newRow("short message before bad email") << "Ann" << 10 << "bad" << "" << short_;
-    QTest::newRow("email any case") << "Ann" << 60 << "Ann.Lee+fip@Example.CO.uk" << "" << QString();
-    QTest::newRow("email five-letter domain") << "Ann" << 60 << "ann@example.abcde" << "" << badEmail;
-    QTest::newRow("email with text around") << "Ann" << 60 << "me: ann@example.com" << "" << badEmail;
-    QTest::newRow("email before bad phone") << "Ann" << 60 << "ann@" << "12" << badEmail;
-    QTest::newRow("phone national") << "Ann" << 60 << "" << "01 23 45 67 89" << QString();
-    QTest::newRow("phone +33") << "Ann" << 60 << "" << "+33 6 12 34 56 78" << QString();
-    QTest::newRow("phone 0033 packed") << "Ann" << 60 << "" << "0033612345678" << QString();
-    QTest::newRow("phone starting 00 national") << "Ann" << 60 << "" << "0012345678" << badPhone;
-    QTest::newRow("phone one digit short") << "Ann" << 60 << "" << "012345678" << badPhone;
-    QTest::newRow("phone with letters") << "Ann" << 60 << "" << "01 23 45 67 8a" << badPhone;
-}
+        QTest::newRow("server refusing TLS") << int(SmtpTestServer::PlainText) << true << QString();
+        QTest::newRow("certificate not trusted") << int(SmtpTestServer::Normal) << false << QString();
+        QTest::newRow("login rejected") << int(SmtpTestServer::RejectLogin) << true
+                                        << QStringLiteral("Unexpected reply from SMTP server:\n\n535 5.7.8");
+        QTest::newRow("server silent") << int(SmtpTestServer::Silent) << true << QString();
+        QTest::newRow("connection dropped") << int(SmtpTestServer::DropAfterMail) << true << QString();
+    }
 
-void TstSmtp::formChecks()
-{
-    QFETCH(QString, name);
-    QFETCH(int, length);
-    QFETCH(QString, email);
-    QFETCH(QString, phone);
-    QFETCH(QString, refusal);
-    QCOMPARE(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), refusal);
-}
+    void failureEndsTheDialogue()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, trusted);
+        QFETCH(QString, box);
+
+        const int timeout = 1500;
+        SmtpTestServer server(SmtpTestServer::Mode(mode), m_certificate, m_key);
+        QVERIFY(server.isListening());
+        BoxAnswerer boxes({ QMessageBox::Ok });
+        QPointer<Smtp> smtp = new Smtp("sender@mail.test", "abcde1234", "127.0.0.1", server.serverPort(), timeout);
+        if (trusted)
+            smtp->addCaCertificates({ m_certificate });
+        QSignalSpy status(smtp.data(), &Smtp::status);
+        QElapsedTimer clock;
+        clock.start();
+        smtp->sendMail("sender@mail.test", "maker@kivotec.test", "Question", "body", {});
+        // Every wait of the client is bounded by its time-out.
+        QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, 2 * timeout + 1000);
+        QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Failed to send message"));
+        QTRY_VERIFY_WITH_TIMEOUT(smtp.isNull(), 2 * timeout);
+        QTest::qWait(100);
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(server.connections, 1);
+        if (box.isEmpty()) {
+            QVERIFY(boxes.texts.isEmpty());
+        } else {
+            QCOMPARE(boxes.titles, QStringList{ "SMTP client" });
+            QVERIFY2(boxes.texts.value(0).startsWith(box), qPrintable(boxes.texts.value(0)));
+        }
+        // Nothing of the mail went out after the failure.
+        QVERIFY(server.data.isEmpty());
+        QVERIFY(!server.commands.contains("DATA"));
+    }
+
+    void formChecks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("phone");
+        QTest::addColumn<QString>("refusal");
+
+        const QString noName = "Impossible to send the feedback. The 'Name' field can't be empty.";
+        const QString short_ = "Impossible to send the feedback. The message body must contain at least 50 characters.";
+        const QString badEmail = "Impossible to send the feedback. The 'Email' field is not correct.";
+        const QString badPhone = "Impossible to send the feedback. The 'Phone' field is not correct.";
+        QTest::newRow("49 characters") << "Ann" << 49 << "" << "" << short_;
+        QTest::newRow("50 characters") << "Ann" << 50 << "" << "" << QString();
+        QTest::newRow("no name before short message") << "" << 10 << "bad" << "bad" << noName;
+        QTest::newRow("short message before bad email") << "Ann" << 10 << "bad" << "" << short_;
+        QTest::newRow("email any case") << "Ann" << 60 << "Ann.Lee+fip@Example.CO.uk" << "" << QString();
+        QTest::newRow("email five-letter domain") << "Ann" << 60 << "ann@example.abcde" << "" << badEmail;
+        QTest::newRow("email with text around") << "Ann" << 60 << "me: ann@example.com" << "" << badEmail;
+        QTest::newRow("email before bad phone") << "Ann" << 60 << "ann@" << "12" << badEmail;
+        QTest::newRow("phone national") << "Ann" << 60 << "" << "01 23 45 67 89" << QString();
+        QTest::newRow("phone +33") << "Ann" << 60 << "" << "+33 6 12 34 56 78" << QString();
+        QTest::newRow("phone 0033 packed") << "Ann" << 60 << "" << "0033612345678" << QString();
+        QTest::newRow("phone starting 00 national") << "Ann" << 60 << "" << "0012345678" << badPhone;
+        QTest::newRow("phone one digit short") << "Ann" << 60 << "" << "012345678" << badPhone;
+        QTest::newRow("phone with letters") << "Ann" << 60 << "" << "01 23 45 67 8a" << badPhone;
+    }
+
+    void formChecks()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, length);
+        QFETCH(QString, email);
+        QFETCH(QString, phone);
+        QFETCH(QString, refusal);
+        QCOMPARE(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), refusal);
+    }
+};
 
 QTEST_MAIN(TstSmtp)
 #include "tst_smtp.moc"

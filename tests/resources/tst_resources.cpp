@@ -66,7 +66,7 @@ static double luminance(const QColor& c)
     return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
 }
 
-class TestIcons : public QObject
+class TestResources : public QObject
 {
     Q_OBJECT
 private slots:
@@ -231,6 +231,29 @@ private slots:
         QVERIFY(checked > 40);
     }
 
+    // The chart pages load their libraries from the resources; a wrong version or a missing
+    // file shows as a blank chart, so check what was embedded.
+    void libraries_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("marker");
+        QTest::newRow("d3") << ":/lib/d3.min.js" << QByteArray("5.7.0");
+        QTest::newRow("c3") << ":/lib/c3.min.js" << QByteArray("0.6.8");
+        QTest::newRow("c3 css") << ":/lib/c3.min.css" << QByteArray(".c3");
+        QTest::newRow("echarts") << ":/lib/echarts.min.js" << QByteArray("3.5.4");
+        QTest::newRow("jquery") << ":/lib/jquery.min.js" << QByteArray("1.11.0");
+        QTest::newRow("bootstrap css") << ":/lib/bootstrap.min.css" << QByteArray("v3.3.6");
+        QTest::newRow("bootstrap js") << ":/lib/bootstrap.min.js" << QByteArray("v3.3.6");
+    }
+    void libraries()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, marker);
+        const QByteArray content = readAll(path);
+        QVERIFY2(content.size() > 1000, qPrintable(path));
+        QVERIFY2(content.contains(marker), marker.constData());
+    }
+
     void helpDocument()
     {
         // Copied beside bin/ by the build, where the Help action looks for it.
@@ -243,5 +266,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestIcons)
-#include "tst_icons.moc"
+QTEST_GUILESS_MAIN(TestResources)
+#include "tst_resources.moc"
