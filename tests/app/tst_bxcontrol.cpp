@@ -3,38 +3,23 @@
 // live values of the selected item. With BX_SCREENSHOT set, the connected run
 // saves the page as <BX_SCREENSHOT>-control-connected-station.png and -variable.png.
 
-#include "app/BX.h"
-#include "control/MnemoCTModel.h"
 #include "control/MainCTModel.h"
-#include "design/MainDTModel.h"
-#include "tests/app/BoxAnswerer.h"
-#include "VantorSimulator.h"
+#include "control/MnemoCTModel.h"
+#include "tests/app/AppTestUtil.h"
 #include "vantor.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QAbstractItemModelTester>
+#include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
-#include <QSpinBox>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QUndoStack>
-#include <QtTest>
 
-#include <memory>
-
-namespace {
-
-const QString kProject = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj");
-
-} // namespace
+static const QString kProject = AppTest::exampleProject("file_transfer_1M.brxprj");
 
 class TstBXControl : public QObject
 {
@@ -51,7 +36,6 @@ private slots:
     void historyEnds();
     void sendFile_data();
     void sendFile();
-    void stationCommands_data();
     void stationCommands();
     void liveValues_data();
     void liveValues();
@@ -72,7 +56,7 @@ private:
     {
         design()->setDataWithoutControl(design()->cell(item, column), value);
     }
-    template<typename T> T* child(const char* name) const { return m_bx->findChild<T*>(name); }
+    template<typename T> T* child(const QString& name) const { return AppTest::child<T>(*m_bx, name); }
     /// Both stations on simulated boards, the network connected.
     void connectBoth();
     /// Every project column of every row, in tree order.
@@ -85,11 +69,7 @@ private:
 
 void TstBXControl::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    // The window opens its store in the native format: keep that one here too.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    AppTest::isolateSettings(m_settingsDir.path());
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
@@ -161,8 +141,8 @@ void TstBXControl::byteTyping()
     if (kind == MainDTModel::MESSAGE_OUT)
         write(item, MainDTModel::ColData, "00 00 ");
     select(item);
-    auto* grid = child<QTableWidget>(table.toLatin1());
-    auto* send = child<QPushButton>(button.toLatin1());
+    auto* grid = child<QTableWidget>(table);
+    auto* send = child<QPushButton>(button);
     QCOMPARE(send->text(), idle);
     QSignalSpy sends(m_bx.get(), &BX::sendMsgCmdClicked);
 
@@ -315,36 +295,29 @@ void TstBXControl::sendFile()
         QCOMPARE((outcome == "send" ? sends : aborts).first().at(1).value<QModelIndex>(), message);
 }
 
-void TstBXControl::stationCommands_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("command");
-
-    QTest::newRow("start") << "baStartButton" << 0;
-    QTest::newRow("continue") << "baContinueButton" << 1;
-    QTest::newRow("toggle") << "baToggleButton" << 2;
-    QTest::newRow("stop") << "baStopButton" << 3;
-}
-
 void TstBXControl::stationCommands()
 {
-    QFETCH(QString, button);
-    QFETCH(int, command);
-
     const QModelIndex arbitrator = node(MainDTModel::STATION, "Arbitrator");
     select(arbitrator);
     QCOMPARE(child<QStackedWidget>("controlStackedWidget")->currentIndex(), 2);
     QSignalSpy ba(m_bx.get(), &BX::baCmdClicked);
     QSignalSpy medium(m_bx.get(), &BX::sendMediumCmdClicked);
-    child<QPushButton>(button.toLatin1())->click();
-    QCOMPARE(ba.count(), 1);
-    QCOMPARE(ba.first(), QVariantList({ QVariant::fromValue(arbitrator), command }));
-
-    // The medium choices carry their command words, in list order.
-    static const quint16 words[] = { 0x10, 0x20, 0x40, 0x09, 0x06, 0x05 };
-    child<QComboBox>("mediumCmdComboBox")->setCurrentIndex(command + 2);
-    child<QPushButton>("sendMediumCmdButton")->click();
-    QCOMPARE(medium.first().at(1).value<quint16>(), words[command + 2]);
+    // The arbitrator's buttons, command 0 to 3; the medium choices with their words, in list order.
+    for (const char* button : { "baStartButton", "baContinueButton", "baToggleButton", "baStopButton" })
+        child<QPushButton>(button)->click();
+    for (int i = 0; i < 6; ++i) {
+        child<QComboBox>("mediumCmdComboBox")->setCurrentIndex(i);
+        child<QPushButton>("sendMediumCmdButton")->click();
+    }
+    QList<int> commands, words;
+    for (const QVariantList& args : ba) {
+        QCOMPARE(args.first().value<QModelIndex>(), arbitrator);
+        commands << args.at(1).toInt();
+    }
+    for (const QVariantList& args : medium)
+        words << args.at(1).value<quint16>();
+    QCOMPARE(commands, QList<int>({ 0, 1, 2, 3 }));
+    QCOMPARE(words, QList<int>({ 0x10, 0x20, 0x40, 0x09, 0x06, 0x05 }));
     QCOMPARE(child<QComboBox>("rgbColorComboBox")->count(), 8);
 }
 
