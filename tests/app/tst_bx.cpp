@@ -1,23 +1,23 @@
-#include "app/BX.h"
-#include "app/DesignDropAreaWidget.h"
-#include "design/MainDTModel.h"
-#include "design/SettingsDTModel.h"
-#include "platform/desktop/DesktopServices.h"
-#include "tests/app/BoxAnswerer.h"
+// The main window on its own: construction, status bar, Ctrl flag, title and
+// undo, navigation, help links, panels, closing questions, and the project life
+// cycle (save, load, failed loads and saves, the recent list, dropped files).
 
-#include <QAbstractButton>
+#include "app/DesignDropAreaWidget.h"
+#include "control/KivDevicesDetection.h"
+#include "design/FipCalculator.h"
+#include "design/SettingsDTModel.h"
+#include "design/TreeItem.h"
+#include "platform/desktop/DesktopServices.h"
+#include "tests/app/AppTestUtil.h"
+
 #include <QAction>
-#include <QApplication>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -25,14 +25,10 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUndoStack>
-#include <QtTest>
-
-#include <memory>
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
 
@@ -51,83 +47,82 @@ private slots:
     void construction();
     void defaultHeadersFit_data();
     void defaultHeadersFit();
-    void metaTypes_data();
-    void metaTypes();
     void itemBoxFeedsTheDesignTree();
     void itemBoxKeepsEntriesOnShiftDrag();
 
     void statusMessage_data();
     void statusMessage();
     void secondStatusMessageRestartsTheDelay();
-
     void ctrlFlag_data();
     void ctrlFlag();
-
     void titleFollowsCleanIndex();
     void undoActionsFollowTheStack();
 
-    void leftButtons_data();
-    void leftButtons();
-    void viewPageActions_data();
-    void viewPageActions();
+    void navigation_data();
+    void navigation();
     void viewBarActions_data();
     void viewBarActions();
     void subButtonRows_data();
     void subButtonRows();
-    void contactAndAboutActions_data();
-    void contactAndAboutActions();
-
     void helpUrl_data();
     void helpUrl();
-    void helpAndWebSiteActions();
-    void analysisInfoButtons_data();
-    void analysisInfoButtons();
+    void helpLinks_data();
+    void helpLinks();
 
     void projectPanels();
     void progressBars_data();
     void progressBars();
     void overviewFollowsNetwork();
-    void selectionLoadsItemEditor();
-
-    void closeCancelKeepsWindow();
-    void closeDiscardCloses();
     void closeDuringRuns_data();
     void closeDuringRuns();
-
     void projectDropArea_data();
     void projectDropArea();
 
+    void saveThenLoadRestoresTheProject();
+    void closeQuestion_data();
+    void closeQuestion();
+    void failedLoadLeavesTheFileAlone();
+    void refusedSaveKeepsTheOldFileAndTheMark_data();
+    void refusedSaveKeepsTheOldFileAndTheMark();
+    void recentList();
+    void droppedProjectLoads();
+    void selectedStationShowsInItemEditor();
+    void closeKeepsWindowWhenSaveAsCancelled();
+    void editAfterUndoKeepsProjectModified();
+    void untitledSaveFollowsWorkingDirectory();
+
 private:
-    template<typename T> T* child(const char* name) const
-    {
-        T* found = m_bx->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qWarning() << "no child" << name;
-        return found;
-    }
-    QAction* action(const char* name) const { return child<QAction>(name); }
-    void dropNetwork();
+    template<typename T> T* child(const QString& name) const { return AppTest::child<T>(*m_bx, name); }
+    QAction* action(const QString& name) const { return child<QAction>(name); }
+    QStackedWidget* designStack() const { return child<QStackedWidget>("designStackedWidget"); }
+    void dropNetwork() { QVERIFY(m_bx->designModel()->dropItem("Network", QModelIndex())); }
+    /// A network with a segment and a station, edited a little.
+    void buildProject();
+    QStringList snapshot() const;
 
     QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
     std::unique_ptr<BX> m_bx;
     QList<QUrl> m_openedUrls;
 };
 
 void TstBX::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    // The window opens its store in the native format: keep that one here too.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    AppTest::isolateSettings(m_settingsDir.path());
     // No browser is started by the tests: the desktop hands URLs to this object.
     for (const char* scheme : {"file", "http", "https"})
         QDesktopServices::setUrlHandler(scheme, this, "openUrl");
+    // The program's own font, so that sizes are those a user sees.
+    QFont font;
+    font.setFamily(font.defaultFamily());
+    font.setPointSize(9);
+    QApplication::setFont(font);
 }
 
 void TstBX::init()
 {
     m_openedUrls.clear();
+    QSettings(BX::OrganizationName, BX::ProductName).clear();
     m_bx = std::make_unique<BX>();
     m_bx->designModel()->setMultiInsertPause(0);
 }
@@ -135,11 +130,6 @@ void TstBX::init()
 void TstBX::cleanup()
 {
     m_bx.reset();
-}
-
-void TstBX::dropNetwork()
-{
-    QVERIFY(m_bx->designModel()->dropItem("Network", QModelIndex()));
 }
 
 // ---------------------------------------------------------------- construction
@@ -150,10 +140,7 @@ void TstBX::construction()
     QCOMPARE(m_bx->windowTitle(), QString("Kivotec Brantix"));
     QVERIFY2(!m_bx->styleSheet().isEmpty(), "the style sheet resource is applied");
     QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), 0);
-    QCOMPARE(child<QStackedWidget>("networkStackedWidget")->currentIndex(), 1);
-    QCOMPARE(child<QStackedWidget>("designStackedWidget")->currentIndex(), 0);
-    QCOMPARE(child<QStackedWidget>("optionsStackedWidget")->currentIndex(), 0);
-    QCOMPARE(child<QStackedWidget>("analysisStackedWidget")->currentIndex(), 0);
+    QCOMPARE(designStack()->currentIndex(), 0);
     for (const char* name : {"actionPrint", "actionCut", "actionCopy", "actionPaste", "actionUndo", "actionRedo"})
         QVERIFY2(!action(name)->isEnabled(), name);
     QVERIFY(!m_bx->statusBar()->isSizeGripEnabled());
@@ -161,34 +148,9 @@ void TstBX::construction()
     QVERIFY(child<QTimer>("statisticsTimer")->isActive());
     QCOMPARE(child<QTimer>("networkRatioTimer")->interval(), 1000);
     QVERIFY(!child<QTimer>("networkRatioTimer")->isActive());
-    QCOMPARE(m_bx->settingsModel()->rowCount(), 42);
-    QCOMPARE(m_bx->settingsModel()->columnCount(), 2);
-
-    // The pages of every stacked widget, in navigation order.
-    const QList<QPair<const char*, QStringList>> stacks = {
-        {"mainStackedWidget", {"designPage", "controlPage", "analysisPage", "optionsPage"}},
-        {"networkStackedWidget", {"networkWizardPage", "networkProjectPage", "networkDevicesBindingPage", "networkParametersPage"}},
-        {"designStackedWidget", {"newProjectPage", "designTreePage", "controlTreePage"}},
-        {"controlStackedWidget", {"noInfoPage", "networkPage", "stationPage", "variablePage", "aperiodicListPage", "messagePage", "mnemonicPage"}},
-        {"analysisStackedWidget", {"analysisStatisticsDetailsPage", "analysisVisualFipTracePage", "analysisMacroMicrocyclesPage",
-                                   "analysisStationsPresencePage", "analysisMnemonicsPage", "analysisParametersPage",
-                                   "analysisDesignCheckPage"}},
-        {"optionsStackedWidget", {"optionGeneralPage", "optionDesignPage", "optionControlPage", "optionAnalysisPage",
-                                  "optionFeedbackPage", "optionAboutPage"}},
-    };
-    for (const auto& stack : stacks) {
-        auto* widget = child<QStackedWidget>(stack.first);
-        QVERIFY2(widget, stack.first);
-        QCOMPARE(widget->count(), stack.second.size());
-        for (int i = 0; i < stack.second.size(); ++i)
-            QCOMPARE(widget->widget(i)->objectName(), stack.second[i]);
-    }
-    auto* central = child<QStackedWidget>("projectCentralStackedWidget");
-    QVERIFY(central->widget(0)->findChild<QTreeView*>("mainDTView"));
-    QVERIFY(central->widget(1)->findChild<QTreeView*>("mainCTView"));
-    auto* right = child<QStackedWidget>("projectRightStackedWidget");
-    QVERIFY(right->widget(0)->findChild<QTreeView*>("settingsDTView"));
-    QVERIFY(right->widget(1)->findChild<QStackedWidget*>("controlStackedWidget"));
+    // Types that cross threads in queued signals.
+    for (const char* name : {"QVector<int>", "QList<quint16>", "QList<quint8>", "LED_RGB_COLOR", "QList<TARVEXCONF>"})
+        QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
 }
 
 void TstBX::defaultHeadersFit_data()
@@ -221,19 +183,6 @@ void TstBX::defaultHeadersFit()
     QVERIFY(shown > 0);
 }
 
-void TstBX::metaTypes_data()
-{
-    QTest::addColumn<QString>("name");
-    for (const char* name : {"QVector<int>", "QList<quint16>", "QList<quint8>", "LED_RGB_COLOR", "QList<TARVEXCONF>"})
-        QTest::newRow(name) << QString::fromLatin1(name);
-}
-
-void TstBX::metaTypes()
-{
-    QFETCH(QString, name);
-    QVERIFY(QMetaType::type(name.toLatin1()) != QMetaType::UnknownType);
-}
-
 void TstBX::itemBoxFeedsTheDesignTree()
 {
     QStandardItemModel* box = m_bx->itemBoxModel();
@@ -262,7 +211,7 @@ void TstBX::itemBoxKeepsEntriesOnShiftDrag()
     QVERIFY(box->supportedDragActions() & Qt::CopyAction);
 }
 
-// ---------------------------------------------------------------- status bar
+// ---------------------------------------------------------------- status bar, Ctrl, title and undo
 
 void TstBX::statusMessage_data()
 {
@@ -320,8 +269,6 @@ void TstBX::secondStatusMessageRestartsTheDelay()
     QVERIFY(timer->remainingTime() <= 10000);
 }
 
-// ---------------------------------------------------------------- Ctrl
-
 void TstBX::ctrlFlag_data()
 {
     QTest::addColumn<QString>("target");
@@ -354,8 +301,6 @@ void TstBX::ctrlFlag()
     QVERIFY(!m_bx->isCtrlPressed());
     QVERIFY(!m_bx->designModel()->isCtrlPressed());
 }
-
-// ---------------------------------------------------------------- title and undo
 
 void TstBX::titleFollowsCleanIndex()
 {
@@ -423,65 +368,54 @@ void TstBX::undoActionsFollowTheStack()
 
 // ---------------------------------------------------------------- navigation
 
-void TstBX::leftButtons_data()
+void TstBX::navigation_data()
 {
-    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("trigger"); // a left button or an action
     QTest::addColumn<int>("page");
-    QTest::addColumn<QString>("viewAction");
-    QTest::addColumn<bool>("designBar");
-    QTest::addColumn<bool>("captureBar");
-    QTest::newRow("Ostrak") << "ostrakButton" << 2 << "actionShowOstrakPage" << false << true;
-    QTest::newRow("Options") << "optionsButton" << 3 << "actionShowOptionsPage" << false << false;
-    QTest::newRow("Plandor") << "plandorButton" << 0 << "actionShowPlandorPage" << true << false;
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("pageAction");
+    QTest::addColumn<int>("optionsPage"); // -1: not looked at
+    QTest::newRow("Ostrak button") << "ostrakButton" << 2 << "ostrakButton" << "actionShowOstrakPage" << -1;
+    QTest::newRow("Options button") << "optionsButton" << 3 << "optionsButton" << "actionShowOptionsPage" << 0;
+    QTest::newRow("Plandor button") << "plandorButton" << 0 << "plandorButton" << "actionShowPlandorPage" << -1;
+    QTest::newRow("Alt+2 Ostrak") << "actionShowOstrakPage" << 2 << "ostrakButton" << "actionShowOstrakPage" << -1;
+    QTest::newRow("Alt+3 Options") << "actionShowOptionsPage" << 3 << "optionsButton" << "actionShowOptionsPage" << 0;
+    QTest::newRow("Alt+1 Plandor") << "actionShowPlandorPage" << 0 << "plandorButton" << "actionShowPlandorPage" << -1;
+    QTest::newRow("Contact us") << "actionContactUs" << 3 << "optionsButton" << "actionShowOptionsPage" << 4;
+    QTest::newRow("About Brantix") << "actionAboutBrantix" << 3 << "optionsButton" << "actionShowOptionsPage" << 5;
 }
 
-void TstBX::leftButtons()
+void TstBX::navigation()
 {
-    QFETCH(QString, button);
+    QFETCH(QString, trigger);
     QFETCH(int, page);
-    QFETCH(QString, viewAction);
-    QFETCH(bool, designBar);
-    QFETCH(bool, captureBar);
+    QFETCH(QString, button);
+    QFETCH(QString, pageAction);
+    QFETCH(int, optionsPage);
     m_bx->show();
-    // Start away from the target so the click really changes the page.
+    // Start away from the target so the trigger really changes the page.
     child<QToolButton>(page == 3 ? "ostrakButton" : "optionsButton")->click();
-    m_bx->findChild<QToolButton*>(button)->click();
+    if (auto* left = m_bx->findChild<QToolButton*>(trigger))
+        left->click();
+    else
+        action(trigger)->trigger();
     QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), page);
-    QVERIFY(m_bx->findChild<QAction*>(viewAction)->isChecked());
-    int checked = 0;
-    for (const char* name : {"plandorButton", "ostrakButton", "optionsButton"})
-        checked += child<QToolButton>(name)->isChecked() ? 1 : 0;
-    QCOMPARE(checked, 1);
-    QCOMPARE(child<QToolBar>("designToolBar")->isVisible(), designBar);
-    QCOMPARE(child<QToolBar>("captureToolBar")->isVisible(), captureBar);
-}
-
-void TstBX::viewPageActions_data()
-{
-    QTest::addColumn<QString>("actionName");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("page");
-    QTest::newRow("Alt+2 Ostrak") << "actionShowOstrakPage" << "ostrakButton" << 2;
-    QTest::newRow("Alt+3 Options") << "actionShowOptionsPage" << "optionsButton" << 3;
-    QTest::newRow("Alt+1 Plandor") << "actionShowPlandorPage" << "plandorButton" << 0;
-}
-
-void TstBX::viewPageActions()
-{
-    QFETCH(QString, actionName);
-    QFETCH(QString, button);
-    QFETCH(int, page);
-    m_bx->show();
-    action(page == 2 ? "actionShowOptionsPage" : "actionShowOstrakPage")->trigger();
-    QAction* pageAction = m_bx->findChild<QAction*>(actionName);
-    pageAction->trigger();
-    QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), page);
-    QVERIFY(m_bx->findChild<QToolButton*>(button)->isChecked());
-    QVERIFY(pageAction->isChecked());
-    int checked = 0;
-    for (const char* name : {"actionShowPlandorPage", "actionShowOstrakPage", "actionShowOptionsPage"})
-        checked += action(name)->isChecked() ? 1 : 0;
-    QCOMPARE(checked, 1);
+    QStringList checked;
+    for (const char* name : {"plandorButton", "ostrakButton", "optionsButton", "actionShowPlandorPage",
+                             "actionShowOstrakPage", "actionShowOptionsPage"}) {
+        QObject* o = m_bx->findChild<QObject*>(name);
+        if (o->property("checked").toBool())
+            checked << name;
+    }
+    QCOMPARE(checked, QStringList({button, pageAction}));
+    QCOMPARE(child<QToolBar>("designToolBar")->isVisible(), page == 0);
+    QCOMPARE(child<QToolBar>("captureToolBar")->isVisible(), page == 2);
+    if (optionsPage >= 0)
+        QCOMPARE(child<QStackedWidget>("optionsStackedWidget")->currentIndex(), optionsPage);
+    if (optionsPage == 5) {
+        QVERIFY(child<QLabel>("aboutVersionLabel")->text().contains("v1.8.0"));
+        QVERIFY(child<QLabel>("aboutWebSiteLabel")->text().contains(BX::WebSite));
+    }
 }
 
 void TstBX::viewBarActions_data()
@@ -567,36 +501,6 @@ void TstBX::subButtonRows()
     QCOMPARE(checkedIndexes(), QList<int>{0});
 }
 
-void TstBX::contactAndAboutActions_data()
-{
-    QTest::addColumn<QString>("actionName");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("page");
-    QTest::newRow("Contact us") << "actionContactUs" << "optionContactUsButton" << 4;
-    QTest::newRow("About Brantix") << "actionAboutBrantix" << "optionAboutButton" << 5;
-}
-
-void TstBX::contactAndAboutActions()
-{
-    QFETCH(QString, actionName);
-    QFETCH(QString, button);
-    QFETCH(int, page);
-    m_bx->findChild<QAction*>(actionName)->trigger();
-    QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), 3);
-    QVERIFY(child<QToolButton>("optionsButton")->isChecked());
-    QVERIFY(action("actionShowOptionsPage")->isChecked());
-    QCOMPARE(child<QStackedWidget>("optionsStackedWidget")->currentIndex(), page);
-    QVERIFY(m_bx->findChild<QPushButton*>(button)->isChecked());
-    QVERIFY(!child<QPushButton>("optionGeneralButton")->isChecked());
-    if (page == 5) {
-        QCOMPARE(child<QLabel>("aboutProductLabel")->text(), QString("Kivotec Brantix"));
-        QVERIFY(child<QLabel>("aboutVersionLabel")->text().contains("v1.8.0"));
-        QVERIFY(child<QLabel>("aboutWebSiteLabel")->text().contains(BX::WebSite));
-        QVERIFY(!child<QLabel>("aboutAddressLabel")->text().isEmpty());
-        QVERIFY(!child<QLabel>("aboutTelephoneLabel")->text().isEmpty());
-    }
-}
-
 // ---------------------------------------------------------------- help and web site
 
 void TstBX::helpUrl_data()
@@ -616,25 +520,12 @@ void TstBX::helpUrl()
     QCOMPARE(BX::helpUrl(applicationDir), QUrl(expected));
 }
 
-void TstBX::helpAndWebSiteActions()
+void TstBX::helpLinks_data()
 {
-    QCOMPARE(action("actionHelp")->shortcut(), QKeySequence("F1"));
-    action("actionHelp")->trigger();
-    QString parent = QCoreApplication::applicationDirPath();
-    parent.truncate(parent.lastIndexOf('/'));
-    const QUrl help = QUrl::fromLocalFile(parent + "/docs/html/brantix/brantix.html");
-    QCOMPARE(DesktopServices::lastOpenedUrl(), help);
-    QCOMPARE(m_openedUrls, QList<QUrl>{help});
-
-    child<QToolButton>("infoKivButton")->click();
-    QCOMPARE(DesktopServices::lastOpenedUrl(), QUrl(BX::WebSite));
-    QCOMPARE(m_openedUrls.size(), 2);
-}
-
-void TstBX::analysisInfoButtons_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("topic"); // "web": the web site
+    QTest::newRow("F1") << "actionHelp" << "";
+    QTest::newRow("web site") << "infoKivButton" << "web";
     QTest::newRow("capture card") << "captureCardInfoButton" << "analysis-capture-card";
     QTest::newRow("padding") << "paddingInfoButton" << "analysis-padding";
     QTest::newRow("macrocycle") << "macroInfoButton" << "analysis-macrocycle";
@@ -643,21 +534,32 @@ void TstBX::analysisInfoButtons_data()
     QTest::newRow("conversion") << "conversionInfoButton" << "analysis-conversion";
 }
 
-void TstBX::analysisInfoButtons()
+void TstBX::helpLinks()
 {
-    QFETCH(QString, button);
+    QFETCH(QString, trigger);
     QFETCH(QString, topic);
-    auto* info = m_bx->findChild<QToolButton*>(button);
-    QVERIFY(info);
-    QVERIFY(child<QWidget>("analysisParametersPage")->isAncestorOf(info));
-    info->click();
+    QCOMPARE(action("actionHelp")->shortcut(), QKeySequence("F1"));
+    if (auto* button = m_bx->findChild<QToolButton*>(trigger)) {
+        if (topic.startsWith("analysis"))
+            QVERIFY(child<QWidget>("analysisParametersPage")->isAncestorOf(button));
+        button->click();
+    } else {
+        action(trigger)->trigger();
+    }
+    QString parent = QCoreApplication::applicationDirPath();
+    parent.truncate(parent.lastIndexOf('/'));
     QCOMPARE(m_openedUrls.size(), 1);
-    QCOMPARE(m_openedUrls.first().fragment(), topic);
-    QVERIFY(m_openedUrls.first().path().endsWith("/docs/html/brantix/brantix.html"));
+    const QUrl opened = m_openedUrls.first();
+    QCOMPARE(DesktopServices::lastOpenedUrl(), opened);
+    if (topic == "web") {
+        QCOMPARE(opened, QUrl(BX::WebSite));
+        return;
+    }
+    QCOMPARE(opened.adjusted(QUrl::RemoveFragment), QUrl::fromLocalFile(parent + "/docs/html/brantix/brantix.html"));
+    QCOMPARE(opened.fragment(), topic);
     // The topic is there to land on.
-    QFile help(BX_SOURCE_DIR "/docs/html/brantix/brantix.html");
-    QVERIFY(help.open(QIODevice::ReadOnly));
-    QVERIFY(help.readAll().contains("id=\"" + topic.toLatin1() + "\""));
+    if (!topic.isEmpty())
+        QVERIFY(AppTest::readFile(BX_SOURCE_DIR "/docs/html/brantix/brantix.html").contains("id=\"" + topic.toLatin1() + "\""));
 }
 
 // ---------------------------------------------------------------- project page
@@ -695,31 +597,26 @@ void TstBX::projectPanels()
 void TstBX::progressBars_data()
 {
     QTest::addColumn<bool>("design");
-    QTest::addColumn<int>("percent");
-    QTest::addColumn<bool>("shown");
-    for (bool design : {true, false}) {
-        const QString bar = design ? "design " : "analysis ";
-        QTest::newRow(qPrintable(bar + "0")) << design << 0 << true;
-        QTest::newRow(qPrintable(bar + "99")) << design << 99 << true;
-        QTest::newRow(qPrintable(bar + "100")) << design << 100 << false;
-    }
+    QTest::newRow("design") << true;
+    QTest::newRow("analysis") << false;
 }
 
 void TstBX::progressBars()
 {
     QFETCH(bool, design);
-    QFETCH(int, percent);
-    QFETCH(bool, shown);
     auto* bar = child<QProgressBar>(design ? "designProgressBar" : "analysisProgressBar");
     QVERIFY(bar->isHidden());
     QCOMPARE(bar->maximum(), 100);
-    if (design)
-        emit m_bx->generateDesignProgress(percent);
-    else
-        emit m_bx->generateAnalysisProgress(percent);
-    QCOMPARE(bar->value(), percent);
-    QCOMPARE(!bar->isHidden(), shown);
-    // Reaching 100 always hides it again.
+    // Shown below 100, hidden at 100.
+    for (int percent : {0, 99, 100, 42}) {
+        if (design)
+            emit m_bx->generateDesignProgress(percent);
+        else
+            emit m_bx->generateAnalysisProgress(percent);
+        QCOMPARE(bar->value(), percent);
+        QCOMPARE(bar->isHidden(), percent == 100);
+    }
+    // The slot alone hides it too.
     if (design)
         m_bx->onDesignProgressBar(100);
     else
@@ -760,53 +657,7 @@ void TstBX::overviewFollowsNetwork()
     QCOMPARE(silence->count(), calculator.getSilenceTimeList("1 Mbits/s").size());
 }
 
-void TstBX::selectionLoadsItemEditor()
-{
-    dropNetwork();
-    MainDTModel* model = m_bx->designModel();
-    const QModelIndex network = model->getNetworkIdx();
-    QVERIFY(model->dropItem("Segment", network));
-    auto* view = child<QTreeView>("mainDTView");
-    // The model focuses each new node; the item editor shows the one selected.
-    view->setCurrentIndex(network);
-    QCOMPARE(m_bx->getMainDTSelectedIndex(), network);
-    QCOMPARE(m_bx->settingsModel()->node(), network);
-    QVERIFY(m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
-    const QModelIndex segment = model->index(0, 0, network);
-    view->setCurrentIndex(segment);
-    QCOMPARE(m_bx->settingsModel()->node(), segment);
-    QVERIFY(!m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
-}
-
 // ---------------------------------------------------------------- closing
-
-void TstBX::closeCancelKeepsWindow()
-{
-    m_bx->show();
-    dropNetwork();
-    const QString title = m_bx->windowTitle();
-    QSignalSpy saves(action("actionSave"), &QAction::triggered);
-    BoxAnswerer answerer({QMessageBox::Cancel});
-    QVERIFY(!m_bx->close());
-    QCOMPARE(answerer.titles, QStringList{"Saving"});
-    QCOMPARE(answerer.texts, QStringList{"Do you want to save your project before closing ?"});
-    QVERIFY(m_bx->isVisible());
-    QCOMPARE(m_bx->windowTitle(), title);
-    QCOMPARE(m_bx->designModel()->rowCount(), 1);
-    QCOMPARE(saves.count(), 0);
-}
-
-void TstBX::closeDiscardCloses()
-{
-    m_bx->show();
-    dropNetwork();
-    QSignalSpy saves(action("actionSave"), &QAction::triggered);
-    BoxAnswerer answerer({QMessageBox::Discard});
-    QVERIFY(m_bx->close());
-    QCOMPARE(answerer.texts.size(), 1);
-    QVERIFY(!m_bx->isVisible());
-    QCOMPARE(saves.count(), 0);
-}
 
 void TstBX::closeDuringRuns_data()
 {
@@ -823,18 +674,22 @@ void TstBX::closeDuringRuns_data()
     const QString control = "A network 'Control' is in progress. If you continue it will stop.";
     const QString save = "Do you want to save your project before closing ?";
     using B = QMessageBox;
-    QTest::newRow("nothing running, unmodified") << false << false << false << QList<B::StandardButton>{} << QStringList{}
+    using Answers = QList<B::StandardButton>;
+    QTest::newRow("nothing running, unmodified") << false << false << false << Answers{} << QStringList{}
                                                  << true << false << false << false;
-    QTest::newRow("both, yes and yes") << false << true << true << QList<B::StandardButton>{B::Yes, B::Yes}
+    QTest::newRow("modified, cancel keeps the window") << true << false << false << Answers{B::Cancel}
+                                                       << QStringList{save} << false << false << false << false;
+    QTest::newRow("modified, discard closes") << true << false << false << Answers{B::Discard} << QStringList{save}
+                                              << true << false << false << false;
+    QTest::newRow("both, yes and yes") << false << true << true << Answers{B::Yes, B::Yes}
                                        << QStringList{analysis, control} << true << true << true << false;
-    QTest::newRow("both, cancel on analysis") << false << true << true << QList<B::StandardButton>{B::Cancel}
+    QTest::newRow("both, cancel on analysis") << false << true << true << Answers{B::Cancel}
                                               << QStringList{analysis} << false << false << false << false;
-    QTest::newRow("both, cancel on control") << false << true << true << QList<B::StandardButton>{B::Yes, B::Cancel}
+    QTest::newRow("both, cancel on control") << false << true << true << Answers{B::Yes, B::Cancel}
                                              << QStringList{analysis, control} << false << true << false << false;
-    QTest::newRow("connected only") << false << false << true << QList<B::StandardButton>{B::Yes}
-                                    << QStringList{control} << true << false << true << false;
-    QTest::newRow("modified and capturing, save then yes") << true << true << false
-                                                           << QList<B::StandardButton>{B::Save, B::Yes}
+    QTest::newRow("connected only") << false << false << true << Answers{B::Yes} << QStringList{control}
+                                    << true << false << true << false;
+    QTest::newRow("modified and capturing, save then yes") << true << true << false << Answers{B::Save, B::Yes}
                                                            << QStringList{save, analysis} << true << true << false << true;
 }
 
@@ -856,6 +711,7 @@ void TstBX::closeDuringRuns()
         m_bx->setCurrentFileProject(dir.filePath("run.brxprj"), false);
         dropNetwork();
     }
+    const QString title = m_bx->windowTitle();
     m_bx->setCapturing(capturing);
     m_bx->setNetworkConnected(connected);
     QSignalSpy stops(action("actionStopCapture"), &QAction::triggered);
@@ -864,11 +720,17 @@ void TstBX::closeDuringRuns()
     BoxAnswerer answerer(answers);
     QCOMPARE(m_bx->close(), closed);
     QCOMPARE(answerer.texts, asked);
+    if (modified)
+        QCOMPARE(answerer.titles.first(), QString("Saving"));
     QCOMPARE(m_bx->isVisible(), !closed);
     QCOMPARE(stops.count(), stopped ? 1 : 0);
     QCOMPARE(disconnects.count(), disconnected ? 1 : 0);
     QCOMPARE(saves.count(), saved ? 1 : 0);
     QCOMPARE(QFile::exists(dir.filePath("run.brxprj")), saved);
+    if (!closed) {
+        QCOMPARE(m_bx->windowTitle(), title);
+        QCOMPARE(m_bx->designModel()->rowCount(), modified ? 1 : 0);
+    }
 }
 
 // ---------------------------------------------------------------- start page drop
@@ -912,6 +774,292 @@ void TstBX::projectDropArea()
         QCOMPARE(dropped.count(), 1);
         QCOMPARE(dropped.first().first().toString(), path);
     }
+}
+
+// ---------------------------------------------------------------- project life cycle
+
+void TstBX::buildProject()
+{
+    MainDTModel* model = m_bx->designModel();
+    QVERIFY(model->dropItem("Network", QModelIndex()));
+    const QModelIndex network = model->index(0, 0);
+    QVERIFY(model->dropItem("Segment", network));
+    const QModelIndex segment = model->index(0, 0, network);
+    QVERIFY(model->dropItem("Station", segment));
+    const QModelIndex station = model->index(0, 0, segment);
+    QVERIFY(model->setData(station.sibling(station.row(), 0), "Pump", Qt::EditRole));
+}
+
+QStringList TstBX::snapshot() const
+{
+    const MainDTModel* model = m_bx->designModel();
+    QStringList rows;
+    for (const QModelIndex& i : model->getAllIndexes()) {
+        QStringList cells;
+        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c)
+            cells << model->getItem(i)->data(c).toString();
+        rows << cells.join(QLatin1Char(';'));
+    }
+    return rows;
+}
+
+void TstBX::saveThenLoadRestoresTheProject()
+{
+    buildProject();
+    QVERIFY(m_bx->isModified());
+    const QStringList before = snapshot();
+    const QString path = m_dir.filePath("pump.brxprj");
+    bool done = false;
+    // Board scanning pauses for the save and comes back as it was: on here, off while
+    // a network is connected.
+    m_bx->devicesDetection()->setScanning(false);
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    QVERIFY(!m_bx->devicesDetection()->isScanning());
+    m_bx->devicesDetection()->setScanning(true);
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    QVERIFY(m_bx->devicesDetection()->isScanning());
+    QVERIFY(!m_bx->isModified());
+    QCOMPARE(m_bx->currentFileProject(), path);
+    QVERIFY(!m_bx->windowTitle().endsWith('*'));
+
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QVERIFY(!m_bx->isProjectOpen());
+    QCOMPARE(designStack()->currentIndex(), 0);
+    QVERIFY(!action("actionSave")->isEnabled());
+
+    m_bx->loadFileProject(path);
+    QCOMPARE(snapshot(), before);
+    QCOMPARE(m_bx->windowTitle(), BX::OrganizationName + " " + BX::ProductName + " - " + path);
+    QCOMPARE(designStack()->currentIndex(), 1);
+    QVERIFY(action("actionCloseProject")->isEnabled());
+    QVERIFY(!m_bx->isModified());
+    QCOMPARE(m_bx->designModel()->undoStack()->count(), 0);
+    const QModelIndex station = m_bx->designModel()->getStationIndexes().value(0);
+    QCOMPARE(m_bx->designModel()->text(station, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
+}
+
+void TstBX::closeQuestion_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("cancel keeps the project") << int(QMessageBox::Cancel) << true;
+    QTest::newRow("no closes without saving") << int(QMessageBox::No) << false;
+}
+
+void TstBX::closeQuestion()
+{
+    QFETCH(int, button);
+    QFETCH(bool, stillOpen);
+    buildProject();
+    BoxAnswerer answerer({ QMessageBox::StandardButton(button) });
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QCOMPARE(answer, button);
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QCOMPARE(m_bx->isProjectOpen(), stillOpen);
+    QCOMPARE(m_bx->isModified(), stillOpen);
+    if (!stillOpen)
+        QCOMPARE(m_bx->currentFileProject(), m_bx->untitledFileProject());
+}
+
+void TstBX::failedLoadLeavesTheFileAlone()
+{
+    const QString path = m_dir.filePath("broken.brxprj");
+    const QByteArray content = "<brxprj version=\"1.0\"><design><maindtitem col0=\"N\" col1=\"Network\">";
+    QVERIFY(AppTest::writeFile(path, content));
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    m_bx->loadFileProject(path);
+    QCOMPARE(answerer.texts, QStringList { "Impossible to load from the file.\nLine 1: Premature end of document." });
+    QVERIFY(!m_bx->isProjectOpen());
+    QCOMPARE(designStack()->currentIndex(), 0);
+    QCOMPARE(AppTest::readFile(path), content);
+}
+
+void TstBX::refusedSaveKeepsTheOldFileAndTheMark_data()
+{
+    QTest::addColumn<QString>("target"); // "untitled": the untitled project's name
+    QTest::addColumn<QString>("message");
+    QTest::newRow("beneath a plain file") << "kept.brxprj/inside.brxprj" << "Impossible to save the project.";
+    QTest::newRow("onto the untitled name") << "untitled" << "Incorrect project name. Choose another name.";
+}
+
+void TstBX::refusedSaveKeepsTheOldFileAndTheMark()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    buildProject();
+    const QString path = m_dir.filePath("kept.brxprj");
+    bool done = false;
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    const QByteArray before = AppTest::readFile(path);
+
+    // An edit, then a save that cannot be made.
+    QVERIFY(m_bx->designModel()->dropItem("Segment", m_bx->designModel()->index(0, 0)));
+    QVERIFY(m_bx->isModified());
+    const QString refused = target == "untitled" ? m_bx->untitledFileProject() : m_dir.filePath(target);
+    BoxAnswerer answerer({ QMessageBox::Ok });
+    m_bx->saveProjectAs(refused, &done);
+    QVERIFY(!done);
+    QCOMPARE(answerer.texts, QStringList { message });
+    QVERIFY(!QFile::exists(refused));
+    QVERIFY(m_bx->isModified());
+    QVERIFY(m_bx->windowTitle().endsWith('*'));
+    QCOMPARE(m_bx->currentFileProject(), path);
+    QCOMPARE(AppTest::readFile(path), before);
+}
+
+void TstBX::recentList()
+{
+    for (int i = 0; i < 11; ++i)
+        m_bx->setCurrentFileProject(m_dir.filePath(QString("p%1.brxprj").arg(i)), false);
+    m_bx->setCurrentFileProject(m_dir.filePath("p5.brxprj"), false);
+    const QList<QAction*> actions = m_bx->recentFileActions();
+    QCOMPARE(actions.size(), 10);
+    QStringList texts;
+    for (QAction* a : actions) {
+        QVERIFY(a->isVisible());
+        texts << a->text();
+    }
+    // p5 moved to the top once; p0 was pushed out by the eleventh.
+    QCOMPARE(texts, (QStringList { "p5.brxprj", "p10.brxprj", "p9.brxprj", "p8.brxprj", "p7.brxprj", "p6.brxprj",
+                                   "p4.brxprj", "p3.brxprj", "p2.brxprj", "p1.brxprj" }));
+    QCOMPARE(actions.first()->shortcut(), QKeySequence("Ctrl+1"));
+    QCOMPARE(actions.last()->shortcut(), QKeySequence("Ctrl+0"));
+    QCOMPARE(actions.first()->data().toString(), m_dir.filePath("p5.brxprj"));
+
+    m_bx->onActionClearRecentFiles();
+    for (QAction* a : m_bx->recentFileActions())
+        QVERIFY(!a->isVisible());
+    QVERIFY(!m_bx->findChild<QMenu*>("menuOpenRecent")->isEnabled());
+}
+
+void TstBX::droppedProjectLoads()
+{
+    buildProject();
+    const QString path = m_dir.filePath("dropped.brxprj");
+    bool done = false;
+    m_bx->saveProjectAs(path, &done);
+    QVERIFY(done);
+    m_bx->onActionCloseProject(nullptr);
+    m_bx->onBrxprjFileDropped(path);
+    QVERIFY(m_bx->isProjectOpen());
+    QCOMPARE(m_bx->currentFileProject(), path);
+}
+
+// An example project as a user opens it: picking a station in the tree shows its properties.
+// With BX_SCREENSHOT_DIR set, the window is saved there as design_station.png.
+void TstBX::selectedStationShowsInItemEditor()
+{
+    m_bx->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_bx.get()));
+    m_bx->loadFileProject(QStringLiteral(BX_BINARY_DIR "/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj"));
+    QVERIFY(m_bx->isProjectOpen());
+    MainDTModel* model = m_bx->designModel();
+    const QModelIndex station = model->getStationIndexes().value(1);
+    QCOMPARE(model->text(station, MainDTModel::ColObject), QString("Field unit"));
+
+    // The item editor follows the selection: the network's rows, then the station's.
+    auto* tree = m_bx->findChild<QTreeView*>("mainDTView");
+    tree->setCurrentIndex(model->getNetworkIdx());
+    QCOMPARE(m_bx->getMainDTSelectedIndex(), model->getNetworkIdx());
+    QVERIFY(m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
+    tree->setCurrentIndex(station);
+    QVERIFY(!m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
+    auto* right = m_bx->findChild<QStackedWidget*>("projectRightStackedWidget");
+    QCOMPARE(right->currentWidget()->objectName(), QString("itemEditorPage"));
+    auto* editor = m_bx->findChild<QTreeView*>("settingsDTView");
+    QVERIFY(editor->isVisible());
+    QCOMPARE(m_bx->settingsModel()->node(), station);
+    // The name and the address rows are shown, with the station's values, inside the view.
+    for (int column : {int(MainDTModel::ColObject), int(MainDTModel::ColStationAddress)}) {
+        const QModelIndex value = m_bx->settingsModel()->valueIndex(column);
+        QVERIFY(value.isValid());
+        QCOMPARE(value.data().toString(), model->text(station, column));
+        QVERIFY(!editor->isRowHidden(value.row(), value.parent()));
+        const QRect cell = editor->visualRect(value);
+        QVERIFY(!cell.isEmpty());
+        QVERIFY(editor->viewport()->rect().contains(cell.topLeft()));
+    }
+
+    const QString dir = qEnvironmentVariable("BX_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        QVERIFY(m_bx->grab().save(dir + "/design_station.png"));
+
+    // At every speed the Overview panel's choices fit their boxes unclipped.
+    for (const QString& speed : FipCalculator::getSpeedList()) {
+        QVERIFY(model->setData(model->cell(model->getNetworkIdx(), MainDTModel::ColNetworkSpeed), speed));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        for (const char* name : {"overviewFrameTypeComboBox", "overviewSpeedComboBox", "overviewSilenceComboBox",
+                                 "overviewTurnAroundComboBox"}) {
+            const auto* combo = m_bx->findChild<QComboBox*>(name);
+            QVERIFY2(combo->width() >= combo->sizeHint().width(), qPrintable(speed + " " + name));
+        }
+    }
+}
+
+// Ctrl+N, Ctrl+Q, Save, then Cancel in the Save As dialog: nothing was saved, nothing is lost.
+void TstBX::closeKeepsWindowWhenSaveAsCancelled()
+{
+    m_bx->show();
+    m_bx->onActionNewProject();
+    QVERIFY(m_bx->isModified());
+    BoxAnswerer answerer({ QMessageBox::Save });
+    FileDialogCanceller dialogs;
+    QVERIFY(!m_bx->close());
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QCOMPARE(dialogs.count, 1);
+    QVERIFY(m_bx->isVisible());
+    QVERIFY(m_bx->isProjectOpen());
+    QVERIFY(m_bx->isModified());
+}
+
+// Save, Undo, then another edit: the redo branch holding the saved state is gone,
+// so the project differs from its file and Close asks.
+void TstBX::editAfterUndoKeepsProjectModified()
+{
+    buildProject();
+    bool done = false;
+    m_bx->saveProjectAs(m_dir.filePath("undo.brxprj"), &done);
+    QVERIFY(done);
+    MainDTModel* model = m_bx->designModel();
+    model->undoStack()->undo();
+    QVERIFY(m_bx->isModified());
+    QVERIFY(model->setData(model->cell(model->getNetworkIdx(), MainDTModel::ColObject), "Other line"));
+    QVERIFY(m_bx->isModified());
+    QVERIFY(m_bx->windowTitle().endsWith('*'));
+
+    BoxAnswerer answerer({ QMessageBox::Cancel });
+    int answer = 0;
+    m_bx->onActionCloseProject(&answer);
+    QCOMPARE(answerer.titles, QStringList { "Saving" });
+    QVERIFY(m_bx->isProjectOpen());
+}
+
+// An untitled project lives in the current working directory, not the one it was made in.
+void TstBX::untitledSaveFollowsWorkingDirectory()
+{
+    QTemporaryDir first, second;
+    auto* savePath = m_bx->findChild<QLineEdit*>("savePath");
+    savePath->setText(first.path());
+    m_bx->onWorkingDirectoryChanged();
+    m_bx->onActionNewProject();
+    QCOMPARE(m_bx->currentFileProject(), first.filePath("untitled.brxprj"));
+
+    savePath->setText(second.path());
+    m_bx->onWorkingDirectoryChanged();
+    QCOMPARE(m_bx->currentFileProject(), second.filePath("untitled.brxprj"));
+    QVERIFY(m_bx->windowTitle().contains(second.path()));
+    FileDialogCanceller dialogs;
+    bool done = true;
+    m_bx->onSaveButtonClicked(&done);
+    QCOMPARE(dialogs.count, 1);
+    QVERIFY(!done);
+    QVERIFY(!QFile::exists(first.filePath("untitled.brxprj")));
+    QVERIFY(m_bx->isModified());
 }
 
 QTEST_MAIN(TstBX)

@@ -1,31 +1,30 @@
-// The analysis side of the real window: converting raw captures into traces
-// with every refusal of the conversion, the frame table and statistics that
-// result, and stored captures opened again, also when their files are odd.
+// The analysis side of the real window: raw captures converted into traces with
+// every refusal of the conversion, the frame table and statistics that result,
+// stored captures opened again (also odd ones), the display filter bar, find and
+// go-to over a converted capture, and the pcapng export and import.
 
 #include "analysis/AnalysisContext.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MainATModel.h"
 #include "analysis/StatisticsPage.h"
 #include "analysis/TransactionATModel.h"
-#include "app/BX.h"
+#include "app/FrameFilterBar.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/files/StatsFile.h"
-#include "tests/app/BoxAnswerer.h"
+#include "tests/app/AppTestUtil.h"
+#include "tests/capture/pcapng/SimulatedCapture.h"
 
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
 
-#include <QCheckBox>
-#include <QTimer>
-#include <QFile>
+#include <QAction>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLockFile>
+#include <QMenu>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QStandardPaths>
+#include <QScreen>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QtTest>
 
 namespace {
 
@@ -41,18 +40,65 @@ QByteArray rawCapture(int frames, int fcsErrorEvery = 0)
     return raw;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 int lineCount(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
     return file.readAll().count('\n');
+}
+
+QString statsPathOf(const QString& trace)
+{
+    return trace.left(trace.size() - 5) + ".xml";
+}
+
+QString totalFrames(BX& bx)
+{
+    return bx.statisticsPage()->valueLabel("totalFrames")->text();
+}
+
+/// Padding and errors kept in the trace, as the conversions here want them.
+void prepare(BX& bx)
+{
+    AppTest::child<QRadioButton>(bx, "paddingVisibleYes")->setChecked(true);
+    AppTest::child<QRadioButton>(bx, "logErrorsYes")->setChecked(true);
+}
+
+// Frame numbers of the trace lines whose identifier and control are these, read the plain way.
+QStringList numbersOf(const QString& path, const QByteArray& id, const QByteArray& control)
+{
+    QStringList out;
+    for (const QByteArray& line : AppTest::readFile(path).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.value(9) == id && fields.value(8) == control)
+            out << QString::fromUtf8(fields.value(1));
+    }
+    return out;
+}
+
+QStringList shown(const QAbstractItemModel* m)
+{
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, 1).data().toString();
+    return out;
+}
+
+bool settle(BX& bx)
+{
+    return QTest::qWaitFor([&] { return !bx.frameFilterModel()->isMatching(); }, 10000);
+}
+
+// Under a real display (BX_SCREENSHOT=folder), the screen with any tool tip on it.
+void shot(BX& bx, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("BX_SCREENSHOT");
+    if (folder.isEmpty())
+        return;
+    QTest::qWait(400);
+    const QPixmap whole = bx.screen()->grabWindow(0);
+    (whole.isNull() ? bx.grab() : whole).save(folder + "/filter-" + name + ".png");
 }
 
 } // namespace
@@ -69,70 +115,82 @@ private slots:
     void conversion();
     void existingDestination();
     void cancelledConversion();
-    void traceInUse();
     void captureRefusedDuringConversion();
-    void existingStatisticsAskFirst();
     void oddStoredCaptures_data();
     void oddStoredCaptures();
-    void transactionTotalLabels_data();
     void transactionTotalLabels();
+    void filterBar();
+    void findAndGoTo();
+    void pcapngExportAndImportGiveTheSameAnalysis();
+    void pcapngOfFilteredTableHoldsTheFramesItShows();
+    void pcapngOfOtherLinkTypeRefused();
 
 private:
-    void prepare(BX& bx);
-    QString statsPathOf(const QString& trace) { return trace.left(trace.size() - 5) + ".xml"; }
-    QString totalFrames(BX& bx) { return bx.statisticsPage()->valueLabel("totalFrames")->text(); }
+    /// The window showing the frame table of a converted capture with an FCS error every 97 frames.
+    void openFilterTrace(BX& bx);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
+    QString m_trace;
 };
 
 void TstBXAnalysis::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    // The window opens its store in the native format: keep that one here too.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-}
-
-void TstBXAnalysis::prepare(BX& bx)
-{
-    bx.findChild<QRadioButton*>("paddingVisibleYes")->setChecked(true);
-    bx.findChild<QRadioButton*>("logErrorsYes")->setChecked(true);
+    qputenv("TZ", "UTC");
+    AppTest::isolateSettings(m_settingsDir.path());
 }
 
 void TstBXAnalysis::refusals_data()
 {
-    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("raw"); // "missing": no source file
+    QTest::addColumn<QString>("blocker"); // what is already there: "lock" on the trace, "stats" beside it
     QTest::addColumn<QString>("message");
-    QTest::newRow("flow byte 3") << QByteArray("\x03\x00\x01", 3) << CaptureFileMessages::invalidVersion();
-    QTest::newRow("speed code 7") << QByteArray("\x01\x07", 2) << CaptureFileMessages::invalidSpeed();
-    QTest::newRow("empty file") << QByteArray() << CaptureFileMessages::invalidVersion();
-    QTest::newRow("no source") << QByteArray("missing") << CaptureFileMessages::cannotOpenSource();
+    QTest::addColumn<QString>("title");
+    const QByteArray good = rawCapture(50);
+    QTest::newRow("flow byte 3") << QByteArray("\x03\x00\x01", 3) << "" << CaptureFileMessages::invalidVersion() << "Brantix";
+    QTest::newRow("speed code 7") << QByteArray("\x01\x07", 2) << "" << CaptureFileMessages::invalidSpeed() << "Brantix";
+    QTest::newRow("empty file") << QByteArray() << "" << CaptureFileMessages::invalidVersion() << "Brantix";
+    QTest::newRow("no source") << QByteArray("missing") << "" << CaptureFileMessages::cannotOpenSource() << "Brantix";
+    QTest::newRow("trace in use") << good << "lock" << "backupInUse" << "Backup file";
+    // The statistics saved beside a trace belong to it: a conversion asks before replacing them too.
+    QTest::newRow("existing statistics, no") << good << "stats" << CaptureFileMessages::destinationExists() << "Brantix";
 }
 
 void TstBXAnalysis::refusals()
 {
     QFETCH(QByteArray, raw);
+    QFETCH(QString, blocker);
     QFETCH(QString, message);
-    const QString rawPath = m_dir.filePath(QString("refused_%1.praw").arg(QTest::currentDataTag()));
-    const QString tracePath = m_dir.filePath(QString("refused_%1.vtrc").arg(QTest::currentDataTag()));
+    QFETCH(QString, title);
+    const QString tag = QString(QTest::currentDataTag()).replace(' ', '_').remove(',');
+    const QString rawPath = m_dir.filePath("refused_" + tag + ".praw");
+    const QString tracePath = m_dir.filePath("refused_" + tag + ".vtrc");
     if (raw != "missing")
-        QVERIFY(writeFile(rawPath, raw));
+        QVERIFY(AppTest::writeFile(rawPath, raw));
+    QLockFile other(tracePath + ".lock");
+    if (blocker == "lock") {
+        QVERIFY(other.tryLock(0));
+        message = CaptureFileMessages::backupInUse(tracePath);
+    }
+    if (blocker == "stats")
+        QVERIFY(AppTest::writeFile(statsPathOf(tracePath), "<stats/>\n"));
 
     BX bx;
-    BoxAnswerer answers({ QMessageBox::Ok });
+    prepare(bx);
+    BoxAnswerer answers({ blocker == "stats" ? QMessageBox::No : QMessageBox::Ok });
     QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
     QCOMPARE(answers.texts, QStringList { message });
-    QCOMPARE(answers.titles, QStringList { "Brantix" });
+    QCOMPARE(answers.titles, QStringList { title });
+    QCOMPARE(answers.ownIcons, QList<bool> { true });
     QVERIFY(!bx.isConverting());
-    // Nothing stays locked and the source is untouched.
-    QVERIFY(!QFile::exists(tracePath + ".lock"));
+    // Nothing stays locked, the source and the statistics are untouched.
+    QCOMPARE(QFile::exists(tracePath + ".lock"), blocker == "lock");
     QVERIFY(!QFile::exists(rawPath + ".lock"));
-    if (raw != "missing") {
-        QFile source(rawPath);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        QCOMPARE(source.readAll(), raw);
+    if (raw != "missing")
+        QCOMPARE(AppTest::readFile(rawPath), raw);
+    if (blocker == "stats") {
+        QCOMPARE(AppTest::readFile(statsPathOf(tracePath)), QByteArray("<stats/>\n"));
+        QVERIFY(!QFile::exists(tracePath));
     }
 }
 
@@ -157,7 +215,7 @@ void TstBXAnalysis::conversion()
     const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
     const QString rawPath = m_dir.filePath(tag + ".praw");
     const QString tracePath = m_dir.filePath(tag + ".vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(frames, fcsErrorEvery)));
+    QVERIFY(AppTest::writeFile(rawPath, rawCapture(frames, fcsErrorEvery)));
 
     quint64 counted = 0;
     {
@@ -199,8 +257,8 @@ void TstBXAnalysis::existingDestination()
 {
     const QString rawPath = m_dir.filePath("exists.praw");
     const QString tracePath = m_dir.filePath("exists.vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(200)));
-    QVERIFY(writeFile(tracePath, "kept\n"));
+    QVERIFY(AppTest::writeFile(rawPath, rawCapture(200)));
+    QVERIFY(AppTest::writeFile(tracePath, "kept\n"));
 
     BX bx;
     prepare(bx);
@@ -230,7 +288,7 @@ void TstBXAnalysis::cancelledConversion()
     const int frames = 800000;
     const QString rawPath = m_dir.filePath("cancelled.praw");
     const QString tracePath = m_dir.filePath("cancelled.vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(frames)));
+    QVERIFY(AppTest::writeFile(rawPath, rawCapture(frames)));
 
     BX bx;
     prepare(bx);
@@ -253,23 +311,6 @@ void TstBXAnalysis::cancelledConversion()
     QVERIFY(!bx.findChild<QPushButton*>("prawToVtrcCancelButton")->isEnabled());
 }
 
-void TstBXAnalysis::traceInUse()
-{
-    const QString rawPath = m_dir.filePath("inuse.praw");
-    const QString tracePath = m_dir.filePath("inuse.vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(50)));
-    QLockFile other(tracePath + ".lock");
-    QVERIFY(other.tryLock(0));
-    BX bx;
-    prepare(bx);
-    BoxAnswerer answers({ QMessageBox::Ok });
-    QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
-    QCOMPARE(answers.texts, QStringList { CaptureFileMessages::backupInUse(tracePath) });
-    QCOMPARE(answers.titles, QStringList { "Backup file" });
-    QCOMPARE(answers.ownIcons, QList<bool> { true });
-    QVERIFY(!bx.isConverting());
-}
-
 // A capture and a conversion share one decoder: while the conversion runs the
 // capture button is off and its slot refuses, and the trace comes out whole.
 void TstBXAnalysis::captureRefusedDuringConversion()
@@ -277,7 +318,7 @@ void TstBXAnalysis::captureRefusedDuringConversion()
     const int frames = 300000;
     const QString rawPath = m_dir.filePath("busy.praw");
     const QString tracePath = m_dir.filePath("busy.vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(frames)));
+    QVERIFY(AppTest::writeFile(rawPath, rawCapture(frames)));
 
     BX bx;
     prepare(bx);
@@ -297,24 +338,6 @@ void TstBXAnalysis::captureRefusedDuringConversion()
     QCOMPARE(lineCount(tracePath), frames);
     QCOMPARE(bx.frameTableModel()->rowCount(), frames);
     QVERIFY(bx.findChild<QPushButton*>("startStopCapturingButton")->isEnabled());
-}
-
-// The statistics saved beside a trace belong to it: a conversion asks before replacing them too.
-void TstBXAnalysis::existingStatisticsAskFirst()
-{
-    const QString rawPath = m_dir.filePath("stats.praw");
-    const QString tracePath = m_dir.filePath("stats.vtrc");
-    QVERIFY(writeFile(rawPath, rawCapture(50)));
-    QVERIFY(writeFile(statsPathOf(tracePath), "<stats/>\n"));
-    BX bx;
-    prepare(bx);
-    BoxAnswerer answers({ QMessageBox::No });
-    QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
-    QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
-    QFile stats(statsPathOf(tracePath));
-    QVERIFY(stats.open(QIODevice::ReadOnly));
-    QCOMPARE(stats.readAll(), QByteArray("<stats/>\n"));
-    QVERIFY(!QFile::exists(tracePath));
 }
 
 void TstBXAnalysis::oddStoredCaptures_data()
@@ -349,9 +372,9 @@ void TstBXAnalysis::oddStoredCaptures()
     QFETCH(QString, status);
     const QString tag = QString(QTest::currentDataTag()).replace(' ', '_').remove(',');
     const QString tracePath = m_dir.filePath("odd_" + tag + ".vtrc");
-    QVERIFY(writeFile(tracePath, trace));
+    QVERIFY(AppTest::writeFile(tracePath, trace));
     if (!stats.isEmpty())
-        QVERIFY(writeFile(statsPathOf(tracePath), stats));
+        QVERIFY(AppTest::writeFile(statsPathOf(tracePath), stats));
 
     BX bx;
     QCOMPARE(bx.openCapture(tracePath), rows >= 0);
@@ -362,38 +385,262 @@ void TstBXAnalysis::oddStoredCaptures()
             table->index(row, column).data(); // every cell reads without harm
     }
     QCOMPARE(bx.analysisContext()->counters.idDat, 0ULL);
-    const QString shown = bx.findChild<QLabel*>("statusMessageLabel")->text();
-    QVERIFY2(shown.contains(status), qPrintable(shown));
+    const QString told = bx.findChild<QLabel*>("statusMessageLabel")->text();
+    QVERIFY2(told.contains(status), qPrintable(told));
     // Nothing was written to the user's files.
-    QFile file(tracePath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), trace);
-    if (!stats.isEmpty()) {
-        QFile statistics(statsPathOf(tracePath));
-        QVERIFY(statistics.open(QIODevice::ReadOnly));
-        QCOMPARE(statistics.readAll(), stats);
-    }
-}
-
-void TstBXAnalysis::transactionTotalLabels_data()
-{
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("variables ok") << "varTransOkLabel" << "OK (Request + Reply)";
-    QTest::newRow("reply lost") << "varTransLostReplyLabel" << "With Reply Lost";
-    QTest::newRow("no reply") << "varTransNeverReplyLabel" << "Without Reply";
-    QTest::newRow("messages ok") << "msgTransOkLabel" << "OK (Complete)";
-    QTest::newRow("incomplete") << "msgTransNokLabel" << "Incomplete";
+    QCOMPARE(AppTest::readFile(tracePath), trace);
+    if (!stats.isEmpty())
+        QCOMPARE(AppTest::readFile(statsPathOf(tracePath)), stats);
 }
 
 void TstBXAnalysis::transactionTotalLabels()
 {
-    QFETCH(QString, label);
-    QFETCH(QString, text);
     BX bx;
-    auto* title = bx.statisticsPage()->findChild<QLabel*>(label);
-    QVERIFY(title);
-    QCOMPARE(title->text(), text);
+    const QList<QPair<const char*, QString>> labels = { { "varTransOkLabel", "OK (Request + Reply)" },
+                                                        { "varTransLostReplyLabel", "With Reply Lost" },
+                                                        { "varTransNeverReplyLabel", "Without Reply" },
+                                                        { "msgTransOkLabel", "OK (Complete)" },
+                                                        { "msgTransNokLabel", "Incomplete" } };
+    for (const auto& label : labels)
+        QCOMPARE(AppTest::child<QLabel>(*bx.statisticsPage(), label.first)->text(), label.second);
+}
+
+// ---------------------------------------------------------------- filter bar, find and go to
+
+void TstBXAnalysis::openFilterTrace(BX& bx)
+{
+    if (m_trace.isEmpty()) {
+        const QString raw = m_dir.filePath("bus.praw");
+        QVERIFY(AppTest::writeFile(raw, rawCapture(3000, 97)));
+        BX converter;
+        prepare(converter);
+        BoxAnswerer answers({});
+        QVERIFY(converter.generateVtrcFile(raw, m_dir.filePath("bus.vtrc"), 2));
+        m_trace = m_dir.filePath("bus.vtrc");
+    }
+    bx.resize(1400, 900);
+    bx.show();
+    QVERIFY(bx.openCapture(m_trace));
+    bx.findChild<QAction*>("actionShowOstrakPage")->trigger();
+    bx.findChild<QPushButton*>("analysisVisualFipTraceButton")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(&bx));
+}
+
+void TstBXAnalysis::filterBar()
+{
+    BX bx;
+    openFilterTrace(bx);
+    if (QTest::currentTestFailed())
+        return;
+    FrameFilterBar* bar = bx.frameFilterBar();
+    QAbstractItemModel* model = bx.frameFilterModel();
+    auto* view = bx.findChild<QTableView*>("mainATView");
+    QCOMPARE(view->model(), model);
+    auto* combo = bar->findChild<QComboBox*>("frameFilterCombo");
+    auto* count = bar->findChild<QLabel*>("frameFilterCountLabel");
+    const int total = bx.frameTableModel()->rowCount();
+    QCOMPARE(total, 3000);
+    QCOMPARE(count->text(), QString("3,000 frames"));
+    shot(bx, "empty");
+
+    const QString selective = "id == 0x0201 and ctrl == RP_DAT";
+    combo->lineEdit()->setFocus();
+    QTest::keyClicks(combo->lineEdit(), selective);
+    QCOMPARE(bar->state(), FrameFilterBar::State::Valid);
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QVERIFY(settle(bx));
+    const QStringList expected = numbersOf(m_trace, "0x0201", "RP_DAT");
+    QVERIFY(expected.size() > 10);
+    QCOMPARE(shown(model), expected);
+    QCOMPARE(count->text(), QString("%1 of 3,000 frames").arg(expected.size()));
+    shot(bx, "applied");
+
+    // Refused: red, the message and its column in the tool tip, the view as it was.
+    combo->lineEdit()->clear();
+    QTest::keyClicks(combo->lineEdit(), "id == 0x0201 and ctrl = RP_DAT");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QCOMPARE(bar->state(), FrameFilterBar::State::Invalid);
+    QCOMPARE(combo->lineEdit()->toolTip(), QString("Use \"==\" to compare (at column 23)"));
+    QCOMPARE(shown(model), expected);
+    shot(bx, "error");
+
+    // Esc clears.
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Escape);
+    QCOMPARE(bar->state(), FrameFilterBar::State::Empty);
+    QCOMPARE(model->rowCount(), total);
+    QCOMPARE(count->text(), QString("3,000 frames"));
+
+    // Apply as Filter from a cell of a reply row.
+    const int reply = bx.frameFilterModel()->rowOfSourceRow(1);
+    const QStringList offered = bar->cellFilters(model->index(reply, 4));
+    QVERIFY(offered.size() == 3);
+    QVERIFY(offered.at(0).startsWith("id == 0x"));
+    QMenu menu;
+    bar->addFilterActions(&menu, offered);
+    menu.actions().at(0)->menu()->actions().at(1)->trigger(); // this control
+    QVERIFY(settle(bx));
+    QCOMPARE(combo->currentText(), offered.at(1));
+    for (int r = 0; r < model->rowCount(); r += 50)
+        QCOMPARE(model->index(r, 8).data().toString(), model->index(0, 8).data().toString());
+
+    // The frames shown, in the columns shown, to a CSV file.
+    view->setColumnHidden(13, true);
+    const QString csv = m_dir.filePath("shown.csv");
+    QVERIFY(bar->exportVisibleFrames(csv));
+    QFile exported(csv);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = exported.readAll().split('\n');
+    QCOMPARE(lines.size(), model->rowCount() + 2); // header, rows, the empty rest after the last line end
+    QVERIFY(lines.at(0).startsWith("Anchor,No.,Relative Date,"));
+    QVERIFY(!lines.at(0).contains(",Data,"));
+    QVERIFY(lines.at(1).startsWith(QString("false,%1,").arg(model->index(0, 1).data().toString()).toUtf8()));
+    const QString lastNumber = model->index(model->rowCount() - 1, 1).data().toString();
+    QVERIFY(lastNumber.contains(','));
+    QVERIFY(lines.at(model->rowCount()).startsWith(QString("false,\"%1\",").arg(lastNumber).toUtf8()));
+    QVERIFY(!bar->exportVisibleFrames(m_dir.filePath("missing/shown.csv")));
+
+    // The history keeps the newest first, for the next window too.
+    QCOMPARE(bar->history().mid(0, 2), QStringList({ offered.at(1), selective }));
+    BX next;
+    auto* nextCombo = next.frameFilterBar()->findChild<QComboBox*>("frameFilterCombo");
+    QCOMPARE(nextCombo->itemText(0), offered.at(1));
+}
+
+void TstBXAnalysis::findAndGoTo()
+{
+    BX bx;
+    openFilterTrace(bx);
+    if (QTest::currentTestFailed())
+        return;
+    FrameFilterBar* bar = bx.frameFilterBar();
+    auto* view = bx.findChild<QTableView*>("mainATView");
+    const QAbstractItemModel* model = view->model();
+    view->setFocus();
+    view->setCurrentIndex(model->index(0, 1));
+
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    auto* find = bar->findChild<QLineEdit*>("frameFindEdit");
+    QVERIFY(find->isVisible());
+    QVERIFY(find->hasFocus());
+    QTest::keyClicks(find, "error.fcs");
+    QSignalSpy found(bar, &FrameFilterBar::findFinished);
+    const auto next = [&](auto press) {
+        found.clear();
+        press();
+        return found.wait(10000) && found.first().first().toBool();
+    };
+    QVERIFY(next([&] { QTest::keyClick(find, Qt::Key_Return); }));
+    const int first = view->currentIndex().row();
+    QCOMPARE(model->index(first, 8).data().toString(), QString("ERROR"));
+    QVERIFY(next([&] { QTest::keyClick(find, Qt::Key_Return); }));
+    const int second = view->currentIndex().row();
+    QVERIFY(second > first);
+    QCOMPARE(model->index(second, 8).data().toString(), QString("ERROR"));
+    QVERIFY(next([&] { bar->findChild<QPushButton*>("previousErrorButton")->click(); }));
+    QCOMPARE(view->currentIndex().row(), first);
+    QVERIFY(!next([&] { bar->findChild<QPushButton*>("previousErrorButton")->click(); }));
+    QCOMPARE(view->currentIndex().row(), first);
+    QVERIFY(next([&] { bar->findChild<QPushButton*>("nextErrorButton")->click(); }));
+    QCOMPARE(view->currentIndex().row(), second);
+
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_G, Qt::ControlModifier);
+    auto* goTo = bar->findChild<QLineEdit*>("frameGoToEdit");
+    QVERIFY(goTo->hasFocus());
+    QTest::keyClicks(goTo, "1,500");
+    QTest::keyClick(goTo, Qt::Key_Return);
+    QCOMPARE(model->index(view->currentIndex().row(), 1).data().toString(), QString("1,500"));
+
+    // Filtered, a hidden frame leads to the next one shown.
+    QVERIFY(bar->applyFilter("error"));
+    QVERIFY(settle(bx));
+    QVERIFY(bx.goToFrame(1500));
+    QString landed = model->index(view->currentIndex().row(), 1).data().toString();
+    QVERIFY(landed.remove(',').toInt() > 1500);
+    QCOMPARE(model->index(view->currentIndex().row(), 8).data().toString(), QString("ERROR"));
+    QVERIFY(!bx.goToFrame(999999));
+}
+
+// ---------------------------------------------------------------- pcapng
+
+void TstBXAnalysis::pcapngExportAndImportGiveTheSameAnalysis()
+{
+    const QString base = m_dir.filePath("simulated");
+    QVERIFY(SimulatedCapture::make(base, 3000, 2, 1));
+    const QString trace = m_dir.filePath("window.vtrc");
+    const QString pcapng = m_dir.filePath("window.pcapng");
+
+    quint64 frames = 0;
+    quint64 fcsErrors = 0;
+    {
+        BX bx;
+        prepare(bx);
+        BoxAnswerer answers({});
+        QVERIFY(bx.generateVtrcFile(base + ".praw", trace, 2));
+        QVERIFY(bx.exportCaptureToPcapng(trace, pcapng));
+        frames = bx.analysisContext()->counters.frameTotal;
+        fcsErrors = bx.analysisContext()->counters.errorFCS;
+        QVERIFY(fcsErrors > 0);
+    }
+    QFile::rename(trace, m_dir.filePath("original.vtrc"));
+
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({});
+    QVERIFY(bx.importPcapngCapture(pcapng));
+    QCOMPARE(bx.analysisContext()->counters.frameTotal, frames);
+    QCOMPARE(bx.analysisContext()->counters.errorFCS, fcsErrors);
+    const QStringList original = SimulatedCapture::readRows(m_dir.filePath("original.vtrc"));
+    const QStringList imported = SimulatedCapture::readRows(trace);
+    QCOMPARE(bx.frameTableModel()->rowCount(), original.size());
+    QCOMPARE(imported.size(), original.size());
+    for (int i = 0; i < original.size(); ++i) {
+        QStringList a = original.at(i).split('\t');
+        QStringList b = imported.at(i).split('\t');
+        a[0] = a[2] = a[3] = b[0] = b[2] = b[3] = QString();
+        if (a != b)
+            QFAIL(qPrintable(QString("row %1 differs:\n%2\n%3").arg(i).arg(original.at(i), imported.at(i))));
+    }
+    QVERIFY(original.filter("\tSM_MPS\t").size() + original.filter("\tMPS\t").size() > 0);
+}
+
+void TstBXAnalysis::pcapngOfFilteredTableHoldsTheFramesItShows()
+{
+    const QString base = m_dir.filePath("filtered");
+    QVERIFY(SimulatedCapture::make(base, 3000, 2, 1));
+    const QString trace = m_dir.filePath("table.vtrc");
+    const QString pcapng = m_dir.filePath("fcs.pcapng");
+    BX bx;
+    prepare(bx);
+    BoxAnswerer answers({ QMessageBox::Yes });
+    QVERIFY(bx.generateVtrcFile(base + ".praw", trace, 2));
+    const quint64 fcsErrors = bx.analysisContext()->counters.errorFCS;
+    QVERIFY(fcsErrors > 0);
+    QVERIFY(bx.frameFilterBar()->applyFilter("error.fcs"));
+    QTRY_VERIFY(bx.frameFilterModel()->isFiltered() && !bx.frameFilterModel()->isMatching());
+    QCOMPARE(quint64(bx.frameFilterModel()->rowCount()), fcsErrors);
+    QVERIFY(bx.exportCaptureToPcapng(trace, pcapng));
+
+    // Read back: only the FCS errors went out.
+    QVERIFY(bx.importPcapngCapture(pcapng));
+    QCOMPARE(answers.texts.size(), 1); // the analysis open is replaced
+    QCOMPARE(bx.analysisContext()->counters.errorFCS, fcsErrors);
+    QCOMPARE(quint64(bx.frameTableModel()->rowCount()), fcsErrors);
+}
+
+void TstBXAnalysis::pcapngOfOtherLinkTypeRefused()
+{
+    // An Ethernet capture: section header, interface of link type 1, one packet.
+    const QByteArray file = QByteArray::fromHex("0a0d0d0a1c0000004d3c2b1a01000000ffffffffffffffff1c000000"
+                                                "010000001400000001000000000000001400000006000000240000"
+                                                "0000000000000000000000000004000000040000006162636424000000");
+    const QString path = m_dir.filePath("ethernet.pcapng");
+    QVERIFY(AppTest::writeFile(path, file));
+    BX bx;
+    BoxAnswerer answers({ QMessageBox::Ok });
+    QVERIFY(!bx.importPcapngCapture(path));
+    QCOMPARE(answers.texts.size(), 1);
+    QVERIFY2(answers.texts.first().contains("link type 1,"), qPrintable(answers.texts.first()));
 }
 
 QTEST_MAIN(TstBXAnalysis)

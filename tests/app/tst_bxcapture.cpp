@@ -1,41 +1,145 @@
-// Start FIP Catch from the main window against the capture server on loopback,
-// then Stop FIP Catch: frames arrive, the trace backup holds them, the card and
-// its thread are gone afterwards.
+// Captures in the real window. From the capture server on loopback: Start and
+// Stop FIP Catch, the frames in the status bar, the trace backup and the
+// analysis pages; the server going away, the size limit, a refused start,
+// earlier files, closing during a capture, mnemonics of two captures. Then one
+// PC, no hardware: an example project runs on the simulated arbitrator boards,
+// a value is written on the control side, and the window captures the same bus
+// through the simulated card or the server over TCP or UDP with default options
+// (padding 0x9080, automatic search). The analysis must show the project's scan
+// table as the macrocycle, the written value in the transactions, exactly the
+// bound stations present, padding counted frame for frame, the load below full
+// and the stations' own values moving; the trace reopens with the same rows; the
+// Design Check page checks it clean, then finds a missing reply.
+// With BX_SCREENSHOT set the pages are saved as <BX_SCREENSHOT>-*.png.
 
+#include "FipSimulatedNetwork.h"
+#include "OstrakSimulator.h"
 #include "analysis/AnalysisContext.h"
+#include "analysis/DesignCheckATModel.h"
 #include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATModel.h"
+#include "analysis/MnemoATModel.h"
+#include "analysis/MnemoAnalysis.h"
+#include "analysis/StationPresenceTable.h"
 #include "analysis/StatisticsPage.h"
 #include "analysis/TransactionATModel.h"
-#include "app/BX.h"
-#include "capture/files/CaptureSession.h"
-#include "tests/app/BoxAnswerer.h"
-
-#include "OstrakServer.h"
-#include "OstrakSimulator.h"
+#include "capture/decoder/TraceRow.h"
 #include "capture/device/OsSelectionDialog.h"
 #include "capture/device/OstrakCard.h"
+#include "capture/files/CaptureSession.h"
+#include "control/ArbitratorWorkers.h"
+#include "control/FipBusArbitratorDevice.h"
+#include "designcheck/DesignCheckReport.h"
 #include "kiverrors.h"
+#include "tests/app/AppTestUtil.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStandardPaths>
+#include <QSet>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
-#include <QtTest>
+#include <QUdpSocket>
+#include <QUndoStack>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebView>
 
-#include <memory>
+using AppTest::child;
+
+namespace {
+
+const QString kWritten = QStringLiteral("5A A5 12 34 ");
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+/// `found` is `expected` started at any of its microcycles.
+bool sameCycle(const Macrocycle& found, const Macrocycle& expected)
+{
+    if (found.size() != expected.size())
+        return false;
+    for (size_t shift = 0; shift < found.size(); ++shift) {
+        bool same = true;
+        for (size_t i = 0; i < found.size() && same; ++i)
+            same = found[i] == expected[(i + shift) % found.size()];
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+QString text(const Macrocycle& cycles)
+{
+    QStringList micros;
+    for (const Microcycle& micro : cycles) {
+        QStringList ids;
+        for (quint16 id : micro)
+            ids << QString::asprintf("%04x", id);
+        micros << ids.join(' ');
+    }
+    return micros.join('|');
+}
+
+QStringList traceRows(const MainATModel& model)
+{
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c)
+            cells << model.index(r, c).data().toString();
+        rows << cells.join('\t');
+    }
+    return rows;
+}
+
+/// The design check's findings, sorted, notes only when asked.
+QStringList findings(const DesignCheckATModel& model, bool withNotes = false)
+{
+    QStringList list;
+    for (const CheckFinding& f : model.report().findings)
+        if (withNotes || f.severity != CheckSeverity::Info)
+            list << checkSeverityName(f.severity) + ' ' + checkKindName(f.kind) + ' ' + f.object;
+    list.sort();
+    return list;
+}
+
+QString chart(BX& bx, const QString& expression)
+{
+    return child<QWebView>(bx, "mnemosGraphWebView")->page()->mainFrame()
+        ->evaluateJavaScript("(function(){ var o = myChart.getOption(); return " + expression + "; })()").toString();
+}
+
+void checkFirst(BX& bx, int count)
+{
+    for (int row = 0; row < std::min(count, bx.mnemoSelectionModel()->rowCount()); ++row)
+        bx.mnemoSelectionModel()->item(row)->setCheckState(Qt::Checked);
+}
+
+/// BX_SCREENSHOT set: the analysis pages, each saved as <BX_SCREENSHOT>-<prefix>-<page>.png.
+void shootPages(BX& bx, const QString& prefix, QStringList pages)
+{
+    if (!qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+        return;
+    bx.resize(1500, 950);
+    child<QToolButton>(bx, "ostrakButton")->click();
+    for (const QString& page : pages) {
+        child<QPushButton>(bx, page)->setChecked(true);
+        // The donut settles after a resize; the graphs draw their series.
+        QTest::qWait(page.contains("Macro") ? 1000 : page.contains("Mnemonics") ? 2500 : 50);
+        AppTest::shot(&bx, prefix + "-" + page);
+    }
+}
+
+} // namespace
 
 class TstBXCapture : public QObject
 {
@@ -43,6 +147,8 @@ class TstBXCapture : public QObject
 
 private slots:
     void initTestCase();
+    void init() { QSettings(BX::OrganizationName, BX::ProductName).clear(); } // each test from the defaults
+    void cleanup();
     void remoteCapture_data();
     void remoteCapture();
     void serverGoneIsTold();
@@ -52,58 +158,50 @@ private slots:
     void earlierFilesAreReplacedOnlyWhenAsked_data();
     void earlierFilesAreReplacedOnlyWhenAsked();
     void closeWaitsForTheStatisticsFile();
+    void mnemonicCapturesNeverMix();
+    void walkThrough_data();
+    void walkThrough();
+    void designCheckModel();
+    void designCheckFromCapture();
 
 private:
-    /// Points the window's capture options at the server, backing up a trace into m_dir.
-    void useServer(BX& bx, quint16 port, bool udp);
-    template<typename T> T* child(BX& bx, const char* name) { return bx.findChild<T*>(name); }
+    /// Capture options for the server at `port` over TCP, into a folder of its own:
+    /// a capture's files are replaced only when the user agrees.
+    void useServer(BX& bx, quint16 port)
+    {
+        AppTest::captureOptions(bx, "tcp", port, m_dir.filePath(QString("run%1").arg(++m_runs)));
+        // The simulated bus polls station presence where a real one sends padding.
+        child<QRadioButton>(bx, "presenceIdsPadding")->setChecked(true);
+    }
     /// A server streaming `frames` frames over TCP, then staying idle.
-    std::unique_ptr<OstrakServer> startServer(int frames);
+    /// `frames` frames from the server, then Stop.
+    void captureFrames(BX& bx, int frames);
+    static std::unique_ptr<OstrakServer> startServer(int frames, const QString& flow = "osp")
+    {
+        return AppTest::startServer({ "--tcp", "0", "--speed", "1", "--flow", flow, "--rate", "20000", "--frames",
+                                      QString::number(frames), "--sessions", "1", "--end", "idle" });
+    }
+    /// The first scan table's elementary cycles: identifiers up to each wait.
+    Macrocycle projectScanTable() const;
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
     int m_runs = 0;
+    std::unique_ptr<BX> m_bx;
 };
 
 void TstBXCapture::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    // The window opens its store in the native format: keep that one here too.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    AppTest::isolateSettings(m_settingsDir.path());
 }
 
-void TstBXCapture::useServer(BX& bx, quint16 port, bool udp)
+void TstBXCapture::cleanup()
 {
-    child<QRadioButton>(bx, "serverLocation")->setChecked(true);
-    child<QRadioButton>(bx, udp ? "udpRemote" : "tcpRemote")->setChecked(true);
-    child<QLineEdit>(bx, "osIPAddress")->setText("127.0.0.1");
-    child<QSpinBox>(bx, "osPortNumber")->setValue(port);
-    child<QRadioButton>(bx, "backupYes")->setChecked(true);
-    child<QComboBox>(bx, "backupFileType")->setCurrentIndex(1);
-    // A folder of its own: a capture's files are replaced only when the user agrees.
-    const QString folder = m_dir.filePath(QString("run%1").arg(++m_runs));
-    QDir().mkpath(folder);
-    child<QLineEdit>(bx, "backupRepository")->setText(folder);
-    child<QSlider>(bx, "depthAnalysisSlider")->setValue(2);
-    // The simulated bus polls station presence where a real one sends padding.
-    child<QRadioButton>(bx, "presenceIdsPadding")->setChecked(true);
-}
-
-std::unique_ptr<OstrakServer> TstBXCapture::startServer(int frames)
-{
-    OstrakServer::Options o;
-    QString error;
-    if (!OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--flow", "osp", "--rate",
-                                        "20000", "--frames", QString::number(frames), "--sessions", "1", "--end",
-                                        "idle" },
-                                      &o, &error))
-        return nullptr;
-    auto server = std::make_unique<OstrakServer>(o);
-    if (!server->start())
-        return nullptr;
-    return server;
+    if (m_bx)
+        m_bx->designModel()->undoStack()->setClean();
+    m_bx.reset();
+    VantorSimulator::reset();
+    OstrakSimulator::reset();
 }
 
 void TstBXCapture::remoteCapture_data()
@@ -117,18 +215,11 @@ void TstBXCapture::remoteCapture()
 {
     QFETCH(QString, flow);
     const int frames = 4000;
-    OstrakServer::Options o;
-    QString error;
-    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--flow", flow,
-                                           "--rate", "20000", "--frames", QString::number(frames), "--sessions", "1",
-                                           "--end", "idle" },
-                                         &o, &error));
-    OstrakServer server(o);
-    QVERIFY(server.start());
-
+    std::unique_ptr<OstrakServer> server = startServer(frames, flow);
+    QVERIFY(server);
     BX bx;
     bx.show();
-    useServer(bx, server.tcpPort(), false);
+    useServer(bx, server->tcpPort());
     // A conversion ready to go waits for the capture: they share one decoder.
     child<QLineEdit>(bx, "prawFilePath")->setText(m_dir.filePath("waiting.praw"));
     child<QLineEdit>(bx, "vtrcFilePath")->setText(m_dir.filePath("waiting.vtrc"));
@@ -149,8 +240,7 @@ void TstBXCapture::remoteCapture()
     QVERIFY(!status->text().contains("Capturing:"));
     // The speed the stream told is the card's speed too.
     QCOMPARE(bx.ostrakCard()->getSpeed(), 1);
-    if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
-        bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + ".png");
+    AppTest::shot(&bx, flow);
 
     button->click();
     QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
@@ -183,29 +273,16 @@ void TstBXCapture::remoteCapture()
     // Four seconds of bus time: the detection found the scan table's repetition.
     QVERIFY(!bx.macrocycleAnalysis()->macrocycle().empty());
     QVERIFY(bx.analysisContext()->info.macrocycleTime.endsWith(" ms"));
-    if (qEnvironmentVariableIsSet("BX_SCREENSHOT")) {
-        bx.resize(1500, 950);
-        bx.findChild<QToolButton*>("ostrakButton")->click();
-        for (const char* page : { "analysisVisualFipTraceButton", "analysisStatisticsButton",
-                                  "analysisStationsPresenceButton", "analysisMacroMicroButton" }) {
-            child<QPushButton>(bx, page)->setChecked(true);
-            QTest::qWait(QByteArray(page).contains("Macro") ? 1000 : 50); // the donut settles after a resize
-            bx.grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + flow + "-" + page + ".png");
-        }
-    }
+    shootPages(bx, flow, { "analysisVisualFipTraceButton", "analysisStatisticsButton", "analysisStationsPresenceButton",
+                           "analysisMacroMicroButton" });
 }
 
 void TstBXCapture::serverGoneIsTold()
 {
-    OstrakServer::Options o;
-    QString error;
-    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--flat-out", "--frames", "300",
-                                           "--sessions", "1", "--end", "close" },
-                                         &o, &error));
-    OstrakServer server(o);
-    QVERIFY(server.start());
+    auto server = AppTest::startServer({ "--tcp", "0", "--flat-out", "--frames", "300", "--sessions", "1", "--end", "close" });
+    QVERIFY(server);
     BX bx;
-    useServer(bx, server.tcpPort(), false);
+    useServer(bx, server->tcpPort());
     BoxAnswerer answerer({ QMessageBox::Ok });
     child<QPushButton>(bx, "startStopCapturingButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing() && !answerer.texts.isEmpty(), 10000);
@@ -218,15 +295,10 @@ void TstBXCapture::serverGoneIsTold()
 
 void TstBXCapture::sizeLimitStopsAtTheFirstTick()
 {
-    OstrakServer::Options o;
-    QString error;
-    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--rate", "2000", "--sessions", "1",
-                                           "--end", "idle" },
-                                         &o, &error));
-    OstrakServer server(o);
-    QVERIFY(server.start());
+    auto server = AppTest::startServer({ "--tcp", "0", "--rate", "2000", "--sessions", "1", "--end", "idle" });
+    QVERIFY(server);
     BX bx;
-    useServer(bx, server.tcpPort(), false);
+    useServer(bx, server->tcpPort());
     child<QRadioButton>(bx, "backupSizeLimit")->setChecked(true);
     child<QLineEdit>(bx, "backupSizeLimitValue")->setText("0");
     BoxAnswerer answerer({ QMessageBox::Ok });
@@ -244,13 +316,8 @@ void TstBXCapture::screenshots()
     const QString prefix = qEnvironmentVariable("BX_SCREENSHOT");
     if (prefix.isEmpty())
         QSKIP("BX_SCREENSHOT is not set");
-    OstrakServer::Options o;
-    QString error;
-    QVERIFY(OstrakServer::parseArguments({ "ostrak-server", "--tcp", "0", "--speed", "1", "--rate", "3000",
-                                           "--sessions", "1", "--end", "idle" },
-                                         &o, &error));
-    OstrakServer server(o);
-    QVERIFY(server.start());
+    auto server = AppTest::startServer({ "--tcp", "0", "--speed", "1", "--rate", "3000", "--sessions", "1", "--end", "idle" });
+    QVERIFY(server);
     QSettings("Kivotec", "Brantix").clear();
     BX bx;
     bx.show();
@@ -259,7 +326,7 @@ void TstBXCapture::screenshots()
     child<QPushButton>(bx, "analysisVisualFipTraceButton")->setChecked(true);
     QTest::qWait(100);
     bx.grab().save(prefix + "-default-frame-table.png");
-    useServer(bx, server.tcpPort(), false);
+    useServer(bx, server->tcpPort());
     // A padding identifier the simulated bus never sends: the search tells so.
     child<QRadioButton>(bx, "fixedIdPadding")->setChecked(true);
     child<QLineEdit>(bx, "paddingIdentifier")->setText("9080");
@@ -292,14 +359,9 @@ void TstBXCapture::refusedStartIsToldAndFreesTheCard()
     cards.pciCards = 0; // the USB card is the one chosen
     OstrakSimulator::setSettings(cards);
     BX bx;
-    useServer(bx, 0, false);
+    useServer(bx, 0);
     child<QRadioButton>(bx, "localLocation")->setChecked(true);
-    QTimer chooser; // the card choice is answered with the first card
-    connect(&chooser, &QTimer::timeout, [] {
-        if (auto* dialog = qobject_cast<OsSelectionDialog*>(QApplication::activeModalWidget()))
-            dialog->accept();
-    });
-    chooser.start(20);
+    AppTest::DialogAccepter chooser; // the card choice is answered with the first card
     auto* button = child<QPushButton>(bx, "startStopCapturingButton");
     for (int attempt = 0; attempt < 2; ++attempt) {
         OstrakSimulator::injectStartRefusal();
@@ -343,15 +405,11 @@ void TstBXCapture::earlierFilesAreReplacedOnlyWhenAsked()
     QTemporaryDir dir;
     const QString path = dir.filePath(existing);
     const QByteArray kept = "an earlier capture\n";
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(kept);
-    }
+    QVERIFY(AppTest::writeFile(path, kept));
     std::unique_ptr<OstrakServer> server = startServer(200);
     QVERIFY(server);
     BX bx;
-    useServer(bx, server->tcpPort(), false);
+    useServer(bx, server->tcpPort());
     child<QComboBox>(bx, "backupFileType")->setCurrentIndex(backupType);
     child<QLineEdit>(bx, "backupRepository")->setText(dir.path());
     BoxAnswerer answerer({ QMessageBox::StandardButton(answer) });
@@ -361,18 +419,14 @@ void TstBXCapture::earlierFilesAreReplacedOnlyWhenAsked()
     if (answer == QMessageBox::No) {
         QVERIFY(!bx.isCapturing());
         QCOMPARE(bx.ostrakCard(), nullptr);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), kept);
+        QCOMPARE(AppTest::readFile(path), kept);
         return;
     }
     QVERIFY(bx.isCapturing());
     QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(200), 10000);
     child<QPushButton>(bx, "startStopCapturingButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(!file.readAll().startsWith(kept));
+    QVERIFY(!AppTest::readFile(path).startsWith(kept));
 }
 
 // Closing the window during a capture: the close returns only once the scan has
@@ -384,7 +438,7 @@ void TstBXCapture::closeWaitsForTheStatisticsFile()
     QTemporaryDir dir;
     BX bx;
     bx.show();
-    useServer(bx, server->tcpPort(), false);
+    useServer(bx, server->tcpPort());
     child<QLineEdit>(bx, "backupRepository")->setText(dir.path());
     child<QPushButton>(bx, "startStopCapturingButton")->click();
     QVERIFY(bx.isCapturing());
@@ -396,6 +450,356 @@ void TstBXCapture::closeWaitsForTheStatisticsFile()
     QCOMPARE(bx.ostrakCard(), nullptr);
     QVERIFY(QFile::exists(dir.filePath("capture.xml")));
     QVERIFY(QFile::exists(dir.filePath("capture.vtrc")));
+}
+
+void TstBXCapture::captureFrames(BX& bx, int frames)
+{
+    auto server = AppTest::startServer({ "--tcp", "0", "--speed", "1", "--flow", "osp", "--rate", "20000", "--frames",
+                                         QString::number(frames), "--sessions", "1" });
+    QVERIFY(server);
+    AppTest::captureOptions(bx, "tcp", server->tcpPort(), m_dir.filePath(QString("run%1").arg(++m_runs)));
+    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
+    button->click();
+    QVERIFY(bx.isCapturing());
+    QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
+    button->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+}
+
+// Each capture replaces the mnemonic values, the table and the graph of the one before.
+void TstBXCapture::mnemonicCapturesNeverMix()
+{
+    BX bx;
+    bx.resize(1500, 950);
+    bx.show();
+    bx.loadFileProject(AppTest::exampleProject("2sta_worldfip_1M.brxprj"));
+    QAbstractItemModelTester tester(bx.mnemoATModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const MnemoAnalysis& analysis = *bx.mnemoAnalysis();
+
+    captureFrames(bx, 20000);
+    QCOMPARE(bx.mnemoATModel()->rowCount(), 8);
+    QCOMPARE(bx.mnemoSelectionModel()->rowCount(), 8); // all Bool: every one drawable
+    QVERIFY(analysis.dates().size() > 10);
+    const size_t firstCount = analysis.dates().size();
+    // Values the table shows are the analysis' own.
+    const int index = analysis.indexOf(analysis.definition(0).item);
+    QCOMPARE(bx.mnemoATModel()->index(0, MnemoATModel::DataChangesCol).data().toString(),
+             QString::number(analysis.definition(index).changes));
+
+    checkFirst(bx, 2);
+    QVERIFY(bx.lastMnemoGraphScript().endsWith(",true);")); // a new selection replaces the option
+    QTRY_COMPARE_WITH_TIMEOUT(chart(bx, "o.series.length"), QString("2"), 5000);
+    QCOMPARE(chart(bx, "o.xAxis[0].data.length"), QString::number(analysis.dates().size()));
+    bx.onRefreshMnemoGraphs();
+    QVERIFY(!bx.lastMnemoGraphScript().endsWith(",true);")); // the same selection merges
+
+    // A second capture: nothing of the first in the values, the list or the chart.
+    captureFrames(bx, 8000);
+    QCOMPARE(chart(bx, "$('#empty').is(':visible')"), QString("true"));
+    QVERIFY(!analysis.dates().empty());
+    // The card's bus time starts over: mixed dates would outnumber the first capture's or run backwards.
+    QVERIFY(analysis.dates().size() < firstCount);
+    QVERIFY(std::is_sorted(analysis.dates().begin(), analysis.dates().end()));
+    QCOMPARE(bx.mnemoSelectionModel()->item(0)->checkState(), Qt::Unchecked);
+    checkFirst(bx, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(chart(bx, "o.series.length"), QString("2"), 5000);
+    QCOMPARE(chart(bx, "o.xAxis[0].data.length"), QString::number(analysis.dates().size()));
+    QCOMPARE(chart(bx, "o.series[0].data.length"), QString::number(analysis.dates().size()));
+    QCOMPARE(chart(bx, "o.xAxis[0].data[0]"), MnemoAnalysis::dateText(analysis.dates().front()));
+    shootPages(bx, "mnemonics", { "analysisMnemonicsButton" });
+
+    // An opened trace holds no mnemonic values: everything is emptied.
+    QVERIFY(bx.openCapture(bx.captureSession()->files().trace));
+    QVERIFY(analysis.dates().empty());
+    QCOMPARE(chart(bx, "$('#empty').is(':visible')"), QString("true"));
+    QCOMPARE(bx.mnemoATModel()->index(0, MnemoATModel::DataChangesCol).data().toString(), QString("0"));
+}
+
+void TstBXCapture::walkThrough_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("flow");
+    QTest::addColumn<int>("padding");
+    QTest::newRow("local card") << "local" << "" << 0x9080;
+    QTest::newRow("server over tcp, events") << "tcp" << "event" << 0x9080;
+    QTest::newRow("server over tcp, osp") << "tcp" << "osp" << 0x9080;
+    QTest::newRow("server over udp, events") << "udp" << "event" << 0x9080;
+    QTest::newRow("server over udp, osp") << "udp" << "osp" << 0x9080;
+    // The capture expects 0x9080: its automatic search finds the network's.
+    QTest::newRow("local card, other padding") << "local" << "" << 0x7530;
+}
+
+// The first scan table's elementary cycles: identifiers up to each wait.
+Macrocycle TstBXCapture::projectScanTable() const
+{
+    MainDTModel* design = m_bx->designModel();
+    Macrocycle table(1);
+    QModelIndex scanTable;
+    for (const QModelIndex& i : design->getAllIndexes()) {
+        if (design->classType(i) != MainDTModel::INSTRUCTION)
+            continue;
+        if (!scanTable.isValid())
+            scanTable = i.parent();
+        if (i.parent() != scanTable)
+            continue;
+        const QString type = design->text(i, MainDTModel::ColInstructionType);
+        if (type == "SEND_ID_DAT")
+            table.back().push_back(quint16(MainDTModel::parseNumber(design->text(i, MainDTModel::ColInstructionId))));
+        else if (type.startsWith("WAIT_"))
+            table.emplace_back();
+    }
+    if (table.back().empty())
+        table.pop_back();
+    return table;
+}
+
+void TstBXCapture::walkThrough()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, flow);
+    QFETCH(int, padding);
+    QTemporaryDir dir;
+    AppTest::plugTwoBoards();
+    VantorSimulator::Network network;
+    network.paddingId = quint16(padding);
+    VantorSimulator::setNetwork(network);
+    m_bx = std::make_unique<BX>();
+    BX& bx = *m_bx;
+    bx.show();
+    AppTest::connectNetwork(bx, dir.path());
+    if (QTest::currentTestFailed())
+        return;
+    for (FipBusArbitratorDevice* worker : bx.arbitratorWorkers()->workers())
+        QTRY_VERIFY(worker->isProcessing());
+    // The arbitrator started with the network and scans its table.
+    QTRY_VERIFY(FipSimulatedNetwork::current() != nullptr);
+    MainDTModel* design = bx.designModel();
+
+    // A value written on the producer reaches its consumer through the bus.
+    QModelIndex produced;
+    for (const QModelIndex& i : design->getClassTypeIndexes(MainDTModel::VARIABLE_OUT)) {
+        if (!produced.isValid() && design->text(i, MainDTModel::ColVarOutLength).toInt() >= 4)
+            produced = i;
+    }
+    QVERIFY(produced.isValid());
+    const quint16 producedId = quint16(MainDTModel::parseNumber(design->text(produced, MainDTModel::ColVarOutId)));
+    const int length = design->text(produced, MainDTModel::ColVarOutLength).toInt();
+    const QString written = (kWritten + QString("00 ").repeated(length)).left(3 * length);
+    design->setDataWithoutControl(design->cell(produced, MainDTModel::ColData), written);
+    for (const QModelIndex& i : design->getClassTypeIndexes(MainDTModel::VARIABLE_IN)) {
+        if (MainDTModel::parseNumber(design->text(i, MainDTModel::ColVarInId)) == producedId)
+            QTRY_COMPARE_WITH_TIMEOUT(design->text(i, MainDTModel::ColData), written, 5000);
+    }
+
+    std::unique_ptr<OstrakServer> server;
+    quint16 port = 0;
+    if (path != "local") {
+        port = path == "udp" ? freeUdpPort() : 0;
+        server = AppTest::startServer({ "--" + path, QString::number(port), "--speed", "1", "--flow", flow });
+        QVERIFY(server);
+        if (path == "tcp")
+            port = server->tcpPort();
+    }
+    AppTest::captureOptions(bx, path, port, dir.path());
+    AppTest::DialogAccepter chooser; // a local capture's card choice: the first card
+    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
+    button->click();
+    QVERIFY(bx.isCapturing());
+    // Enough bus time for several evaluations of the macrocycle.
+    const auto& counters = bx.captureSession()->decoder().counters();
+    QTRY_VERIFY2_WITH_TIMEOUT(!bx.macrocycleAnalysis()->macrocycle().empty(),
+                              qPrintable(QString("%1 frames decoded, %2 packets lost, %3 errors").arg(counters.frames)
+                                             .arg(counters.lostPackets).arg(bx.analysisContext()->counters.errorTotal)),
+                              20000);
+    QTest::qWait(1500);
+    checkFirst(bx, 4); // the values of the first produced variables drawn: the stations' own
+    shootPages(bx, "e2e-" + path, { "analysisVisualFipTraceButton", "analysisStatisticsButton",
+                                    "analysisStationsPresenceButton", "analysisMacroMicroButton", "analysisMnemonicsButton" });
+    button->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
+
+    // The macrocycle is the project's scan table; its last elementary cycle also
+    // tests the presence of the stations.
+    Macrocycle detected;
+    for (const Microcycle& cycle : m_bx->macrocycleAnalysis()->macrocycle()) {
+        detected.emplace_back();
+        for (quint16 id : cycle) {
+            if ((id & 0x1400) != 0x1400)
+                detected.back().push_back(id);
+        }
+    }
+    QVERIFY2(sameCycle(detected, projectScanTable()), qPrintable(text(detected) + " / " + text(projectScanTable())));
+    // The search settled on the network's padding and counts it.
+    QVERIFY(m_bx->captureSession()->decoder().isPaddingId(quint16(padding)));
+    QVERIFY(m_bx->captureSession()->decoder().counters().paddingFrames > 0);
+
+    // Useful traffic shares the bus with padding.
+    const int load = child<QProgressBar>(bx, "netTrafficRate")->value();
+    QVERIFY2(load > 0 && load < 100, qPrintable(QString::number(load)));
+
+    // The stations' own application moves the values nobody writes.
+    const MnemoAnalysis* mnemonics = m_bx->mnemoAnalysis();
+    quint64 mostChanges = 0;
+    for (int i = 0; i < mnemonics->count(); ++i)
+        mostChanges = std::max(mostChanges, mnemonics->definition(i).changes);
+    QVERIFY2(mostChanges > 1, qPrintable(QString::number(mostChanges)));
+
+    // The written value is what the transactions saw last.
+    // (The row shows the reply after its control byte: PDU and length first.)
+    const QModelIndex request = m_bx->transactionModel()->getRootIdIdx(producedId, 0x03);
+    QVERIFY(request.isValid());
+    const QString seen = request.sibling(request.row(), TransactionATModel::DataValueCol).data().toString().toUpper();
+    QVERIFY2(seen.contains(written), qPrintable(seen));
+
+    // Exactly the bound stations answered their presence.
+    QSet<int> bound;
+    for (const QModelIndex& s : m_bx->getTarvexAttachedList())
+        bound.insert(design->text(s, MainDTModel::ColStationAddress).toInt());
+    for (int address = 0; address < 256; ++address) {
+        const quint8 state = m_bx->analysisContext()->identifier(quint16(0x1400 | address)).presenceState;
+        const bool present = StationPresenceTable::presence(state) == StationPresenceTable::Present;
+        QVERIFY2(present == bound.contains(address), qPrintable(QString::number(address)));
+    }
+
+    // Stopped, disconnected, and the trace reopened: the same rows.
+    const QStringList rows = traceRows(*m_bx->frameTableModel());
+    QVERIFY(rows.size() > 100);
+    // Every padding request in the trace is one "Padding frames" counted, no more.
+    const MainATModel& table = *m_bx->frameTableModel();
+    quint64 paddingRows = 0;
+    const QString paddingText = QString::asprintf("0x%04x", padding);
+    for (int r = 0; r < table.rowCount(); ++r)
+        paddingRows += table.index(r, TraceRow::Control).data().toString() == "ID_DAT"
+            && table.index(r, TraceRow::Identifier).data().toString() == paddingText;
+    QVERIFY(paddingRows > 0);
+    if (padding == 0x9080)
+        QCOMPARE(m_bx->captureSession()->decoder().counters().paddingFrames, paddingRows);
+    m_bx->onCoDecoNetworkButtonClicked();
+    QVERIFY(!m_bx->isNetworkConnected());
+    const QString trace = m_bx->captureSession()->files().trace;
+    QVERIFY(m_bx->openCapture(trace));
+    QCOMPARE(traceRows(*m_bx->frameTableModel()), rows);
+}
+
+void TstBXCapture::designCheckModel()
+{
+    DesignCheckATModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    CheckReport report;
+    report.checksMade = 4;
+    report.findings.append({ CheckSeverity::Error, CheckKind::ReplyLength, "0x0101", "8 bytes", "6 bytes", 7, "n" });
+    model.setReport(report);
+    QCOMPARE(model.rowCount(), 1);
+    report.findings[0].measured = "5 bytes";
+    model.setReport(report); // the same finding: updated in place
+    QCOMPARE(model.index(0, DesignCheckATModel::MeasuredCol).data().toString(), QStringLiteral("5 bytes"));
+    QCOMPARE(model.index(0, 0).data(DesignCheckATModel::FirstFrameRole).toLongLong(), 7);
+    report.findings.append({ CheckSeverity::Info, CheckKind::RefreshPeriod, "0x0100", "5 ms", "1 ms", -1, "n" });
+    model.setReport(report);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.index(1, DesignCheckATModel::FirstFrameCol).data().toString(), QStringLiteral("-"));
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+}
+
+void TstBXCapture::designCheckFromCapture()
+{
+    QTemporaryDir dir;
+    AppTest::plugTwoBoards();
+    m_bx = std::make_unique<BX>();
+    BX& bx = *m_bx;
+    bx.show();
+    bx.resize(1500, 950);
+    AppTest::connectNetwork(bx, dir.path());
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY(FipSimulatedNetwork::current() != nullptr);
+    AppTest::captureOptions(bx, "local", 0, dir.path());
+    AppTest::DialogAccepter chooser;
+    auto* start = child<QPushButton>(bx, "startStopCapturingButton");
+    start->click();
+    QVERIFY(m_bx->isCapturing());
+
+    // Filled on the statistics timer's fourth tick, and clean.
+    DesignCheckATModel* model = m_bx->designCheckModel();
+    QTRY_VERIFY_WITH_TIMEOUT(model->report().checksMade > 10 && !m_bx->macrocycleAnalysis()->macrocycle().empty(), 15000);
+    QTest::qWait(2500);
+    QCOMPARE(findings(*model, true), QStringList());
+    auto* summary = child<QLabel>(bx, "designCheckSummaryLabel");
+    QVERIFY2(summary->text().endsWith(QLatin1String("checks passed, 0 warnings, 0 errors")), qPrintable(summary->text()));
+    child<QToolButton>(bx, "ostrakButton")->click();
+    child<QPushButton>(bx, "analysisDesignCheckButton")->setChecked(true);
+    QTest::qWait(50);
+    AppTest::shot(&bx, "designcheck-clean");
+
+    // Replies that never come (a presence or message reply may be the one missed).
+    QTimer faults;
+    connect(&faults, &QTimer::timeout, [] { OstrakSimulator::injectError(FipTrafficGenerator::Error::MissingReply); });
+    faults.start(150);
+    QTRY_VERIFY_WITH_TIMEOUT(findings(*model).join(' ').contains(checkKindName(CheckKind::MissingReplies)), 8000);
+    faults.stop();
+    QTest::qWait(1100); // the trace lines reach the file on every second tick
+    start->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_bx->isCapturing(), 5000);
+    const QStringList live = findings(*model, true);
+
+    int row = -1;
+    for (int r = 0; r < model->rowCount(); ++r)
+        if (model->report().findings.at(r).kind == CheckKind::MissingReplies)
+            row = r;
+    QVERIFY(row >= 0);
+    const qint64 frame = model->report().findings.at(row).firstFrame;
+    child<QToolButton>(bx, "ostrakButton")->click();
+    child<QPushButton>(bx, "analysisDesignCheckButton")->setChecked(true);
+    auto* view = child<QTableView>(bx, "designCheckATView");
+    QTest::qWait(50);
+    const QRect cell = view->visualRect(model->index(row, DesignCheckATModel::ObjectCol));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    auto* frames = child<QTableView>(bx, "mainATView");
+    QVERIFY(frames->isVisible());
+    const QString number = frames->currentIndex().sibling(frames->currentIndex().row(), 1).data().toString();
+    QCOMPARE(QString(number).remove(QRegularExpression("[^0-9]")).toLongLong(), frame);
+    QCOMPARE(frames->currentIndex().sibling(frames->currentIndex().row(), 9).data().toString(),
+             model->report().findings.at(row).object.left(6));
+    AppTest::shot(&bx, "designcheck-jump");
+
+    // The stored trace checks the same.
+    m_bx->onCoDecoNetworkButtonClicked();
+    QVERIFY(m_bx->openCapture(m_bx->captureSession()->files().trace));
+    QCOMPARE(findings(*model, true), live);
+
+    // The design edited after the capture: a note, a warning and an error.
+    MainDTModel* design = m_bx->designModel();
+    for (const QModelIndex& v : design->getClassTypeIndexes(MainDTModel::VARIABLE_OUT)) {
+        const QString id = design->text(v, MainDTModel::ColVarOutId);
+        if (id == "0x0100")
+            design->setDataWithoutControl(design->cell(v, MainDTModel::ColVarOutRefreshmentPeriod), "10");
+        if (id == "0x0200")
+            design->setDataWithoutControl(design->cell(v, MainDTModel::ColVarOutPdu), "SM_MPS");
+        if (id == "0x0101")
+            design->setDataWithoutControl(design->cell(v, MainDTModel::ColVarOutLength), "6");
+    }
+    child<QPushButton>(bx, "designCheckRunButton")->click();
+    const CheckReport& report = model->report();
+    QVERIFY(report.count(CheckSeverity::Info) >= 1);
+    QVERIFY(report.count(CheckSeverity::Warning) >= 1);
+    QVERIFY(report.count(CheckSeverity::Error) >= 2);
+    child<QPushButton>(bx, "analysisDesignCheckButton")->setChecked(true);
+    QTest::qWait(50);
+    AppTest::shot(&bx, "designcheck-page");
+
+    // The HTML export reads on its own.
+    const QString html = dir.filePath("check.html");
+    QVERIFY(DesignCheckReport::save(report, html));
+    QWebView web;
+    web.resize(1100, 600);
+    QSignalSpy loaded(&web, &QWebView::loadFinished);
+    web.load(QUrl::fromLocalFile(html));
+    QVERIFY(loaded.wait(5000));
+    QVERIFY(web.page()->mainFrame()->toPlainText().contains(report.summary()));
+    AppTest::shot(&web, "designcheck-html");
+
 }
 
 QTEST_MAIN(TstBXCapture)

@@ -1,38 +1,104 @@
-// The control page of the main window over an example project with both
-// stations bound: byte editing, the commands the workers receive, and the
-// live values of the selected item. With BX_SCREENSHOT set, the connected run
+// The control side of the main window. The control page over an example project
+// with both stations bound: byte editing, the commands the workers receive, and
+// the live values of the selected item. Then the arbitrator boards found by the
+// detector and bound to stations, on the simulated boards of the board library. With BX_SCREENSHOT set, the connected run
 // saves the page as <BX_SCREENSHOT>-control-connected-station.png and -variable.png.
 
-#include "app/BX.h"
-#include "control/MnemoCTModel.h"
+#include "control/ArbitratorWorkers.h"
+#include "control/DeviceTables.h"
+#include "control/FipBusArbitratorDevice.h"
+#include "control/KivDevicesDetection.h"
 #include "control/MainCTModel.h"
-#include "design/MainDTModel.h"
-#include "tests/app/BoxAnswerer.h"
-#include "VantorSimulator.h"
+#include "control/MnemoCTModel.h"
+#include "tests/app/AppTestUtil.h"
 #include "vantor.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QAbstractItemModelTester>
+#include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
-#include <QSpinBox>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeView>
+#include <QThread>
 #include <QUndoStack>
-#include <QtTest>
 
-#include <memory>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(VantorSimulator::Board)
+
+static const QString kProject = AppTest::exampleProject("file_transfer_1M.brxprj");
 
 namespace {
 
-const QString kProject = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj");
+using Board = VantorSimulator::Board;
+
+const QString kTwoStations = AppTest::exampleProject("2sta_worldfip_1M.brxprj");
+
+Board board(quint32 type, quint8 speed = 1, quint16 subsys = 0, quint32 number = 0)
+{
+    Board b;
+    b.interfaceType = type;
+    b.speedCode = speed;
+    b.subsystemId = subsys;
+    b.number = number;
+    return b;
+}
+
+QStringList descriptions(const QList<TARVEXCONF>& devices)
+{
+    const DeviceTables tables;
+    QStringList texts;
+    for (const TARVEXCONF& d : devices)
+        texts << tables.description(d);
+    return texts;
+}
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+/// A detector running in its own thread, as the main window runs it.
+struct RunningDetection {
+    QMutex mutex;
+    KivDevicesDetection detection { &mutex };
+    QThread thread;
+    QSignalSpy spy { &detection, &KivDevicesDetection::devicesListUpdated };
+
+    explicit RunningDetection(int intervalMs)
+    {
+        detection.setUpdateInterval(intervalMs);
+        detection.attachThread(thread);
+        detection.moveToThread(&thread);
+        thread.start();
+    }
+    ~RunningDetection()
+    {
+        detection.stopProcessing();
+        thread.quit();
+        thread.wait();
+    }
+    QStringList last() const { return descriptions(spy.last().first().value<QList<TARVEXCONF>>()); }
+};
+
+// Times the thread running `object` was woken, from the kernel's count of its waits.
+long wakeUps(QObject* object)
+{
+    long tid = 0;
+    QMetaObject::invokeMethod(object, [&tid] { tid = long(syscall(SYS_gettid)); }, Qt::BlockingQueuedConnection);
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(24).trimmed().toLong();
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -51,7 +117,6 @@ private slots:
     void historyEnds();
     void sendFile_data();
     void sendFile();
-    void stationCommands_data();
     void stationCommands();
     void liveValues_data();
     void liveValues();
@@ -61,6 +126,18 @@ private slots:
     void designStaysWhileConnected_data();
     void designStaysWhileConnected();
     void closeQuestionStopsTheRun();
+
+    // The boards, with no window open before the test opens one.
+    void boardDetection_data();
+    void boardDetection();
+    void boardChangesBetweenPasses();
+    void boardDetectionSleepsWhenIdle();
+    void boardThatCannotOpen();
+    void boardBinding_data();
+    void boardBinding();
+    void boardLedColourDirect();
+    void boardConnectWithoutBoundStation();
+    void boardConnectAndDisconnect();
 
 private:
     MainDTModel* design() const { return m_bx->designModel(); }
@@ -72,11 +149,13 @@ private:
     {
         design()->setDataWithoutControl(design()->cell(item, column), value);
     }
-    template<typename T> T* child(const char* name) const { return m_bx->findChild<T*>(name); }
+    template<typename T> T* child(const QString& name) const { return AppTest::child<T>(*m_bx, name); }
     /// Both stations on simulated boards, the network connected.
     void connectBoth();
     /// Every project column of every row, in tree order.
     QStringList snapshot() const;
+    std::unique_ptr<BX> openWindow();
+    static QModelIndexList stations(BX& bx);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -85,16 +164,15 @@ private:
 
 void TstBXControl::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    // The window opens its store in the native format: keep that one here too.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    AppTest::isolateSettings(m_settingsDir.path());
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    qRegisterMetaType<QList<TARVEXCONF>>("QList<TARVEXCONF>");
 }
 
 void TstBXControl::init()
 {
+    if (QByteArray(QTest::currentTestFunction()).startsWith("board"))
+        return;
     m_bx = std::make_unique<BX>();
     m_bx->loadFileProject(kProject);
     QVERIFY(m_bx->isProjectOpen());
@@ -112,8 +190,10 @@ void TstBXControl::init()
 
 void TstBXControl::cleanup()
 {
-    design()->undoStack()->setClean(); // nothing to save at close
+    if (m_bx)
+        design()->undoStack()->setClean(); // nothing to save at close
     m_bx.reset();
+    VantorSimulator::reset();
 }
 
 QModelIndex TstBXControl::node(quint8 kind, const QString& name) const
@@ -161,8 +241,8 @@ void TstBXControl::byteTyping()
     if (kind == MainDTModel::MESSAGE_OUT)
         write(item, MainDTModel::ColData, "00 00 ");
     select(item);
-    auto* grid = child<QTableWidget>(table.toLatin1());
-    auto* send = child<QPushButton>(button.toLatin1());
+    auto* grid = child<QTableWidget>(table);
+    auto* send = child<QPushButton>(button);
     QCOMPARE(send->text(), idle);
     QSignalSpy sends(m_bx.get(), &BX::sendMsgCmdClicked);
 
@@ -315,36 +395,29 @@ void TstBXControl::sendFile()
         QCOMPARE((outcome == "send" ? sends : aborts).first().at(1).value<QModelIndex>(), message);
 }
 
-void TstBXControl::stationCommands_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("command");
-
-    QTest::newRow("start") << "baStartButton" << 0;
-    QTest::newRow("continue") << "baContinueButton" << 1;
-    QTest::newRow("toggle") << "baToggleButton" << 2;
-    QTest::newRow("stop") << "baStopButton" << 3;
-}
-
 void TstBXControl::stationCommands()
 {
-    QFETCH(QString, button);
-    QFETCH(int, command);
-
     const QModelIndex arbitrator = node(MainDTModel::STATION, "Arbitrator");
     select(arbitrator);
     QCOMPARE(child<QStackedWidget>("controlStackedWidget")->currentIndex(), 2);
     QSignalSpy ba(m_bx.get(), &BX::baCmdClicked);
     QSignalSpy medium(m_bx.get(), &BX::sendMediumCmdClicked);
-    child<QPushButton>(button.toLatin1())->click();
-    QCOMPARE(ba.count(), 1);
-    QCOMPARE(ba.first(), QVariantList({ QVariant::fromValue(arbitrator), command }));
-
-    // The medium choices carry their command words, in list order.
-    static const quint16 words[] = { 0x10, 0x20, 0x40, 0x09, 0x06, 0x05 };
-    child<QComboBox>("mediumCmdComboBox")->setCurrentIndex(command + 2);
-    child<QPushButton>("sendMediumCmdButton")->click();
-    QCOMPARE(medium.first().at(1).value<quint16>(), words[command + 2]);
+    // The arbitrator's buttons, command 0 to 3; the medium choices with their words, in list order.
+    for (const char* button : { "baStartButton", "baContinueButton", "baToggleButton", "baStopButton" })
+        child<QPushButton>(button)->click();
+    for (int i = 0; i < 6; ++i) {
+        child<QComboBox>("mediumCmdComboBox")->setCurrentIndex(i);
+        child<QPushButton>("sendMediumCmdButton")->click();
+    }
+    QList<int> commands, words;
+    for (const QVariantList& args : ba) {
+        QCOMPARE(args.first().value<QModelIndex>(), arbitrator);
+        commands << args.at(1).toInt();
+    }
+    for (const QVariantList& args : medium)
+        words << args.at(1).value<quint16>();
+    QCOMPARE(commands, QList<int>({ 0, 1, 2, 3 }));
+    QCOMPARE(words, QList<int>({ 0x10, 0x20, 0x40, 0x09, 0x06, 0x05 }));
     QCOMPARE(child<QComboBox>("rgbColorComboBox")->count(), 8);
 }
 
@@ -536,8 +609,6 @@ void TstBXControl::closeQuestionStopsTheRun()
     design()->undoStack()->setClean();
     const QStringList before = snapshot();
     m_bx->show();
-    // Walks the whole tree at every change: it watches the questions and the stop, not the run.
-    QAbstractItemModelTester tester(design(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     {
         BoxAnswerer answerer({ QMessageBox::Cancel });
         QVERIFY(!m_bx->close());
@@ -545,6 +616,9 @@ void TstBXControl::closeQuestionStopsTheRun()
     }
     QCoreApplication::processEvents();
     QVERIFY(m_bx->isNetworkConnected());
+    // Walks the whole tree at every change of the running workers: it watches the stop only,
+    // which a loaded machine otherwise starves for minutes.
+    QAbstractItemModelTester tester(design(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     {
         BoxAnswerer answerer({ QMessageBox::Yes });
         QVERIFY(m_bx->close());
@@ -596,6 +670,258 @@ void TstBXControl::connectedRun()
     m_bx->onCoDecoNetworkButtonClicked();
     QVERIFY(!m_bx->isNetworkConnected());
     VantorSimulator::reset();
+}
+
+// ---------------------------------------------------------------- boards
+
+// Between two listings the detector's thread waits for an event instead of waking
+// every millisecond; stopping it still ends the thread at once.
+void TstBXControl::boardDetectionSleepsWhenIdle()
+{
+    auto run = std::make_unique<RunningDetection>(10000);
+    QTRY_COMPARE(run->spy.count(), 1);
+    const long before = wakeUps(&run->detection);
+    QTest::qWait(500);
+    const long woken = wakeUps(&run->detection) - before;
+    QVERIFY2(woken >= 0 && woken < 20, qPrintable(QString::number(woken)));
+    QElapsedTimer stopping;
+    stopping.start();
+    run.reset();
+    QVERIFY(stopping.elapsed() < 1000);
+}
+
+void TstBXControl::boardDetection_data()
+{
+    QTest::addColumn<QVector<Board>>("boards");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("none") << QVector<Board> {} << QStringList {};
+    QTest::newRow("one usb") << QVector<Board> { board(VANTOR_INTERFACE_USB, 1, 0, 0x12345) }
+                             << QStringList { "0 - USB - 1 Mbits/s - 0x00012345" };
+    QTest::newRow("many") << QVector<Board> { board(VANTOR_INTERFACE_USB, 3, 0, 0xA1),
+                                              board(VANTOR_INTERFACE_PCI, 0, 0x9050, 0xB2),
+                                              board(VANTOR_INTERFACE_PCI, 2, 0x7901, 0xB3),
+                                              board(VANTOR_INTERFACE_PCI, 1, 0x1234, 0xB4),
+                                              board(VANTOR_INTERFACE_OTHER, 1, 0, 0xC5) }
+                          << QStringList { "0 - USB - 5 Mbits/s - 0x000000a1", "0 - PCI - 31.25 kbits/s - 0x000000b2",
+                                           "1 - cPCI Optical - 2.5 Mbits/s - 0x000000b3",
+                                           "2 - Unknown - 1 Mbits/s - 0x000000b4",
+                                           "0 - Unknown - 1 Mbits/s - 0x000000c5" };
+}
+
+void TstBXControl::boardDetection()
+{
+    QFETCH(QVector<Board>, boards);
+    QFETCH(QStringList, expected);
+    VantorSimulator::setBoards(boards);
+    RunningDetection run(20);
+    // Boards present at start are published at once, even none.
+    QTRY_COMPARE(run.spy.count(), 1);
+    QCOMPARE(run.last(), expected);
+    // Later passes with the same count publish nothing.
+    QTest::qWait(100);
+    QCOMPARE(run.spy.count(), 1);
+}
+
+void TstBXControl::boardChangesBetweenPasses()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB, 1, 0, 1), board(VANTOR_INTERFACE_USB, 1, 0, 2) });
+    RunningDetection run(20);
+    QTRY_COMPARE(run.spy.count(), 1);
+
+    VantorSimulator::pullBoard(0);
+    QTRY_COMPARE(run.spy.count(), 2);
+    QCOMPARE(run.last(), QStringList { "1 - USB - 1 Mbits/s - 0x00000002" });
+    VantorSimulator::plugBoard(0);
+    QTRY_COMPARE(run.spy.count(), 3);
+    QCOMPARE(run.last().size(), 2);
+
+    // One board out and another in between two passes: same count, no new list...
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB, 1, 0, 1), board(VANTOR_INTERFACE_USB, 1, 0, 9) });
+    QTest::qWait(150);
+    QCOMPARE(run.spy.count(), 3);
+    // ...until a rescan is forced.
+    run.detection.setScanning(true);
+    QTRY_COMPARE(run.spy.count(), 4);
+    QCOMPARE(run.last().last(), QString("1 - USB - 1 Mbits/s - 0x00000009"));
+
+    // Scanning off: boards come and go unseen.
+    run.detection.setScanning(false);
+    VantorSimulator::pullBoard(1);
+    QTest::qWait(150);
+    QCOMPARE(run.spy.count(), 4);
+}
+
+void TstBXControl::boardThatCannotOpen()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB), board(VANTOR_INTERFACE_USB) });
+    u32 err = 0;
+    vantor_device_handle* second = vantor_device_open(VANTOR_INTERFACE_USB, 1, &err);
+    QVERIFY(second);
+    QCOMPARE(vantor_set_rgb_led(second, LED_YELLOW), VANTOR_OK);
+    QCOMPARE(vantor_device_close(second), VANTOR_OK);
+    vantor_device_handle* first = vantor_device_open(VANTOR_INTERFACE_USB, 0, &err);
+    QVERIFY(first);
+    QCOMPARE(vantor_set_rgb_led(first, LED_CYAN), VANTOR_OK);
+
+    // The first board is held open elsewhere: listed, with colour 0.
+    QMutex mutex;
+    const QList<TARVEXCONF> devices = KivDevicesDetection::queryDevices(&mutex);
+    vantor_device_close(first);
+    QCOMPARE(devices.size(), 2);
+    QCOMPARE(devices.at(0).ledColor, quint32(LED_BLACK));
+    QCOMPARE(devices.at(1).ledColor, quint32(LED_YELLOW));
+}
+
+std::unique_ptr<BX> TstBXControl::openWindow()
+{
+    auto bx = std::make_unique<BX>();
+    bx->loadFileProject(kTwoStations);
+    return bx;
+}
+
+QModelIndexList TstBXControl::stations(BX& bx)
+{
+    QModelIndexList list = bx.designModel()->getStationIndexes();
+    std::sort(list.begin(), list.end(), stationLessThan);
+    return list;
+}
+
+void TstBXControl::boardBinding_data()
+{
+    QTest::addColumn<QVector<Board>>("boards");
+    QTest::addColumn<QStringList>("bound"); // per station, in address order
+
+    const QString none = MainDTModel::BindADevice;
+    QTest::newRow("a board each") << QVector<Board> { board(VANTOR_INTERFACE_PCI, 1, 0x5801, 7),
+                                                      board(VANTOR_INTERFACE_USB, 1, 0, 8) }
+                                  << QStringList { "0 - mPCIe - 1 Mbits/s - 0x00000007",
+                                                   "0 - USB - 1 Mbits/s - 0x00000008" };
+    QTest::newRow("other speed never offered") << QVector<Board> { board(VANTOR_INTERFACE_USB, 2, 0, 1),
+                                                                   board(VANTOR_INTERFACE_USB, 1, 0, 2) }
+                                               << QStringList { "1 - USB - 1 Mbits/s - 0x00000002", none };
+    QTest::newRow("more stations than boards") << QVector<Board> { board(VANTOR_INTERFACE_USB, 1, 0, 5) }
+                                               << QStringList { "0 - USB - 1 Mbits/s - 0x00000005", none };
+    QTest::newRow("no board") << QVector<Board> {} << QStringList { none, none };
+}
+
+void TstBXControl::boardBinding()
+{
+    QFETCH(QVector<Board>, boards);
+    QFETCH(QStringList, bound);
+    VantorSimulator::setBoards(boards);
+    std::unique_ptr<BX> bx = openWindow();
+    MainDTModel* design = bx->designModel();
+    const QModelIndexList list = stations(*bx);
+    QCOMPARE(list.size(), bound.size());
+    QCOMPARE(bx->updateTarvexsList().size(), boards.size());
+
+    // A station bound by hand takes its board out of the offer.
+    if (!boards.isEmpty() && boards.first().speedCode == 1) {
+        design->setDataWithoutControl(design->cell(list.last(), MainDTModel::ColFipDevice), bound.first());
+        QCOMPARE(bx->getTarvexNotAttachedList().size(), boards.size() - 1);
+        QCOMPARE(bx->getTarvexAttachedList(), QModelIndexList { list.last() });
+    }
+
+    bx->onAutoBindDevicesClicked();
+    int attached = 0;
+    for (int i = 0; i < list.size(); ++i) {
+        QCOMPARE(design->text(list.at(i), MainDTModel::ColFipDevice), bound.at(i));
+        const bool isBound = bound.at(i) != MainDTModel::BindADevice;
+        QCOMPARE(design->text(list.at(i), MainDTModel::ColDevicePresence), QString(isBound ? "true" : "false"));
+        attached += isBound;
+    }
+    QCOMPARE(bx->getTarvexAttachedList().size(), attached);
+
+    bx->onUnbindAllDevicesClicked();
+    QVERIFY(bx->getTarvexAttachedList().isEmpty());
+    for (const QModelIndex& s : list)
+        QCOMPARE(design->text(s, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
+    design->undoStack()->setClean();
+}
+
+void TstBXControl::boardLedColourDirect()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB), board(VANTOR_INTERFACE_PCI) });
+    std::unique_ptr<BX> bx = openWindow();
+    MainDTModel* design = bx->designModel();
+    QTRY_COMPARE(bx->getTarvexList().size(), 2); // the detector's first pass is over
+    bx->onAutoBindDevicesClicked();
+    const QModelIndexList list = stations(*bx);
+
+    QVERIFY(bx->setBoardRgbColor(list.at(0), LED_MAGENTA));
+    QVERIFY(bx->setBoardRgbColor(list.at(1), LED_GREEN));
+    QCOMPARE(design->text(list.at(0), MainDTModel::ColDeviceColor), QString(" Magenta"));
+    QCOMPARE(design->text(list.at(1), MainDTModel::ColDeviceColor), QString(" Green"));
+    QCOMPARE(VantorSimulator::ledColour(0), quint32(LED_MAGENTA));
+    QCOMPARE(VantorSimulator::ledColour(1), quint32(LED_GREEN));
+    QVERIFY(!VantorSimulator::isOpen(0)); // closed again
+
+    // The station panel's colour list does the same for the selected station.
+    auto* tree = bx->findChild<QTreeView*>("mainCTView");
+    tree->setCurrentIndex(bx->controlModel()->mapFromSource(list.at(1)));
+    auto* colours = bx->findChild<QComboBox*>("rgbColorComboBox");
+    colours->setCurrentIndex(colours->findText(" Red"));
+    emit colours->activated(colours->currentIndex());
+    QCOMPARE(VantorSimulator::ledColour(1), quint32(LED_RED));
+    QCOMPARE(design->text(list.at(1), MainDTModel::ColDeviceColor), QString(" Red"));
+
+    // A board that went away keeps the colour last shown.
+    VantorSimulator::pullBoard(0);
+    QVERIFY(!bx->setBoardRgbColor(list.at(0), LED_RED));
+    QCOMPARE(design->text(list.at(0), MainDTModel::ColDeviceColor), QString(" Magenta"));
+    design->undoStack()->setClean();
+}
+
+void TstBXControl::boardConnectWithoutBoundStation()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB) });
+    std::unique_ptr<BX> bx = openWindow();
+    BoxAnswerer answers({ QMessageBox::Ok });
+    bx->onCoDecoNetworkButtonClicked();
+    QCOMPARE(answers.titles, QStringList { "Connection to Network" });
+    QCOMPARE(answers.texts, QStringList { "No station is linked to a device." });
+    QVERIFY(!bx->isNetworkConnected());
+    QVERIFY(!bx->arbitratorWorkers());
+    bx->designModel()->undoStack()->setClean();
+}
+
+void TstBXControl::boardConnectAndDisconnect()
+{
+    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB), board(VANTOR_INTERFACE_USB) });
+    QTemporaryDir work;
+    std::unique_ptr<BX> bx = openWindow();
+    MainDTModel* design = bx->designModel();
+    bx->findChild<QLineEdit*>("savePath")->setText(work.path());
+    bx->findChild<QLineEdit*>("fileReceptionDir")->setText(work.filePath("received"));
+    QTRY_COMPARE(bx->getTarvexList().size(), 2);
+    bx->onAutoBindDevicesClicked();
+    const QModelIndexList list = stations(*bx);
+    const int threadsBefore = threadCount();
+
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        bx->onCoDecoNetworkButtonClicked();
+        QVERIFY(bx->isNetworkConnected());
+        QVERIFY(bx->arbitratorWorkers());
+        QCOMPARE(bx->arbitratorWorkers()->workers().size(), 2);
+        for (const QModelIndex& s : list)
+            QVERIFY(QFile::exists(work.filePath("Station" + design->text(s, MainDTModel::ColStationAddress) + ".xml")));
+        // Every worker passed the barrier and runs; the boards report their temperature.
+        for (FipBusArbitratorDevice* worker : bx->arbitratorWorkers()->workers())
+            QTRY_VERIFY(worker->isProcessing());
+        for (const QModelIndex& s : list)
+            QTRY_VERIFY(design->text(s, MainDTModel::ColDeviceTemperature).endsWith(QString::fromUtf8(" °C")));
+        QCOMPARE(bx->devicesDetection()->isScanning(), false);
+
+        bx->onCoDecoNetworkButtonClicked();
+        QVERIFY(!bx->isNetworkConnected());
+        QVERIFY(!bx->arbitratorWorkers());
+        QVERIFY(!VantorSimulator::isOpen(0));
+        QVERIFY(!VantorSimulator::isOpen(1));
+        QCOMPARE(bx->devicesDetection()->isScanning(), true);
+        QTRY_COMPARE(threadCount(), threadsBefore); // no worker or library thread left behind
+    }
+    design->undoStack()->setClean();
 }
 
 QTEST_MAIN(TstBXControl)

@@ -75,49 +75,33 @@ void TstBXOptions::storedOptionReachesWidget_data()
     QTest::addColumn<QString>("widget");
     QTest::addColumn<QString>("property");
     QTest::addColumn<QVariant>("expected");
-
+    const auto row = [](const char* tag, const QString& key, const QVariant& stored, const char* widget,
+                        const char* property, const QVariant& expected) {
+        const QString full = key.startsWith("plandor/") ? key : "ostrak/parameters/" + key;
+        QTest::newRow(tag) << full << stored << QString(widget) << QString(property) << expected;
+    };
     const QVariant none;
     // An empty store: the figures a first start shows.
-    QTest::newRow("default depth") << "ostrak/parameters/slider/depthanalysisslider" << none << "depthAnalysisSlider"
-                                   << "value" << QVariant(2);
-    QTest::newRow("default padding") << "ostrak/parameters/lineedit/paddingidentifier" << none << "paddingIdentifier"
-                                     << "text" << QVariant("9080");
-    QTest::newRow("default auto padding") << "ostrak/parameters/radiobutton/paddingautodetectyes" << none
-                                          << "paddingAutoDetectNo" << "checked" << QVariant(false);
-    QTest::newRow("default sampling") << "ostrak/parameters/lineedit/macrosamplingperiodvalue" << none
-                                      << "macroSamplingPeriodValue" << "text" << QVariant("2000");
-    QTest::newRow("default slices") << "ostrak/parameters/lineedit/macromaxslicesvalue" << none
-                                    << "macroMaxSlicesValue" << "text" << QVariant("50");
-    QTest::newRow("default local card") << "ostrak/parameters/radiobutton/locallocation" << none << "osRemoteWidget"
-                                        << "enabled" << QVariant(false);
-    QTest::newRow("default time limit") << "ostrak/parameters/combobox/backuptimelimitmvalue" << none
-                                        << "backupTimeLimitMValue" << "currentIndex" << QVariant(10);
+    row("default depth", "slider/depthanalysisslider", none, "depthAnalysisSlider", "value", 2);
+    row("default padding", "lineedit/paddingidentifier", none, "paddingIdentifier", "text", "9080");
+    row("default auto padding", "radiobutton/paddingautodetectyes", none, "paddingAutoDetectNo", "checked", false);
+    row("default sampling", "lineedit/macrosamplingperiodvalue", none, "macroSamplingPeriodValue", "text", "2000");
+    row("default slices", "lineedit/macromaxslicesvalue", none, "macroMaxSlicesValue", "text", "50");
+    row("default local card", "radiobutton/locallocation", none, "osRemoteWidget", "enabled", false);
+    row("default time limit", "combobox/backuptimelimitmvalue", none, "backupTimeLimitMValue", "currentIndex", 10);
     // Stored values, each with the widget that shows it or depends on it.
-    QTest::newRow("remote card") << "ostrak/parameters/radiobutton/locallocation" << QVariant(false)
-                                 << "serverLocation" << "checked" << QVariant(true);
-    QTest::newRow("remote card enables its fields") << "ostrak/parameters/radiobutton/locallocation"
-                                                    << QVariant(false) << "osRemoteWidget" << "enabled"
-                                                    << QVariant(true);
-    QTest::newRow("size limit leaves backup on") << "ostrak/parameters/radiobutton/backupsizelimit" << QVariant(true)
-                                                 << "backupYes" << "checked" << QVariant(true);
-    QTest::newRow("size limit disables time fields") << "ostrak/parameters/radiobutton/backupsizelimit"
-                                                     << QVariant(true) << "backupTimeLimitHValue" << "enabled"
-                                                     << QVariant(false);
-    QTest::newRow("no backup disables its folder") << "ostrak/parameters/radiobutton/backupyes" << QVariant(false)
-                                                   << "backupRepository" << "enabled" << QVariant(false);
-    QTest::newRow("presence padding") << "ostrak/parameters/radiobutton/fixedidpadding" << QVariant(false)
-                                      << "paddingIdentifier" << "enabled" << QVariant(false);
-    QTest::newRow("depth 4") << "ostrak/parameters/slider/depthanalysisslider" << QVariant(4) << "depthAnalysisSlider"
-                             << "value" << QVariant(4);
-    QTest::newRow("item box shown") << "plandor/itemboxpanelwidget/hidden" << QVariant(false) << "itemBoxPanelWidget"
-                                    << "visibleTo" << QVariant(true);
-    QTest::newRow("backup folder") << "ostrak/parameters/lineedit/backuprepository" << QVariant("/tmp/caps, 1")
-                                   << "backupRepository" << "text" << QVariant("/tmp/caps, 1");
-    QTest::newRow("wrong type empties the text") << "ostrak/parameters/lineedit/paddingidentifier"
-                                                 << QVariant(QStringList{ "a", "b" }) << "paddingIdentifier" << "text"
-                                                 << QVariant(QString());
-    QTest::newRow("combo index out of range") << "ostrak/parameters/combobox/backuptimelimitmvalue" << QVariant(99)
-                                              << "backupTimeLimitMValue" << "currentIndex" << QVariant(10);
+    row("remote card", "radiobutton/locallocation", false, "serverLocation", "checked", true);
+    row("remote card enables its fields", "radiobutton/locallocation", false, "osRemoteWidget", "enabled", true);
+    row("size limit leaves backup on", "radiobutton/backupsizelimit", true, "backupYes", "checked", true);
+    row("size limit disables time fields", "radiobutton/backupsizelimit", true, "backupTimeLimitHValue", "enabled", false);
+    row("no backup disables its folder", "radiobutton/backupyes", false, "backupRepository", "enabled", false);
+    row("presence padding", "radiobutton/fixedidpadding", false, "paddingIdentifier", "enabled", false);
+    row("depth 4", "slider/depthanalysisslider", 4, "depthAnalysisSlider", "value", 4);
+    row("item box shown", "plandor/itemboxpanelwidget/hidden", false, "itemBoxPanelWidget", "visibleTo", true);
+    row("backup folder", "lineedit/backuprepository", "/tmp/caps, 1", "backupRepository", "text", "/tmp/caps, 1");
+    row("wrong type empties the text", "lineedit/paddingidentifier", QStringList{ "a", "b" }, "paddingIdentifier", "text",
+        QString());
+    row("combo index out of range", "combobox/backuptimelimitmvalue", 99, "backupTimeLimitMValue", "currentIndex", 10);
 }
 
 void TstBXOptions::storedOptionReachesWidget()
