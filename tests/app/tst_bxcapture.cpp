@@ -252,17 +252,20 @@ void TstBXCapture::remoteCapture()
 
     QFile trace(bx.captureSession()->files().trace);
     QVERIFY(trace.open(QIODevice::ReadOnly));
+    // A server held up for a second (a loaded machine) is a traffic interruption:
+    // one error row more, no frame lost.
+    const int interruptions = int(bx.captureSession()->decoder().counters().trafficInterruptions);
     int rows = 0;
     while (!trace.readLine().isEmpty())
         ++rows;
-    QCOMPARE(rows, frames);
+    QCOMPARE(rows, frames + interruptions);
     QCOMPARE(bx.captureSession()->decoder().counters().lostPackets, quint64(0));
 
     // The analysis pages saw the same capture: every row in the frame table, every
     // frame counted, the scan table's transactions in the tree.
-    QCOMPARE(bx.frameTableModel()->rowCount(), frames);
+    QCOMPARE(bx.frameTableModel()->rowCount(), frames + interruptions);
     const StatisticsCounters& counted = bx.analysisContext()->counters;
-    QCOMPARE(counted.frameTotal + counted.errorTotal, quint64(frames));
+    QCOMPARE(counted.frameTotal + counted.errorTotal, quint64(frames + interruptions));
     QVERIFY(counted.idDat > 0 && counted.rpDat > 0);
     QCOMPARE(bx.statisticsPage()->valueLabel("totalFrames")->text(),
              QLocale(QLocale::French, QLocale::France).toString(counted.frameTotal));
