@@ -118,6 +118,14 @@ private slots:
         QCOMPARE(tree.item(0)->child(1)->text(), QString("0x0102"));
         QVERIFY(!tree.item(0)->child(0)->icon().isNull());
         QVERIFY(tree.item(0)->child(1)->icon().isNull()); // never sampled
+
+        // A new capture starts the page's chart over without loading the page, then draws again.
+        view.page()->mainFrame()->evaluateJavaScript("resetChart();");
+        QTRY_COMPARE(arcs(view), MacrocycleDonut::initialSlice() + "=rgb(220, 220, 220)");
+        donut.reset();
+        view.page()->mainFrame()->evaluateJavaScript(
+            donut.refresh({ { 0x0101, 0x0102 }, { 0x0101 } }, 20000.0, 0.1, maxSlices, context, &tree).script);
+        QTRY_COMPARE(arcs(view), expected.join(';'));
     }
 
     void unchangedMacrocycleNotRedrawn()
