@@ -128,7 +128,7 @@ void BX::resetMacrocycleDonut()
     // The page is loaded once; later captures reset its chart, which costs nothing.
     if (m_macroPageLoaded)
         ui->macroWebView->page()->mainFrame()->evaluateJavaScript(QStringLiteral("resetChart();"));
-    else if (ui->macroWebView->url().isEmpty())
+    else if (ui->macroWebView->url() != QUrl(MacrocycleDonut::pageUrl()))
         ui->macroWebView->load(QUrl(MacrocycleDonut::pageUrl()));
 }
 

@@ -615,6 +615,10 @@ void TstBXCapture::walkThrough()
                                              .arg(counters.lostPackets).arg(bx.analysisContext()->counters.errorTotal)),
                               20000);
     QTest::qWait(1500);
+    // The donut draws the scan table, not only its first grey slice.
+    QTRY_VERIFY_WITH_TIMEOUT(child<QWebView>(bx, "macroWebView")->page()->mainFrame()
+                                     ->evaluateJavaScript("chart.data().length").toInt() > 1,
+                             5000);
     checkFirst(bx, 4); // the values of the first produced variables drawn: the stations' own
     shootPages(bx, "e2e-" + path, { "analysisVisualFipTraceButton", "analysisStatisticsButton",
                                     "analysisStationsPresenceButton", "analysisMacroMicroButton", "analysisMnemonicsButton" });
