@@ -516,8 +516,7 @@ void BX::onUpdateAnalysisStatisticCounters()
     pushMnemoValues();
     const FipStreamDecoder& decoder = m_captureSession->decoder();
     if (secondTick) {
-        const TraceRecordOptions& options = m_captureSession->recorder().options();
-        if (m_converting || (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile))
+        if (m_captureSession->keepsTraceRows())
             flushTraceLines();
         else
             m_captureSession->traceWriter().clearPending();

@@ -124,7 +124,10 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     QTemporaryDir folder;
     const int frames = argc > 1 ? QByteArray(argv[1]).toInt() : 800000; // ten seconds of the densest bus
-    run(QStringLiteral("event"), frames, folder.path());
-    run(QStringLiteral("osp"), frames, folder.path());
+    // A second argument runs one flow only ("event" or "osp").
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    for (const QString& flow : { QStringLiteral("event"), QStringLiteral("osp") })
+        if (only.isEmpty() || only == flow)
+            run(flow, frames, folder.path());
     return 0;
 }

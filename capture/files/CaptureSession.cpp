@@ -52,6 +52,7 @@ bool CaptureSession::start(const TraceRecordOptions& options, const Files& files
     m_recorder.reset();
     m_files = files;
     m_writtenOffsets.clear();
+    m_traceWriteFailed = false;
 
     auto fail = [&](const QString& message) {
         if (error)
@@ -112,11 +113,30 @@ bool CaptureSession::writePending(QVector<qint64>* offsets)
     if (offsets)
         *offsets += m_writtenOffsets;
     m_writtenOffsets.clear();
+    const bool sliceOk = !m_traceWriteFailed;
+    m_traceWriteFailed = false;
     if (!m_trace.isOpen()) {
         m_trace.clearPending();
-        return true;
+        return sliceOk;
     }
-    return m_trace.writePending(offsets);
+    return m_trace.writePending(offsets) && sliceOk;
+}
+
+bool CaptureSession::keepsTraceRows() const
+{
+    const TraceRecordOptions& options = m_recorder.options();
+    return options.converting || (options.backupYes && options.backupFileType == TraceRecordOptions::TraceFile);
+}
+
+void CaptureSession::writeTraceSlice()
+{
+    // A second of the densest bus is megabytes of lines: written in one go on the
+    // tick, it held the window for 50 ms and more. They go out in slices instead,
+    // and the tick hands their offsets to the frame table.
+    if (m_trace.pendingBytes() < TraceSliceBytes || !m_trace.isOpen() || !keepsTraceRows())
+        return;
+    if (!m_trace.writePending(&m_writtenOffsets))
+        m_traceWriteFailed = true;
 }
 
 qint64 CaptureSession::backupSize() const
@@ -140,25 +160,28 @@ qint64 CaptureSession::freeDiskBytes() const
 void CaptureSession::onFrameDone(const FipFrameInfo& frame, TraceRow& row)
 {
     FipForwardingListener::onFrameDone(frame, row);
-    if (m_recorder.treatVtrcSave(m_decoder, frame, row) != TraceRecorder::LabelRowsWanted || !m_labels)
-        return;
-    if (const QVector<TraceLabel>* labels = m_labels(frame.identifier)) {
-        for (const TraceLabel& label : *labels)
-            m_recorder.saveLabelRow(row, label);
+    if (m_recorder.treatVtrcSave(m_decoder, frame, row) == TraceRecorder::LabelRowsWanted && m_labels) {
+        if (const QVector<TraceLabel>* labels = m_labels(frame.identifier)) {
+            for (const TraceLabel& label : *labels)
+                m_recorder.saveLabelRow(row, label);
+        }
     }
+    writeTraceSlice();
 }
 
 void CaptureSession::onTrafficInterruption(TraceRow& row)
 {
     FipForwardingListener::onTrafficInterruption(row);
     m_recorder.saveInterruption(row);
+    writeTraceSlice();
 }
 
 void CaptureSession::onProcessEvents(qint64 position, qint64 size)
 {
     FipForwardingListener::onProcessEvents(position, size);
-    if (m_trace.isOpen())
-        m_trace.writePending(&m_writtenOffsets);
-    else
+    if (m_trace.isOpen()) {
+        if (!m_trace.writePending(&m_writtenOffsets))
+            m_traceWriteFailed = true;
+    } else
         m_trace.clearPending();
 }

@@ -70,6 +70,10 @@ public:
     /// The statistics timer's flush of the pending trace lines; `offsets` also
     /// receives the lines written while a long decode processed events.
     bool writePending(QVector<qint64>* offsets);
+    /// The trace keeps its rows: a conversion, or a live capture backed up as a trace.
+    bool keepsTraceRows() const;
+    /// Pending trace lines are written once they reach this size, between ticks.
+    static constexpr int TraceSliceBytes = 256 << 10;
     /// Size of the backup file being written, for the size limit.
     qint64 backupSize() const;
     /// Free space under which a capture stops: the files then stay whole and the disk usable.
@@ -88,6 +92,8 @@ public:
     void onProcessEvents(qint64 position, qint64 size) override;
 
 private:
+    void writeTraceSlice();
+
     LabelSource m_labels;
     FipStreamDecoder m_decoder { this };
     TraceFileWriter m_trace;
@@ -97,6 +103,7 @@ private:
     Files m_files;
     QVector<qint64> m_writtenOffsets; ///< written, not yet handed to the frame table
     bool m_running = false;
+    bool m_traceWriteFailed = false; ///< a slice written between ticks was refused
 };
 
 #endif

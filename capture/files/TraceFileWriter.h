@@ -36,6 +36,7 @@ public:
     /// Queues one row as a line.
     void appendRow(const TraceRow& row);
     int pendingCount() const { return m_pendingStarts.size(); }
+    int pendingBytes() const { return m_pending.size(); }
     /// Drops the queued lines without writing them.
     void clearPending();
 

@@ -226,6 +226,34 @@ private slots:
         QCOMPARE(field(lines[1], 1), QByteArray("2"));
     }
 
+    void denseTrafficWritesLinesBetweenTicks()
+    {
+        // A session that never lets the window breathe: only the slices write.
+        struct Session : CaptureSession {
+            void onProcessEvents(qint64, qint64) override {}
+        } session;
+        QTemporaryDir dir;
+        const QString path = dir.filePath("dense.vtrc");
+        QVERIFY(session.startConversion(TraceRecordOptions(), path, nullptr));
+        session.decoder().setCardSpeed(1);
+        QByteArray packet;
+        for (int i = 0; i < 4000; ++i)
+            packet += eventRecord(quint8(i), tlvRecord(frame({ 0x03, quint8(i >> 8), quint8(i) })));
+        session.decoder().treatOstrakFlowIProtEvt(packet);
+        QVERIFY(session.traceWriter().pendingBytes() < CaptureSession::TraceSliceBytes);
+        QVERIFY(QFileInfo(path).size() >= CaptureSession::TraceSliceBytes);
+        QVector<qint64> offsets;
+        QVERIFY(session.writePending(&offsets));
+        QCOMPARE(offsets.size(), 4000);
+        QFile reader(path);
+        QVERIFY(reader.open(QIODevice::ReadOnly));
+        for (int i : { 0, 1, 1999, 3999 }) {
+            QVERIFY(reader.seek(offsets[i]));
+            QCOMPARE(field(reader.readLine(), 1), QLocale(QLocale::English).toString(i + 1).toUtf8());
+        }
+        QVERIFY(session.stop());
+    }
+
     void lockedTraceRefused()
     {
         QTemporaryDir dir;
