@@ -205,6 +205,14 @@ void FrameFilterBar::onFrameFilterClearButtonClicked()
 
 void FrameFilterBar::onFrameFilterCancelButtonClicked()
 {
+    if (isFinding()) {
+        ++m_findGeneration; // what the worker still posts is stale
+        stopFind();
+        hideProgress();
+        emit statusMessage(1, tr("Find cancelled"));
+        emit findFinished(false);
+        return;
+    }
     m_model->cancelFilter();
 }
 
@@ -384,8 +392,22 @@ bool FrameFilterBar::find(const QString& text, bool forward)
     const quint64 generation = ++m_findGeneration;
     m_findCancel = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> cancel = m_findCancel;
+    // A long find shows its progress and Cancel, as a long filter does.
+    ui->frameFilterProgressBar->setValue(0);
+    m_progressDelay->start();
     m_findThread = QThread::create([this, generation, path, offsets, from, forward, both, context, cancel, text] {
-        const qint64 found = FrameFilterScan::find(path, offsets, from, forward, both, context, cancel.get());
+        int shown = -1;
+        const auto progress = [this, generation, &shown](int percent) {
+            if (percent == shown)
+                return;
+            shown = percent;
+            QMetaObject::invokeMethod(this, [this, generation, percent] {
+                if (generation == m_findGeneration)
+                    ui->frameFilterProgressBar->setValue(percent);
+            }, Qt::QueuedConnection);
+        };
+        const qint64 found = FrameFilterScan::find(path, offsets, from, forward, both, context, cancel.get(),
+                                                   progress);
         QMetaObject::invokeMethod(this, [this, generation, found, text, forward] {
             onFindDone(generation, found, text, forward);
         }, Qt::QueuedConnection);
@@ -409,6 +431,7 @@ void FrameFilterBar::onFindDone(quint64 generation, qint64 sourceRow, const QStr
     if (generation != m_findGeneration)
         return;
     stopFind();
+    hideProgress();
     if (sourceRow < 0) {
         emit statusMessage(1, forward ? tr("No frame after this one matches %1").arg(text)
                                       : tr("No frame before this one matches %1").arg(text));

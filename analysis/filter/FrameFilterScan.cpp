@@ -113,22 +113,29 @@ FrameFilterScan::Result FrameFilterScan::run(const QString& path, const QVector<
 
 qint64 FrameFilterScan::find(const QString& path, const QVector<qint64>& offsets, qint64 from, bool forward,
                              const FrameFilter& filter, const FrameFilterContext& context,
-                             const std::atomic<bool>* cancel)
+                             const std::atomic<bool>* cancel, const std::function<void(int)>& progress)
 {
     const qint64 count = offsets.size();
+    const qint64 toScan = forward ? count - std::max<qint64>(from + 1, 0) : std::min(from, count);
+    qint64 done = 0;
+    const auto report = [&](qint64 rows) {
+        if (progress && toScan > 0)
+            progress(int((done + rows) * 100 / toScan));
+    };
     if (forward) {
-        const Result r = run(path, offsets, from + 1, count, filter, context, 1, cancel);
+        const Result r = run(path, offsets, from + 1, count, filter, context, 1, cancel, report);
         return r.status == Status::Done && !r.rows.isEmpty() ? qint64(r.rows.first()) : -1;
     }
     // Backward, a block at a time, keeping the block's last match.
     constexpr qint64 kBlockRows = 1 << 16;
     for (qint64 end = std::min(from, count); end > 0;) {
         const qint64 begin = std::max<qint64>(end - kBlockRows, 0);
-        const Result r = run(path, offsets, begin, end, filter, context, 0, cancel);
+        const Result r = run(path, offsets, begin, end, filter, context, 0, cancel, report);
         if (r.status != Status::Done)
             return -1;
         if (!r.rows.isEmpty())
             return r.rows.last();
+        done += end - begin;
         end = begin;
     }
     return -1;

@@ -31,10 +31,12 @@ public:
                       const std::function<void(qint64)>& progress = {});
 
     /// The first matching row after `from` (forward) or the last one before it
-    /// (backward); -1 when none.
+    /// (backward); -1 when none or cancelled. `progress` gets the share of the
+    /// rows to look at that has been looked at, in percent.
     static qint64 find(const QString& path, const QVector<qint64>& offsets, qint64 from, bool forward,
                        const FrameFilter& filter, const FrameFilterContext& context,
-                       const std::atomic<bool>* cancel = nullptr);
+                       const std::atomic<bool>* cancel = nullptr,
+                       const std::function<void(int)>& progress = {});
 
     /// Largest number of rows a result can name.
     static constexpr qint64 MaxRows = 0xffffffffLL;

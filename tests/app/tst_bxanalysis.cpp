@@ -559,6 +559,17 @@ void TstBXAnalysis::findAndGoTo()
     QVERIFY(landed.remove(',').toInt() > 1500);
     QCOMPARE(model->index(view->currentIndex().row(), 8).data().toString(), QString("ERROR"));
     QVERIFY(!bx.goToFrame(999999));
+
+    // Cancel stops a find under way; the current row stays.
+    const QModelIndex before = view->currentIndex();
+    found.clear();
+    QVERIFY(bar->find("id == 0x7777", true));
+    QVERIFY(bar->isFinding());
+    bar->findChild<QPushButton*>("frameFilterCancelButton")->click();
+    QVERIFY(!bar->isFinding());
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().first().toBool(), false);
+    QCOMPARE(view->currentIndex(), before);
 }
 
 // ---------------------------------------------------------------- pcapng

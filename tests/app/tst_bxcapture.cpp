@@ -16,6 +16,7 @@
 #include "OstrakSimulator.h"
 #include "analysis/AnalysisContext.h"
 #include "analysis/DesignCheckATModel.h"
+#include "analysis/FrameFilterATModel.h"
 #include "analysis/MacrocycleAnalysis.h"
 #include "analysis/MainATModel.h"
 #include "analysis/MnemoATModel.h"
@@ -31,12 +32,14 @@
 #include "control/FipBusArbitratorDevice.h"
 #include "designcheck/DesignCheckReport.h"
 #include "kiverrors.h"
+#include "app/FrameFilterBar.h"
 #include "tests/app/AppTestUtil.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QSet>
 #include <QStandardItemModel>
@@ -163,6 +166,8 @@ private slots:
     void walkThrough();
     void designCheckModel();
     void designCheckFromCapture();
+    void filteredLiveTableFollowsTheLastMatch_data();
+    void filteredLiveTableFollowsTheLastMatch();
 
 private:
     /// Capture options for the server at `port` over TCP, into a folder of its own:
@@ -812,6 +817,41 @@ void TstBXCapture::designCheckFromCapture()
     QVERIFY(web.page()->mainFrame()->toPlainText().contains(report.summary()));
     AppTest::shot(&web, "designcheck-html");
 
+}
+
+void TstBXCapture::filteredLiveTableFollowsTheLastMatch_data()
+{
+    QTest::addColumn<bool>("atBottom");
+    QTest::newRow("at the bottom, it follows") << true;
+    QTest::newRow("scrolled up, it stays") << false;
+}
+
+void TstBXCapture::filteredLiveTableFollowsTheLastMatch()
+{
+    QFETCH(bool, atBottom);
+    const int frames = 60000; // three seconds: several ticks hand rows over
+    std::unique_ptr<OstrakServer> server = startServer(frames);
+    QVERIFY(server);
+    BX bx;
+    bx.resize(1200, 800);
+    bx.show();
+    useServer(bx, server->tcpPort());
+    child<QToolButton>(bx, "ostrakButton")->click();
+    child<QPushButton>(bx, "analysisVisualFipTraceButton")->click();
+    QVERIFY(child<QTableView>(bx, "mainATView")->isVisible());
+    QVERIFY(bx.frameFilterBar()->applyFilter("ctrl == RP_DAT"));
+    const QAbstractItemModel* shown = bx.frameFilterModel();
+    QScrollBar* bar = child<QTableView>(bx, "mainATView")->verticalScrollBar();
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 0, 10000);
+    bar->setValue(atBottom ? bar->maximum() : 0);
+    const int firstRows = shown->rowCount();
+    QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(shown->rowCount() > firstRows + 1000 && !bx.frameFilterModel()->isMatching(), 5000);
+    QCOMPARE(shown->index(shown->rowCount() - 1, 8).data().toString(), QString("RP_DAT"));
+    QCOMPARE(bar->value(), atBottom ? bar->maximum() : 0);
+    child<QPushButton>(bx, "startStopCapturingButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bx.isCapturing(), 5000);
 }
 
 QTEST_MAIN(TstBXCapture)

@@ -198,9 +198,20 @@ private slots:
         QCOMPARE(FrameFilterScan::find(path, offsets, 11, false, sel, {}), qint64(1));
         QCOMPARE(FrameFilterScan::find(path, offsets, 1, false, sel, {}), qint64(-1));
 
+        // Find's progress ends at all the rows when nothing matches, either way.
+        const FrameFilter none = FrameFilter::parse("id == 0x0300");
+        for (bool forward : { true, false }) {
+            QVector<int> percents;
+            const auto progress = [&percents](int percent) { percents.append(percent); };
+            const qint64 from = forward ? -1 : offsets.size();
+            QCOMPARE(FrameFilterScan::find(path, offsets, from, forward, none, {}, nullptr, progress), qint64(-1));
+            QCOMPARE(percents.last(), 100);
+        }
+
         std::atomic<bool> cancel { true };
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {}, 0, &cancel).status,
                  FrameFilterScan::Status::Cancelled);
+        QCOMPARE(FrameFilterScan::find(path, offsets, -1, true, sel, {}, &cancel), qint64(-1));
     }
 
     void scanStopsOnShrunkFile()
