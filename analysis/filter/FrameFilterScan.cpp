@@ -86,8 +86,14 @@ FrameFilterScan::Result FrameFilterScan::run(const QString& path, const QVector<
                 return result;
             }
             const char* p = data + from;
-            const void* nl = std::memchr(p, '\n', size_t(to - from));
-            int n = nl ? int(static_cast<const char*>(nl) - p) : int(to - from);
+            int n = int(to - from);
+            // A line ends where the next begins; only the file's last one is looked through.
+            if (n > 0 && p[n - 1] == '\n') {
+                --n;
+            } else if (n > 0) {
+                if (const void* nl = std::memchr(p, '\n', size_t(unsigned(n))))
+                    n = int(static_cast<const char*>(nl) - p);
+            }
             if (n > 0 && p[n - 1] == '\r')
                 --n;
             line.reset(p, n, fields);
