@@ -75,15 +75,22 @@ QLabel* StationPresenceTable::cell(int address) const
 
 void StationPresenceTable::setPicture(int address, Presence presence)
 {
-    auto* label = new QLabel;
-    label->setAlignment(Qt::AlignCenter);
-    const QPixmap picture(picturePath(presence));
-    if (!picture.isNull())
-        label->setPixmap(picture.scaled(PictureSize, PictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // A new label per cell on every reset held the window for tens of milliseconds
+    // when a capture started: the labels stay, their picture changes.
+    QLabel* label = cell(address);
+    if (!label) {
+        label = new QLabel;
+        label->setAlignment(Qt::AlignCenter);
+        m_table->setCellWidget(address / Columns, address % Columns, label);
+    }
+    QPixmap& picture = m_pictures[static_cast<size_t>(presence)];
+    if (picture.isNull()) {
+        picture = QPixmap(picturePath(presence));
+        if (!picture.isNull())
+            picture = picture.scaled(PictureSize, PictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    label->setPixmap(picture);
     label->setAccessibleDescription(presenceText(presence));
-    const QString tooltip = cell(address) ? cell(address)->toolTip() : QString();
-    label->setToolTip(tooltip);
-    m_table->setCellWidget(address / Columns, address % Columns, label);
     m_shownPresence[static_cast<size_t>(address)] = presence;
 }
 
@@ -92,7 +99,8 @@ void StationPresenceTable::razStationPresenceTable()
     for (int address = 0; address < 256; ++address) {
         if (QLabel* label = cell(address))
             label->setToolTip(QString());
-        setPicture(address, NeverAsked);
+        if (m_shownPresence[static_cast<size_t>(address)] != NeverAsked)
+            setPicture(address, NeverAsked);
         m_shownDate[static_cast<size_t>(address)] = 0;
     }
 }

@@ -1,6 +1,7 @@
 #ifndef BX_ANALYSIS_STATIONPRESENCETABLE_H
 #define BX_ANALYSIS_STATIONPRESENCETABLE_H
 
+#include <QPixmap>
 #include <QString>
 #include <QtGlobal>
 
@@ -13,7 +14,8 @@ class QTableWidget;
 /// The station presence page: one cell per station address (16 × 16), showing
 /// the state of its presence variable 0x1400 + address.
 ///
-/// A refresh replaces only the cells whose state or status date changed.
+/// A refresh changes only the cells whose state or status date changed; the
+/// cells' labels are made once and kept.
 class StationPresenceTable
 {
 public:
@@ -40,6 +42,7 @@ private:
     QTableWidget* m_table;
     std::array<qint16, 256> m_shownPresence;
     std::array<quint64, 256> m_shownDate;
+    std::array<QPixmap, 4> m_pictures; ///< scaled once, per presence
 };
 
 #endif

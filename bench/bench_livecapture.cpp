@@ -81,7 +81,10 @@ void run(const QString& flow, int frames, const QString& folder)
         last = now;
     });
 
+    QElapsedTimer click;
+    click.start();
     bx.findChild<QPushButton*>("startStopCapturingButton")->click();
+    const qint64 clickMs = click.elapsed();
     clock.start();
     probe.start(10);
     const FipCaptureCounters& counters = bx.captureSession()->decoder().counters();
@@ -105,6 +108,7 @@ void run(const QString& flow, int frames, const QString& folder)
     std::printf("live capture %s: %.0f frames/s received\n", name, counters.frames * 1000.0 / double(std::max<qint64>(1, elapsed)));
     std::printf("live capture %s: GUI event loop latency worst %lld ms\n", name, static_cast<long long>(worst));
     std::printf("live capture %s: GUI event loop latency 99th percentile %lld ms\n", name, static_cast<long long>(p99));
+    std::printf("live capture %s: Start FIP Catch held the GUI thread %lld ms\n", name, static_cast<long long>(clickMs));
     std::printf("live capture %s: frames lost %lld of %d\n", name,
                 static_cast<long long>(frames) - static_cast<long long>(counters.frames), frames);
     std::printf("live capture %s: packets lost %llu\n", name, static_cast<unsigned long long>(counters.lostPackets));

@@ -587,6 +587,11 @@ private slots:
         QWidget* kept = presence.cell(0x25);
         presence.refresh(c.context);
         QCOMPARE(presence.cell(0x25), kept);
+        // A new capture: every station back to never asked.
+        presence.razStationPresenceTable();
+        QCOMPARE(presence.cell(0x25)->accessibleDescription(),
+                 StationPresenceTable::presenceText(StationPresenceTable::NeverAsked));
+        QVERIFY(presence.cell(0x25)->toolTip().isEmpty());
     }
 
     void simulatedBus()
