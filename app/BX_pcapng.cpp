@@ -22,7 +22,6 @@
 #include <QProgressDialog>
 #include <QTimer>
 
-#include <algorithm>
 
 namespace {
 
@@ -141,13 +140,8 @@ bool BX::exportCaptureToPcapng(const QString& sourcePath, const QString& pcapngP
     const QString tableFile = m_mainATModel->filePath();
     const bool filtered = !raw && m_frameFilterATModel->isFiltered() && !tableFile.isEmpty()
         && QFileInfo(sourcePath) == QFileInfo(tableFile);
-    QVector<quint32> shown;
-    if (filtered) {
-        shown = m_frameFilterATModel->matchingRows();
-        exporter.setRowFilter([&shown](qint64 row, const TraceRow&) {
-            return std::binary_search(shown.cbegin(), shown.cend(), quint32(row));
-        });
-    }
+    if (filtered)
+        exporter.setRows(m_frameFilterATModel->matchingRows());
     const PcapngExport::Result result = raw ? exporter.fromRaw(sourcePath, pcapngPath)
                                             : exporter.fromTrace(sourcePath, pcapngPath);
     progress.close();

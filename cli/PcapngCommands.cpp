@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <algorithm>
 
 namespace Cli {
 
@@ -49,9 +48,7 @@ int runExport(const QStringList& arguments)
         if (parser.isSet("filter")) {
             if (!filterRows(trace, parser.value("filter"), &rows, &error))
                 return fail(command, error);
-            exporter.setRowFilter([&rows](qint64 row, const TraceRow&) {
-                return std::binary_search(rows.cbegin(), rows.cend(), quint32(row));
-            });
+            exporter.setRows(rows);
         }
         result = exporter.fromTrace(trace, out);
     }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -122,6 +123,13 @@ FipPcapng::Link PcapngExport::linkFromStatistics(const QString& statisticsPath)
             link.speedCode = code;
     }
     return link;
+}
+
+void PcapngExport::setRows(QVector<quint32> rows)
+{
+    m_filter = [rows = std::move(rows)](qint64 row, const TraceRow&) {
+        return std::binary_search(rows.cbegin(), rows.cend(), quint32(row));
+    };
 }
 
 PcapngExport::Result PcapngExport::fromTrace(const QString& tracePath, const QString& pcapngPath)

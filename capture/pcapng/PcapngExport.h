@@ -4,6 +4,7 @@
 #include "capture/pcapng/FipPcapng.h"
 
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
@@ -30,6 +31,8 @@ public:
 
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     void setRowFilter(RowFilter filter) { m_filter = std::move(filter); }
+    /// Only these rows go out: ascending row numbers, as a display filter gives them.
+    void setRows(QVector<quint32> rows);
     /// The bus, when the caller knows it better than the statistics file.
     void setLink(const FipPcapng::Link& link) { m_link = link; m_linkGiven = true; }
 
