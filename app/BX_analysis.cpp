@@ -33,6 +33,7 @@
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -43,7 +44,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -718,9 +718,11 @@ bool BX::generateVtrcFile(const QString& rawPath, const QString& tracePath, unsi
     ui->prawToVtrcProgressBar->setValue(percent);
     ui->prawToVtrcProgressLabel->setText(QString::number(percent) + QStringLiteral(" %"));
     emit generateAnalysisProgress(100);
+    // Two seconds in steps of 100 ms, the window answering all along.
     for (int step = 0; step < 20; ++step) {
-        QCoreApplication::processEvents();
-        QThread::msleep(100);
+        QEventLoop pause;
+        QTimer::singleShot(100, &pause, &QEventLoop::quit);
+        pause.exec();
     }
     setCaptureEditingEnabled(true);
     setConversionControlsEnabled(true);
