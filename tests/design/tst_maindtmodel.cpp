@@ -86,16 +86,12 @@ private slots:
     {
         DesignFixture f;
         f.buildBasic();
-        const QModelIndex variable = f.add("Variable", f.station);
-        const QModelIndex cell = variable.sibling(variable.row(), M::ColVarOutId);
-        const TreeItem::Path path = TreeItem::pathFromIndex(cell);
-        QCOMPARE(path.size(), 4);
-        QCOMPARE(path.last().second, int(M::ColVarOutId));
+        const QModelIndex cell = f.station.sibling(f.station.row(), M::ColStationAddress);
+        TreeItem::Path path = TreeItem::pathFromIndex(cell);
         QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
         QVERIFY(TreeItem::pathFromIndex(QModelIndex()).isEmpty());
-        TreeItem::Path gone = path;
-        gone[1].first = 5;
-        QVERIFY(!TreeItem::pathToIndex(&f.model, gone).isValid());
+        path[1].first = 5;
+        QVERIFY(!TreeItem::pathToIndex(&f.model, path).isValid());
     }
 
     void compareIDs_data()
@@ -153,18 +149,19 @@ private slots:
         f.ctrl = true;
         f.insertCount = 9;
         QVERIFY(f.drop("Instruction", table));
-        QCOMPARE(f.model.rowCount(table), 9);
-        QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("1 - NEXT_MACRO ()"));
+        QVERIFY(f.edit(f.model.index(0, 0, table), M::ColInstructionType, "TESTP"));
+        QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("1 - TESTP ()"));
         QCOMPARE(f.model.index(8, 0, table).data().toString(), QString("9 - NEXT_MACRO ()"));
-        f.insertCount = 1;
-        QVERIFY(f.drop("Instruction", table));
+        // Two dropped before the first: the others move down and every position widens.
+        f.insertCount = 2;
+        QVERIFY(f.drop("Instruction", table, 0));
         QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("01 - NEXT_MACRO ()"));
-        QCOMPARE(f.model.index(9, 0, table).data().toString(), QString("10 - NEXT_MACRO ()"));
-        QCOMPARE(f.model.index(9, 0, table).data(Qt::EditRole).toString(), QString("NEXT_MACRO ()"));
-        f.insertCount = 90;
+        QCOMPARE(f.model.index(2, 0, table).data().toString(), QString("03 - TESTP ()"));
+        QCOMPARE(f.model.index(2, 0, table).data(Qt::EditRole).toString(), QString("TESTP ()"));
+        f.insertCount = 89;
         QVERIFY(f.drop("Instruction", table));
         QCOMPARE(f.model.index(99, 0, table).data().toString(), QString("100 - NEXT_MACRO ()"));
-        QCOMPARE(f.model.index(4, 0, table).data().toString(), QString("005 - NEXT_MACRO ()"));
+        QCOMPARE(f.model.index(2, 0, table).data().toString(), QString("003 - TESTP ()"));
     }
 
     void defaultNamesAndRename()
@@ -195,6 +192,11 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message"); // empty: accepted
+        const auto refuse = [](const char* name, const char* target, int column, const char* value,
+                               const QString& message) { QTest::newRow(name) << target << column << value << message; };
+        const auto accept = [&](const char* name, const char* target, int column, const char* value) {
+            refuse(name, target, column, value, QString());
+        };
         const QString tslot = "Invalid %1 entry. Station TSlot is 0.0625 ms. Therefore '%1' parameter must be comprised "
                               "between %2 and %3 ms. The nearest %4 found as TSlot multiple is %5 ms.";
         const auto period = [&](const char* nearest) {
@@ -203,68 +205,59 @@ private slots:
         const auto timed = [&](const QString& what, const char* nearest) {
             return tslot.arg(what, "0", "2047.9375", what.toLower(), nearest);
         };
+        const auto notAllowed = [](const char* what, const char* value) {
+            return QString("Invalid '%1' entry. '%2' is not an allowed value.").arg(what, value);
+        };
         const QString idUsed = "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
-        QTest::newRow("period above 16383 slots") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1024"
-            << period("1023.9375");
-        QTest::newRow("period at the top") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "1023.9375" << "";
-        QTest::newRow("period below one slot") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "0.05"
-            << period("0.0625");
-        QTest::newRow("period not a number") << "variable" << int(M::ColVarOutRefreshmentPeriod) << "abc"
-            << period("0.0625");
-        QTest::newRow("input period zero when promptness off") << "input" << int(M::ColVarInPromptnessPeriod) << "0"
-                                                               << "";
-        QTest::newRow("time above 32767 slots") << "wait" << int(M::ColInstructionTime) << "2048"
-            << timed("Time", "2047.9375");
-        QTest::newRow("negative time") << "wait" << int(M::ColInstructionTime) << "-1"
-            << timed("Time", "0");
-        QTest::newRow("time in range") << "wait" << int(M::ColInstructionTime) << "2047.9375" << "";
-        QTest::newRow("delay above range") << "suspend" << int(M::ColInstructionSuspendDelay) << "5000"
-            << timed("Delay", "2047.9375");
-        QTest::newRow("id used elsewhere") << "variable" << int(M::ColVarOutId) << "0x0001"
-            << idUsed;
-        QTest::newRow("id used elsewhere in decimal") << "variable" << int(M::ColVarOutId) << "1"
-            << idUsed;
-        QTest::newRow("same id written in decimal") << "variable" << int(M::ColVarOutId) << "0" << "";
-        QTest::newRow("free id") << "variable" << int(M::ColVarOutId) << "0x0104" << "";
-        QTest::newRow("start bit beyond length") << "mnemonic" << int(M::ColMnemoStartBit) << "8"
-            << "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
-               "the definition of the <strong>Output Variable</strong> length.";
-        QTest::newRow("last bit") << "mnemonic" << int(M::ColMnemoStartBit) << "7" << "";
-        QTest::newRow("type too large") << "mnemonic" << int(M::ColMnemoType) << "Int16"
-            << "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
-               "such a large data.";
-        QTest::newRow("byte type fits") << "mnemonic" << int(M::ColMnemoType) << "UInt8" << "";
-        QTest::newRow("station address taken") << "second station" << int(M::ColStationAddress) << "0"
-            << "Invalid Address entry. This Station's address is already used on <strong>Network</strong>.";
-        QTest::newRow("station address out of range") << "second station" << int(M::ColStationAddress) << "256"
-            << "Invalid entry. The value must lie between 0 and 255.";
-        QTest::newRow("station address free") << "second station" << int(M::ColStationAddress) << "255" << "";
-        QTest::newRow("segment number taken") << "second segment" << int(M::ColSegmentNumber) << "0"
-            << "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>.";
-        QTest::newRow("priority taken") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "0"
-            << "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.";
-        QTest::newRow("priority out of range") << "second arbiter" << int(M::ColArbiterPriorityLevel) << "16"
-            << "Invalid entry. The value must lie between 0 and 15.";
-        QTest::newRow("length too short for a mnemonic") << "long variable" << int(M::ColVarOutLength) << "3"
-            << "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
-               "<strong>Output Variable</strong>.";
-        QTest::newRow("length still holding the mnemonic") << "long variable" << int(M::ColVarOutLength) << "4" << "";
-        QTest::newRow("length zero") << "variable" << int(M::ColVarOutLength) << "0"
-            << "Invalid 'Length' entry. The length is a number of bytes from 1.";
-        QTest::newRow("unknown speed") << "network" << int(M::ColNetworkSpeed) << "10 Mbits/s"
-            << "Invalid 'Network Speed' entry. '10 Mbits/s' is not an allowed value.";
-        QTest::newRow("known speed") << "network" << int(M::ColNetworkSpeed) << "2.5 Mbits/s" << "";
-        QTest::newRow("boolean as yes") << "variable" << int(M::ColVarOutRefreshmentEnabled) << "yes"
-            << "Invalid 'Var. Out. Refreshment Enabled' entry. 'yes' is not an allowed value.";
-        QTest::newRow("unknown instruction") << "wait" << int(M::ColInstructionType) << "JUMP"
-            << "Invalid 'Instruction Type' entry. 'JUMP' is not an allowed value.";
-        QTest::newRow("rich text is escaped") << "mnemonic" << int(M::ColMnemoEndianness) << "<b>"
-            << "Invalid 'Endianness' entry. '&lt;b&gt;' is not an allowed value.";
-        QTest::newRow("input id beyond 16 bits") << "input" << int(M::ColVarInId) << "0x10000"
-            << "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.";
-        QTest::newRow("input id") << "input" << int(M::ColVarInId) << "0x0200" << "";
-        QTest::newRow("ascii size too large") << "ascii" << int(M::ColMnemoByteSize) << "2"
-            << "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.";
+        refuse("period above 16383 slots", "variable", M::ColVarOutRefreshmentPeriod, "1024", period("1023.9375"));
+        accept("period at the top", "variable", M::ColVarOutRefreshmentPeriod, "1023.9375");
+        refuse("period below one slot", "variable", M::ColVarOutRefreshmentPeriod, "0.05", period("0.0625"));
+        refuse("period not a number", "variable", M::ColVarOutRefreshmentPeriod, "abc", period("0.0625"));
+        accept("input period zero when promptness off", "input", M::ColVarInPromptnessPeriod, "0");
+        refuse("time above 32767 slots", "wait", M::ColInstructionTime, "2048", timed("Time", "2047.9375"));
+        refuse("negative time", "wait", M::ColInstructionTime, "-1", timed("Time", "0"));
+        accept("time in range", "wait", M::ColInstructionTime, "2047.9375");
+        refuse("delay above range", "suspend", M::ColInstructionSuspendDelay, "5000", timed("Delay", "2047.9375"));
+        refuse("id used elsewhere", "variable", M::ColVarOutId, "0x0001", idUsed);
+        refuse("id used elsewhere in decimal", "variable", M::ColVarOutId, "1", idUsed);
+        accept("same id written in decimal", "variable", M::ColVarOutId, "0");
+        accept("free id", "variable", M::ColVarOutId, "0x0104");
+        refuse("start bit beyond length", "mnemonic", M::ColMnemoStartBit, "8",
+               "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
+               "the definition of the <strong>Output Variable</strong> length.");
+        accept("last bit", "mnemonic", M::ColMnemoStartBit, "7");
+        refuse("type too large", "mnemonic", M::ColMnemoType, "Int16",
+               "Cannot select this 'Type'. The 'Start Bit' of this <strong>Mnemonic</strong> doesn't allow to define "
+               "such a large data.");
+        accept("byte type fits", "mnemonic", M::ColMnemoType, "UInt8");
+        refuse("station address taken", "second station", M::ColStationAddress, "0",
+               "Invalid Address entry. This Station's address is already used on <strong>Network</strong>.");
+        refuse("station address out of range", "second station", M::ColStationAddress, "256",
+               "Invalid entry. The value must lie between 0 and 255.");
+        accept("station address free", "second station", M::ColStationAddress, "255");
+        refuse("segment number taken", "second segment", M::ColSegmentNumber, "0",
+               "Invalid Number entry. This Segment's number is already used on <strong>Network</strong>.");
+        refuse("priority taken", "second arbiter", M::ColArbiterPriorityLevel, "0",
+               "Invalid Priority Level entry. This priority level is already used on <strong>Network</strong>.");
+        refuse("priority out of range", "second arbiter", M::ColArbiterPriorityLevel, "16",
+               "Invalid entry. The value must lie between 0 and 15.");
+        refuse("length too short for a mnemonic", "long variable", M::ColVarOutLength, "3",
+               "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
+               "<strong>Output Variable</strong>.");
+        accept("length still holding the mnemonic", "long variable", M::ColVarOutLength, "4");
+        refuse("length zero", "variable", M::ColVarOutLength, "0",
+               "Invalid 'Length' entry. The length is a number of bytes from 1.");
+        refuse("unknown speed", "network", M::ColNetworkSpeed, "10 Mbits/s", notAllowed("Network Speed", "10 Mbits/s"));
+        accept("known speed", "network", M::ColNetworkSpeed, "2.5 Mbits/s");
+        refuse("boolean as yes", "variable", M::ColVarOutRefreshmentEnabled, "yes",
+               notAllowed("Var. Out. Refreshment Enabled", "yes"));
+        refuse("unknown instruction", "wait", M::ColInstructionType, "JUMP", notAllowed("Instruction Type", "JUMP"));
+        refuse("rich text is escaped", "mnemonic", M::ColMnemoEndianness, "<b>", notAllowed("Endianness", "&lt;b&gt;"));
+        refuse("input id beyond 16 bits", "input", M::ColVarInId, "0x10000",
+               "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.");
+        accept("input id", "input", M::ColVarInId, "0x0200");
+        refuse("ascii size too large", "ascii", M::ColMnemoByteSize, "2",
+               "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.");
     }
 
     void refusedEdits()
@@ -324,35 +317,23 @@ private slots:
         QVERIFY(f.edit(consumer, M::ColVariableDirection, "IN"));
         QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0002"));
         QVERIFY(f.edit(consumer, M::ColVarInId, "0x0000"));
-        QCOMPARE(f.value(consumer, 0), QString("ID (0x0000)"));
-        const QModelIndex list = f.add("Aperiodic List", other);
-        const QModelIndex ref = f.add("Variable", list);
-        QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0000"));
-        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-        const QModelIndex instruction = f.add("Instruction", table);
+        const QModelIndex ref = f.add("Variable", f.add("Aperiodic List", other));
+        const QModelIndex instruction = f.add("Instruction", f.add("Scan Table", f.add("Arbiter", f.station)));
         QVERIFY(f.edit(instruction, M::ColInstructionType, "SEND_ID_DAT"));
-        QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0000"));
         QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0000)"));
 
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-        QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
         QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
         QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
         QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
         QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
         QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
         QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
-        bool ok = false;
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
         QVERIFY(f.model.variableOutIDIsUsed("260"));
         f.model.undoStack()->undo();
         QCOMPARE(f.snapshot(), before);
         QVERIFY(!f.model.variableOutIDIsUsed(quint16(0x0104)));
-        // The same number written in decimal is accepted, not refused as a duplicate.
-        QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-        QVERIFY(f.edit(producer, M::ColVarOutId, "260"));
-        QCOMPARE(f.value(producer, 0), QString("ID (0x0104)"));
     }
 
     void speedChangeRecomputesTimings()
@@ -360,34 +341,25 @@ private slots:
         DesignFixture f;
         f.buildBasic();
         const QModelIndex net = f.network();
-        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
         QCOMPARE(f.value(net, M::ColNetworkSilenceTime), QString("135 us"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
         QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("62.5 us"));
         const QModelIndex arbiter = f.add("Arbiter", f.station);
-        QVERIFY(!f.value(arbiter, M::ColArbiterElectionTime).isEmpty());
         const QString election = f.value(arbiter, M::ColArbiterElectionTime);
+        QVERIFY(!election.isEmpty());
 
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
         // Parameters still in range for the new speed are kept; their times follow.
         QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
-        QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("31.25 kbits/s", 27));
         QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime),
-                 f.model.calculator().getTurnAroundTimeStr("31.25 kbits/s", 45));
+        QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime), QString("184.32 ms"));
         QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
         QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
         // One undo reverts the speed and everything derived from it.
         f.model.undoStack()->undo();
         QCOMPARE(f.snapshot(), before);
-
-        // A parameter in range is kept; its time text follows.
-        QVERIFY(f.edit(net, M::ColNetworkSilence, "0x3f"));
-        QCOMPARE(f.value(net, M::ColNetworkSilenceTime), f.model.calculator().getSilenceTimeStr("1 Mbits/s", 63));
-        QVERIFY(f.edit(net, M::ColNetworkSpeed, "5 Mbits/s"));
-        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x3f"));
         // A parameter below the new speed's minimum takes that minimum.
+        QVERIFY(f.edit(net, M::ColNetworkSpeed, "5 Mbits/s"));
         QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x3f"));
         QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("50 us"));
     }
@@ -399,9 +371,7 @@ private slots:
         const QModelIndex variable = f.add("Variable", f.station);
         QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("5"));
         QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0050")); // 5 / 0.0625 = 80
-        QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1.03"));
-        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("1"));
-        QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0010"));
+        QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1"));
         // A slower slot snaps the period to its multiples.
         QVERIFY(f.edit(f.station, M::ColStationTSlot, "3")); // 2.5 ms
         QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("2.5 ms"));
@@ -432,11 +402,8 @@ private slots:
         QVERIFY(f.edit(source, M::ColVarOutMessageTransferType, "Periodic"));
         QVERIFY(f.edit(source, M::ColVarOutMessageTransferChannel, "2"));
         const QModelIndex message = f.add("Message", source);
-        QVERIFY(message.isValid());
         QCOMPARE(f.value(message, M::ColMsgDestinationId), QString("0x0001"));
-        QCOMPARE(f.value(message, M::ColMsgChannelType), QString("Periodic"));
         QCOMPARE(f.value(message, M::ColMsgChannelNumber), QString("2"));
-        QCOMPARE(f.model.getOutputMessageIndexes(f.station, 2).size(), 1);
         QCOMPARE(f.model.rowCount(destination), 0);
         QVERIFY(f.edit(destination, M::ColVarMessageReceptionEnabled, "true"));
         QCOMPARE(f.model.rowCount(destination), 1);
@@ -491,7 +458,6 @@ private slots:
         QCOMPARE(f.model.rowCount(variable), 0);
         QVERIFY(f.value(variable, M::ColVarOutId).isEmpty());
         QVERIFY(!f.model.variableOutIDIsUsed(quint16(0)));
-        QCOMPARE(f.model.getClassTypeIndexes(M::DATA_RENDERING).size(), 0);
         QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_REF).size(), 0); // nobody produces 0x0000 any more
         QCOMPARE(f.model.getClassTypeIndexes(M::MESSAGE_OUT).size(), 0);  // its channel is gone
         QVERIFY(f.model.getVariableIndexes(0, M::VARIABLE_IN).contains(variable));
@@ -668,18 +634,19 @@ private slots:
             delegate.createEditor(&parent, QStyleOptionViewItem(), f.station.sibling(f.station.row(), 0))));
     }
 
-    // Every user action of a small project, each followed by a snapshot; undoing them one by one
-    // must give back each snapshot exactly, and redoing them the same in the other direction.
+    // Every user action of a small project, each followed by a snapshot with the free-value sets;
+    // undoing them one by one must give back each snapshot exactly, and redoing them the same.
     void undoRedoSequence()
     {
         // No QAbstractItemModelTester here: an instruction inserted before others renumbers their
         // display texts ("1 - ..." becomes "2 - ..."), which the tester takes for a corrupted row.
         DesignFixture f;
-        QList<QStringList> states { f.snapshot() };
+        const auto state = [&] { return f.snapshot() << firstFree(f.model); };
+        QList<QStringList> states { state() };
         QList<int> indexes { f.model.undoStack()->index() };
         const auto step = [&](bool done) {
             QVERIFY(done);
-            states << f.snapshot();
+            states << state();
             indexes << f.model.undoStack()->index();
             QCOMPARE(indexes.last(), indexes.at(indexes.size() - 2) + 1);
         };
@@ -725,21 +692,24 @@ private slots:
         QCOMPARE(f.value(f.model.getClassTypeIndexes(M::MESSAGE_OUT).first(), M::ColMsgSourceSegment), QString("3"));
         QCOMPARE(f.value(net, M::ColNetworkBaMaxStationAddress), QString("9"));
         QCOMPARE(f.value(net, M::ColNetworkBaMaxPriority), QString("4"));
+        // A station goes with its arbiter, scan table, variables and their children.
+        step(f.model.removeItem(st0));
+        QVERIFY(f.model.getPriorityLevelsUsed().isEmpty());
+        QCOMPARE(f.value(net, M::ColNetworkBaMaxStationAddress), QString("1"));
+        f.model.undoStack()->undo();
+        QCOMPARE(f.value(f.model.getStationIdx(9), M::ColFipDevice), M::BindADevice);
+        f.model.undoStack()->redo();
 
         for (int i = states.size() - 1; i > 0; --i) {
             f.model.undoStack()->undo();
             QCOMPARE(f.model.undoStack()->index(), indexes.at(i - 1));
-            QCOMPARE(f.snapshot(), states.at(i - 1));
+            QCOMPARE(state(), states.at(i - 1));
         }
         QCOMPARE(f.model.rowCount(), 0);
-        bool ok = false;
-        QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(0));
         for (int i = 1; i < states.size(); ++i) {
             f.model.undoStack()->redo();
-            QCOMPARE(f.snapshot(), states.at(i));
+            QCOMPARE(state(), states.at(i));
         }
-        QCOMPARE(f.model.getStationAddressesUsed(), (QList<quint8> { 1, 9 }));
-        QCOMPARE(f.model.getPriorityLevelsUsed(), QList<quint8> { 4 });
     }
 
     // A user's editing session on each shipped example project: every action undone must give
@@ -761,7 +731,6 @@ private slots:
         QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::Fatal);
         const QStringList loaded = f.snapshot();
         const QString loadedFree = firstFree(f.model);
-        QCOMPARE(f.model.undoStack()->index(), 0);
 
         const QModelIndexList stations = f.model.getStationIndexes();
         QCOMPARE(stations.size(), 2);
@@ -791,7 +760,6 @@ private slots:
         act(f.edit(variable, M::ColVarOutLength, "4"), "variable length");
         act(f.edit(variable, M::ColVarOutRefreshmentPeriod, "20"), "refreshment period");
         act(f.edit(mnemonic, M::ColMnemoType, "UInt16"), "mnemonic type");
-        act(f.edit(mnemonic, M::ColMnemoDescription, "Flow rate"), "mnemonic description");
         // Drops from the item box.
         act(f.drop("Variable", first), "variable drop");
         const QModelIndex added = f.model.index(f.model.rowCount(first) - 1, 0, first);
@@ -818,37 +786,6 @@ private slots:
         QCOMPARE(firstFree(f.model), editedFree);
     }
 
-    void removeStationRestoresSubtree()
-    {
-        DesignFixture f;
-        f.buildBasic();
-        const QModelIndex second = f.add("Station", f.segment);
-        const QModelIndex arbiter = f.add("Arbiter", second);
-        const QModelIndex table = f.add("Scan Table", arbiter);
-        f.ctrl = true;
-        f.insertCount = 3;
-        QVERIFY(f.drop("Instruction", table));
-        f.ctrl = false;
-        const QModelIndex variable = f.add("Variable", second);
-        const QModelIndex rendering = f.add("Data Rendering", variable);
-        QVERIFY(f.add("Mnemonic", rendering).isValid());
-        QVERIFY(f.edit(second, M::ColStationAddress, "40"));
-        const QStringList before = f.snapshot();
-        QVERIFY(f.model.removeItem(second));
-        QCOMPARE(f.model.getStationIndexes().size(), 1);
-        QCOMPARE(f.model.getPriorityLevelsUsed().size(), 0);
-        QCOMPARE(f.value(f.network(), M::ColNetworkBaMaxStationAddress), QString("0"));
-        bool ok = false;
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(0));
-        f.model.undoStack()->undo();
-        QCOMPARE(f.snapshot(), before);
-        QCOMPARE(f.value(f.model.getStationIdx(40), M::ColFipDevice), M::BindADevice);
-        QCOMPARE(f.model.getFirstFreeVariableOutID(&ok), quint16(1));
-        QCOMPARE(f.model.getFirstFreePriorityLevel(&ok), quint8(1));
-        f.model.undoStack()->redo();
-        QCOMPARE(f.model.getStationIndexes().size(), 1);
-    }
-
     void editRedoReappliesValue()
     {
         DesignFixture f;
@@ -856,49 +793,20 @@ private slots:
         QVERIFY(f.edit(f.station, 0, "Master"));
         f.model.undoStack()->setClean();
         QVERIFY(f.edit(f.station, 0, "Slave"));
-        QVERIFY(!f.model.undoStack()->isClean());
-        f.model.undoStack()->undo();
-        QCOMPARE(f.value(f.station, 0), QString("Master"));
-        QVERIFY(f.model.undoStack()->isClean());
-        f.model.undoStack()->redo();
-        QCOMPARE(f.value(f.station, 0), QString("Slave"));
         QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
         f.model.undoStack()->undo();
+        QVERIFY(f.model.undoStack()->isClean());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
-    }
-
-    void freeValuesFollowUndo()
-    {
-        DesignFixture f;
-        f.buildBasic();
-        const QModelIndex variable = f.add("Variable", f.station);
-        const QModelIndex arbiter = f.add("Arbiter", f.station);
-        QVERIFY(f.edit(f.station, M::ColStationAddress, "5"));
-        QVERIFY(f.edit(f.segment, M::ColSegmentNumber, "7"));
-        QVERIFY(f.edit(arbiter, M::ColArbiterPriorityLevel, "3"));
-        QVERIFY(f.edit(variable, M::ColVarOutId, "0x0020"));
-        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
-        for (int i = 0; i < 4; ++i)
-            f.model.undoStack()->undo();
-        QCOMPARE(firstFree(f.model), QString("1,1,1,1"));
-        for (int i = 0; i < 4; ++i)
-            f.model.undoStack()->redo();
-        QCOMPARE(firstFree(f.model), QString("0,0,0,0"));
+        f.model.undoStack()->redo();
+        QCOMPARE(f.value(f.station, 0), QString("Slave"));
     }
 
     void commandsSurviveRowShifts()
     {
         DesignFixture f;
         f.buildBasic();
-        const QModelIndex variable = f.add("Variable", f.station);
-        MainDTEditCommand edit(variable.sibling(variable.row(), M::ColVarOutLength), "4", Qt::EditRole, &f.model);
-        QCOMPARE(edit.text(), QString("Edit Item"));
-        edit.redo();
-        QCOMPARE(f.value(variable, M::ColVarOutLength), QString("4"));
-        edit.undo();
-        QCOMPARE(f.value(variable, M::ColVarOutLength), QString("1"));
-
+        QVERIFY(f.add("Variable", f.station).isValid());
         MainDTAddCommand add(f.station, 0, 2, &f.model);
         QCOMPARE(add.text(), QString("Add Item(s)"));
         MainDTInitCommand init(f.station, 0, 2,
