@@ -194,9 +194,12 @@ private slots:
         QCOMPARE(exporter.generate(m_built.path()).size(), 3);
     }
 
+    // Every example project and the built one: each station's file, read back, holds its design rows,
+    // its root children in their fixed order, the optional ones only when there is something to say.
     void examples_data()
     {
-        QTest::addColumn<QString>("project");
+        QTest::addColumn<QString>("project"); // empty: the built project
+        QTest::newRow("built") << QString();
         const QStringList projects = QDir(kExamplesDir).entryList({ "*.brxprj" }, QDir::Files, QDir::Name);
         QCOMPARE(projects.size(), 9);
         for (const QString& p : projects)
@@ -206,25 +209,27 @@ private slots:
     void examples()
     {
         QFETCH(QString, project);
-        MainDTModel model;
-        BrxprjFile file(&model);
-        QVERIFY(file.load(kExamplesDir + project));
-        QTemporaryDir dir;
-        StationConfigurationExport exporter(&model);
-        exporter.setPause(0);
-        QSignalSpy progress(&model, &M::generateProgress);
-        QCOMPARE(exporter.generate(dir.path()).size(), model.getStationIndexes().size());
-        QCOMPARE(xmlFiles(dir.path()), stationFiles(model));
-        QCOMPARE(progress.last().at(0).toInt(), 100);
+        MainDTModel loaded;
+        const MainDTModel& model = project.isEmpty() ? m_project.model : loaded;
+        QTemporaryDir exported;
+        const QString dir = project.isEmpty() ? m_built.path() : exported.path();
+        if (!project.isEmpty()) {
+            QVERIFY(BrxprjFile(&loaded).load(kExamplesDir + project));
+            StationConfigurationExport exporter(&loaded);
+            exporter.setPause(0);
+            QSignalSpy progress(&loaded, &M::generateProgress);
+            QCOMPARE(exporter.generate(dir).size(), loaded.getStationIndexes().size());
+            QCOMPARE(progress.last().at(0).toInt(), 100);
+        }
+        QCOMPARE(xmlFiles(dir), stationFiles(model));
         for (const QModelIndex& station : model.getStationIndexes()) {
-            const QString path = dir.filePath(StationConfigurationExport::fileName(model, station));
+            const QString path = QDir(dir).filePath(StationConfigurationExport::fileName(model, station));
             SC read;
             QString error;
             QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
             compareWithDesign(model, station, read);
             if (QTest::currentTestFailed())
                 return;
-            // Root children in their fixed order, the optional ones only when there is something to say.
             QStringList children;
             const QDomDocument document = readXml(path);
             for (QDomElement e = document.documentElement().firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
@@ -239,9 +244,13 @@ private slots:
             if (!read.tags.isEmpty())
                 expected << "Tags";
             QCOMPARE(children, expected);
+            QFile bytes(path);
+            QVERIFY(bytes.open(QIODevice::ReadOnly));
+            QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
         }
     }
 
+    // Texts as the station reads them; the values the reader also gives are checked above.
     void elements_data()
     {
         QTest::addColumn<QString>("file");
@@ -252,37 +261,26 @@ private slots:
         };
         row("Station10.xml", "SubscriberNumber", "0x0a");
         row("Station10.xml", "@version", "1.1");
-        row("Station10.xml", "BusArbiter/#", "4");
         row("Station10.xml", "BusArbiter/BAOptimization", "OPTIMIZATION_0");
         row("Station2.xml", "BusArbiter", kAbsent);
         row("Station0.xml", "BusArbiter/BAScanTable/SEND_ID_DAT", "0x0101");
-        row("Station0.xml", "BusArbiter/BAScanTable/WAIT_TIME", "0x0020"); // 2 ms in 62.5 us slots
         row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND/@delay", "0x0010");
         row("Station0.xml", "BusArbiter/BAScanTable/SUSPEND", "0x03");
         row("Station0.xml", "BusArbiter/BAScanTable/SM_MPS", "");
-        row("Station0.xml", "BusArbiter/BAScanTable/#", "5");
-        row("Station0.xml", "Variables/Variable[0]/MessagingService/@emissionChannel", "0");
         row("Station0.xml", "Variables/Variable[1]/MessagingService/@emissionChannel", "3");
         row("Station0.xml", "Variables/Variable[1]/PDU", "0x40");
-        row("Station0.xml", "Messages/Message/Type", "toSend");
         row("Station0.xml", "Messages/Message/Type/@emissionChannel", "3");
         row("Station0.xml", "Messages/Message/Type/@ackRequestEnabled", "false");
-        row("Station10.xml", "Messages/Message/Type", "toReceive");
         row("Station10.xml", "Messages/Message/Type/@emissionChannel", kAbsent);
-        row("Station10.xml", "Messages/Message/Type/@fileTransferEnabled", "false");
         row("Station10.xml", "Tags/Tag[0]/Endianness", kAbsent);
-        row("Station10.xml", "Tags/Tag[0]/Description", kAbsent);
         row("Station10.xml", "Tags/Tag[1]/Endianness", "0");
         row("Station10.xml", "Tags/Tag[1]/StopBit", "39");
         row("Station10.xml", "Tags/Tag[1]/Description", QString::fromUtf8("D\u00e9bit ? m\u00b3/h"));
         row("Station10.xml", "Tags/Tag[1]/AccessRights", "0");
-        // The consumer takes its producer's PDU, length and refreshment.
+        // The consumer takes its producer's PDU and refreshment.
         row("Station2.xml", "Variables/Variable/ID", "257");
         row("Station2.xml", "Variables/Variable/PDU", "0x50");
-        row("Station2.xml", "Variables/Variable/Length", "0x08");
         row("Station2.xml", "Variables/Variable/Refreshment/@type", "0x02");
-        row("Station2.xml", "Variables/Variable/Promptitude/@type", "0x01");
-        row("Station2.xml", "Variables/Variable/AperiodicService/@requestEnabled", "false");
         row("Station2.xml", "Tags/Tag[1]/AccessRights", "1");
         row("Station2.xml", "Tags/Tag[1]/Identifier", "0x0101");
     }
@@ -293,22 +291,6 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, expected);
         QCOMPARE(valueAt(readXml(m_built.filePath(file)), path), expected);
-    }
-
-    // The built project's files, read back, hold its design rows.
-    void builtProjectReadsBack()
-    {
-        QCOMPARE(xmlFiles(m_built.path()), stationFiles(m_project.model));
-        for (const QModelIndex& station : m_project.model.getStationIndexes()) {
-            const QString path = m_built.filePath(StationConfigurationExport::fileName(m_project.model, station));
-            SC read;
-            QString error;
-            QVERIFY2(SC::load(path, &read, &error), qPrintable(error));
-            compareWithDesign(m_project.model, station, read);
-            QFile bytes(path);
-            QVERIFY(bytes.open(QIODevice::ReadOnly));
-            QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
-        }
     }
 
     void cleaning_data()
@@ -409,7 +391,6 @@ private slots:
         QTest::addColumn<int>("stations");
         QTest::addColumn<QString>("notice");
         QTest::newRow("one") << 1 << "The Station1.xml file has been saved in \"%1\" directory.";
-        QTest::newRow("three") << 3 << "The Station1.xml, Station2.xml, Station3.xml files have been saved in \"%1\" directory.";
         QTest::newRow("four") << 4 << "The Station1.xml, Station2.xml, Station3.xml, Station4.xml files have been saved in \"%1\" directory.";
         QTest::newRow("five") << 5 << "All the station files have been saved in \"%1\" directory.";
     }
@@ -440,11 +421,9 @@ private slots:
     void oddColumns_data()
     {
         QTest::addColumn<QString>("value");
-        QTest::newRow("empty") << "";
         QTest::newRow("garbage") << "zz<&>\"";
         QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
         QTest::newRow("huge number") << "0x123456789abcdef01";
-        QTest::newRow("negative") << "-1";
     }
 
     void oddColumns()
