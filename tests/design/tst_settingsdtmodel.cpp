@@ -315,16 +315,12 @@ private slots:
         };
         row("silence below 1M minimum", "network", M::ColNetworkSilence, "0x1a");
         row("silence not a number", "network", M::ColNetworkSilence, "zz");
-        row("unknown speed", "network", M::ColNetworkSpeed, "10 Mbits/s");
         row("speed case", "network", M::ColNetworkSpeed, "1 mbits/s");
         row("optimization 3", "network", M::ColNetworkBaOptimization, "Optimization 3");
         row("max priority 16", "network", M::ColNetworkBaMaxPriority, "16");
-        row("read-only silence time", "network", M::ColNetworkSilenceTime, "1 ms");
         row("segment 256", "segment", M::ColSegmentNumber, "256");
         row("address empty", "station", M::ColStationAddress, "");
-        row("tslot of another speed", "station", M::ColStationTSlotTime, "100 us");
         row("priority level 16", "arbiter", M::ColArbiterPriorityLevel, "16");
-        row("election time derived", "arbiter", M::ColArbiterElectionTime, "1 ms");
         row("id ffff", "output variable", M::ColVarOutId, "0xffff");
         row("length 0", "output variable", M::ColVarOutLength, "0");
         row("length 127", "output variable", M::ColVarOutLength, "127");

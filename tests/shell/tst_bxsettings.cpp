@@ -58,17 +58,10 @@ class TstBXSettings : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void everyKeyReadsBack_data()
-    {
-        QTest::addColumn<bool>("edgy");
-        QTest::newRow("ordinary values") << false;
-        QTest::newRow("separators, quotes, NUL bytes, extremes") << true;
-    }
-
+    // Separators, quotes, NUL bytes and extremes; ordinary values are read back beside each wrong type below.
     void everyKeyReadsBack()
     {
-        QFETCH(bool, edgy);
-        const BXSettings written = writeEveryKey(edgy);
+        const BXSettings written = writeEveryKey(true);
         QSettings store(storePath(), QSettings::IniFormat);
         BXSettings read;
         read.read(store);
