@@ -212,19 +212,20 @@ private slots:
             return QString("Invalid '%1' entry. '%2' is not an allowed value.").arg(what, value);
         };
         const QString idUsed = "Invalid ID entry. This Variable's ID is already used on <strong>Network</strong>.";
-        refuse("period above 16383 slots", "variable", M::ColVarOutRefreshmentPeriod, "1024", period("1023.9375"));
-        accept("period at the top", "variable", M::ColVarOutRefreshmentPeriod, "1023.9375");
-        refuse("period below one slot", "variable", M::ColVarOutRefreshmentPeriod, "0.05", period("0.0625"));
-        refuse("period not a number", "variable", M::ColVarOutRefreshmentPeriod, "abc", period("0.0625"));
-        accept("input period zero when promptness off", "input", M::ColVarInPromptnessPeriod, "0");
+        refuse("period above 16383 slots", "output variable", M::ColVarOutRefreshmentPeriod, "1024",
+               period("1023.9375"));
+        accept("period at the top", "output variable", M::ColVarOutRefreshmentPeriod, "1023.9375");
+        refuse("period below one slot", "output variable", M::ColVarOutRefreshmentPeriod, "0.05", period("0.0625"));
+        refuse("period not a number", "output variable", M::ColVarOutRefreshmentPeriod, "abc", period("0.0625"));
+        accept("input period zero when promptness off", "input variable", M::ColVarInPromptnessPeriod, "0");
         refuse("time above 32767 slots", "wait", M::ColInstructionTime, "2048", timed("Time", "2047.9375"));
         refuse("negative time", "wait", M::ColInstructionTime, "-1", timed("Time", "0"));
         accept("time in range", "wait", M::ColInstructionTime, "2047.9375");
         refuse("delay above range", "suspend", M::ColInstructionSuspendDelay, "5000", timed("Delay", "2047.9375"));
-        refuse("id used elsewhere", "variable", M::ColVarOutId, "0x0001", idUsed);
-        refuse("id used elsewhere in decimal", "variable", M::ColVarOutId, "1", idUsed);
-        accept("same id written in decimal", "variable", M::ColVarOutId, "0");
-        accept("free id", "variable", M::ColVarOutId, "0x0104");
+        refuse("id used elsewhere", "output variable", M::ColVarOutId, "0x0001", idUsed);
+        refuse("id used elsewhere in decimal", "output variable", M::ColVarOutId, "1", idUsed);
+        accept("same id written in decimal", "output variable", M::ColVarOutId, "0");
+        accept("free id", "output variable", M::ColVarOutId, "0x0104");
         refuse("start bit beyond length", "mnemonic", M::ColMnemoStartBit, "8",
                "Invalid 'Start Bit' entry. The definition of the <strong>Mnemonic</strong> bits is not compatible with "
                "the definition of the <strong>Output Variable</strong> length.");
@@ -248,17 +249,17 @@ private slots:
                "Invalid 'Length' entry. The <strong>Mnemonic</strong> 'Mnemonic' would not fit in this "
                "<strong>Output Variable</strong>.");
         accept("length still holding the mnemonic", "long variable", M::ColVarOutLength, "4");
-        refuse("length zero", "variable", M::ColVarOutLength, "0",
+        refuse("length zero", "output variable", M::ColVarOutLength, "0",
                "Invalid 'Length' entry. The length is a number of bytes from 1.");
         refuse("unknown speed", "network", M::ColNetworkSpeed, "10 Mbits/s", notAllowed("Network Speed", "10 Mbits/s"));
         accept("known speed", "network", M::ColNetworkSpeed, "2.5 Mbits/s");
-        refuse("boolean as yes", "variable", M::ColVarOutRefreshmentEnabled, "yes",
+        refuse("boolean as yes", "output variable", M::ColVarOutRefreshmentEnabled, "yes",
                notAllowed("Var. Out. Refreshment Enabled", "yes"));
         refuse("unknown instruction", "wait", M::ColInstructionType, "JUMP", notAllowed("Instruction Type", "JUMP"));
         refuse("rich text is escaped", "mnemonic", M::ColMnemoEndianness, "<b>", notAllowed("Endianness", "&lt;b&gt;"));
-        refuse("input id beyond 16 bits", "input", M::ColVarInId, "0x10000",
+        refuse("input id beyond 16 bits", "input variable", M::ColVarInId, "0x10000",
                "Invalid ID entry. The identifier must be a 16-bit value below 0xffff.");
-        accept("input id", "input", M::ColVarInId, "0x0200");
+        accept("input id", "input variable", M::ColVarInId, "0x0200");
         refuse("ascii size too large", "ascii", M::ColMnemoByteSize, "2",
                "Invalid 'Size' entry. Impossible to define such a large data for this <strong>Mnemonic</strong>.");
     }
@@ -271,19 +272,11 @@ private slots:
         QFETCH(QString, message);
 
         DesignFixture f;
-        f.buildBasic();
+        f.buildAllKinds();
         auto& n = f.nodes;
-        n["network"] = f.network();
-        n["variable"] = f.add("Variable", f.station);
-        QVERIFY(f.add("Variable", f.station).isValid()); // 0x0001
-        n["input"] = f.add("Variable", f.station);
-        QVERIFY(f.edit(n["input"], M::ColVariableDirection, "IN"));
-        const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
-        QVERIFY(f.edit(n["wait"] = f.add("Instruction", table), M::ColInstructionType, "WAIT_TIME"));
-        QVERIFY(f.edit(n["suspend"] = f.add("Instruction", table), M::ColInstructionType, "SUSPEND"));
-        const QModelIndex dr = f.add("Data Rendering", n["variable"]);
-        n["mnemonic"] = f.add("Mnemonic", dr);
-        n["ascii"] = f.add("Mnemonic", dr);
+        QVERIFY(f.edit(n["wait"] = f.add("Instruction", n["scan table"]), M::ColInstructionType, "WAIT_TIME"));
+        QVERIFY(f.edit(n["suspend"] = f.add("Instruction", n["scan table"]), M::ColInstructionType, "SUSPEND"));
+        n["ascii"] = f.add("Mnemonic", n["data rendering"]);
         QVERIFY(f.edit(n["ascii"], M::ColMnemoStartBit, "0"));
         QVERIFY(f.edit(n["ascii"], M::ColMnemoType, "Ascii"));
         QVERIFY(f.edit(n["long variable"] = f.add("Variable", f.station), M::ColVarOutLength, "8"));
@@ -702,7 +695,8 @@ private slots:
         step(f.edit(arb, M::ColArbiterPriorityLevel, "4"));
         step(f.edit(seg, M::ColSegmentNumber, "3"));
         step(f.edit(v0, M::ColVarOutRefreshmentPeriod, "10"));
-        QCOMPARE(f.value(f.model.getClassTypeIndexes(M::MESSAGE_OUT, v0).value(0), M::ColMsgSourceSegment), QString("3"));
+        const QModelIndex message = f.model.getClassTypeIndexes(M::MESSAGE_OUT, v0).value(0);
+        QCOMPARE(f.value(message, M::ColMsgSourceSegment), QString("3"));
         QCOMPARE(f.value(net, M::ColNetworkBaMaxStationAddress), QString("9"));
         QCOMPARE(f.value(net, M::ColNetworkBaMaxPriority), QString("4"));
         // A station goes with its arbiter, scan table and variables, and takes what refers to them.
