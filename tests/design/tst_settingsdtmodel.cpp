@@ -241,7 +241,6 @@ private slots:
         show("output variable");
         for (int column : SettingsDTModel::mappedColumns())
             QCOMPARE(cell(column), design("output variable", column));
-        QCOMPARE(cell(M::ColVarOutPdu), QString("MPS"));
         // An instruction's name cell holds the stored name, not the numbered display text.
         show("instruction");
         QCOMPARE(cell(M::ColObject), QString("NEXT_MACRO ()"));

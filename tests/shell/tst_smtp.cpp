@@ -18,16 +18,10 @@ class TstSmtp : public QObject
     Q_OBJECT
 
     /// The message as written by the client: dots undoubled, LF line ends.
-    static QByteArray unstuffed(const QByteArray& data)
+    static QByteArray unstuffed(QByteArray data)
     {
-        QList<QByteArray> lines = data.split('\n');
-        for (QByteArray& line : lines) {
-            if (line.endsWith('\r'))
-                line.chop(1);
-            if (line.startsWith('.'))
-                line.remove(0, 1);
-        }
-        return lines.join('\n');
+        data.replace("\r\n", "\n").replace("\n.", "\n");
+        return data.startsWith('.') ? data.mid(1) : data;
     }
 
     QTemporaryDir m_dir;
