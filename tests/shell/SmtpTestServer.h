@@ -1,5 +1,4 @@
-#ifndef BX_TESTS_SHELL_SMTPTESTSERVER_H
-#define BX_TESTS_SHELL_SMTPTESTSERVER_H
+#pragma once
 
 #include <QDir>
 #include <QFile>
@@ -161,5 +160,3 @@ private:
     bool m_inData = false;
     Expect m_expect = ExpectCommand;
 };
-
-#endif
