@@ -12,18 +12,8 @@
 #include "OstrakServer.h"
 #include "VantorSimulator.h"
 
-#include <QComboBox>
-#include <QDialog>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QSettings>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStandardPaths>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 

@@ -6,29 +6,8 @@
 #include "control/KivDevicesDetection.h"
 #include "design/FipCalculator.h"
 #include "design/SettingsDTModel.h"
-#include "design/TreeItem.h"
 #include "platform/desktop/DesktopServices.h"
 #include "tests/app/AppTestUtil.h"
-
-#include <QAction>
-#include <QDesktopServices>
-#include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSplitter>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStatusBar>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QToolBar>
-#include <QToolButton>
-#include <QTreeView>
-#include <QUndoStack>
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
 

@@ -17,14 +17,6 @@
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
 
-#include <QAction>
-#include <QLabel>
-#include <QLockFile>
-#include <QMenu>
-#include <QPushButton>
-#include <QTableView>
-#include <QTemporaryDir>
-
 namespace {
 
 QByteArray rawCapture(int frames, int fcsErrorEvery = 0)

@@ -31,18 +31,7 @@
 #include "kiverrors.h"
 #include "tests/app/AppTestUtil.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSet>
-#include <QStandardItemModel>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QToolButton>
 #include <QUdpSocket>
-#include <QUndoStack>
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>

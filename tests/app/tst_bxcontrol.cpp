@@ -14,18 +14,6 @@
 #include "tests/app/AppTestUtil.h"
 #include "vantor.h"
 
-#include <QAbstractItemModelTester>
-#include <QLabel>
-#include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTableWidget>
-#include <QTemporaryDir>
-#include <QTreeView>
-#include <QThread>
-#include <QUndoStack>
-
 #include <functional>
 
 #include <sys/syscall.h>

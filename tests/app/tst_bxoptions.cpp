@@ -11,19 +11,6 @@
 #include "tests/app/BoxAnswerer.h"
 #include "tests/shell/SmtpTestServer.h"
 
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QTreeView>
-#include <QtTest>
-
 #include <memory>
 
 class TstBXOptions : public QObject
