@@ -1,11 +1,11 @@
-// Captures in the real window. From the capture server on loopback: Start and
-// Stop FIP Catch, the frames in the status bar, the trace backup and the
-// analysis pages; the server going away, the size limit, a refused start,
-// earlier files, closing during a capture, mnemonics of two captures. Then one
+// Captures in the real window. From the capture server on loopback: the server
+// going away, the size limit, a refused start, earlier files, closing during a
+// capture, mnemonics of two captures. Then one
 // PC, no hardware: an example project runs on the simulated arbitrator boards,
 // a value is written on the control side, and the window captures the same bus
 // through the simulated card or the server over TCP or UDP with default options
-// (padding 0x9080, automatic search). The analysis must show the project's scan
+// (padding 0x9080, automatic search): Start and Stop FIP Catch, the figures in the
+// status bar, every frame in the trace backup. The analysis must show the project's scan
 // table as the macrocycle, the written value in the transactions, exactly the
 // bound stations present, padding counted frame for frame, the load below full
 // and the stations' own values moving; the trace reopens with the same rows; the
@@ -167,7 +167,6 @@ private slots:
     void initTestCase();
     void init() { QSettings(BX::OrganizationName, BX::ProductName).clear(); } // each test from the defaults
     void cleanup();
-    void remoteCapture();
     void serverGoneIsTold();
     void sizeLimitStopsAtTheFirstTick();
     void refusedStartIsToldAndFreesTheCard();
@@ -222,58 +221,6 @@ void TstBXCapture::cleanup()
     m_bx.reset();
     VantorSimulator::reset();
     OstrakSimulator::reset();
-}
-
-// The bus's decoding per flow is the card's own; the window adds the button, the figures and the pages.
-void TstBXCapture::remoteCapture()
-{
-    const int frames = 4000;
-    std::unique_ptr<OstrakServer> server = startServer(frames, "event");
-    QVERIFY(server);
-    BX bx;
-    bx.show();
-    useServer(bx, server->tcpPort());
-    // A conversion ready to go waits for the capture: they share one decoder.
-    child<QLineEdit>(bx, "prawFilePath")->setText(m_dir.filePath("waiting.praw"));
-    child<QLineEdit>(bx, "vtrcFilePath")->setText(m_dir.filePath("waiting.vtrc"));
-    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
-    auto* openProject = bx.findChild<QAction*>("actionOpenProject");
-    auto* convert = child<QPushButton>(bx, "prawToVtrcGenerateButton");
-    start(bx);
-    QCOMPARE(button->text(), QString("Stop FIP Catch"));
-    QVERIFY(!openProject->isEnabled());
-    QVERIFY(!convert->isEnabled());
-
-    // The capture figures show beside the status messages, which keep their 10 s.
-    auto* figures = child<QLabel>(bx, "captureFiguresLabel");
-    QTRY_VERIFY_WITH_TIMEOUT(figures->text().contains("Capturing:") && figures->isVisible(), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(bx.captureSession()->decoder().counters().frames, quint64(frames), 20000);
-    QTRY_VERIFY(figures->text().contains(QLocale().toString(frames)));
-    QVERIFY(!child<QLabel>(bx, "statusMessageLabel")->text().contains("Capturing:"));
-    // The speed the stream told is the card's speed too.
-    QCOMPARE(bx.ostrakCard()->getSpeed(), 1);
-    AppTest::shot(&bx, "remote");
-
-    stop(bx);
-    QCOMPARE(bx.ostrakCard(), nullptr);
-    QVERIFY(figures->text().isEmpty() && !figures->isVisible());
-    QCOMPARE(button->text(), QString("Start FIP Catch"));
-    QVERIFY(openProject->isEnabled());
-    QVERIFY(convert->isEnabled());
-
-    // A server held up for a second (a loaded machine) is a traffic interruption:
-    // one error row more, no frame lost, in the file, the table and the statistics.
-    const auto& decoded = bx.captureSession()->decoder().counters();
-    const int rows = frames + int(decoded.trafficInterruptions);
-    QCOMPARE(AppTest::readFile(bx.captureSession()->files().trace).count('\n'), rows);
-    QCOMPARE(decoded.lostPackets, quint64(0));
-    QCOMPARE(bx.frameTableModel()->rowCount(), rows);
-    const StatisticsCounters& counted = bx.analysisContext()->counters;
-    QCOMPARE(counted.frameTotal + counted.errorTotal, quint64(rows));
-    QCOMPARE(bx.statisticsPage()->valueLabel("totalFrames")->text(),
-             QLocale(QLocale::French, QLocale::France).toString(counted.frameTotal));
-    shootPages(bx, "remote", { "analysisVisualFipTraceButton", "analysisStatisticsButton",
-                               "analysisStationsPresenceButton", "analysisMacroMicroButton" });
 }
 
 void TstBXCapture::serverGoneIsTold()
@@ -560,7 +507,22 @@ void TstBXCapture::walkThrough()
             port = server->tcpPort();
     }
     AppTest::captureOptions(bx, path, port, dir.path());
+    // A conversion ready to go waits for the capture: they share one decoder.
+    child<QLineEdit>(bx, "prawFilePath")->setText(dir.filePath("waiting.praw"));
+    child<QLineEdit>(bx, "vtrcFilePath")->setText(dir.filePath("waiting.vtrc"));
+    auto* button = child<QPushButton>(bx, "startStopCapturingButton");
+    auto* openProject = bx.findChild<QAction*>("actionOpenProject");
+    auto* convert = child<QPushButton>(bx, "prawToVtrcGenerateButton");
     start(bx);
+    QCOMPARE(button->text(), QString("Stop FIP Catch"));
+    QVERIFY(!openProject->isEnabled());
+    QVERIFY(!convert->isEnabled());
+    // The capture figures show beside the status messages, which keep their 10 s.
+    auto* figures = child<QLabel>(bx, "captureFiguresLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(figures->text().contains("Capturing:") && figures->isVisible(), 5000);
+    QVERIFY(!child<QLabel>(bx, "statusMessageLabel")->text().contains("Capturing:"));
+    // The speed the stream told is the card's speed too.
+    QCOMPARE(bx.ostrakCard()->getSpeed(), 1);
     // Enough bus time for several evaluations of the macrocycle.
     const auto& counters = bx.captureSession()->decoder().counters();
     QTRY_VERIFY2_WITH_TIMEOUT(!bx.macrocycleAnalysis()->macrocycle().empty(),
@@ -574,6 +536,20 @@ void TstBXCapture::walkThrough()
     shootPages(bx, "e2e-" + path, { "analysisVisualFipTraceButton", "analysisStatisticsButton",
                                     "analysisStationsPresenceButton", "analysisMacroMicroButton", "analysisMnemonicsButton" });
     stop(bx);
+    QCOMPARE(bx.ostrakCard(), nullptr);
+    QVERIFY(figures->text().isEmpty() && !figures->isVisible());
+    QCOMPARE(button->text(), QString("Start FIP Catch"));
+    QVERIFY(convert->isEnabled());
+
+    // Every frame decoded is a row, and so is a traffic interruption (a server held up
+    // for a second on a loaded machine): in the file, the table and the statistics.
+    const int rowCount = int(counters.frames + counters.trafficInterruptions);
+    QCOMPARE(AppTest::readFile(bx.captureSession()->files().trace).count('\n'), rowCount);
+    QCOMPARE(bx.frameTableModel()->rowCount(), rowCount);
+    const StatisticsCounters& counted = bx.analysisContext()->counters;
+    QCOMPARE(counted.frameTotal + counted.errorTotal, quint64(rowCount));
+    QCOMPARE(bx.statisticsPage()->valueLabel("totalFrames")->text(),
+             QLocale(QLocale::French, QLocale::France).toString(counted.frameTotal));
 
     // The macrocycle is the project's scan table; its last elementary cycle also
     // tests the presence of the stations.
@@ -629,6 +605,7 @@ void TstBXCapture::walkThrough()
     QVERIFY(rows.size() > 100);
     bx.onCoDecoNetworkButtonClicked();
     QVERIFY(!bx.isNetworkConnected());
+    QVERIFY(openProject->isEnabled());
     QVERIFY(bx.openCapture(bx.captureSession()->files().trace));
     QCOMPARE(traceRows(*bx.frameTableModel()), rows);
 }
