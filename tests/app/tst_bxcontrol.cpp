@@ -124,7 +124,6 @@ private slots:
     void boardBinding_data();
     void boardBinding();
     void boardLedColourDirect();
-    void boardConnectWithoutBoundStation();
 
 private:
     MainDTModel* design() const { return m_bx->designModel(); }
@@ -780,6 +779,14 @@ void TstBXControl::boardBinding()
     QVERIFY(bx->getTarvexAttachedList().isEmpty());
     for (const QModelIndex& s : list)
         QCOMPARE(design->text(s, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
+
+    // Nothing bound: the network does not connect, and says why.
+    BoxAnswerer answers({ QMessageBox::Ok });
+    bx->onCoDecoNetworkButtonClicked();
+    QCOMPARE(answers.titles, QStringList { "Connection to Network" });
+    QCOMPARE(answers.texts, QStringList { "No station is linked to a device." });
+    QVERIFY(!bx->isNetworkConnected());
+    QVERIFY(!bx->arbitratorWorkers());
 }
 
 void TstBXControl::boardLedColourDirect()
@@ -809,18 +816,6 @@ void TstBXControl::boardLedColourDirect()
     VantorSimulator::pullBoard(0);
     QVERIFY(!bx->setBoardRgbColor(list.at(0), LED_RED));
     QCOMPARE(design->text(list.at(0), MainDTModel::ColDeviceColor), QString(" Magenta"));
-}
-
-void TstBXControl::boardConnectWithoutBoundStation()
-{
-    VantorSimulator::setBoards({ board(VANTOR_INTERFACE_USB) });
-    std::unique_ptr<BX> bx = openWindow();
-    BoxAnswerer answers({ QMessageBox::Ok });
-    bx->onCoDecoNetworkButtonClicked();
-    QCOMPARE(answers.titles, QStringList { "Connection to Network" });
-    QCOMPARE(answers.texts, QStringList { "No station is linked to a device." });
-    QVERIFY(!bx->isNetworkConnected());
-    QVERIFY(!bx->arbitratorWorkers());
 }
 
 QTEST_MAIN(TstBXControl)
