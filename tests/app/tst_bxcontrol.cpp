@@ -350,13 +350,10 @@ void TstBXControl::sendFile()
 
     const QModelIndex message = node(MainDTModel::MESSAGE_OUT);
     QString path = m_dir.filePath("payload.bin");
-    if (exists) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("payload");
-    } else if (state.isEmpty()) {
+    if (exists)
+        QVERIFY(AppTest::writeFile(path, "payload"));
+    else if (state.isEmpty())
         path.clear();
-    }
     write(message, MainDTModel::ColTransferPath, path);
     write(message, MainDTModel::ColTransferState, state);
     select(message);
