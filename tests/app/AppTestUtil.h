@@ -12,18 +12,8 @@
 #include "OstrakServer.h"
 #include "VantorSimulator.h"
 
-#include <QComboBox>
-#include <QDialog>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QSettings>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStandardPaths>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -136,6 +126,31 @@ inline void shot(QWidget* widget, const QString& name)
 {
     if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
         widget->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + name + ".png");
+}
+
+/// BX_SCREENSHOT set: the window shown at a size that fits every page, then saved as by shot().
+inline void shotWindow(BX& bx, const QString& name)
+{
+    if (!qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+        return;
+    bx.resize(1500, 950);
+    bx.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bx));
+    QTest::qWait(300);
+    shot(&bx, name);
+}
+
+/// Every project column of every row of the design, in tree order.
+inline QStringList snapshot(const MainDTModel& design)
+{
+    QStringList rows;
+    for (const QModelIndex& i : design.getAllIndexes()) {
+        QStringList cells;
+        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c)
+            cells << design.text(i, c);
+        rows << cells.join(QLatin1Char(';'));
+    }
+    return rows;
 }
 
 } // namespace AppTest

@@ -1,13 +1,8 @@
 #ifndef BX_TESTS_APP_BOXANSWERER_H
 #define BX_TESTS_APP_BOXANSWERER_H
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 /// Answers the message boxes the window opens, in order, and remembers their texts.
 /// (No Q_OBJECT: it declares no signals or slots, and its header is shared by tests.)

@@ -6,29 +6,8 @@
 #include "control/KivDevicesDetection.h"
 #include "design/FipCalculator.h"
 #include "design/SettingsDTModel.h"
-#include "design/TreeItem.h"
 #include "platform/desktop/DesktopServices.h"
 #include "tests/app/AppTestUtil.h"
-
-#include <QAction>
-#include <QDesktopServices>
-#include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSplitter>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStatusBar>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QToolBar>
-#include <QToolButton>
-#include <QTreeView>
-#include <QUndoStack>
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
 
@@ -79,13 +58,11 @@ private slots:
     void projectDropArea();
 
     void saveThenLoadRestoresTheProject();
-    void closeQuestion_data();
-    void closeQuestion();
+    void closeWithoutSavingDiscards();
     void failedLoadLeavesTheFileAlone();
     void refusedSaveKeepsTheOldFileAndTheMark_data();
     void refusedSaveKeepsTheOldFileAndTheMark();
     void recentList();
-    void droppedProjectLoads();
     void selectedStationShowsInItemEditor();
     void closeKeepsWindowWhenSaveAsCancelled();
     void editAfterUndoKeepsProjectModified();
@@ -98,7 +75,6 @@ private:
     void dropNetwork() { QVERIFY(m_bx->designModel()->dropItem("Network", QModelIndex())); }
     /// A network with a segment and a station, edited a little.
     void buildProject();
-    QStringList snapshot() const;
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -163,9 +139,6 @@ void TstBX::defaultHeadersFit_data()
 void TstBX::defaultHeadersFit()
 {
     QFETCH(QString, view);
-    m_bx.reset();
-    QSettings("Kivotec", "Brantix").clear();
-    m_bx = std::make_unique<BX>();
     m_bx->show();
     auto* table = m_bx->findChild<QAbstractItemView*>(view);
     QVERIFY(table);
@@ -177,8 +150,8 @@ void TstBX::defaultHeadersFit()
         if (header->isSectionHidden(column))
             continue;
         ++shown;
-        const QString name = header->model()->headerData(column, Qt::Horizontal).toString();
-        QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column), qPrintable(name));
+        QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                 qPrintable(header->model()->headerData(column, Qt::Horizontal).toString()));
     }
     QVERIFY(shown > 0);
 }
@@ -221,7 +194,6 @@ void TstBX::statusMessage_data()
     QTest::newRow("warning") << 1 << true;
     QTest::newRow("error") << 2 << true;
     QTest::newRow("unknown level") << 3 << false;
-    QTest::newRow("last level") << 255 << false;
 }
 
 void TstBX::statusMessage()
@@ -348,7 +320,6 @@ void TstBX::undoActionsFollowTheStack()
     dropNetwork();
     QVERIFY(undo->isEnabled());
     QCOMPARE(undo->text(), "Undo " + m_bx->designModel()->undoStack()->undoText());
-    QVERIFY(undo->text().size() > 5);
     QVERIFY(!redo->isEnabled());
     QCOMPARE(redo->text(), QString("Redo"));
 
@@ -510,7 +481,6 @@ void TstBX::helpUrl_data()
     QTest::newRow("unix") << "/opt/kivotec/brantix/bin" << "file:///opt/kivotec/brantix/docs/html/brantix/brantix.html";
     QTest::newRow("windows") << "C:/Program Files/Kivotec/Brantix/bin"
                              << "file:///C:/Program Files/Kivotec/Brantix/docs/html/brantix/brantix.html";
-    QTest::newRow("directly under the root") << "/bin" << "file:///docs/html/brantix/brantix.html";
 }
 
 void TstBX::helpUrl()
@@ -616,12 +586,6 @@ void TstBX::progressBars()
         QCOMPARE(bar->value(), percent);
         QCOMPARE(bar->isHidden(), percent == 100);
     }
-    // The slot alone hides it too.
-    if (design)
-        m_bx->onDesignProgressBar(100);
-    else
-        m_bx->onAnalysisProgressBar(100);
-    QVERIFY(bar->isHidden());
 }
 
 void TstBX::overviewFollowsNetwork()
@@ -638,8 +602,6 @@ void TstBX::overviewFollowsNetwork()
     QCOMPARE(frameType->currentText(), model->text(network, MainDTModel::ColNetworkFrameType));
     QCOMPARE(speed->currentText(), QString("1 Mbits/s"));
     QCOMPARE(speed->count(), 4);
-    QCOMPARE(silence->count(), calculator.getSilenceTimeList("1 Mbits/s").size());
-    QCOMPARE(silence->currentText(), model->text(network, MainDTModel::ColNetworkSilenceTime));
 
     // A speed chosen in the panel is an undoable edit of the Network node.
     const int index = speed->findText("5 Mbits/s");
@@ -652,7 +614,6 @@ void TstBX::overviewFollowsNetwork()
     QCOMPARE(turnAround->count(), calculator.getTurnAroundTimeList("5 Mbits/s").size());
 
     model->undoStack()->undo();
-    QCOMPARE(model->getNetworkSpeed(), QString("1 Mbits/s"));
     QCOMPARE(speed->currentText(), QString("1 Mbits/s"));
     QCOMPARE(silence->count(), calculator.getSilenceTimeList("1 Mbits/s").size());
 }
@@ -681,14 +642,11 @@ void TstBX::closeDuringRuns_data()
                                                        << QStringList{save} << false << false << false << false;
     QTest::newRow("modified, discard closes") << true << false << false << Answers{B::Discard} << QStringList{save}
                                               << true << false << false << false;
-    QTest::newRow("both, yes and yes") << false << true << true << Answers{B::Yes, B::Yes}
-                                       << QStringList{analysis, control} << true << true << true << false;
     QTest::newRow("both, cancel on analysis") << false << true << true << Answers{B::Cancel}
                                               << QStringList{analysis} << false << false << false << false;
     QTest::newRow("both, cancel on control") << false << true << true << Answers{B::Yes, B::Cancel}
                                              << QStringList{analysis, control} << false << true << false << false;
-    QTest::newRow("connected only") << false << false << true << Answers{B::Yes} << QStringList{control}
-                                    << true << false << true << false;
+    // Yes to the control question alone: closeQuestionStopsTheRun, on a real run.
     QTest::newRow("modified and capturing, save then yes") << true << true << false << Answers{B::Save, B::Yes}
                                                            << QStringList{save, analysis} << true << true << false << true;
 }
@@ -761,7 +719,6 @@ void TstBX::projectDropArea()
         mime.setUrls(urls);
     else
         mime.setText("plain");
-    QCOMPARE(DesignDropAreaWidget::acceptsProjectDrop(&mime), accepted);
 
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(area, &enter);
@@ -790,24 +747,11 @@ void TstBX::buildProject()
     QVERIFY(model->setData(station.sibling(station.row(), 0), "Pump", Qt::EditRole));
 }
 
-QStringList TstBX::snapshot() const
-{
-    const MainDTModel* model = m_bx->designModel();
-    QStringList rows;
-    for (const QModelIndex& i : model->getAllIndexes()) {
-        QStringList cells;
-        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c)
-            cells << model->getItem(i)->data(c).toString();
-        rows << cells.join(QLatin1Char(';'));
-    }
-    return rows;
-}
-
 void TstBX::saveThenLoadRestoresTheProject()
 {
     buildProject();
     QVERIFY(m_bx->isModified());
-    const QStringList before = snapshot();
+    const QStringList before = AppTest::snapshot(*m_bx->designModel());
     const QString path = m_dir.filePath("pump.brxprj");
     bool done = false;
     // Board scanning pauses for the save and comes back as it was: on here, off while
@@ -830,8 +774,9 @@ void TstBX::saveThenLoadRestoresTheProject()
     QCOMPARE(designStack()->currentIndex(), 0);
     QVERIFY(!action("actionSave")->isEnabled());
 
-    m_bx->loadFileProject(path);
-    QCOMPARE(snapshot(), before);
+    // A project file dropped on the start page loads as an opened one.
+    m_bx->onBrxprjFileDropped(path);
+    QCOMPARE(AppTest::snapshot(*m_bx->designModel()), before);
     QCOMPARE(m_bx->windowTitle(), BX::OrganizationName + " " + BX::ProductName + " - " + path);
     QCOMPARE(designStack()->currentIndex(), 1);
     QVERIFY(action("actionCloseProject")->isEnabled());
@@ -841,28 +786,18 @@ void TstBX::saveThenLoadRestoresTheProject()
     QCOMPARE(m_bx->designModel()->text(station, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
 }
 
-void TstBX::closeQuestion_data()
+// (Cancel keeps the project: editAfterUndoKeepsProjectModified ends with it.)
+void TstBX::closeWithoutSavingDiscards()
 {
-    QTest::addColumn<int>("button");
-    QTest::addColumn<bool>("stillOpen");
-    QTest::newRow("cancel keeps the project") << int(QMessageBox::Cancel) << true;
-    QTest::newRow("no closes without saving") << int(QMessageBox::No) << false;
-}
-
-void TstBX::closeQuestion()
-{
-    QFETCH(int, button);
-    QFETCH(bool, stillOpen);
     buildProject();
-    BoxAnswerer answerer({ QMessageBox::StandardButton(button) });
+    BoxAnswerer answerer({ QMessageBox::No });
     int answer = 0;
     m_bx->onActionCloseProject(&answer);
-    QCOMPARE(answer, button);
+    QCOMPARE(answer, int(QMessageBox::No));
     QCOMPARE(answerer.titles, QStringList { "Saving" });
-    QCOMPARE(m_bx->isProjectOpen(), stillOpen);
-    QCOMPARE(m_bx->isModified(), stillOpen);
-    if (!stillOpen)
-        QCOMPARE(m_bx->currentFileProject(), m_bx->untitledFileProject());
+    QVERIFY(!m_bx->isProjectOpen());
+    QVERIFY(!m_bx->isModified());
+    QCOMPARE(m_bx->currentFileProject(), m_bx->untitledFileProject());
 }
 
 void TstBX::failedLoadLeavesTheFileAlone()
@@ -937,21 +872,7 @@ void TstBX::recentList()
     QVERIFY(!m_bx->findChild<QMenu*>("menuOpenRecent")->isEnabled());
 }
 
-void TstBX::droppedProjectLoads()
-{
-    buildProject();
-    const QString path = m_dir.filePath("dropped.brxprj");
-    bool done = false;
-    m_bx->saveProjectAs(path, &done);
-    QVERIFY(done);
-    m_bx->onActionCloseProject(nullptr);
-    m_bx->onBrxprjFileDropped(path);
-    QVERIFY(m_bx->isProjectOpen());
-    QCOMPARE(m_bx->currentFileProject(), path);
-}
-
 // An example project as a user opens it: picking a station in the tree shows its properties.
-// With BX_SCREENSHOT_DIR set, the window is saved there as design_station.png.
 void TstBX::selectedStationShowsInItemEditor()
 {
     m_bx->show();
@@ -960,7 +881,6 @@ void TstBX::selectedStationShowsInItemEditor()
     QVERIFY(m_bx->isProjectOpen());
     MainDTModel* model = m_bx->designModel();
     const QModelIndex station = model->getStationIndexes().value(1);
-    QCOMPARE(model->text(station, MainDTModel::ColObject), QString("Field unit"));
 
     // The item editor follows the selection: the network's rows, then the station's.
     auto* tree = m_bx->findChild<QTreeView*>("mainDTView");
@@ -985,9 +905,7 @@ void TstBX::selectedStationShowsInItemEditor()
         QVERIFY(editor->viewport()->rect().contains(cell.topLeft()));
     }
 
-    const QString dir = qEnvironmentVariable("BX_SCREENSHOT_DIR");
-    if (!dir.isEmpty())
-        QVERIFY(m_bx->grab().save(dir + "/design_station.png"));
+    AppTest::shot(m_bx.get(), "design-station");
 
     // At every speed the Overview panel's choices fit their boxes unclipped.
     for (const QString& speed : FipCalculator::getSpeedList()) {

@@ -17,15 +17,6 @@
 #include "FipRecordEncoder.h"
 #include "FipTrafficGenerator.h"
 
-#include <QAction>
-#include <QLabel>
-#include <QLockFile>
-#include <QMenu>
-#include <QPushButton>
-#include <QScreen>
-#include <QTableView>
-#include <QTemporaryDir>
-
 namespace {
 
 QByteArray rawCapture(int frames, int fcsErrorEvery = 0)
@@ -90,17 +81,6 @@ bool settle(BX& bx)
     return QTest::qWaitFor([&] { return !bx.frameFilterModel()->isMatching(); }, 10000);
 }
 
-// Under a real display (BX_SCREENSHOT=folder), the screen with any tool tip on it.
-void shot(BX& bx, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("BX_SCREENSHOT");
-    if (folder.isEmpty())
-        return;
-    QTest::qWait(400);
-    const QPixmap whole = bx.screen()->grabWindow(0);
-    (whole.isNull() ? bx.grab() : whole).save(folder + "/filter-" + name + ".png");
-}
-
 } // namespace
 
 class TstBXAnalysis : public QObject
@@ -113,12 +93,10 @@ private slots:
     void refusals();
     void conversion_data();
     void conversion();
-    void existingDestination();
     void cancelledConversion();
     void captureRefusedDuringConversion();
     void oddStoredCaptures_data();
     void oddStoredCaptures();
-    void transactionTotalLabels();
     void filterBar();
     void findAndGoTo();
     void pcapngExportAndImportGiveTheSameAnalysis();
@@ -143,17 +121,21 @@ void TstBXAnalysis::initTestCase()
 void TstBXAnalysis::refusals_data()
 {
     QTest::addColumn<QByteArray>("raw"); // "missing": no source file
-    QTest::addColumn<QString>("blocker"); // what is already there: "lock" on the trace, "stats" beside it
+    // What is already there: "lock" on the trace, the "trace" itself, "stats" beside it, or the
+    // "open" analysis of an earlier conversion.
+    QTest::addColumn<QString>("blocker");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("title");
     const QByteArray good = rawCapture(50);
+    // The raw file's own refusals are the conversion's (its tests take each); the window tells one.
     QTest::newRow("flow byte 3") << QByteArray("\x03\x00\x01", 3) << "" << CaptureFileMessages::invalidVersion() << "Brantix";
-    QTest::newRow("speed code 7") << QByteArray("\x01\x07", 2) << "" << CaptureFileMessages::invalidSpeed() << "Brantix";
-    QTest::newRow("empty file") << QByteArray() << "" << CaptureFileMessages::invalidVersion() << "Brantix";
     QTest::newRow("no source") << QByteArray("missing") << "" << CaptureFileMessages::cannotOpenSource() << "Brantix";
     QTest::newRow("trace in use") << good << "lock" << "backupInUse" << "Backup file";
     // The statistics saved beside a trace belong to it: a conversion asks before replacing them too.
     QTest::newRow("existing statistics, no") << good << "stats" << CaptureFileMessages::destinationExists() << "Brantix";
+    QTest::newRow("existing trace, no") << good << "trace" << CaptureFileMessages::destinationExists() << "Brantix";
+    // The analysis open now: its question comes first.
+    QTest::newRow("analysis open, no") << good << "open" << CaptureFileMessages::analysisAlreadyOpen() << "Brantix";
 }
 
 void TstBXAnalysis::refusals()
@@ -172,12 +154,21 @@ void TstBXAnalysis::refusals()
         QVERIFY(other.tryLock(0));
         message = CaptureFileMessages::backupInUse(tracePath);
     }
-    if (blocker == "stats")
-        QVERIFY(AppTest::writeFile(statsPathOf(tracePath), "<stats/>\n"));
+    const QString kept = blocker == "stats" ? statsPathOf(tracePath) : tracePath;
+    if (blocker == "stats" || blocker == "trace")
+        QVERIFY(AppTest::writeFile(kept, "kept\n"));
 
     BX bx;
     prepare(bx);
-    BoxAnswerer answers({ blocker == "stats" ? QMessageBox::No : QMessageBox::Ok });
+    int rows = 0;
+    if (blocker == "open") {
+        BoxAnswerer none({});
+        QVERIFY(bx.generateVtrcFile(rawPath, tracePath, 2));
+        rows = bx.frameTableModel()->rowCount();
+        QVERIFY(rows > 0);
+    }
+    const bool asked = blocker == "stats" || blocker == "trace" || blocker == "open";
+    BoxAnswerer answers({ asked ? QMessageBox::No : QMessageBox::Ok });
     QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
     QCOMPARE(answers.texts, QStringList { message });
     QCOMPARE(answers.titles, QStringList { title });
@@ -188,10 +179,11 @@ void TstBXAnalysis::refusals()
     QVERIFY(!QFile::exists(rawPath + ".lock"));
     if (raw != "missing")
         QCOMPARE(AppTest::readFile(rawPath), raw);
-    if (blocker == "stats") {
-        QCOMPARE(AppTest::readFile(statsPathOf(tracePath)), QByteArray("<stats/>\n"));
+    if (blocker == "stats" || blocker == "trace")
+        QCOMPARE(AppTest::readFile(kept), QByteArray("kept\n"));
+    if (blocker == "stats")
         QVERIFY(!QFile::exists(tracePath));
-    }
+    QCOMPARE(bx.frameTableModel()->rowCount(), rows);
 }
 
 void TstBXAnalysis::conversion_data()
@@ -199,11 +191,10 @@ void TstBXAnalysis::conversion_data()
     QTest::addColumn<int>("depth");
     QTest::addColumn<bool>("logErrors");
     QTest::addColumn<int>("fcsErrorEvery");
-    QTest::newRow("all frames") << 2 << true << 0;
-    QTest::newRow("no data") << 1 << true << 0;
+    // Which rows each choice keeps is the trace writer's (its tests take each); here the
+    // window's depth and error choice reach the conversion.
     QTest::newRow("no data, errors logged") << 1 << true << 47;
     QTest::newRow("errors not logged") << 2 << false << 47;
-    QTest::newRow("errors logged") << 2 << true << 47;
 }
 
 void TstBXAnalysis::conversion()
@@ -216,15 +207,16 @@ void TstBXAnalysis::conversion()
     const QString rawPath = m_dir.filePath(tag + ".praw");
     const QString tracePath = m_dir.filePath(tag + ".vtrc");
     QVERIFY(AppTest::writeFile(rawPath, rawCapture(frames, fcsErrorEvery)));
+    QVERIFY(AppTest::writeFile(tracePath, "an earlier trace\n")); // replaced once the user agrees
 
     quint64 counted = 0;
     {
         BX bx;
         prepare(bx);
         bx.findChild<QRadioButton*>(logErrors ? "logErrorsYes" : "logErrorsNo")->setChecked(true);
-        BoxAnswerer answers({});
+        BoxAnswerer answers({ QMessageBox::Yes });
         QVERIFY(bx.generateVtrcFile(rawPath, tracePath, quint8(depth)));
-        QVERIFY(answers.texts.isEmpty());
+        QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
 
         const quint64 errors = bx.analysisContext()->counters.errorFCS;
         QCOMPARE(errors, quint64(fcsErrorEvery ? frames / fcsErrorEvery : 0));
@@ -251,36 +243,6 @@ void TstBXAnalysis::conversion()
     QCOMPARE(again.frameTableModel()->rowCount(), lineCount(tracePath));
     QCOMPARE(again.analysisContext()->counters.frameTotal, counted);
     QCOMPARE(totalFrames(again), QLocale(QLocale::French, QLocale::France).toString(counted));
-}
-
-void TstBXAnalysis::existingDestination()
-{
-    const QString rawPath = m_dir.filePath("exists.praw");
-    const QString tracePath = m_dir.filePath("exists.vtrc");
-    QVERIFY(AppTest::writeFile(rawPath, rawCapture(200)));
-    QVERIFY(AppTest::writeFile(tracePath, "kept\n"));
-
-    BX bx;
-    prepare(bx);
-    {
-        BoxAnswerer answers({ QMessageBox::No });
-        QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
-        QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
-        QCOMPARE(lineCount(tracePath), 1);
-    }
-    {
-        // The analysis is open now: its question comes first.
-        BoxAnswerer answers({ QMessageBox::Yes });
-        QVERIFY(bx.generateVtrcFile(rawPath, tracePath, 2));
-        QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
-        QCOMPARE(lineCount(tracePath), 200);
-    }
-    {
-        BoxAnswerer answers({ QMessageBox::No });
-        QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
-        QCOMPARE(answers.texts, QStringList { CaptureFileMessages::analysisAlreadyOpen() });
-        QCOMPARE(bx.frameTableModel()->rowCount(), 200);
-    }
 }
 
 void TstBXAnalysis::cancelledConversion()
@@ -356,12 +318,8 @@ void TstBXAnalysis::oddStoredCaptures_data()
     const QByteArray otherCapture = StatsFile(counters.named(), info.named()).toXml();
     QTest::newRow("statistics of another capture") << good << otherCapture << 1 << "does not belong";
     QTest::newRow("corrupt statistics") << good << QByteArray("<stats version=\"1.0\"><counters>") << 1 << "";
-    QTest::newRow("short, long and binary lines after trace rows")
-        << (good.repeated(8) + QByteArray("x\n") + QByteArray(100000, 'a') + "\n\xff\xfe\t\x80\n" + good) << QByteArray()
-        << 12 << "Capture opened";
     QTest::newRow("binary file") << QByteArray("\x7f" "ELF\x02\x01\x01\x00", 8) + good << QByteArray() << -1
                                  << "not a Visual FIP Trace";
-    QTest::newRow("empty trace") << QByteArray() << QByteArray() << 0 << "Capture opened";
 }
 
 void TstBXAnalysis::oddStoredCaptures()
@@ -378,12 +336,7 @@ void TstBXAnalysis::oddStoredCaptures()
 
     BX bx;
     QCOMPARE(bx.openCapture(tracePath), rows >= 0);
-    MainATModel* table = bx.frameTableModel();
-    QCOMPARE(table->rowCount(), std::max(rows, 0));
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < table->columnCount(); ++column)
-            table->index(row, column).data(); // every cell reads without harm
-    }
+    QCOMPARE(bx.frameTableModel()->rowCount(), std::max(rows, 0));
     QCOMPARE(bx.analysisContext()->counters.idDat, 0ULL);
     const QString told = bx.findChild<QLabel*>("statusMessageLabel")->text();
     QVERIFY2(told.contains(status), qPrintable(told));
@@ -391,18 +344,6 @@ void TstBXAnalysis::oddStoredCaptures()
     QCOMPARE(AppTest::readFile(tracePath), trace);
     if (!stats.isEmpty())
         QCOMPARE(AppTest::readFile(statsPathOf(tracePath)), stats);
-}
-
-void TstBXAnalysis::transactionTotalLabels()
-{
-    BX bx;
-    const QList<QPair<const char*, QString>> labels = { { "varTransOkLabel", "OK (Request + Reply)" },
-                                                        { "varTransLostReplyLabel", "With Reply Lost" },
-                                                        { "varTransNeverReplyLabel", "Without Reply" },
-                                                        { "msgTransOkLabel", "OK (Complete)" },
-                                                        { "msgTransNokLabel", "Incomplete" } };
-    for (const auto& label : labels)
-        QCOMPARE(AppTest::child<QLabel>(*bx.statisticsPage(), label.first)->text(), label.second);
 }
 
 // ---------------------------------------------------------------- filter bar, find and go to
@@ -441,7 +382,7 @@ void TstBXAnalysis::filterBar()
     const int total = bx.frameTableModel()->rowCount();
     QCOMPARE(total, 3000);
     QCOMPARE(count->text(), QString("3,000 frames"));
-    shot(bx, "empty");
+    AppTest::shot(&bx, "filter-empty");
 
     const QString selective = "id == 0x0201 and ctrl == RP_DAT";
     combo->lineEdit()->setFocus();
@@ -453,7 +394,7 @@ void TstBXAnalysis::filterBar()
     QVERIFY(expected.size() > 10);
     QCOMPARE(shown(model), expected);
     QCOMPARE(count->text(), QString("%1 of 3,000 frames").arg(expected.size()));
-    shot(bx, "applied");
+    AppTest::shot(&bx, "filter-applied");
 
     // Refused: red, the message and its column in the tool tip, the view as it was.
     combo->lineEdit()->clear();
@@ -462,7 +403,7 @@ void TstBXAnalysis::filterBar()
     QCOMPARE(bar->state(), FrameFilterBar::State::Invalid);
     QCOMPARE(combo->lineEdit()->toolTip(), QString("Use \"==\" to compare (at column 23)"));
     QCOMPARE(shown(model), expected);
-    shot(bx, "error");
+    AppTest::shot(&bx, "filter-error");
 
     // Esc clears.
     QTest::keyClick(combo->lineEdit(), Qt::Key_Escape);
@@ -599,20 +540,11 @@ void TstBXAnalysis::pcapngExportAndImportGiveTheSameAnalysis()
     prepare(bx);
     BoxAnswerer answers({});
     QVERIFY(bx.importPcapngCapture(pcapng));
+    // Row for row the conversion's own tests compare; here the window's counters and table.
     QCOMPARE(bx.analysisContext()->counters.frameTotal, frames);
     QCOMPARE(bx.analysisContext()->counters.errorFCS, fcsErrors);
-    const QStringList original = SimulatedCapture::readRows(m_dir.filePath("original.vtrc"));
-    const QStringList imported = SimulatedCapture::readRows(trace);
-    QCOMPARE(bx.frameTableModel()->rowCount(), original.size());
-    QCOMPARE(imported.size(), original.size());
-    for (int i = 0; i < original.size(); ++i) {
-        QStringList a = original.at(i).split('\t');
-        QStringList b = imported.at(i).split('\t');
-        a[0] = a[2] = a[3] = b[0] = b[2] = b[3] = QString();
-        if (a != b)
-            QFAIL(qPrintable(QString("row %1 differs:\n%2\n%3").arg(i).arg(original.at(i), imported.at(i))));
-    }
-    QVERIFY(original.filter("\tSM_MPS\t").size() + original.filter("\tMPS\t").size() > 0);
+    QCOMPARE(bx.frameTableModel()->rowCount(), lineCount(m_dir.filePath("original.vtrc")));
+    QCOMPARE(lineCount(trace), lineCount(m_dir.filePath("original.vtrc")));
 }
 
 void TstBXAnalysis::pcapngOfFilteredTableHoldsTheFramesItShows()

@@ -7,22 +7,8 @@
 #include "capture/decoder/FipControls.h"
 #include "shell/BXSettings.h"
 #include "shell/Feedback.h"
-#include "shell/Smtp.h"
 #include "tests/app/BoxAnswerer.h"
 #include "tests/shell/SmtpTestServer.h"
-
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QTreeView>
-#include <QtTest>
 
 #include <memory>
 
@@ -38,8 +24,7 @@ private slots:
     void storedOptionReachesWidget_data();
     void storedOptionReachesWidget();
     void restoredDefaultsAreNotWrittenBack();
-    void contactForm_data();
-    void contactForm();
+    void contactFormSent();
 
 private:
     template <typename T> T* child(const char* name) const { return m_bx->findChild<T*>(QLatin1String(name)); }
@@ -99,8 +84,6 @@ void TstBXOptions::storedOptionReachesWidget_data()
     row("depth 4", "slider/depthanalysisslider", 4, "depthAnalysisSlider", "value", 4);
     row("item box shown", "plandor/itemboxpanelwidget/hidden", false, "itemBoxPanelWidget", "visibleTo", true);
     row("backup folder", "lineedit/backuprepository", "/tmp/caps, 1", "backupRepository", "text", "/tmp/caps, 1");
-    row("wrong type empties the text", "lineedit/paddingidentifier", QStringList{ "a", "b" }, "paddingIdentifier", "text",
-        QString());
     row("combo index out of range", "combobox/backuptimelimitmvalue", 99, "backupTimeLimitMValue", "currentIndex", 10);
 }
 
@@ -168,33 +151,15 @@ void TstBXOptions::restoredDefaultsAreNotWrittenBack()
     QCOMPARE(store.value("ostrak/parameters/lineedit/paddingidentifier").toString(), QStringLiteral("9080"));
 }
 
-void TstBXOptions::contactForm_data()
+// The form's checks and the mail's failures are the mail client's (its tests take
+// each); here the form's fields reach the mail and the window tells it was sent.
+void TstBXOptions::contactFormSent()
 {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("box"); // title and text of the box the window shows, empty for none
-    QTest::addColumn<bool>("delivered");
-
-    QTest::newRow("sent") << int(SmtpTestServer::Normal) << 50 << "Feedback|Feedback sent !" << true;
-    QTest::newRow("message too short") << int(SmtpTestServer::Normal) << 49
-                                       << "Feedback|Impossible to send the feedback. The message body must contain at "
-                                          "least 50 characters."
-                                       << false;
-    QTest::newRow("server refusing TLS") << int(SmtpTestServer::PlainText) << 60 << QString() << false;
-}
-
-void TstBXOptions::contactForm()
-{
-    QFETCH(int, mode);
-    QFETCH(int, length);
-    QFETCH(QString, box);
-    QFETCH(bool, delivered);
-
     QSslCertificate certificate;
     QSslKey key;
     if (!SmtpTestServer::makeCertificate(m_dir.path(), &certificate, &key))
         QSKIP("openssl could not make a certificate");
-    SmtpTestServer server(SmtpTestServer::Mode(mode), certificate, key);
+    SmtpTestServer server(SmtpTestServer::Normal, certificate, key);
     QVERIFY(server.isListening());
     {
         QSettings store(BX::OrganizationName, BX::ProductName);
@@ -212,30 +177,21 @@ void TstBXOptions::contactForm()
     child<QLineEdit>("feedbackName")->setText("Ann Lee");
     child<QLineEdit>("feedbackPhone")->setText("0123456789");
     child<QComboBox>("feedbackType")->setCurrentIndex(1);
-    const QString message(length, QLatin1Char('m'));
+    const QString message(50, QLatin1Char('m'));
     child<QPlainTextEdit>("feedbackComments")->setPlainText(message);
 
     BoxAnswerer boxes({ QMessageBox::Ok });
     child<QPushButton>("feedbackSubmitButton")->click();
-    if (!box.isEmpty())
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.titles.size(), 1, 10000);
-    else
-        QTRY_VERIFY_WITH_TIMEOUT(server.connections == 1 && !m_bx->findChild<Smtp*>(), 10000);
-    QTest::qWait(50);
-    QCOMPARE(boxes.titles.isEmpty() ? QString() : boxes.titles.first() + "|" + boxes.texts.first(), box);
-    QCOMPARE(!server.data.isEmpty(), delivered);
-    if (delivered) {
-        QCOMPARE(server.rcptTo, QByteArray("maker@kivotec.test"));
-        const QByteArray text = server.data;
-        QVERIFY(text.contains("\r\nSubject: " + child<QComboBox>("feedbackType")->currentText().toUtf8() + "\r\n"));
-        QVERIFY(text.contains("\r\n\r\nSender : Brantix v1.8.0\r\nName : Ann Lee\r\nOrganization : none\r\nEmail : "
-                              "none\r\nPhone : 0123456789\r\nBody : \r\n"
-                              + message.toUtf8() + "\r\n\r\n--frontier--\r\n"));
-    }
-    // Whatever the outcome, the form stays as filled in.
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.titles, QStringList { "Feedback" }, 10000);
+    QCOMPARE(boxes.texts, QStringList { "Feedback sent !" });
+    QCOMPARE(server.rcptTo, QByteArray("maker@kivotec.test"));
+    QVERIFY(server.data.contains("\r\nSubject: " + child<QComboBox>("feedbackType")->currentText().toUtf8() + "\r\n"));
+    QVERIFY(server.data.contains("\r\n\r\nSender : Brantix v1.8.0\r\nName : Ann Lee\r\nOrganization : none\r\nEmail : "
+                                 "none\r\nPhone : 0123456789\r\nBody : \r\n"
+                                 + message.toUtf8() + "\r\n\r\n--frontier--\r\n"));
+    // The form stays as filled in.
     QCOMPARE(child<QLineEdit>("feedbackName")->text(), QStringLiteral("Ann Lee"));
     QCOMPARE(child<QPlainTextEdit>("feedbackComments")->toPlainText(), message);
-    QCOMPARE(child<QLineEdit>("feedbackPhone")->text(), QStringLiteral("0123456789"));
 }
 
 QTEST_MAIN(TstBXOptions)
