@@ -136,17 +136,6 @@ private slots:
         QCOMPARE(g.next().status, quint16(0));
     }
 
-    void missingReplyLeavesSilence()
-    {
-        FipTrafficGenerator g(1, 2, 1000000);
-        const FipFrame id = g.next();
-        g.injectError(FipTrafficGenerator::Error::MissingReply);
-        const FipFrame after = g.next();
-        QCOMPARE(quint8(id.bytes.at(0)), quint8(0x03));
-        QCOMPARE(quint8(after.bytes.at(0)), quint8(0x03)); // the next identifier, no reply in between
-        QVERIFY(after.gapTicks > 2 * 280);
-    }
-
     void tlvRecordLayout()
     {
         FipFrame f;

@@ -456,21 +456,6 @@ private slots:
         QCOMPARE(stats.get_frame().size(), std::size_t(3 + stats.get_length()));
     }
 
-    void vectorToUint64_data()
-    {
-        QTest::addColumn<Bytes>("value");
-        QTest::addColumn<quint64>("counter");
-        QTest::newRow("8 bytes") << bytes({1, 2, 0, 0, 0, 0, 0, 0}) << quint64(0x0201);
-        QTest::newRow("7 bytes") << bytes({1, 2, 3, 4, 5, 6, 7}) << quint64(0);
-        QTest::newRow("9 bytes") << bytes({1, 2, 3, 4, 5, 6, 7, 8, 9}) << quint64(0);
-        QTest::newRow("empty") << Bytes() << quint64(0);
-    }
-    void vectorToUint64()
-    {
-        QFETCH(Bytes, value);
-        QTEST(quint64(CFipStatisticsNode::vector_to_uint64(value)), "counter");
-    }
-
     void statisticsRoundTripThroughParse()
     {
         CFipStatisticsNode stats;
@@ -503,15 +488,17 @@ private slots:
 
     void fromTreeTakesByTag()
     {
-        // Out of order, a 7-byte counter, an unknown tag, and most leaves missing.
-        const Bytes frame = bytes({0xC1, 0x00, 0x1A,                             //
+        // Out of order, a 7-byte and a 9-byte counter, an unknown tag, and most leaves missing.
+        const Bytes frame = bytes({0xC1, 0x00, 0x25,                             //
                                    0x1C, 0x02, 'o', 'k',                         //
                                    0x05, 0x07, 1, 1, 1, 1, 1, 1, 1,              //
+                                   0x06, 0x09, 1, 1, 1, 1, 1, 1, 1, 1, 1,        //
                                    0x30, 0x01, 0x09,                             //
                                    0x02, 0x08, 5, 0, 0, 0, 0, 0, 0, 0});
         const CFipStatisticsNode stats(parse(frame));
         QCOMPARE(stats.get_speed(), std::string("ok"));
         QCOMPARE(stats.get_counter_rp_dat(), 0ull); // 7 bytes read as 0
+        QCOMPARE(stats.get_counter(0x06), 0ull); // and 9 bytes
         QCOMPARE(stats.get_counter_id_msg(), 5ull);
         QCOMPARE(stats.get_tlv_children().size(), std::size_t(34));
         QCOMPARE(int(stats.get_tlv_children().front()->get_tag()), 0x01);
