@@ -26,6 +26,15 @@ MnemoField field(MnemoField::Type type, int start, int stop, bool big = false)
     return f;
 }
 
+MnemoHistory history(MnemoField::Type type, int stopBit, const std::vector<quint64>& values, int first = 0)
+{
+    MnemoHistory h;
+    h.field = field(type, 0, stopBit);
+    h.first = first;
+    h.values = values;
+    return h;
+}
+
 /// Feeds one frame (control byte first, FCS bytes added) to the analysis.
 void feed(MnemoAnalysis& analysis, quint16 identifier, QByteArray frame, quint64 timestampUs)
 {
@@ -139,10 +148,9 @@ private slots:
         QVERIFY(analysis.dates().empty());
     }
 
-    // The chart's grids and axes per series are read back from the graph page itself.
+    // A long history is drawn as an even subset that keeps both ends.
     void longHistoryDrawnEvenly()
     {
-        // A long history is drawn as an even subset that keeps both ends.
         const std::vector<int> drawn = MnemoGraphOption::drawnDates(1000000, 2000);
         QCOMPARE(drawn.size(), size_t(2000));
         QCOMPARE(drawn.front(), 0);
@@ -174,14 +182,11 @@ private slots:
         QFETCH(int, type);
         QFETCH(QByteArray, values);
         QFETCH(QStringList, expected);
-        MnemoHistory h;
-        h.field = field(MnemoField::Type(type), 0, type == MnemoField::Bool ? 0 : 7);
-        h.first = 1; // no value at the first date
+        // No value at the first date.
+        MnemoHistory h = history(MnemoField::Type(type), type == MnemoField::Bool ? 0 : 7, {}, 1);
         std::vector<qint64> dates { 1000 };
         for (int i = 0; i < values.size(); ++i) {
-            h.values.push_back(quint64(quint8(values[i])));
-            if (type == MnemoField::Int8)
-                h.values.back() = quint64(qint64(qint8(values[i])));
+            h.values.push_back(type == MnemoField::Int8 ? quint64(qint64(qint8(values[i]))) : quint64(quint8(values[i])));
             dates.push_back(1000 + 250 * (i + 1));
         }
         QTemporaryDir dir;
@@ -237,10 +242,7 @@ private slots:
         QFETCH(int, type);
         QFETCH(quint64, raw);
         QFETCH(QByteArray, written);
-        MnemoHistory h;
-        h.field = field(MnemoField::Type(type), 0, 63);
-        h.first = 0;
-        h.values.push_back(raw);
+        MnemoHistory h = history(MnemoField::Type(type), 63, { raw });
         QTemporaryDir dir;
         MnemoExport exporter;
         QVERIFY(exporter.generateMnemosFiles(dir.path(), MnemoExport::Json, { MnemoSeries { "big", QString(), &h } }, { 1000 }));
@@ -274,10 +276,7 @@ private slots:
         QFETCH(int, asked);
         QFETCH(QStringList, replaced);
         QTemporaryDir dir;
-        MnemoHistory h;
-        h.field = field(MnemoField::UInt16, 0, 15);
-        h.first = 0;
-        h.values = { 4242 };
+        MnemoHistory h = history(MnemoField::UInt16, 15, { 4242 });
         QList<MnemoSeries> series;
         for (const char* name : { "a", "b", "c" }) {
             QFile old(dir.filePath(QString(name) + ".csv"));
@@ -304,10 +303,7 @@ private slots:
 
     void unwritableFolder()
     {
-        MnemoHistory h;
-        h.field = field(MnemoField::UInt8, 0, 7);
-        h.first = 0;
-        h.values = { 1 };
+        MnemoHistory h = history(MnemoField::UInt8, 7, { 1 });
         QTemporaryDir dir;
         QFile plain(dir.filePath("plain"));
         QVERIFY(plain.open(QIODevice::WriteOnly));
