@@ -168,7 +168,6 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(QList<qint64>, raws);
-        QFETCH(QString, drawn);
 
         QWebView view;
         QVERIFY(load(view, "qrc:/html/mnemograph.html", "typeof echarts + ' ' + typeof myChart + ' ' + typeof jQuery"));
@@ -196,7 +195,7 @@ private slots:
                 .toString();
         };
         QCOMPARE(read("o.series.length + ' ' + o.grid.length + ' ' + o.xAxis.length"), QString("2 2 2"));
-        QCOMPARE(read("o.series[0].data.join(',')"), drawn);
+        QTEST(read("o.series[0].data.join(',')"), "drawn");
         QCOMPARE(read("o.series[0].step + ' ' + o.series[0].type + ' ' + o.series[1].xAxisIndex"), QString("end line 1"));
         QCOMPARE(read("o.series[1].data[0] === null"), QString("true"));
         QCOMPARE(read("o.yAxis[0].name"), QString("speed (rpm)"));

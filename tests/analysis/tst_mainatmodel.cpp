@@ -194,16 +194,6 @@ private slots:
         QVERIFY(!model.isMatching());
     }
 
-    // An empty table still names its columns: the widths the window fits are measured on them.
-    void headersShownWithoutRows()
-    {
-        MainATModel table;
-        FrameFilterATModel model(&table);
-        QCOMPARE(model.rowCount(), 0);
-        for (int column = 0; column < table.columnCount(); ++column)
-            QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), table.headerData(column, Qt::Horizontal).toString());
-    }
-
     void cells_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -242,7 +232,6 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(int, speed);
-        QFETCH(int, rows);
         QFETCH(QStringList, cells);
         QTemporaryDir dir;
         MainATModel model;
@@ -250,7 +239,7 @@ private slots:
         model.setFilePath(writeFile(dir, file));
         if (speed != 4)
             model.setOstrakSpeed(quint8(speed));
-        QCOMPARE(model.rowCount(), rows);
+        QTEST(model.rowCount(), "rows");
         for (const QString& c : cells)
             QCOMPARE(c.section(' ', 0, 1) + ' ' + cell(model, c.section(' ', 0, 0).toInt(), c.section(' ', 1, 1).toInt()), c);
     }
@@ -278,6 +267,10 @@ private slots:
         QCOMPARE(model.absoluteCounterAnchor(), quint64(0));
         QCOMPARE(progress.isEmpty() ? -1 : progress.last().at(0).toInt(), exists ? 100 : -1);
         QVERIFY(!model.data(model.index(0, 1)).isValid());
+        // An empty table still names its columns: the widths the window fits are measured on them.
+        FrameFilterATModel filtered(&model);
+        for (int column = 0; column < model.columnCount(); ++column)
+            QCOMPARE(filtered.headerData(column, Qt::Horizontal).toString(), model.headerData(column, Qt::Horizontal).toString());
     }
 
     void anchorEditing_data()

@@ -158,12 +158,11 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, line);
-        QFETCH(bool, match);
         const FrameFilter f = FrameFilter::parse(text);
         QVERIFY2(f.isValid(), qPrintable(f.error().message));
         FrameFilterContext context;
         context.anchor = kAnchor;
-        QCOMPARE(f.matches(line, context), match);
+        QTEST(f.matches(line, context), "match");
     }
 
     void scan()
