@@ -100,7 +100,6 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
         QVERIFY(writeFile(path("bus.praw"), rawCapture(3000)));
         QVERIFY(writeFile(path("version3.praw"), QByteArray("\x03\x00\x01", 3)));
-        QVERIFY(writeFile(path("speed7.praw"), QByteArray("\x01\x07", 2)));
         QVERIFY(writeFile(path("alone.vtrc"), QByteArray()));
         QVERIFY(writeFile(path("notes.txt"), QByteArray("x")));
         QCOMPARE(cli({ "convert", path("bus.praw"), path("bus.vtrc") }).exitCode, 0);
@@ -117,7 +116,6 @@ private slots:
         QTest::newRow("one argument short") << QStringList { "convert", path("bus.praw") } << "expects 2 arguments";
         QTest::newRow("no source") << QStringList { "convert", path("missing.praw"), out } << "Impossible to open source";
         QTest::newRow("flow byte 3") << QStringList { "convert", path("version3.praw"), out } << "Invalid praw file version.";
-        QTest::newRow("speed code 7") << QStringList { "convert", path("speed7.praw"), out } << "Invalid FIP speed";
         QTest::newRow("depth 5") << QStringList { "convert", path("bus.praw"), out, "--depth", "5" } << "--depth";
         QTest::newRow("log errors maybe") << QStringList { "convert", path("bus.praw"), out, "--log-errors", "maybe" }
                                           << "--log-errors";
@@ -345,7 +343,6 @@ private slots:
     {
         QTest::addColumn<QString>("expression");
         QTest::newRow("every row") << "";
-        QTest::newRow("errors") << "error";
         QTest::newRow("first hundred") << "no <= 100";
     }
 

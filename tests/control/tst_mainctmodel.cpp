@@ -83,7 +83,6 @@ private slots:
         QFETCH(QStringList, bound);
         QFETCH(bool, labels);
         QFETCH(int, stations);
-        QFETCH(int, renderings);
 
         MainDTModel design;
         BrxprjFile file(&design);
@@ -106,7 +105,7 @@ private slots:
         shown.clear();
         collect(control, QModelIndex(), &shown);
         QCOMPARE(shown.filter("Station:").size(), stations);
-        QCOMPARE(shown.filter("Data Rendering:").size(), renderings);
+        QTEST(shown.filter("Data Rendering:").size(), "renderings");
         QCOMPARE(shown.filter("Bus Arbiter:").size(), 0);
         QCOMPARE(shown.filter("Reference Variable:").size(), 0);
         QCOMPARE(shown.filter("Instruction:").size(), 0);
@@ -147,8 +146,6 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
         QFETCH(QList<int>, bold);
-        QFETCH(bool, changed);
-        QFETCH(int, rows);
 
         TableWidgetWithPaste table;
         HexaTable::setup(&table);
@@ -158,12 +155,12 @@ private slots:
         bool differs = false;
         HexaTable::update(&table, after, false, &before, &differs);
 
-        QCOMPARE(differs, changed);
+        QTEST(differs, "changed");
         QCOMPARE(cellChanges.count(), 0);
         int visible = 0;
         for (int row = 0; row < HexaTable::Side; ++row)
             visible += table.isRowHidden(row) ? 0 : 1;
-        QCOMPARE(visible, rows);
+        QTEST(visible, "rows");
         if (after.isEmpty())
             return;
         for (int i = 0; i < HexaTable::Cells; ++i) {
@@ -242,7 +239,6 @@ private slots:
     void byteEditor()
     {
         QFETCH(QString, typed);
-        QFETCH(bool, accepted);
 
         HexaTabDelegate delegate;
         QWidget parent;
@@ -252,7 +248,7 @@ private slots:
         QCOMPARE(editor->maxLength(), 2);
         int pos = 0;
         QString text = typed;
-        QCOMPARE(editor->validator()->validate(text, pos) == QValidator::Acceptable, accepted);
+        QTEST(editor->validator()->validate(text, pos) == QValidator::Acceptable, "accepted");
     }
 
     void decode_data()

@@ -189,8 +189,6 @@ private slots:
         captureSimulatedBus(e.design, e.speed, kFrames, &bus);
         const CheckReport report = DesignCheck::run(e.design, bus);
         QVERIFY(report.checksMade > 10);
-        for (const CheckFinding& f : report.findings)
-            qInfo().noquote() << checkSeverityName(f.severity) << checkKindName(f.kind) << f.object << "|" << f.designed << "|" << f.measured;
         // At 31.25 kbit/s the examples cannot run as designed on any bus: the scan takes
         // 157 ms against a 5 ms WAIT_TIME, and the turnaround is set above the silence.
         if (name.endsWith(QLatin1String("31K25")))
@@ -227,7 +225,6 @@ private slots:
     void designChanged()
     {
         QFETCH(int, change);
-        QFETCH(QStringList, expected);
         Example e = loadExample(QStringLiteral("2sta_worldfip_1M"));
         BusObservation bus;
         captureSimulatedBus(e.design, e.speed, kFrames, &bus);
@@ -249,7 +246,7 @@ private slots:
         default: break;
         }
         const CheckReport report = DesignCheck::run(d, bus);
-        QCOMPARE(findings(report, true), expected);
+        QTEST(findings(report, true), "expected");
     }
 
     void missingReplies()
