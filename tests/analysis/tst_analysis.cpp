@@ -2,16 +2,17 @@
 // transaction bookkeeping, station presence, load gauges, macrocycle detection
 // and bus faults, fed by the real decoder with hand-built frames and with the
 // simulated bus, read back from the real transaction tree; mnemonic values
-// tracked through the frames of a capture, and their exports. The frame table over trace files: cells of every kind of line, the anchor and
-// its editing, a file shrinking or growing under the table, the row limit, row
-// colours and colour buttons; and the filtered view over real traces from the
-// simulated bus: a filter applied, changed and cleared, rows arriving during a
-// live capture, and an anchor that moves the `time` field. The display filter
-// itself: parsing (every error with its position), matching against hand-built
-// trace lines, and scanning a real trace file. The chart pages loaded from the resources in a real web view: the donut driven
-// with the slices of a known macrocycle and read back from the page's DOM, the
-// mnemonic graph given a chart option with known steps and read back through the
-// chart's own API.
+// tracked through the frames of a capture, and their exports. The frame table
+// over trace files: cells of every kind of line, the anchor and its editing, a
+// file shrinking or growing under the table, the row limit, row colours and
+// colour buttons; the filtered view over real traces from the simulated bus: a
+// filter applied, changed and cleared, rows arriving during a live capture, and
+// an anchor that moves the `time` field. The display filter itself: parsing
+// (every error with its position), matching against hand-built trace lines, and
+// scanning a real trace file. The chart pages loaded from the resources in a real
+// web view: the donut driven with the slices of a known macrocycle and read back
+// from the page's DOM, the mnemonic graph given a chart option with known steps
+// and read back through the chart's own API.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/ControlTable.h"

@@ -464,12 +464,10 @@ private slots:
         QFETCH(bool, json);
         // The Design Check page's steps on the same trace and project.
         const QString project = kExamples + "2sta_worldfip_1M.brxprj";
-        MainDTModel design;
-        QVERIFY(BrxprjFile(&design).load(project));
         BusObservation bus;
         bus.setPadding(true, 0x9080);
         QVERIFY(TraceObservation::read(path("bus.vtrc"), &bus));
-        CheckReport report = DesignCheck::run(DesignCheckInput::fromDesign(design), bus);
+        CheckReport report = DesignCheck::run(loadExample("2sta_worldfip_1M").design, bus);
         report.source = path(capture);
         QVERIFY(report.frames > 0);
 

@@ -724,11 +724,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("busy.vtrc");
-        {
-            QFile existing(path);
-            QVERIFY(existing.open(QIODevice::WriteOnly));
-            existing.write("kept\n");
-        }
+        writeFile(path, "kept\n");
         QLockFile other(CaptureFileLock::lockPath(path));
         QVERIFY(other.tryLock(0));
         TraceFileWriter writer;
@@ -872,11 +868,7 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString path = dir.filePath("bad.xml");
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
+        writeFile(path, content);
         Figures f;
         f.fill();
         const Figures before = f;
@@ -1076,14 +1068,12 @@ private slots:
         QFETCH(int, result);
         QFETCH(QStringList, texts);
         QTemporaryDir dir;
-        QFile f(dir.filePath("foreign.pcap"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
+        const QString foreign = dir.filePath("foreign.pcap");
+        writeFile(foreign, content);
         SimulatedCapture::Session s;
         PcapngImport import;
         bool stop = false;
-        QCOMPARE(int(import.toTrace(f.fileName(), dir.filePath("foreign.vtrc"), s.session, TraceRecordOptions(), &stop)),
+        QCOMPARE(int(import.toTrace(foreign, dir.filePath("foreign.vtrc"), s.session, TraceRecordOptions(), &stop)),
                  result);
         if (result != PcapngImport::Ok) {
             QVERIFY2(import.errorString().contains(texts.first()), qPrintable(import.errorString()));
