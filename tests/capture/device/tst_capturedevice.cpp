@@ -37,11 +37,6 @@
 
 namespace {
 
-quint16 readFcs(const QByteArray& frame)
-{
-    return quint16((quint8(frame.at(frame.size() - 2)) << 8) | quint8(frame.at(frame.size() - 1)));
-}
-
 QMutex logMutex;
 QStringList logLines;
 QtMessageHandler previousHandler = nullptr;
@@ -809,8 +804,8 @@ private slots:
         g.injectError(FipTrafficGenerator::Error(error));
         const FipFrame f = g.next();
         QCOMPARE(int(f.status), status);
-        const bool fcsOk = f.bytes.size() >= 3
-            && readFcs(f.bytes) == FipFcs::compute(reinterpret_cast<const quint8*>(f.bytes.constData()), f.bytes.size() - 2, false);
+        const auto* bytes = reinterpret_cast<const quint8*>(f.bytes.constData());
+        const bool fcsOk = f.bytes.size() >= 3 && FipFcs::read(bytes, f.bytes.size()) == FipFcs::compute(bytes, f.bytes.size() - 2, false);
         const auto kind = FipTrafficGenerator::Error(error);
         QCOMPARE(fcsOk, kind != FipTrafficGenerator::Error::FcsError && kind != FipTrafficGenerator::Error::NoFed);
         // Only the one frame is hit.
