@@ -26,7 +26,7 @@ void KivDevicesDetection::attachThread(QThread& thread)
 void KivDevicesDetection::stopProcessing()
 {
     m_scanning = false;
-    m_running = false;
+    m_stopRequested = true;
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
         dispatcher->wakeUp();
 }
@@ -40,7 +40,6 @@ void KivDevicesDetection::setScanning(bool scanning)
 
 void KivDevicesDetection::bkgdThread()
 {
-    m_running = true;
     // The timer is made here so that it lives in the detection thread.
     QTimer timer;
     timer.setInterval(m_intervalMs);
@@ -51,7 +50,7 @@ void KivDevicesDetection::bkgdThread()
     m_forceUpdate = true;
     onUpdate();
     // Asleep until an event comes (the timer, a queued call, stopProcessing's wake-up).
-    while (m_running)
+    while (!m_stopRequested)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     m_timer = nullptr;
     timer.stop();

@@ -46,7 +46,7 @@ signals:
 
 private:
     QMutex* m_deviceMutex;
-    std::atomic<bool> m_running { false };
+    std::atomic<bool> m_stopRequested { false }; ///< never reset: a stop before the loop starts holds
     std::atomic<bool> m_scanning { true };
     std::atomic<bool> m_forceUpdate { false };
     quint8 m_lastCount = 0;

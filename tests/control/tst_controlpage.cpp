@@ -10,6 +10,7 @@
 #include "control/FipAnalyze.h"
 #include "control/FipBusArbitratorDevice.h"
 #include "control/HexaTabDelegate.h"
+#include "control/KivDevicesDetection.h"
 #include "control/HexaTable.h"
 #include "control/MainCTModel.h"
 #include "control/MnemoCTModel.h"
@@ -1683,6 +1684,26 @@ private slots:
         QVERIFY(sent.contains(0x9080));
         project.stop();
         QVERIFY(!FipSimulatedNetwork::current());
+    }
+
+    // A window closed at once stops the detection before its thread has run.
+    void detectionStoppedBeforeItsThreadRunsEnds()
+    {
+        QMutex mutex;
+        QThread thread;
+        auto* detection = new KivDevicesDetection(&mutex);
+        detection->attachThread(thread);
+        detection->moveToThread(&thread);
+        connect(&thread, &QThread::finished, detection, &QObject::deleteLater);
+        detection->stopProcessing();
+        thread.start();
+        thread.quit();
+        const bool ended = thread.wait(5000);
+        if (!ended) { // stopped again, so that the test ends
+            detection->stopProcessing();
+            thread.wait();
+        }
+        QVERIFY(ended);
     }
 
 private:
