@@ -750,7 +750,6 @@ private slots:
         QVERIFY(f.value(f.model.index(0, 0, f.station), 0).isEmpty());
         add.undo();
         QCOMPARE(f.model.rowCount(f.station), 1);
-        // A command made before rows were inserted above resolves its path again.
         MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
         QCOMPARE(remove.text(), QString("Remove Item"));
         remove.redo();
@@ -845,7 +844,6 @@ private slots:
         QCOMPARE(f.value(f.model.index(1, 0, table), M::ColInstructionType), QString("NEXT_MACRO"));
         QCOMPARE(f.value(f.model.index(2, 0, table), M::ColInstructionType), QString("TESTP"));
 
-        // Remove through the menu entry.
         const auto stationEntries = MainDTContextMenu::entries(M::STATION);
         QVERIFY(context.run(stationEntries.last(), f.station, nullptr));
         QCOMPARE(f.model.getStationIndexes().size(), 0);
