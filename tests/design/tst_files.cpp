@@ -58,22 +58,6 @@ QString valueAt(const QDomDocument& document, const QString& path)
     return e.isNull() ? kAbsent : e.text();
 }
 
-/// Every node's project columns with its path; an empty value and no value read the same.
-QStringList projectRows(const MainDTModel& model)
-{
-    QStringList rows;
-    for (const QModelIndex& i : model.getAllIndexes()) {
-        QStringList cells;
-        for (const auto& step : TreeItem::pathFromIndex(i))
-            cells << QString::number(step.first);
-        cells << "|";
-        for (int c = 0; c <= M::LastProjectColumn; ++c)
-            cells << model.getItem(i)->data(c).toString();
-        rows << cells.join(QLatin1Char(';'));
-    }
-    return rows;
-}
-
 QByteArray readAll(const QString& path)
 {
     QFile f(path);

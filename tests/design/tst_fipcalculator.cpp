@@ -93,9 +93,7 @@ private slots:
         const QStringList silences = calc.getSilenceTimeList(speed);
         QCOMPARE(silences.size(), 63 - silenceMin + 1);
         QCOMPARE(silences.first(), silenceFirst);
-        QCOMPARE(silences.last(), silenceLast);
-        QCOMPARE(calc.getSilenceTimeStr(speed, quint8(silenceMin)), silenceFirst);
-        QCOMPARE(calc.getSilenceTimeStr(speed, 63), silenceLast);
+        QCOMPARE(silences.last(), silenceLast); // the lists are the texts of their ranges
         for (int outside : { silenceMin - 1, 64, 255 }) {
             QTest::ignoreMessage(QtDebugMsg, "getSilenceTime - Hors Plage");
             QCOMPARE(calc.getSilenceTime(speed, quint8(outside)), 0.0f);
@@ -107,8 +105,6 @@ private slots:
         QCOMPARE(turns.size(), 63 - turnMin + 1);
         QCOMPARE(turns.first(), turnFirst);
         QCOMPARE(turns.last(), turnLast);
-        QCOMPARE(calc.getTurnAroundTimeStr(speed, quint8(turnMin)), turnFirst);
-        QCOMPARE(calc.getTurnAroundTimeStr(speed, 63), turnLast);
         for (int outside : { turnMin - 1, 64 }) {
             QTest::ignoreMessage(QtDebugMsg, "getTurnAroundTime - Hors Plage");
             QCOMPARE(calc.getTurnAroundTime(speed, quint8(outside)), 0.0f);

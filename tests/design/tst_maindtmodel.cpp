@@ -468,28 +468,6 @@ private slots:
         QCOMPARE(f.value(variable, 0), QString("ID (0x0002)"));
     }
 
-    void statusColumnsBypassUndo()
-    {
-        DesignFixture f;
-        f.buildBasic();
-        const int count = f.model.undoStack()->count();
-        QSignalSpy binding(&f.model, &M::devicesBindingChanged);
-        QVERIFY(f.edit(f.station, M::ColFipDevice, "0 - USB - 1 Mbits/s - 0x00001234"));
-        QCOMPARE(f.model.undoStack()->count(), count);
-        QCOMPARE(binding.count(), 1);
-        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
-        QCOMPARE(f.value(f.station, M::ColDeviceType), QString("USB"));
-        QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("0"));
-        QVERIFY(f.edit(f.station, M::ColFipDevice, M::BindADevice));
-        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("false"));
-        QVERIFY(f.model.data(f.station.sibling(f.station.row(), M::ColFipDevice), Qt::DecorationRole).isValid());
-        QVERIFY(f.edit(f.station, M::ColDeviceColor, " Magenta"));
-        const QColor swatch =
-            f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
-        QCOMPARE(swatch, QColor(255, 0, 255, 145));
-        QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
-    }
-
     void liveWritesAfterRowsMovedAreDropped_data()
     {
         QTest::addColumn<QString>("change");
@@ -597,30 +575,44 @@ private slots:
         QCOMPARE(f.model.getAncestor(send, M::STATION), QModelIndex(f.station));
     }
 
-    void delegateDeviceCombo()
+    // A board bound through the device column's combo: no undo step, its parts in the status
+    // columns, and the station's own board offered back when the combo opens again.
+    void deviceBinding()
     {
         DesignFixture f;
         f.buildBasic();
         MainDTDelegate delegate;
         delegate.setUnattachedDevices({ { "0 - USB - 1 Mbits/s - 0x00000001", Qt::red },
-                                        { "1 - PCIe - 1 Mbits/s - 0x00000002", Qt::green } });
+                                        { "1 - PCIe - 1 Mbits/s - 0x00001234", Qt::green } });
         QWidget parent;
         const QModelIndex device = f.station.sibling(f.station.row(), M::ColFipDevice);
-        QWidget* editor = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
-        auto* combo = qobject_cast<QComboBox*>(editor);
+        auto* combo = qobject_cast<QComboBox*>(delegate.createEditor(&parent, QStyleOptionViewItem(), device));
         QVERIFY(combo);
         QCOMPARE(combo->count(), 3);
         QCOMPARE(combo->itemText(0), M::BindADevice);
         delegate.setEditorData(combo, device);
         QCOMPARE(combo->currentIndex(), 0);
+        const int count = f.model.undoStack()->count();
+        QSignalSpy binding(&f.model, &M::devicesBindingChanged);
         combo->setCurrentIndex(2);
         delegate.setModelData(combo, &f.model, device);
-        QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+        QCOMPARE(f.model.undoStack()->count(), count);
+        QCOMPARE(binding.count(), 1);
+        QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
+        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
         QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
-        // The station's own board is offered back when the editor opens again.
+        QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("1"));
         QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
         delegate.setEditorData(again, device);
-        QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00000002"));
+        QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
+        QVERIFY(f.edit(f.station, M::ColFipDevice, M::BindADevice));
+        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("false"));
+        QVERIFY(f.model.data(device, Qt::DecorationRole).isValid());
+        QVERIFY(f.edit(f.station, M::ColDeviceColor, " Magenta"));
+        const QColor swatch =
+            f.model.data(f.station.sibling(f.station.row(), M::ColDeviceColor), Qt::DecorationRole).value<QColor>();
+        QCOMPARE(swatch, QColor(255, 0, 255, 145));
+        QVERIFY(!f.model.data(f.station, Qt::UserRole).isValid());
         QVERIFY(!qobject_cast<QComboBox*>(
             delegate.createEditor(&parent, QStyleOptionViewItem(), f.station.sibling(f.station.row(), 0))));
     }
@@ -758,7 +750,6 @@ private slots:
         QVERIFY(f.value(f.model.index(0, 0, f.station), 0).isEmpty());
         add.undo();
         QCOMPARE(f.model.rowCount(f.station), 1);
-        // A command made before rows were inserted above resolves its path again.
         MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
         QCOMPARE(remove.text(), QString("Remove Item"));
         remove.redo();
@@ -853,7 +844,6 @@ private slots:
         QCOMPARE(f.value(f.model.index(1, 0, table), M::ColInstructionType), QString("NEXT_MACRO"));
         QCOMPARE(f.value(f.model.index(2, 0, table), M::ColInstructionType), QString("TESTP"));
 
-        // Remove through the menu entry.
         const auto stationEntries = MainDTContextMenu::entries(M::STATION);
         QVERIFY(context.run(stationEntries.last(), f.station, nullptr));
         QCOMPARE(f.model.getStationIndexes().size(), 0);

@@ -31,6 +31,25 @@ auto withFileSizeLimit(rlim_t bytes, Write write)
     return result;
 }
 
+/// Every node's project columns, depth first, with its path; a cell without a value reads `none`
+/// (a file does not tell an empty value from no value).
+inline QStringList projectRows(const MainDTModel& model, const QString& none = QString())
+{
+    QStringList rows;
+    for (const QModelIndex& i : model.getAllIndexes()) {
+        QStringList cells;
+        for (const auto& step : TreeItem::pathFromIndex(i))
+            cells << QString::number(step.first);
+        cells << "|";
+        for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c) {
+            const QVariant v = model.getItem(i)->data(c);
+            cells << (v.isValid() ? v.toString() : none);
+        }
+        rows << cells.join(QLatin1Char(';'));
+    }
+    return rows;
+}
+
 class DesignFixture
 {
 public:
@@ -79,23 +98,7 @@ public:
         return model.text(node, column);
     }
 
-    /// Every node's project columns, depth first, with its path.
-    QStringList snapshot() const
-    {
-        QStringList rows;
-        for (const QModelIndex& i : model.getAllIndexes()) {
-            QStringList cells;
-            for (const auto& step : TreeItem::pathFromIndex(i))
-                cells << QString::number(step.first);
-            cells << "|";
-            for (int c = 0; c <= MainDTModel::LastProjectColumn; ++c) {
-                const QVariant v = model.getItem(i)->data(c);
-                cells << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
-            }
-            rows << cells.join(QLatin1Char(';'));
-        }
-        return rows;
-    }
+    QStringList snapshot() const { return projectRows(model, QStringLiteral("<null>")); }
 
     QModelIndex network() { return model.getNetworkIdx(); }
 

@@ -71,17 +71,10 @@ private slots:
             file.write(files.at(i));
             expected << files.at(i);
         }
-        const int missing = files.size() - expected.size();
 
         SmtpTestServer server(SmtpTestServer::Normal, m_certificate, m_key);
         QVERIFY(server.isListening());
-        QList<QMessageBox::StandardButton> answers;
-        QStringList titles;
-        for (int i = 0; i < missing; ++i) {
-            answers << QMessageBox::Ok;
-            titles << QStringLiteral("Qt Simple SMTP client");
-        }
-        BoxAnswerer boxes(answers);
+        BoxAnswerer boxes({ QMessageBox::Ok }); // the missing file's notice
         QPointer<Smtp> smtp = new Smtp("sender@mail.test", "abcde1234", "127.0.0.1", server.serverPort(), 10000);
         smtp->addCaCertificates({ m_certificate });
         QSignalSpy status(smtp.data(), &Smtp::status);
@@ -90,7 +83,8 @@ private slots:
         QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Message sent"));
         QTRY_VERIFY_WITH_TIMEOUT(smtp.isNull(), 10000);
         QCOMPARE(status.size(), 1);
-        QCOMPARE(boxes.titles, titles);
+        const bool missing = expected.size() < files.size();
+        QCOMPARE(boxes.titles, missing ? QStringList { "Qt Simple SMTP client" } : QStringList());
 
         QCOMPARE(server.user, QByteArray("sender@mail.test"));
         QCOMPARE(server.password, QByteArray("abcde1234"));
