@@ -462,7 +462,8 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    void missingSource()
+    // A missing raw file, or one still being recorded, is not converted.
+    void sourceMissingOrInUse()
     {
         QTemporaryDir dir;
         RawTraceConversion c;
@@ -470,17 +471,10 @@ private slots:
         QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceOpenFailed),
                  QStringLiteral("Impossible to open source file (praw)."));
         QVERIFY(!QFile::exists(CaptureFileLock::lockPath(dir.filePath("none.praw"))));
-    }
-
-    void sourceInUse()
-    {
-        // A raw file still being recorded is not converted.
-        QTemporaryDir dir;
         const QString raw = dir.filePath("rec.praw");
         RawFileWriter writer;
         QVERIFY(writer.open(raw));
         writer.appendRaw("\x02", 1);
-        RawTraceConversion c;
         QCOMPARE(c.openSource(raw), RawTraceConversion::SourceInUse);
         QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceInUse, raw),
                  QStringLiteral("The backup file is already in use:\n") + raw);
