@@ -714,14 +714,23 @@ private slots:
         QCOMPARE(field(lines[1], 1), QByteArray("2"));
     }
 
-    void lockedTraceRefused()
+    // A trace in a folder that is not there, or locked by another capture, is refused.
+    void traceRefused()
     {
         QTemporaryDir dir;
+        TraceFileWriter writer;
+        QVERIFY(!writer.open(dir.filePath("missing/a.vtrc")));
+        QCOMPARE(writer.errorString(), QStringLiteral("Impossible to open the destination file (vtrc)."));
+        // Rows for a closed trace go nowhere and hand out no offsets.
+        writer.appendRow(TraceRow());
+        QVector<qint64> offsets;
+        QVERIFY(!writer.writePending(&offsets));
+        QVERIFY(offsets.isEmpty());
+
         const QString path = dir.filePath("busy.vtrc");
         writeFile(path, "kept\n");
         QLockFile other(CaptureFileLock::lockPath(path));
         QVERIFY(other.tryLock(0));
-        TraceFileWriter writer;
         QVERIFY(!writer.open(path));
         QCOMPARE(writer.errorString(), QStringLiteral("The backup file is already in use:\n") + path);
         QCOMPARE(readLines(path), QList<QByteArray>{ "kept\n" });
@@ -742,20 +751,6 @@ private slots:
         QVERIFY(QFile::exists(CaptureFileLock::lockPath(path)));
         QVERIFY(writer.close());
         QVERIFY(!QFile::exists(CaptureFileLock::lockPath(path)));
-    }
-
-    void unwritableTrace()
-    {
-        QTemporaryDir dir;
-        TraceFileWriter writer;
-        QVERIFY(!writer.open(dir.filePath("missing/a.vtrc")));
-        QCOMPARE(writer.errorString(), QStringLiteral("Impossible to open the destination file (vtrc)."));
-        // Rows for a closed trace go nowhere and hand out no offsets.
-        TraceRow row;
-        writer.appendRow(row);
-        QVector<qint64> offsets;
-        QVERIFY(!writer.writePending(&offsets));
-        QVERIFY(offsets.isEmpty());
     }
 
     void traceShapeChecked_data()
