@@ -1,10 +1,10 @@
 // TLV trees: leaves and nodes parsed, encoded and built by hand, and their
-// diagnostics; the frame and statistics records built on them: fields, tree form,
-// card word form, TLV stream;
-// and the capture decoder: frame-level decoding (FCS, control codes, size rules,
-// reception status, row texts, trace row fields and their text forms) and the
-// packet splitting of both flows, packet counters, the capture clock, raw
-// recording and the traffic interruption row.
+// diagnostics; the frame and statistics records built on them: fields, tree
+// form, card word form, TLV stream; and the capture decoder: frame-level
+// decoding (FCS, control codes, size rules, reception status, row texts, trace
+// row fields and their text forms) and the packet splitting of both flows,
+// packet counters, the capture clock, raw recording and the traffic
+// interruption row.
 
 #include "capture/decoder/FipControls.h"
 #include "capture/decoder/FipFcs.h"
