@@ -1997,9 +1997,7 @@ private slots:
         QVERIFY(load(view, "qrc:/html/mnemograph.html", "typeof echarts + ' ' + typeof myChart + ' ' + typeof jQuery"));
         QWebFrame* frame = view.page()->mainFrame();
 
-        MnemoHistory steps;
-        steps.field.type = MnemoField::Type(type);
-        steps.first = 0;
+        MnemoHistory steps = history(MnemoField::Type(type), 15, {});
         std::vector<qint64> dates;
         for (int i = 0; i < raws.size(); ++i) {
             steps.values.push_back(quint64(raws[i]));

@@ -1,8 +1,8 @@
 // brantix-cli run as a process on real files: every sub-command's refusals, and
-// its outputs against what the window's code makes of the same input.
-// The design check itself against a capture of the simulated bus running an
-// example project: clean as designed, and each change made to the design after
-// the capture (or a fault on the bus) gives exactly its own findings.
+// its outputs against what the window's code makes of the same input. The design
+// check itself against a capture of the simulated bus running an example
+// project: clean as designed, and each change made to the design after the
+// capture (or a fault on the bus) gives exactly its own findings.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/DesignCheckInput.h"

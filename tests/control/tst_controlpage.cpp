@@ -1,10 +1,10 @@
 // The simulated arbitrator boards through the board library's own calls, with
-// hand-written station files. The control page: arbitrator workers on simulated boards (example designs
-// exported to real station files, real threads, the real start barrier), and its
-// models and grids: the control tree over a loaded example
-// project while boards are bound and unbound; the byte grids with filling, copy,
-// paste and the byte editor; mnemonic values cut from known bytes and written
-// back into them, and the mnemonic table.
+// hand-written station files. The control page: arbitrator workers on simulated
+// boards (example designs exported to real station files, real threads, the real
+// start barrier), and its models and grids: the control tree over a loaded
+// example project while boards are bound and unbound; the byte grids with
+// filling, copy, paste and the byte editor; mnemonic values cut from known bytes
+// and written back into them, and the mnemonic table.
 
 #include "control/ArbitratorWorkers.h"
 #include "control/FipAnalyze.h"

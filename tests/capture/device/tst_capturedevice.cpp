@@ -399,18 +399,16 @@ private slots:
         QTest::addColumn<int>("flow");
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("perPacket");
-        QTest::addColumn<bool>("split");
         QTest::addColumn<int>("speedDigit");
         QTest::addColumn<int>("pauseAfter");
-        QTest::newRow("events") << false << 1 << 3000 << 16 << false << -1 << 0;
-        QTest::newRow("osp") << false << 2 << 3000 << 7 << false << -1 << 0;
-        QTest::newRow("speed digit 3") << false << 1 << 500 << 1 << false << 3 << 0;
-        QTest::newRow("split writes") << false << 1 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp split writes") << false << 2 << 300 << 5 << true << -1 << 0;
-        QTest::newRow("osp traffic pause") << false << 2 << 600 << 3 << false << -1 << 200;
+        // Writes split mid-packet are the splitter's reads of any size (packetsWhateverTheReads).
+        QTest::newRow("events") << false << 1 << 3000 << 16 << -1 << 0;
+        QTest::newRow("osp") << false << 2 << 3000 << 7 << -1 << 0;
+        QTest::newRow("speed digit 3") << false << 1 << 500 << 1 << 3 << 0;
+        QTest::newRow("osp traffic pause") << false << 2 << 600 << 3 << -1 << 200;
         // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
-        QTest::newRow("udp events") << true << 1 << 1500 << 16 << false << 2 << 0;
-        QTest::newRow("udp osp") << true << 2 << 1500 << 16 << false << 255 << 0;
+        QTest::newRow("udp events") << true << 1 << 1500 << 16 << 2 << 0;
+        QTest::newRow("udp osp") << true << 2 << 1500 << 16 << 255 << 0;
     }
     void remoteStream()
     {
@@ -422,8 +420,6 @@ private slots:
         o.tcpPort = 0;
         o.flatOut = !udp;
         o.sessions = 1;
-        QFETCH(bool, split);
-        o.split = split;
         o.speedDigit = udp ? -1 : speedDigit;
         o.pauseAfterFrames = pauseAfter;
         o.pauseMs = 1300;

@@ -462,7 +462,8 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    void missingSource()
+    // A missing raw file, or one still being recorded, is not converted.
+    void sourceMissingOrInUse()
     {
         QTemporaryDir dir;
         RawTraceConversion c;
@@ -470,17 +471,10 @@ private slots:
         QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceOpenFailed),
                  QStringLiteral("Impossible to open source file (praw)."));
         QVERIFY(!QFile::exists(CaptureFileLock::lockPath(dir.filePath("none.praw"))));
-    }
-
-    void sourceInUse()
-    {
-        // A raw file still being recorded is not converted.
-        QTemporaryDir dir;
         const QString raw = dir.filePath("rec.praw");
         RawFileWriter writer;
         QVERIFY(writer.open(raw));
         writer.appendRaw("\x02", 1);
-        RawTraceConversion c;
         QCOMPARE(c.openSource(raw), RawTraceConversion::SourceInUse);
         QCOMPARE(RawTraceConversion::message(RawTraceConversion::SourceInUse, raw),
                  QStringLiteral("The backup file is already in use:\n") + raw);
@@ -748,14 +742,23 @@ private slots:
         QVERIFY(session.stop());
     }
 
-    void lockedTraceRefused()
+    // A trace in a folder that is not there, or locked by another capture, is refused.
+    void traceRefused()
     {
         QTemporaryDir dir;
+        TraceFileWriter writer;
+        QVERIFY(!writer.open(dir.filePath("missing/a.vtrc")));
+        QCOMPARE(writer.errorString(), QStringLiteral("Impossible to open the destination file (vtrc)."));
+        // Rows for a closed trace go nowhere and hand out no offsets.
+        writer.appendRow(TraceRow());
+        QVector<qint64> offsets;
+        QVERIFY(!writer.writePending(&offsets));
+        QVERIFY(offsets.isEmpty());
+
         const QString path = dir.filePath("busy.vtrc");
         writeFile(path, "kept\n");
         QLockFile other(CaptureFileLock::lockPath(path));
         QVERIFY(other.tryLock(0));
-        TraceFileWriter writer;
         QVERIFY(!writer.open(path));
         QCOMPARE(writer.errorString(), QStringLiteral("The backup file is already in use:\n") + path);
         QCOMPARE(readLines(path), QList<QByteArray>{ "kept\n" });
@@ -776,20 +779,6 @@ private slots:
         QVERIFY(QFile::exists(CaptureFileLock::lockPath(path)));
         QVERIFY(writer.close());
         QVERIFY(!QFile::exists(CaptureFileLock::lockPath(path)));
-    }
-
-    void unwritableTrace()
-    {
-        QTemporaryDir dir;
-        TraceFileWriter writer;
-        QVERIFY(!writer.open(dir.filePath("missing/a.vtrc")));
-        QCOMPARE(writer.errorString(), QStringLiteral("Impossible to open the destination file (vtrc)."));
-        // Rows for a closed trace go nowhere and hand out no offsets.
-        TraceRow row;
-        writer.appendRow(row);
-        QVector<qint64> offsets;
-        QVERIFY(!writer.writePending(&offsets));
-        QVERIFY(offsets.isEmpty());
     }
 
     void traceShapeChecked_data()
