@@ -780,10 +780,7 @@ void TstBX::saveThenLoadRestoresTheProject()
     QCOMPARE(m_bx->windowTitle(), BX::OrganizationName + " " + BX::ProductName + " - " + path);
     QCOMPARE(designStack()->currentIndex(), 1);
     QVERIFY(action("actionCloseProject")->isEnabled());
-    QVERIFY(!m_bx->isModified());
     QCOMPARE(m_bx->designModel()->undoStack()->count(), 0);
-    const QModelIndex station = m_bx->designModel()->getStationIndexes().value(0);
-    QCOMPARE(m_bx->designModel()->text(station, MainDTModel::ColFipDevice), MainDTModel::BindADevice);
 }
 
 // (Cancel keeps the project: editAfterUndoKeepsProjectModified ends with it.)
