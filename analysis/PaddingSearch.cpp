@@ -1,5 +1,14 @@
 #include "analysis/PaddingSearch.h"
 
+#include <QCoreApplication>
+
+QString PaddingSearch::foundMessage(quint16 identifier)
+{
+    return QCoreApplication::translate("BX", "Velqor: The automatic search for the padding frame has detected the "
+                                             "identifier: ID_DAT(0x%1)")
+        .arg(identifier, 2, 16, QLatin1Char('0'));
+}
+
 void PaddingSearch::reset(quint16 identifier)
 {
     m_identifier = identifier;
@@ -20,7 +29,7 @@ PaddingSearch::Outcome PaddingSearch::check(bool* pending, quint64 paddingFrames
         return Found;
     }
     if (m_searching) {
-        m_identifier = m_identifier == FirstIdentifier ? SecondIdentifier : FirstIdentifier;
+        m_identifier = otherIdentifier(m_identifier);
         if (++m_attempts >= MaxAttempts) {
             m_searching = false;
             *pending = false;

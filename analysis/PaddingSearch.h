@@ -1,6 +1,7 @@
 #ifndef BX_ANALYSIS_PADDINGSEARCH_H
 #define BX_ANALYSIS_PADDINGSEARCH_H
 
+#include <QString>
 #include <QtGlobal>
 
 /// The automatic search for the padding identifier: when no padding frame was
@@ -19,9 +20,16 @@ public:
     static constexpr quint16 FirstIdentifier = 0x9080;
     static constexpr quint16 SecondIdentifier = 0x7530;
     static constexpr int MaxAttempts = 3;
+    /// The identifier the search tries after `identifier`.
+    static quint16 otherIdentifier(quint16 identifier)
+    {
+        return identifier == FirstIdentifier ? SecondIdentifier : FirstIdentifier;
+    }
 
     /// A new capture with the configured identifier.
     void reset(quint16 identifier);
+    /// The status bar message of a search that found `identifier`.
+    static QString foundMessage(quint16 identifier);
 
     /// One check, every fourth statistics tick. `pending` is cleared when the search is over.
     Outcome check(bool* pending, quint64 paddingFrames, bool fixedPadding, bool autoDetect);

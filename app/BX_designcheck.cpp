@@ -12,6 +12,7 @@
 #include "analysis/DesignCheckListener.h"
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MainATModel.h"
+#include "analysis/PaddingSearch.h"
 #include "designcheck/BusObservation.h"
 #include "designcheck/DesignCheck.h"
 #include "designcheck/DesignCheckReport.h"
@@ -135,12 +136,21 @@ void BX::checkStoredCapture(const QString& tracePath)
         return;
     }
     QString error;
-    const bool read = TraceObservation::read(tracePath, &d.bus, &error, [this](qint64 position, qint64 size) {
-        onAnalysisProgressBar(size > 0 ? int(position * 100 / size) : 100);
-        QCoreApplication::processEvents();
-    });
-    if (!read)
+    // The padding a live search found is not stored with the trace: it is searched again.
+    const quint16 configured = d.bus.paddingIdentifier();
+    const quint16 alternative
+        = ui->paddingAutoDetectYes->isChecked() ? PaddingSearch::otherIdentifier(configured) : configured;
+    const bool read = TraceObservation::readSearchingPadding(
+        tracePath, &d.bus, alternative, &error, [this](qint64 position, qint64 size) {
+            onAnalysisProgressBar(size > 0 ? int(position * 100 / size) : 100);
+            QCoreApplication::processEvents();
+        });
+    if (!read) {
         updateStatusBar(2, error);
+    } else if (d.bus.paddingIdentifier() != configured) {
+        m_analysisContext->paddingIdentifier = d.bus.paddingIdentifier();
+        updateStatusBar(0, PaddingSearch::foundMessage(d.bus.paddingIdentifier()));
+    }
     refreshDesignCheck();
 }
 

@@ -167,9 +167,7 @@ void BX::checkAndAutoSearchPadding()
     switch (outcome) {
     case PaddingSearch::Found:
         if (m_paddingSearch->announce())
-            updateStatusBar(0, tr("Velqor: The automatic search for the padding frame has detected the identifier: "
-                                  "ID_DAT(0x%1)")
-                                   .arg(m_paddingSearch->identifier(), 2, 16, QLatin1Char('0')));
+            updateStatusBar(0, PaddingSearch::foundMessage(m_paddingSearch->identifier()));
         m_transactionATModel->setPadding(m_paddingSearch->identifier());
         break;
     case PaddingSearch::Switched:

@@ -3,6 +3,7 @@
 #include "cli/CliCommand.h"
 
 #include "analysis/DesignCheckInput.h"
+#include "analysis/PaddingSearch.h"
 #include "design/MainDTModel.h"
 #include "designcheck/DesignCheck.h"
 #include "designcheck/DesignCheckReport.h"
@@ -62,10 +63,14 @@ int runCheck(const QStringList& arguments)
     const CaptureAnalysis::Options defaults;
     bus.setPadding(defaults.fixedPadding, defaults.paddingIdentifier);
     ProgressLine progress;
-    if (!TraceObservation::read(trace, &bus, &error, [&progress](qint64 position, qint64 size) {
-            if (size > 0)
-                progress.update(QStringLiteral("reading: %1 %").arg(position * 100 / size));
-        }))
+    // The window's default: the other usual padding identifier is searched for too.
+    const quint16 alternative = PaddingSearch::otherIdentifier(defaults.paddingIdentifier);
+    if (!TraceObservation::readSearchingPadding(trace, &bus, alternative, &error,
+                                                [&progress](qint64 position, qint64 size) {
+                                                    if (size > 0)
+                                                        progress.update(QStringLiteral("reading: %1 %")
+                                                                            .arg(position * 100 / size));
+                                                }))
         return fail(command, error);
     progress.finish();
     CheckReport report = DesignCheck::run(DesignCheckInput::fromDesign(design), bus);

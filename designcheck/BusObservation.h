@@ -73,6 +73,8 @@ public:
     /// with bits 0x1000 and 0x0400 set.
     void setPadding(bool fixed, quint16 identifier);
     bool isPadding(quint16 id) const { return m_fixedPadding ? id == m_paddingId : (id & 0x1400) == 0x1400; }
+    bool fixedPadding() const { return m_fixedPadding; }
+    quint16 paddingIdentifier() const { return m_paddingId; }
 
     void add(const ObservedFrame& frame);
 

@@ -155,4 +155,22 @@ bool read(const QString& path, BusObservation* bus, QString* error,
     return true;
 }
 
+bool readSearchingPadding(const QString& path, BusObservation* bus, quint16 alternative, QString* error,
+                          const std::function<void(qint64, qint64)>& progress)
+{
+    if (!read(path, bus, error, progress))
+        return false;
+    const auto requested = [bus](quint16 id) {
+        const ObservedIdentifier* seen = bus->find(id);
+        return seen && seen->requests > 0;
+    };
+    const quint16 configured = bus->paddingIdentifier();
+    if (!bus->fixedPadding() || alternative == configured || requested(configured) || !requested(alternative))
+        return true;
+    // Padding splits the microcycles as the frames come: the trace is read again.
+    bus->setPadding(true, alternative);
+    bus->reset();
+    return read(path, bus, error, progress);
+}
+
 } // namespace TraceObservation

@@ -21,6 +21,12 @@ bool parseLine(const char* line, int size, ObservedFrame* frame);
 bool read(const QString& path, BusObservation* bus, QString* error = nullptr,
           const std::function<void(qint64, qint64)>& progress = {});
 
+/// `read`, with the padding search of a live capture: when the bus's fixed
+/// padding identifier is never requested in the trace and `alternative` is,
+/// the trace is read again with `alternative` as the padding.
+bool readSearchingPadding(const QString& path, BusObservation* bus, quint16 alternative, QString* error = nullptr,
+                          const std::function<void(qint64, qint64)>& progress = {});
+
 } // namespace TraceObservation
 
 #endif
