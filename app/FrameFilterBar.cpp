@@ -293,7 +293,10 @@ void FrameFilterBar::onModelFilterStopped(const QString& message)
 
 void FrameFilterBar::onModelCountsChanged()
 {
-    ui->frameFilterCountLabel->setText(countText());
+    QLabel* label = ui->frameFilterCountLabel;
+    label->setText(countText());
+    // Never clipped: the filter box gives way. Only growing, so the bar does not jitter live.
+    label->setMinimumWidth(std::max(label->minimumWidth(), label->sizeHint().width()));
 }
 
 QString FrameFilterBar::countText() const

@@ -124,8 +124,10 @@ inline void connectNetwork(BX& bx, const QString& dir)
 /// BX_SCREENSHOT set: `widget` saved as <BX_SCREENSHOT>-<name>.png.
 inline void shot(QWidget* widget, const QString& name)
 {
-    if (qEnvironmentVariableIsSet("BX_SCREENSHOT"))
-        widget->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + name + ".png");
+    if (!qEnvironmentVariableIsSet("BX_SCREENSHOT"))
+        return;
+    QCoreApplication::processEvents(); // the layouts settle as the user would see them
+    widget->grab().save(qEnvironmentVariable("BX_SCREENSHOT") + "-" + name + ".png");
 }
 
 /// BX_SCREENSHOT set: the window shown at a size that fits every page, then saved as by shot().
