@@ -648,10 +648,7 @@ private slots:
         ctrl = 9;
         id = delay = 9;
         QCOMPARE(card.getHardTrigger(&ctrl, &id, &delay), result);
-        const bool ok = result == 0;
-        QCOMPARE(int(ctrl), ok ? 0x02 : 0);
-        QCOMPARE(int(id), ok ? 0x1234 : 0);
-        QCOMPARE(int(delay), ok ? 0xBEEF : 0);
+        QCOMPARE((QList<int>{ ctrl, id, delay }), result == 0 ? (QList<int>{ 0x02, 0x1234, 0xBEEF }) : (QList<int>{ 0, 0, 0 }));
         QCOMPARE(card.close(), 0);
     }
 
@@ -845,9 +842,6 @@ private slots:
         QCOMPARE(r.toHex(),
                  QByteArray("c00023" "5008" "0000000000000005" "0102030405060708" "000280" "000118" "0003" "08"
                             "0312340000"));
-        // First status byte: speed code + 1 in bits 7..5, frame type in bits 4..3.
-        QCOMPARE((quint8(r.at(3)) >> 5) & 7, 2);
-        QCOMPARE((quint8(r.at(3)) >> 3) & 3, 2);
     }
 
     void ospCountsFollowSpeed_data()
