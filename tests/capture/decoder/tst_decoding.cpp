@@ -1188,7 +1188,6 @@ private slots:
         const Bytes frame = record(leaves);
         const CFipNode n(parse(frame));
         QCOMPARE(int(n.get_frame_status()), status);
-        QCOMPARE(flagMask(n), status & 0x077F);
         QCOMPARE(int(n.get_frame_type()), type);
         QCOMPARE(n.is_FIP_type(), type == 1);
         QTEST(quint64(n.get_frame_number()), "frameNumber");

@@ -869,14 +869,6 @@ private slots:
         QVERIFY(qAbs(gap / bit - f.gapTicks) <= step);
     }
 
-    void eventAndOspFraming()
-    {
-        const QByteArray e = FipRecordEncoder::eventRecord(255, 0xA000, QByteArray::fromHex("c0"), true, 0xBEEF);
-        QCOMPARE(e.toHex(), QByteArray("4100ffa0000001c0beef"));
-        const QByteArray p = FipRecordEncoder::ospPacket(0x0102, 3, QByteArray("x"));
-        QCOMPARE(p.toHex(), QByteArray("4f5301000000000000000102" "00000003" "78"));
-    }
-
     void pacerFollowsClockAndPauses()
     {
         FipTrafficGenerator g(1, 2, 1000000);
