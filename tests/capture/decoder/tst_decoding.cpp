@@ -906,15 +906,11 @@ private slots:
         QTest::addColumn<Bytes>("value");
         QTest::addColumn<bool>("isNode");
         QTest::addColumn<bool>("twoByte");
-        QTest::newRow("one byte") << bytes({0x21, 0x01, 0x05}) << 0x21 << 1u << bytes({0x05}) << false << false;
         QTest::newRow("empty value") << bytes({0x21, 0x00}) << 0x21 << 0u << Bytes() << false << false;
-        QTest::newRow("header only two-byte") << bytes({0x90, 0x00, 0x00}) << 0x90 << 0u << Bytes() << false << true;
         QTest::newRow("two-byte header cut") << bytes({0x90, 0x00}) << 0x90 << 0u << Bytes() << false << true;
         QTest::newRow("tag only") << bytes({0x22}) << 0x22 << 0u << Bytes() << false << false;
         QTest::newRow("length bytes not read") << bytes({0x23, 0x09, 0xAA, 0xBB}) << 0x23 << 2u << bytes({0xAA, 0xBB})
                                                << false << false;
-        QTest::newRow("256 bytes") << concat(bytes({0x90, 0x01, 0x00}), filled(256, 3)) << 0x90 << 256u
-                                   << filled(256, 3) << false << true;
         QTest::newRow("node frame") << bytes({0xC0, 0x00, 0x03, 0x21, 0x01, 0x05}) << 0 << 0u << Bytes() << true << true;
         QTest::newRow("one-byte node frame") << bytes({0x40, 0x03, 0x21, 0x01, 0x05}) << 0 << 0u << Bytes() << true
                                              << false;

@@ -404,7 +404,6 @@ private slots:
         // Writes split mid-packet are the splitter's reads of any size (packetsWhateverTheReads).
         QTest::newRow("events") << false << 1 << 3000 << 16 << -1 << 0;
         QTest::newRow("osp") << false << 2 << 3000 << 7 << -1 << 0;
-        QTest::newRow("speed digit 3") << false << 1 << 500 << 1 << 3 << 0;
         QTest::newRow("osp traffic pause") << false << 2 << 600 << 3 << -1 << 200;
         // Datagrams carry no speed digit: event records tell it (Osp records tell the decoder).
         QTest::newRow("udp events") << true << 1 << 1500 << 16 << 2 << 0;

@@ -417,7 +417,6 @@ private slots:
         QTest::newRow("empty") << QByteArray() << version << badVersion << 0;
         QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << version << badVersion << 0;
         QTest::newRow("version 0") << QByteArray(1, '\0') + b << version << badVersion << 0;
-        QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << speed << badSpeed << 0;
         QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << speed << badSpeed << 0;
         QTest::newRow("no speed byte") << QByteArray("\x01", 1) << speed << badSpeed << 0;
         QTest::newRow("events cut in a record") << QByteArray("\x01\x01", 2) + a + a + a.left(a.size() - 1)
