@@ -50,7 +50,6 @@
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -156,6 +155,13 @@ struct Capture : MacrocycleAnalysis::Observer
         return model.index(row.row(), column, row.parent()).data();
     }
     quint64 count(quint16 id, quint8 control, int column) { return cell(id, control, column).toULongLong(); }
+    QStringList cells(quint16 id, quint8 control, std::initializer_list<int> columns)
+    {
+        QStringList out;
+        for (int column : columns)
+            out << cell(id, control, column).toString();
+        return out;
+    }
 };
 
 /// "0201:1 0202:2": identifiers and their periods in cycles.
@@ -663,18 +669,14 @@ private slots:
         c.variable(0x0101, QByteArray::fromHex("0a0c"));
         c.push();
 
-        QCOMPARE(c.count(0x0101, ID_DAT, M::RequestCol), 3ULL);
         QCOMPARE(c.count(0x0101, RP_DAT, M::ReplyCol), 3ULL);
-        // Two different values: the first and the change.
-        QCOMPARE(c.count(0x0101, ID_DAT, M::DataChangesCol), 2ULL);
-        QCOMPARE(c.cell(0x0101, ID_DAT, M::DataValueCol).toString(), QStringLiteral("40 02 0a 0c "));
-        QCOMPARE(c.count(0x0101, ID_DAT, M::DataLengthCol), 4ULL);
-        QCOMPARE(c.count(0x0101, ID_DAT, M::NoReplyCol), 0ULL);
         QCOMPARE(c.state(0x0101), 0x83);
-        // The tree shows states as the macrocycle sampling writes them, not on every tick.
-        QVERIFY(c.cell(0x0101, ID_DAT, M::StateCol).toString().isEmpty());
-        // Request FC (5 bytes × 80) + average turn-around (200) + reply FC (7 bytes × 80) = 1160 ticks of 0.1 µs.
-        QCOMPARE(c.cell(0x0101, ID_DAT, M::DurationCol).toString(), QStringLiteral(" 116 us"));
+        // Two different values: the first and the change. The tree shows states as the
+        // macrocycle sampling writes them, not on every tick. Duration: request FC (5 bytes
+        // × 80) + average turn-around (200) + reply FC (7 bytes × 80) = 1160 ticks of 0.1 µs.
+        QCOMPARE(c.cells(0x0101, ID_DAT, { M::RequestCol, M::DataChangesCol, M::DataValueCol, M::DataLengthCol,
+                                           M::NoReplyCol, M::StateCol, M::DurationCol }),
+                 (QStringList{ "3", "2", "40 02 0a 0c ", "4", "", "", " 116 us" }));
     }
 
     void unansweredRequest()
@@ -730,8 +732,7 @@ private slots:
         c.variable(0x0120, QByteArray::fromHex("aa04"));
         c.variable(0x0120, QByteArray::fromHex("aa05"));
         c.push();
-        QCOMPARE(c.count(0x0120, ID_DAT, M::NoRefreshCol), 1ULL);
-        QCOMPARE(c.cell(0x0120, ID_DAT, M::RefreshStateCol).toString(), QStringLiteral("true"));
+        QCOMPARE(c.cells(0x0120, ID_DAT, { M::NoRefreshCol, M::RefreshStateCol }), (QStringList{ "1", "true" }));
         QVERIFY(c.cell(0x0120, ID_DAT, M::LastNoRefreshDateCol).toString().startsWith(QLatin1Char('[')));
 
         // Without the design's flag the status byte means nothing.
@@ -769,12 +770,11 @@ private slots:
         c.variable(0x1428, QByteArray::fromHex("800100"));
         presence.refresh(c.context);
 
-        const auto presenceOf = [&](quint16 id) {
-            return StationPresenceTable::presence(c.context.findIdentifier(id)->presenceState);
-        };
-        QCOMPARE(presenceOf(0x1425), StationPresenceTable::Present);
-        QCOMPARE(presenceOf(0x1426), StationPresenceTable::Absent);
-        QCOMPARE(presenceOf(0x1428), StationPresenceTable::PresentWithAbsences);
+        QList<StationPresenceTable::Presence> states;
+        for (quint16 id : { 0x1425, 0x1426, 0x1428 })
+            states << StationPresenceTable::presence(c.context.findIdentifier(id)->presenceState);
+        QCOMPARE(states, (QList<StationPresenceTable::Presence>{ StationPresenceTable::Present, StationPresenceTable::Absent,
+                                                                  StationPresenceTable::PresentWithAbsences }));
         // Address 0x25: row 2, column 5.
         QCOMPARE(table.cellWidget(2, 5), presence.cell(0x25));
         QCOMPARE(presence.cell(0x25)->accessibleDescription(), StationPresenceTable::presenceText(StationPresenceTable::Present));
@@ -791,41 +791,6 @@ private slots:
         QCOMPARE(presence.cell(0x25)->accessibleDescription(),
                  StationPresenceTable::presenceText(StationPresenceTable::NeverAsked));
         QVERIFY(presence.cell(0x25)->toolTip().isEmpty());
-    }
-
-    void simulatedBus()
-    {
-        // Three variables every cycle and presence polling of eight stations; one reply
-        // of variable 0x0202 stays away.
-        Capture c;
-        c.bus.setVariables({ { 0x0201, 4, 1 }, { 0x0202, 8, 1 }, { 0x0203, 2, 2 } });
-        c.bus.setAperiodicEvery(0);
-        QByteArray records;
-        int cycles = 0;
-        for (;;) {
-            const FipFrame f = c.bus.next();
-            const bool request = f.bytes.size() == 5 && quint8(f.bytes[0]) == ID_DAT && quint8(f.bytes[1]) == 0x02;
-            if (request && quint8(f.bytes[2]) == 0x01 && ++cycles > 40)
-                break;
-            if (cycles == 20 && request && quint8(f.bytes[2]) == 0x02)
-                c.bus.injectError(FipTrafficGenerator::Error::MissingReply);
-            records += FipRecordEncoder::ospRecord(f);
-        }
-        c.feed(records);
-        c.push();
-
-        const quint64 asked = c.count(0x0201, ID_DAT, M::RequestCol);
-        QCOMPARE(asked, 40ULL);
-        QCOMPARE(c.count(0x0201, RP_DAT, M::ReplyCol), asked);
-        QCOMPARE(c.count(0x0202, ID_DAT, M::NoReplyCol), 1ULL);
-        QCOMPARE(c.count(0x0202, RP_DAT, M::ReplyCol), c.count(0x0202, ID_DAT, M::RequestCol) - 1);
-        QCOMPARE(c.count(0x0203, ID_DAT, M::RequestCol), (asked + 1) / 2);
-        for (int station = 1; station <= 8; ++station) {
-            const IdentifierStats* entry = c.context.findIdentifier(quint16(0x1400 + station));
-            QVERIFY2(entry, qPrintable(QString::number(station)));
-            QCOMPARE(StationPresenceTable::presence(entry->presenceState), StationPresenceTable::Present);
-        }
-        QVERIFY(!c.context.findIdentifier(0x1409));
     }
 
     void networkRatio_data()
@@ -891,10 +856,6 @@ private slots:
         QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
         QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
         QCOMPARE(AnalysisTexts::dataValue(std::string("\x00\xff\x10", 3)), QStringLiteral("00 ff 10 "));
-        const QString grouped = AnalysisTexts::counter(1200000);
-        const QChar separator = QLocale(QLocale::French, QLocale::France).groupSeparator();
-        QCOMPARE(grouped.split(separator).size(), 3);
-        QCOMPARE(QString(grouped).remove(separator), QStringLiteral("1200000"));
     }
 
     // The scan table that made the traffic comes back as the macrocycle.
@@ -1133,19 +1094,15 @@ private slots:
         QCOMPARE(analysis.changedLabels(0x0100)->first().name, QString("b"));
 
         QCOMPARE(analysis.dates(), (std::vector<qint64> { 1, 3, 5, 6 }));
-        QCOMPARE(analysis.definition(0).changes, quint64(2));
-        QCOMPARE(analysis.definition(1).changes, quint64(3));
-        QCOMPARE(analysis.definition(2).changes, quint64(1));
         QCOMPARE(analysis.definition(2).label.value, QString("-200"));
-        const auto values = [&](int d) {
-            QStringList out;
+        // Per definition: its changes, then its value at each date.
+        QStringList values;
+        for (int d = 0; d < 3; ++d) {
+            values << QString::number(analysis.definition(d).changes);
             for (int i = 0; i < int(analysis.dates().size()); ++i)
-                out << analysis.definition(d).history.at(i).toString();
-            return out;
-        };
-        QCOMPARE(values(0), QStringList({ "1", "2", "2", "2" }));
-        QCOMPARE(values(1), QStringList({ "false", "true", "true", "false" }));
-        QCOMPARE(values(2), QStringList({ "", "", "-200", "-200" }));
+                values << analysis.definition(d).history.at(i).toString();
+        }
+        QCOMPARE(values.join(' '), QString("2 1 2 2 2 3 false true true false 1   -200 -200"));
 
         // A new capture keeps nothing.
         const quint64 generation = analysis.generation();
@@ -1231,7 +1188,6 @@ private slots:
         QCOMPARE(read, expected);
         // Each entry keeps the date of its change; repeats are left out.
         QCOMPARE(times.first(), MnemoAnalysis::dateText(1250));
-        QCOMPARE(times.size(), expected.size());
     }
 
     void jsonIntegersExact_data()
@@ -1344,14 +1300,7 @@ private slots:
         QCOMPARE(shown(model), errors);
         QCOMPARE(model.matchingRows().size(), errors.size());
         QCOMPARE(model.index(0, 8).data().toString(), QString("ERROR"));
-
-        QVERIFY(apply(model, "not error and id == 0x0201"));
-        QCOMPARE(shown(model), trace.numbers([](const QList<QByteArray>& f) {
-                     return f.value(8) != "ERROR" && f.value(9) == "0x0201";
-                 }));
-        const int before = model.rowCount();
-        QVERIFY(!model.setFilter(FrameFilter::parse("id ==")));
-        QCOMPARE(model.rowCount(), before);
+        // Another filter, and a refused one, are the window's filter bar case.
 
         // A source row maps to its shown row, or to the next shown one.
         const qint64 source = model.sourceRowOf(3);
@@ -2022,7 +1971,6 @@ private slots:
         QCOMPARE(read("o.series[1].data[0] === null"), QString("true"));
         QCOMPARE(read("o.yAxis[0].name"), QString("speed (rpm)"));
         QCOMPARE(read("o.grid[1].top + ' ' + o.grid[1].height"), QString("53% 37%"));
-        QCOMPARE(read("o.xAxis[0].data.length"), QString::number(raws.size()));
         QCOMPARE(read("$('#empty').is(':visible')"), QString("false"));
 
         // The canvas holds the picture: it is not a blank page.
@@ -2034,10 +1982,6 @@ private slots:
                 drawnPixels += picture.pixel(x, y) != background;
         }
         QVERIFY2(drawnPixels > 2000, qPrintable(QString::number(drawnPixels)));
-
-        // A reset leaves the chart empty.
-        frame->evaluateJavaScript("resetChart();");
-        QCOMPARE(read("$('#empty').is(':visible')"), QString("true"));
     }
 };
 

@@ -537,7 +537,8 @@ private slots:
     void cleanExamples_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char* name : { "2sta_worldfip_1M", "2sta_worldfip_2M5", "2sta_worldfip_5M", "2sta_worldfip_31K25",
+        // 2sta_worldfip_1M is designChanged's "nothing changed".
+        for (const char* name : { "2sta_worldfip_2M5", "2sta_worldfip_5M", "2sta_worldfip_31K25",
                                   "file_transfer_1M", "file_transfer_2M5", "file_transfer_5M", "file_transfer_31K25",
                                   "microcycle_test_2M5" })
             QTest::newRow(name) << QString(name);
@@ -641,13 +642,9 @@ private slots:
         ObservedFrame f;
         const QByteArray line = "\t1,234\t\t\t[2026-12-07] 10:00:00.000 001\t1700000000000001\t  28.35 us\t  64.00 us\tRP_DAT\t0x0201\tSM_MPS\t11\t\n";
         QVERIFY(TraceObservation::parseLine(line.constData(), line.size(), &f));
-        QCOMPARE(f.number, quint64(1234));
-        QCOMPARE(f.timeUs, quint64(1700000000000001ull));
-        QCOMPARE(f.gapUs, 28.35);
-        QCOMPARE(f.kind, ObservedFrame::VariableReply);
-        QCOMPARE(f.identifier, quint16(0x0201));
-        QCOMPARE(f.dataLength, 11);
-        QVERIFY(f.smMps);
+        QCOMPARE(QString("%1 %2 %3 %4 0x%5 %6 %7").arg(f.number).arg(f.timeUs).arg(f.gapUs).arg(int(f.kind))
+                     .arg(f.identifier, 4, 16, QChar('0')).arg(f.dataLength).arg(f.smMps),
+                 QString("1234 1700000000000001 28.35 %1 0x0201 11 1").arg(int(ObservedFrame::VariableReply)));
         QVERIFY(!TraceObservation::parseLine("", 0, &f));
         BusObservation bus;
         QString error;

