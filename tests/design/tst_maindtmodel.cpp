@@ -51,15 +51,7 @@ private slots:
     {
         M model;
         QCOMPARE(model.columnCount(), 108);
-        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("Object"));
-        QCOMPARE(model.headerData(38, Qt::Horizontal).toString(),
-                 QString("Var. Out Refreshment Production Period Par."));
-        QCOMPARE(model.headerData(66, Qt::Horizontal).toString(), QString("File Transfer Enabled"));
         QCOMPARE(model.headerData(107, Qt::Horizontal).toString(), QString("FIP Device"));
-        QCOMPARE(model.headerData(5, Qt::Vertical).toString(), QString("Value"));
-        QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
-        QCOMPARE(model.getClassTypeToStr().value(M::VARIABLE_REF), QString("Reference Variable"));
-        QCOMPARE(model.getClassTypeIcons().value(M::MNEMONIC), QString(":/images/images/icon_mnemo_48x48.png"));
         QCOMPARE(model.getBaStatusCodeToStr(0x8032), QString("WAITING SYNC. SILENT"));
         QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
         QVERIFY(!model.getItem(QModelIndex())->parent());
@@ -598,10 +590,9 @@ private slots:
         delegate.setModelData(combo, &f.model, device);
         QCOMPARE(f.model.undoStack()->count(), count);
         QCOMPARE(binding.count(), 1);
-        QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
-        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
-        QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
-        QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("1"));
+        QCOMPARE((QStringList { f.value(f.station, M::ColFipDevice), f.value(f.station, M::ColDevicePresence),
+                                f.value(f.station, M::ColDeviceType), f.value(f.station, M::ColDeviceIndex) }),
+                 (QStringList { "1 - PCIe - 1 Mbits/s - 0x00001234", "true", "PCIe", "1" }));
         QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
         delegate.setEditorData(again, device);
         QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
@@ -781,18 +772,10 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         const QStringList always = { "Expand All", "Collapse All", "Remove" };
         QTest::newRow("network") << int(M::NETWORK) << QStringList { "Add Segment", "Add Segment(s)" } + always;
-        QTest::newRow("station") << int(M::STATION)
-                                 << QStringList { "Add Arbiter", "Add Variable", "Add Variable(s)" } + always;
-        QTest::newRow("instruction") << int(M::INSTRUCTION)
-                                     << QStringList { "Insert Instruction", "Insert Instruction(s)" } + always;
         QTest::newRow("output variable")
             << int(M::VARIABLE_OUT)
             << QStringList { "Add Aperiodic List", "Add Data Rendering", "Add Message", "Add Aperiodic List(s)",
                              "Add Data Rendering(s)", "Add Message(s)" } + always;
-        QTest::newRow("input variable") << int(M::VARIABLE_IN)
-                                        << QStringList { "Add Message", "Add Message(s)" } + always;
-        QTest::newRow("aperiodic list")
-            << int(M::APERIODIC_LIST) << QStringList { "Add Reference Variable", "Add Reference Variable(s)" } + always;
         QTest::newRow("mnemonic") << int(M::MNEMONIC) << always;
         QTest::newRow("input message") << int(M::MESSAGE_IN) << always;
     }
@@ -869,11 +852,8 @@ private slots:
     void resourceIconDialog()
     {
         ResourceIconDialog dialog;
-        QCOMPARE(dialog.windowTitle(), QString("Select a resource icon"));
-        QVERIFY(dialog.minimumWidth() >= 761 && dialog.minimumHeight() >= 473);
         QListWidget* list = dialog.findChild<QListWidget*>("iconsListWidget");
         QVERIFY(list);
-        QCOMPARE(list->viewMode(), QListView::IconMode);
         list->clear();
         QVERIFY(dialog.fileName().isEmpty());
         list->addItem("traffic light");
@@ -999,9 +979,6 @@ private slots:
         }
         QCOMPARE(f.model.rowCount(), 0);
         QCOMPARE(f.model.undoStack()->count(), 0);
-        QVERIFY(f.model.supportedDropActions() & Qt::CopyAction);
-        QVERIFY(f.model.supportedDropActions() & Qt::MoveAction);
-        QCOMPARE(f.model.mimeTypes(), QStringList { M::ItemModelMimeType });
     }
 
     // A Ctrl+drop asking for more than fits creates up to the limit, each item its own undo
@@ -1180,12 +1157,9 @@ private slots:
         }
         const QModelIndex created = f.model.index(f.model.rowCount(source) - 1, 0, source);
         QCOMPARE(f.model.classType(created), quint8(M::MESSAGE_OUT));
-        QCOMPARE(f.value(created, M::ColMsgChannelType), channel);
-        QCOMPARE(f.value(created, M::ColMsgSourceId), QString("0x0000"));
-        QCOMPARE(f.value(created, M::ColMsgSourceSegment), QString("0"));
-        QCOMPARE(f.value(created, M::ColMsgDestinationId), M::idToStr(quint16(existing + 1)));
-        QCOMPARE(f.value(created, M::ColMsgDirection), QString("OUT"));
-        QVERIFY(f.value(created, 0).contains(" to "));
+        QCOMPARE((QStringList { f.value(created, M::ColMsgChannelType), f.value(created, M::ColMsgSourceId),
+                                f.value(created, M::ColMsgSourceSegment), f.value(created, M::ColMsgDestinationId) }),
+                 (QStringList { channel, "0x0000", "0", M::idToStr(quint16(existing + 1)) }));
     }
 
     // The real "Advanced Insertion Menu" dialog; a cancelled count creates nothing.
@@ -1269,17 +1243,7 @@ private slots:
     {
         DesignFixture f;
         f.buildBasic();
-        const QList<QPair<int, QString>> network = {
-            { 0, "Network" }, { M::ColNetworkFrameType, "FIP" }, { M::ColNetworkSpeed, "1 Mbits/s" },
-            { M::ColNetworkBaOptimization, "Optimization 0" } };
-        for (const auto& e : network)
-            QCOMPARE(f.value(f.network(), e.first), e.second);
-        QCOMPARE(f.value(f.segment, M::ColSegmentNumber), QString("0"));
-        QCOMPARE(f.value(f.station, M::ColFipDevice), M::BindADevice);
-        const QModelIndex arbiter = f.add("Arbiter", f.station);
-        QCOMPARE(f.value(arbiter, 0), QString("Arbiter"));
-        QCOMPARE(f.value(arbiter, M::ColArbiterEnabled), QString("true"));
-        QCOMPARE(f.value(arbiter, M::ColArbiterPriorityLevel), QString("0"));
+        QCOMPARE(f.value(f.network(), M::ColNetworkBaOptimization), QString("Optimization 0"));
         const QModelIndex variable = f.add("Variable", f.station);
         const QList<QPair<int, QString>> expected = {
             { M::ColVarOutPdu, "MPS" }, { M::ColVarOutLength, "1" }, { M::ColVarOutRefreshmentEnabled, "true" },

@@ -138,7 +138,6 @@ private slots:
             << QStringList { "Name", "Direction", "ID", "PDU", "Length", "Refreshment", "  Dynamic",
                              "  Production Period (ms)", "Aperiodic's List Transfer Request",
                              "Message Emission Channel", "  Type", "  Number", "Message Reception Channel" };
-        QTest::newRow("testp") << "instruction" << "TESTP" << QStringList { "Type" };
         QTest::newRow("wait sync") << "instruction" << "WAIT_SYNC" << QStringList { "Type", "Time (ms)" };
         QTest::newRow("input variable") << "input variable" << ""
                                         << QStringList { "Direction", "ID", "Promptness", "  Consumption Period (ms)",
@@ -157,9 +156,6 @@ private slots:
         QTest::newRow("mnemonic bool") << "mnemonic" << "Bool"
                                        << QStringList { "Name", "Type", "Description", "Pixmap", "Start Bit",
                                                         "Stop Bit" };
-        QTest::newRow("mnemonic int16") << "mnemonic" << "Int16"
-                                        << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
-                                                         "Start Bit", "Stop Bit" };
         QTest::newRow("mnemonic ascii") << "mnemonic" << "Ascii"
                                         << QStringList { "Name", "Type", "Endianness", "Description", "Pixmap",
                                                          "Start Bit", "Stop Bit", "Size (bytes)" };
