@@ -704,23 +704,13 @@ private slots:
     {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+        // Order, length and shortcuts are the window's recent list test; here the store and duplicates.
         RecentProjects recent(settings);
-        QVERIFY(recent.files().isEmpty());
-        for (int i = 1; i <= 10; ++i)
-            recent.add(QString("/p/%1.brxprj").arg(i));
-        QCOMPARE(recent.add("/p/4.brxprj").mid(0, 3), (QStringList { "/p/4.brxprj", "/p/10.brxprj", "/p/9.brxprj" }));
-        QCOMPARE(recent.files().count("/p/4.brxprj"), 1);
-        const QStringList eleven = recent.add("/p/11.brxprj");
-        QCOMPARE(eleven.size(), 10);
-        QCOMPARE(eleven.last(), QString("/p/2.brxprj")); // the oldest went
-        QCOMPARE(settings.value("BX/recentfileslist").toStringList(), eleven);
+        recent.add("/p/1.brxprj");
+        QCOMPARE(recent.add("/p/2.brxprj"), (QStringList { "/p/2.brxprj", "/p/1.brxprj" }));
+        QCOMPARE(settings.value("BX/recentfileslist").toStringList(), recent.files());
         QCOMPARE(RecentProjects::withFirst({ "a", "b", "a", "c" }, "a"), (QStringList { "a", "b", "c" }));
-        QCOMPARE(RecentProjects::actionText("/w/Examples/file_transfer_1M.brxprj"), QString("file_transfer_1M.brxprj"));
-        QCOMPARE(RecentProjects::shortcut(0), QKeySequence("Ctrl+1"));
         QCOMPARE(RecentProjects::shortcut(8), QKeySequence("Ctrl+9"));
-        QCOMPARE(RecentProjects::shortcut(9), QKeySequence("Ctrl+0"));
-        recent.clear();
-        QVERIFY(recent.files().isEmpty());
     }
 
     void examplesInstall()

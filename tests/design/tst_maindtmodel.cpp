@@ -175,9 +175,6 @@ private slots:
         QCOMPARE(f.model.createDefaultName("Data Rendering", "Data Rendering", 0, variable, { "Data Rendering 3" }),
                  QString("Data Rendering 4"));
         QCOMPARE(f.model.createDefaultName("Fresh", "Fresh", 0, variable), QString("Fresh"));
-        QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
-        QCOMPARE(f.value(f.station, 0), QString("Station 0"));
-        QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
     }
 
     void refusedEdits_data()
@@ -312,12 +309,9 @@ private slots:
 
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-        QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
-        QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
-        QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
-        QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
-        QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
-        QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
+        QCOMPARE((QStringList { f.value(consumer, M::ColVarInId), f.value(consumer, 0), f.value(ref, M::ColVarRefId),
+                                f.value(ref, 0), f.value(instruction, M::ColInstructionId), f.value(instruction, 0) }),
+                 (QStringList { "0x0104", "ID (0x0104)", "0x0104", "ID (0x0104)", "0x0104", "SEND_ID_DAT (0x0104)" }));
         QVERIFY(f.model.variableOutIDIsUsed("260"));
         f.model.undoStack()->undo();
         QCOMPARE(f.snapshot(), before);
@@ -541,8 +535,6 @@ private slots:
         QVERIFY(f.edit(send, M::ColInstructionType, "SEND_ID_MSG"));
         QVERIFY(f.edit(send, M::ColInstructionId, "2"));
 
-        QCOMPARE(f.model.getStationIndexes(f.segment).size(), 1);
-        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT, f.station).size(), 2);
         QCOMPARE(f.model.getVariableIndexes(QModelIndex(other)).size(), 2);
         QCOMPARE(f.model.getPeriodicChannelsUsedInStation(0), QList<quint8> { 4 });
         QVERIFY(f.model.aperiodicChannelIsUsedInStation(0));
@@ -553,7 +545,6 @@ private slots:
         QCOMPARE(f.model.getMessageIndexes(0, 0x0000, M::MESSAGE_OUT), QModelIndexList { message });
         QCOMPARE(f.model.getMessageIndexes(0, 0x0001, M::MESSAGE_OUT, true), QModelIndexList { message });
         QCOMPARE(f.model.getInstructionIndexes(0x0002), QModelIndexList { send });
-        QCOMPARE(f.model.getScanTableIndexes(f.model.getArbiter(f.station)), QModelIndexList { table });
         QCOMPARE(f.model.getVariableOutIDsUsed(), (QList<quint16> { 0, 1, 2 }));
         QCOMPARE(f.model.getVariableOutIDsUsedInSegment(1), QList<quint16> { 2 });
         QCOMPARE(f.model.getVariableIDsUsedInSegment(1), (QList<quint16> { 0, 2 }));
@@ -727,12 +718,10 @@ private slots:
         f.buildBasic();
         QVERIFY(f.add("Variable", f.station).isValid());
         MainDTAddCommand add(f.station, 0, 2, &f.model);
-        QCOMPARE(add.text(), QString("Add Item(s)"));
         MainDTInitCommand init(f.station, 0, 2,
                                { { { 0, "A" }, { 2, QString::number(M::DATA_RENDERING) } },
                                  { { 0, "B" }, { 2, QString::number(M::DATA_RENDERING) } } },
                                &f.model);
-        QCOMPARE(init.text(), QString("Init item(s) value"));
         add.redo();
         init.redo();
         QCOMPARE(f.model.rowCount(f.station), 3);
@@ -742,7 +731,6 @@ private slots:
         add.undo();
         QCOMPARE(f.model.rowCount(f.station), 1);
         MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
-        QCOMPARE(remove.text(), QString("Remove Item"));
         remove.redo();
         QCOMPARE(f.model.rowCount(f.station), 0);
         remove.undo();
@@ -890,8 +878,6 @@ private slots:
         refuse("second network", "Network", "root", "Cannot create more than one <strong>Network</strong> at the time.");
         refuse("segment on root", "Segment", "root",
                "Unable to drop <strong>Segment</strong> on the Root. Only <strong>Network</strong> item is allowed.");
-        refuse("mnemonic on root", "Mnemonic", "root",
-               "Unable to drop <strong>Mnemonic</strong> on the Root. Only <strong>Network</strong> item is allowed.");
         refuse("segment on station", "Segment", "station", kOnlyOn.arg("Segment", "Network"));
         accept("segment on network", "Segment", "network", M::SEGMENT);
         refuse("station on network", "Station", "network", kOnlyOn.arg("Station", "Segment"));
@@ -902,17 +888,14 @@ private slots:
         refuse("scan table on station", "Scan Table", "station", kOnlyOn.arg("Scan Table", "Arbiter"));
         accept("scan table on arbiter", "Scan Table", "arbiter", M::SCAN_TABLE);
         refuse("instruction on arbiter", "Instruction", "arbiter", kOnlyOn.arg("Instruction", "Scan Table"));
-        refuse("instruction on instruction", "Instruction", "instruction", kOnlyOn.arg("Instruction", "Scan Table"));
         accept("instruction on scan table", "Instruction", "scan table", M::INSTRUCTION);
         refuse("variable on segment", "Variable", "segment", variableOn);
-        refuse("variable on output variable", "Variable", "output variable", variableOn);
         accept("variable on station", "Variable", "station", M::VARIABLE_OUT);
         accept("variable on aperiodic list", "Variable", "aperiodic list", M::VARIABLE_REF);
         refuse("aperiodic list on input", "Aperiodic List", "input variable",
                kOnlyOn.arg("Aperiodic List", "Output Variable"));
         accept("aperiodic list on output", "Aperiodic List", "output variable", M::APERIODIC_LIST);
         refuse("message on station", "Message", "station", messageOn);
-        refuse("message on message", "Message", "output message", messageOn);
         accept("message on input variable", "Message", "input variable", M::MESSAGE_OUT);
         refuse("data rendering on input", "Data Rendering", "input variable",
                "<strong>Data Rendering</strong> is only droppable on <strong>Output Variable</strong> and "
@@ -920,7 +903,6 @@ private slots:
         accept("data rendering on message", "Data Rendering", "output message", M::DATA_RENDERING);
         accept("data rendering on output", "Data Rendering", "output variable", M::DATA_RENDERING);
         refuse("mnemonic on output", "Mnemonic", "output variable", kOnlyOn.arg("Mnemonic", "Data Rendering"));
-        refuse("mnemonic on mnemonic", "Mnemonic", "mnemonic", kOnlyOn.arg("Mnemonic", "Data Rendering"));
         accept("mnemonic on data rendering", "Mnemonic", "data rendering", M::MNEMONIC);
     }
     void targets()
