@@ -1072,10 +1072,11 @@ private slots:
         for (int r = 0; r < rendering->rowCount(); ++r)
             model.appendMnemo(rendering->child(r)->index(), bytes, 6);
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(model.index(0, MnemoCTModel::ValueCol).data().toString(), QString("0x8001"));
-        QCOMPARE(model.index(1, MnemoCTModel::ValueCol).data().toString(), QString("384"));
-        QCOMPARE(model.index(0, MnemoCTModel::UnitCol).data().toString(), QString("raw"));
-        QCOMPARE(model.index(0, MnemoCTModel::RenderingCol).data().toString(), QString("Render"));
+        QCOMPARE((QStringList { model.index(0, MnemoCTModel::ValueCol).data().toString(),
+                                model.index(1, MnemoCTModel::ValueCol).data().toString(),
+                                model.index(0, MnemoCTModel::UnitCol).data().toString(),
+                                model.index(0, MnemoCTModel::RenderingCol).data().toString() }),
+                 (QStringList { "0x8001", "384", "raw", "Render" }));
         QCOMPARE(model.mnemonicOf(0), hexa->index());
 
         QSignalSpy refused(&model, &MnemoCTModel::invalidEntry);
@@ -1481,13 +1482,11 @@ private slots:
         u16 ev = 0, param = 0;
         vantor_medium medium;
         vantor_monitoring_infos info;
-        QCOMPARE(vantor_write_var_by_id(pulled, position == 0 ? 0x0100 : 0x0200, data), code);
+        const u32 writeCode = vantor_write_var_by_id(pulled, position == 0 ? 0x0100 : 0x0200, data);
         readVar(pulled, 0x0100, &readCode);
-        QCOMPARE(readCode, code);
-        QCOMPARE(vantor_read_evt(pulled, &ev, &param), code);
-        QCOMPARE(vantor_get_medium(pulled, &medium), code);
-        QCOMPARE(vantor_get_monitoring_infos(pulled, &info), code);
-        QCOMPARE(vantor_stop_ba(pulled), code);
+        QCOMPARE((QList<u32> { writeCode, readCode, vantor_read_evt(pulled, &ev, &param), vantor_get_medium(pulled, &medium),
+                               vantor_get_monitoring_infos(pulled, &info), vantor_stop_ba(pulled) }),
+                 (QList<u32> { code, code, code, code, code, code }));
         u8 n = 0;
         QCOMPARE(vantor_get_devices_number(&n), VANTOR_OK);
         QCOMPARE(n, u8(1));
