@@ -330,10 +330,9 @@ private slots:
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
         // Parameters still in range for the new speed are kept; their times follow.
-        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime), QString("184.32 ms"));
-        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
+        QCOMPARE((QStringList { f.value(net, M::ColNetworkSilence), f.value(net, M::ColNetworkTurnAround),
+                                f.value(net, M::ColNetworkTurnAroundTime), f.value(f.station, M::ColStationTSlotTime) }),
+                 (QStringList { "0x1b", "0x2d", "184.32 ms", "100 us" }));
         QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
         // One undo reverts the speed and everything derived from it.
         f.model.undoStack()->undo();
@@ -1236,10 +1235,9 @@ private slots:
         const QModelIndex list = f.add("Aperiodic List", variable);
         QCOMPARE(f.value(list, M::ColAperListMode), QString("Normal"));
         const QModelIndex mnemonic = f.add("Mnemonic", f.add("Data Rendering", variable));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoType), QString("Bool"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoEndianness), QString("Little-Endian"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoStartBit), QString("0"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("0"));
+        QCOMPARE((QStringList { f.value(mnemonic, M::ColMnemoType), f.value(mnemonic, M::ColMnemoEndianness),
+                                f.value(mnemonic, M::ColMnemoStartBit), f.value(mnemonic, M::ColMnemoStopBit) }),
+                 (QStringList { "Bool", "Little-Endian", "0", "0" }));
         QVERIFY(f.edit(mnemonic, M::ColMnemoType, "UInt8"));
         QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("7"));
         // The next one starts after it; in a full byte it starts over at bit 0.
