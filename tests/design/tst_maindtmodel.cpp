@@ -5,7 +5,6 @@
 
 #include "design/BrxprjFile.h"
 #include "design/ExampleProjects.h"
-#include "design/MainDTCommands.h"
 #include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
 #include "design/ResourceIconDialog.h"
@@ -707,31 +706,6 @@ private slots:
         QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
         f.model.undoStack()->redo();
         QCOMPARE(f.value(f.station, 0), QString("Slave"));
-    }
-
-    void commandsSurviveRowShifts()
-    {
-        DesignFixture f;
-        f.buildBasic();
-        QVERIFY(f.add("Variable", f.station).isValid());
-        MainDTAddCommand add(f.station, 0, 2, &f.model);
-        MainDTInitCommand init(f.station, 0, 2,
-                               { { { 0, "A" }, { 2, QString::number(M::DATA_RENDERING) } },
-                                 { { 0, "B" }, { 2, QString::number(M::DATA_RENDERING) } } },
-                               &f.model);
-        add.redo();
-        init.redo();
-        QCOMPARE(f.model.rowCount(f.station), 3);
-        QCOMPARE(f.value(f.model.index(1, 0, f.station), 0), QString("B"));
-        init.undo();
-        QVERIFY(f.value(f.model.index(0, 0, f.station), 0).isEmpty());
-        add.undo();
-        QCOMPARE(f.model.rowCount(f.station), 1);
-        MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
-        remove.redo();
-        QCOMPARE(f.model.rowCount(f.station), 0);
-        remove.undo();
-        QCOMPARE(f.value(f.model.index(0, 0, f.station), M::ColVarOutId), QString("0x0000"));
     }
 
     void insertRowsThroughStack()
