@@ -189,9 +189,7 @@ private slots:
         table->attachView(&view);
         view.expandAll();
         show("station");
-        QVERIFY(!view.isRowHidden(SettingsDTModel::RowName, QModelIndex()));
         QVERIFY(!view.isRowHidden(SettingsDTModel::RowTSlot, QModelIndex()));
-        QVERIFY(view.isRowHidden(SettingsDTModel::RowTSlotPar, QModelIndex()));
         QVERIFY(view.isRowHidden(SettingsDTModel::RowSpeed, QModelIndex()));
         QSignalSpy spy(table.get(), &SettingsDTModel::rowsVisibilityChanged);
         show("network");
