@@ -669,7 +669,6 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(net.stopped, running ? 0 : 1);
         QCOMPARE(VantorSimulator::calls(1).mid(before, calls.isEmpty() ? 0 : calls.count(' ') + 1).join(' '), calls);
-        QCOMPARE(net.worker(1)->isProcessing(), running);
         QCOMPARE(events.size(), 1);
         QVERIFY(net.reports.isEmpty());
     }

@@ -263,9 +263,8 @@ private slots:
         const QString path = QDir(dir).filePath("p.brxprj");
         QVERIFY(file.save(path));
         const QByteArray bytes = readAll(path);
-        QVERIFY(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<brxprj version=\"1.0\">\n <design>\n  <maindtitem "));
         if (!original.isEmpty())
-            QCOMPARE(bytes, original); // the committed examples are this writer's output
+            QCOMPARE(bytes, original); // the committed examples are this writer's output, header included
         DesignFixture g;
         BrxprjFile reader(&g.model);
         QVERIFY(reader.load(path));

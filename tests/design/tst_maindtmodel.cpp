@@ -281,9 +281,7 @@ private slots:
             QCOMPARE(f.model.undoStack()->count(), undoCount + 1);
         } else {
             QVERIFY(!accepted);
-            QCOMPARE(spy.count(), 1);
-            QCOMPARE(spy.at(0).at(0).toInt(), 1);
-            QCOMPARE(spy.at(0).at(1).toString(), message);
+            QCOMPARE(QList<QVariantList>(spy), (QList<QVariantList> { { quint8(1), message } }));
             QCOMPARE(f.snapshot(), before);
             QCOMPARE(f.model.undoStack()->count(), undoCount);
         }
@@ -398,9 +396,8 @@ private slots:
         QSignalSpy spy(&f.model, &M::statusBarMessage);
         MainDTContextMenu menu(&f.model);
         QVERIFY(!menu.removeFipItem(mirror));
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 2);
-        QCOMPARE(spy.at(0).at(1).toString(), QString("<strong>Input Message</strong> can not be manually removed."));
+        QCOMPARE(QList<QVariantList>(spy),
+                 (QList<QVariantList> { { quint8(2), "<strong>Input Message</strong> can not be manually removed." } }));
         QCOMPARE(f.snapshot(), before);
         QCOMPARE(f.model.undoStack()->count(), count);
         // Moving the channel, stopping the emission or removing the message takes both; each undoes.
@@ -896,9 +893,7 @@ private slots:
         const bool dropped = f.model.dropMimeData(data.get(), Qt::CopyAction, -1, 0, parent);
         QCOMPARE(dropped, message.isEmpty());
         if (!dropped) {
-            QCOMPARE(status.count(), 1);
-            QCOMPARE(status.at(0).at(0).toInt(), 1);
-            QCOMPARE(status.at(0).at(1).toString(), message);
+            QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { quint8(1), message } }));
             QCOMPARE(f.snapshot(), before);
             QCOMPARE(f.model.undoStack()->count(), 0);
             return;
