@@ -470,9 +470,7 @@ private slots:
         StationConfigurationExport exporter(&f.model);
         exporter.setPause(0);
         exporter.generate(target);
-        QCOMPARE(notices.size(), 1);
-        QCOMPARE(notices.at(0).at(0).toInt(), 0);
-        QCOMPARE(notices.at(0).at(1).toString(), notice.arg(target));
+        QCOMPARE(QList<QVariantList>(notices), (QList<QVariantList> { { quint8(0), notice.arg(target) } }));
         QCOMPARE(progress.size(), stations + 1);
         QCOMPARE(progress.last().at(0).toInt(), 100);
     }
