@@ -579,11 +579,10 @@ private slots:
             net.set(received, column, "0");
         net.set(received, M::ColReportCode, "-");
         net.send(sent, "01 02 ");
-        QTRY_COMPARE(net.get(received, M::ColMessagesReceived), QStringLiteral("1"));
-        QTRY_COMPARE(net.get(sent, M::ColMessagesSent), QStringLiteral("1"));
-        QCOMPARE(net.get(received, M::ColMessagePosition), QStringLiteral("1"));
-        QCOMPARE(net.get(received, M::ColMessageLength), QStringLiteral("2"));
-        QTRY_COMPARE(net.get(received, M::ColReportCode), QStringLiteral("0x00000000"));
+        QTRY_COMPARE((QStringList { net.get(received, M::ColMessagesReceived), net.get(sent, M::ColMessagesSent),
+                                    net.get(received, M::ColMessagePosition), net.get(received, M::ColMessageLength),
+                                    net.get(received, M::ColReportCode) }),
+                     (QStringList { "1", "1", "1", "2", "0x00000000" }));
 
         // A new run starts both sides from nothing.
         net.workers.stop();
