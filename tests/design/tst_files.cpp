@@ -263,9 +263,8 @@ private slots:
         const QString path = QDir(dir).filePath("p.brxprj");
         QVERIFY(file.save(path));
         const QByteArray bytes = readAll(path);
-        QVERIFY(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<brxprj version=\"1.0\">\n <design>\n  <maindtitem "));
         if (!original.isEmpty())
-            QCOMPARE(bytes, original); // the committed examples are this writer's output
+            QCOMPARE(bytes, original); // the committed examples are this writer's output, header included
         DesignFixture g;
         BrxprjFile reader(&g.model);
         QVERIFY(reader.load(path));
@@ -471,9 +470,7 @@ private slots:
         StationConfigurationExport exporter(&f.model);
         exporter.setPause(0);
         exporter.generate(target);
-        QCOMPARE(notices.size(), 1);
-        QCOMPARE(notices.at(0).at(0).toInt(), 0);
-        QCOMPARE(notices.at(0).at(1).toString(), notice.arg(target));
+        QCOMPARE(QList<QVariantList>(notices), (QList<QVariantList> { { quint8(0), notice.arg(target) } }));
         QCOMPARE(progress.size(), stations + 1);
         QCOMPARE(progress.last().at(0).toInt(), 100);
     }
@@ -704,23 +701,13 @@ private slots:
     {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+        // Order, length and shortcuts are the window's recent list test; here the store and duplicates.
         RecentProjects recent(settings);
-        QVERIFY(recent.files().isEmpty());
-        for (int i = 1; i <= 10; ++i)
-            recent.add(QString("/p/%1.brxprj").arg(i));
-        QCOMPARE(recent.add("/p/4.brxprj").mid(0, 3), (QStringList { "/p/4.brxprj", "/p/10.brxprj", "/p/9.brxprj" }));
-        QCOMPARE(recent.files().count("/p/4.brxprj"), 1);
-        const QStringList eleven = recent.add("/p/11.brxprj");
-        QCOMPARE(eleven.size(), 10);
-        QCOMPARE(eleven.last(), QString("/p/2.brxprj")); // the oldest went
-        QCOMPARE(settings.value("BX/recentfileslist").toStringList(), eleven);
+        recent.add("/p/1.brxprj");
+        QCOMPARE(recent.add("/p/2.brxprj"), (QStringList { "/p/2.brxprj", "/p/1.brxprj" }));
+        QCOMPARE(settings.value("BX/recentfileslist").toStringList(), recent.files());
         QCOMPARE(RecentProjects::withFirst({ "a", "b", "a", "c" }, "a"), (QStringList { "a", "b", "c" }));
-        QCOMPARE(RecentProjects::actionText("/w/Examples/file_transfer_1M.brxprj"), QString("file_transfer_1M.brxprj"));
-        QCOMPARE(RecentProjects::shortcut(0), QKeySequence("Ctrl+1"));
         QCOMPARE(RecentProjects::shortcut(8), QKeySequence("Ctrl+9"));
-        QCOMPARE(RecentProjects::shortcut(9), QKeySequence("Ctrl+0"));
-        recent.clear();
-        QVERIFY(recent.files().isEmpty());
     }
 
     void examplesInstall()

@@ -150,8 +150,6 @@ private slots:
     void fcs_data()
     {
         QTest::addColumn<QByteArray>("data");
-        QTest::newRow("one byte") << QByteArray::fromHex("03");
-        QTest::newRow("id_dat") << QByteArray::fromHex("031234");
         QTest::newRow("rp_dat") << QByteArray::fromHex("0240050102030405");
         QByteArray all;
         for (int i = 0; i < 256; ++i)

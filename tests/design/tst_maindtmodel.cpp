@@ -5,7 +5,6 @@
 
 #include "design/BrxprjFile.h"
 #include "design/ExampleProjects.h"
-#include "design/MainDTCommands.h"
 #include "design/MainDTContextMenu.h"
 #include "design/MainDTDelegate.h"
 #include "design/ResourceIconDialog.h"
@@ -51,15 +50,7 @@ private slots:
     {
         M model;
         QCOMPARE(model.columnCount(), 108);
-        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("Object"));
-        QCOMPARE(model.headerData(38, Qt::Horizontal).toString(),
-                 QString("Var. Out Refreshment Production Period Par."));
-        QCOMPARE(model.headerData(66, Qt::Horizontal).toString(), QString("File Transfer Enabled"));
         QCOMPARE(model.headerData(107, Qt::Horizontal).toString(), QString("FIP Device"));
-        QCOMPARE(model.headerData(5, Qt::Vertical).toString(), QString("Value"));
-        QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::DecorationRole).isValid());
-        QCOMPARE(model.getClassTypeToStr().value(M::VARIABLE_REF), QString("Reference Variable"));
-        QCOMPARE(model.getClassTypeIcons().value(M::MNEMONIC), QString(":/images/images/icon_mnemo_48x48.png"));
         QCOMPARE(model.getBaStatusCodeToStr(0x8032), QString("WAITING SYNC. SILENT"));
         QCOMPARE(model.getBaStatusCodeToStr(0x0007), QString("IDLE"));
         QVERIFY(!model.getItem(QModelIndex())->parent());
@@ -103,10 +94,8 @@ private slots:
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("equal");
         QTest::newRow("hex and decimal") << "0x0104" << "260" << true;
-        QTest::newRow("0x0010 is 16") << "0x0010" << "16" << true;
         QTest::newRow("10 is decimal ten") << "10" << "0x10" << false;
         QTest::newRow("bare hex digits") << "ff" << "255" << true;
-        QTest::newRow("same text") << "0x0101" << "0x0101" << true;
         QTest::newRow("bad text equals nothing") << "zz" << "zz" << false;
         QTest::newRow("bad against number") << "zz" << "0" << false;
         QTest::newRow("empty") << "" << "" << false;
@@ -183,9 +172,6 @@ private slots:
         QCOMPARE(f.model.createDefaultName("Data Rendering", "Data Rendering", 0, variable, { "Data Rendering 3" }),
                  QString("Data Rendering 4"));
         QCOMPARE(f.model.createDefaultName("Fresh", "Fresh", 0, variable), QString("Fresh"));
-        QCOMPARE(f.value(f.segment, 0), QString("Segment 0"));
-        QCOMPARE(f.value(f.station, 0), QString("Station 0"));
-        QCOMPARE(f.value(variable, 0), QString("ID (0x0000)"));
     }
 
     void refusedEdits_data()
@@ -295,9 +281,7 @@ private slots:
             QCOMPARE(f.model.undoStack()->count(), undoCount + 1);
         } else {
             QVERIFY(!accepted);
-            QCOMPARE(spy.count(), 1);
-            QCOMPARE(spy.at(0).at(0).toInt(), 1);
-            QCOMPARE(spy.at(0).at(1).toString(), message);
+            QCOMPARE(QList<QVariantList>(spy), (QList<QVariantList> { { quint8(1), message } }));
             QCOMPARE(f.snapshot(), before);
             QCOMPARE(f.model.undoStack()->count(), undoCount);
         }
@@ -320,12 +304,9 @@ private slots:
 
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(producer, M::ColVarOutId, "0x0104"));
-        QCOMPARE(f.value(consumer, M::ColVarInId), QString("0x0104"));
-        QCOMPARE(f.value(consumer, 0), QString("ID (0x0104)"));
-        QCOMPARE(f.value(ref, M::ColVarRefId), QString("0x0104"));
-        QCOMPARE(f.value(ref, 0), QString("ID (0x0104)"));
-        QCOMPARE(f.value(instruction, M::ColInstructionId), QString("0x0104"));
-        QCOMPARE(f.value(instruction, 0), QString("SEND_ID_DAT (0x0104)"));
+        QCOMPARE((QStringList { f.value(consumer, M::ColVarInId), f.value(consumer, 0), f.value(ref, M::ColVarRefId),
+                                f.value(ref, 0), f.value(instruction, M::ColInstructionId), f.value(instruction, 0) }),
+                 (QStringList { "0x0104", "ID (0x0104)", "0x0104", "ID (0x0104)", "0x0104", "SEND_ID_DAT (0x0104)" }));
         QVERIFY(f.model.variableOutIDIsUsed("260"));
         f.model.undoStack()->undo();
         QCOMPARE(f.snapshot(), before);
@@ -346,10 +327,9 @@ private slots:
         const QStringList before = f.snapshot();
         QVERIFY(f.edit(net, M::ColNetworkSpeed, "31.25 kbits/s"));
         // Parameters still in range for the new speed are kept; their times follow.
-        QCOMPARE(f.value(net, M::ColNetworkSilence), QString("0x1b"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAround), QString("0x2d"));
-        QCOMPARE(f.value(net, M::ColNetworkTurnAroundTime), QString("184.32 ms"));
-        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("100 us"));
+        QCOMPARE((QStringList { f.value(net, M::ColNetworkSilence), f.value(net, M::ColNetworkTurnAround),
+                                f.value(net, M::ColNetworkTurnAroundTime), f.value(f.station, M::ColStationTSlotTime) }),
+                 (QStringList { "0x1b", "0x2d", "184.32 ms", "100 us" }));
         QVERIFY(f.value(arbiter, M::ColArbiterElectionTime) != election);
         // One undo reverts the speed and everything derived from it.
         f.model.undoStack()->undo();
@@ -416,9 +396,8 @@ private slots:
         QSignalSpy spy(&f.model, &M::statusBarMessage);
         MainDTContextMenu menu(&f.model);
         QVERIFY(!menu.removeFipItem(mirror));
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 2);
-        QCOMPARE(spy.at(0).at(1).toString(), QString("<strong>Input Message</strong> can not be manually removed."));
+        QCOMPARE(QList<QVariantList>(spy),
+                 (QList<QVariantList> { { quint8(2), "<strong>Input Message</strong> can not be manually removed." } }));
         QCOMPARE(f.snapshot(), before);
         QCOMPARE(f.model.undoStack()->count(), count);
         // Moving the channel, stopping the emission or removing the message takes both; each undoes.
@@ -549,8 +528,6 @@ private slots:
         QVERIFY(f.edit(send, M::ColInstructionType, "SEND_ID_MSG"));
         QVERIFY(f.edit(send, M::ColInstructionId, "2"));
 
-        QCOMPARE(f.model.getStationIndexes(f.segment).size(), 1);
-        QCOMPARE(f.model.getClassTypeIndexes(M::VARIABLE_OUT, f.station).size(), 2);
         QCOMPARE(f.model.getVariableIndexes(QModelIndex(other)).size(), 2);
         QCOMPARE(f.model.getPeriodicChannelsUsedInStation(0), QList<quint8> { 4 });
         QVERIFY(f.model.aperiodicChannelIsUsedInStation(0));
@@ -561,7 +538,6 @@ private slots:
         QCOMPARE(f.model.getMessageIndexes(0, 0x0000, M::MESSAGE_OUT), QModelIndexList { message });
         QCOMPARE(f.model.getMessageIndexes(0, 0x0001, M::MESSAGE_OUT, true), QModelIndexList { message });
         QCOMPARE(f.model.getInstructionIndexes(0x0002), QModelIndexList { send });
-        QCOMPARE(f.model.getScanTableIndexes(f.model.getArbiter(f.station)), QModelIndexList { table });
         QCOMPARE(f.model.getVariableOutIDsUsed(), (QList<quint16> { 0, 1, 2 }));
         QCOMPARE(f.model.getVariableOutIDsUsedInSegment(1), QList<quint16> { 2 });
         QCOMPARE(f.model.getVariableIDsUsedInSegment(1), (QList<quint16> { 0, 2 }));
@@ -598,10 +574,9 @@ private slots:
         delegate.setModelData(combo, &f.model, device);
         QCOMPARE(f.model.undoStack()->count(), count);
         QCOMPARE(binding.count(), 1);
-        QCOMPARE(f.value(f.station, M::ColFipDevice), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
-        QCOMPARE(f.value(f.station, M::ColDevicePresence), QString("true"));
-        QCOMPARE(f.value(f.station, M::ColDeviceType), QString("PCIe"));
-        QCOMPARE(f.value(f.station, M::ColDeviceIndex), QString("1"));
+        QCOMPARE((QStringList { f.value(f.station, M::ColFipDevice), f.value(f.station, M::ColDevicePresence),
+                                f.value(f.station, M::ColDeviceType), f.value(f.station, M::ColDeviceIndex) }),
+                 (QStringList { "1 - PCIe - 1 Mbits/s - 0x00001234", "true", "PCIe", "1" }));
         QWidget* again = delegate.createEditor(&parent, QStyleOptionViewItem(), device);
         delegate.setEditorData(again, device);
         QCOMPARE(qobject_cast<QComboBox*>(again)->currentText(), QString("1 - PCIe - 1 Mbits/s - 0x00001234"));
@@ -730,34 +705,6 @@ private slots:
         QCOMPARE(f.value(f.station, 0), QString("Slave"));
     }
 
-    void commandsSurviveRowShifts()
-    {
-        DesignFixture f;
-        f.buildBasic();
-        QVERIFY(f.add("Variable", f.station).isValid());
-        MainDTAddCommand add(f.station, 0, 2, &f.model);
-        QCOMPARE(add.text(), QString("Add Item(s)"));
-        MainDTInitCommand init(f.station, 0, 2,
-                               { { { 0, "A" }, { 2, QString::number(M::DATA_RENDERING) } },
-                                 { { 0, "B" }, { 2, QString::number(M::DATA_RENDERING) } } },
-                               &f.model);
-        QCOMPARE(init.text(), QString("Init item(s) value"));
-        add.redo();
-        init.redo();
-        QCOMPARE(f.model.rowCount(f.station), 3);
-        QCOMPARE(f.value(f.model.index(1, 0, f.station), 0), QString("B"));
-        init.undo();
-        QVERIFY(f.value(f.model.index(0, 0, f.station), 0).isEmpty());
-        add.undo();
-        QCOMPARE(f.model.rowCount(f.station), 1);
-        MainDTRemoveCommand remove(f.model.index(0, 0, f.station), 1, &f.model);
-        QCOMPARE(remove.text(), QString("Remove Item"));
-        remove.redo();
-        QCOMPARE(f.model.rowCount(f.station), 0);
-        remove.undo();
-        QCOMPARE(f.value(f.model.index(0, 0, f.station), M::ColVarOutId), QString("0x0000"));
-    }
-
     void insertRowsThroughStack()
     {
         DesignFixture f;
@@ -781,18 +728,10 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         const QStringList always = { "Expand All", "Collapse All", "Remove" };
         QTest::newRow("network") << int(M::NETWORK) << QStringList { "Add Segment", "Add Segment(s)" } + always;
-        QTest::newRow("station") << int(M::STATION)
-                                 << QStringList { "Add Arbiter", "Add Variable", "Add Variable(s)" } + always;
-        QTest::newRow("instruction") << int(M::INSTRUCTION)
-                                     << QStringList { "Insert Instruction", "Insert Instruction(s)" } + always;
         QTest::newRow("output variable")
             << int(M::VARIABLE_OUT)
             << QStringList { "Add Aperiodic List", "Add Data Rendering", "Add Message", "Add Aperiodic List(s)",
                              "Add Data Rendering(s)", "Add Message(s)" } + always;
-        QTest::newRow("input variable") << int(M::VARIABLE_IN)
-                                        << QStringList { "Add Message", "Add Message(s)" } + always;
-        QTest::newRow("aperiodic list")
-            << int(M::APERIODIC_LIST) << QStringList { "Add Reference Variable", "Add Reference Variable(s)" } + always;
         QTest::newRow("mnemonic") << int(M::MNEMONIC) << always;
         QTest::newRow("input message") << int(M::MESSAGE_IN) << always;
     }
@@ -869,11 +808,8 @@ private slots:
     void resourceIconDialog()
     {
         ResourceIconDialog dialog;
-        QCOMPARE(dialog.windowTitle(), QString("Select a resource icon"));
-        QVERIFY(dialog.minimumWidth() >= 761 && dialog.minimumHeight() >= 473);
         QListWidget* list = dialog.findChild<QListWidget*>("iconsListWidget");
         QVERIFY(list);
-        QCOMPARE(list->viewMode(), QListView::IconMode);
         list->clear();
         QVERIFY(dialog.fileName().isEmpty());
         list->addItem("traffic light");
@@ -910,8 +846,6 @@ private slots:
         refuse("second network", "Network", "root", "Cannot create more than one <strong>Network</strong> at the time.");
         refuse("segment on root", "Segment", "root",
                "Unable to drop <strong>Segment</strong> on the Root. Only <strong>Network</strong> item is allowed.");
-        refuse("mnemonic on root", "Mnemonic", "root",
-               "Unable to drop <strong>Mnemonic</strong> on the Root. Only <strong>Network</strong> item is allowed.");
         refuse("segment on station", "Segment", "station", kOnlyOn.arg("Segment", "Network"));
         accept("segment on network", "Segment", "network", M::SEGMENT);
         refuse("station on network", "Station", "network", kOnlyOn.arg("Station", "Segment"));
@@ -922,17 +856,14 @@ private slots:
         refuse("scan table on station", "Scan Table", "station", kOnlyOn.arg("Scan Table", "Arbiter"));
         accept("scan table on arbiter", "Scan Table", "arbiter", M::SCAN_TABLE);
         refuse("instruction on arbiter", "Instruction", "arbiter", kOnlyOn.arg("Instruction", "Scan Table"));
-        refuse("instruction on instruction", "Instruction", "instruction", kOnlyOn.arg("Instruction", "Scan Table"));
         accept("instruction on scan table", "Instruction", "scan table", M::INSTRUCTION);
         refuse("variable on segment", "Variable", "segment", variableOn);
-        refuse("variable on output variable", "Variable", "output variable", variableOn);
         accept("variable on station", "Variable", "station", M::VARIABLE_OUT);
         accept("variable on aperiodic list", "Variable", "aperiodic list", M::VARIABLE_REF);
         refuse("aperiodic list on input", "Aperiodic List", "input variable",
                kOnlyOn.arg("Aperiodic List", "Output Variable"));
         accept("aperiodic list on output", "Aperiodic List", "output variable", M::APERIODIC_LIST);
         refuse("message on station", "Message", "station", messageOn);
-        refuse("message on message", "Message", "output message", messageOn);
         accept("message on input variable", "Message", "input variable", M::MESSAGE_OUT);
         refuse("data rendering on input", "Data Rendering", "input variable",
                "<strong>Data Rendering</strong> is only droppable on <strong>Output Variable</strong> and "
@@ -940,7 +871,6 @@ private slots:
         accept("data rendering on message", "Data Rendering", "output message", M::DATA_RENDERING);
         accept("data rendering on output", "Data Rendering", "output variable", M::DATA_RENDERING);
         refuse("mnemonic on output", "Mnemonic", "output variable", kOnlyOn.arg("Mnemonic", "Data Rendering"));
-        refuse("mnemonic on mnemonic", "Mnemonic", "mnemonic", kOnlyOn.arg("Mnemonic", "Data Rendering"));
         accept("mnemonic on data rendering", "Mnemonic", "data rendering", M::MNEMONIC);
     }
     void targets()
@@ -963,9 +893,7 @@ private slots:
         const bool dropped = f.model.dropMimeData(data.get(), Qt::CopyAction, -1, 0, parent);
         QCOMPARE(dropped, message.isEmpty());
         if (!dropped) {
-            QCOMPARE(status.count(), 1);
-            QCOMPARE(status.at(0).at(0).toInt(), 1);
-            QCOMPARE(status.at(0).at(1).toString(), message);
+            QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { quint8(1), message } }));
             QCOMPARE(f.snapshot(), before);
             QCOMPARE(f.model.undoStack()->count(), 0);
             return;
@@ -999,9 +927,6 @@ private slots:
         }
         QCOMPARE(f.model.rowCount(), 0);
         QCOMPARE(f.model.undoStack()->count(), 0);
-        QVERIFY(f.model.supportedDropActions() & Qt::CopyAction);
-        QVERIFY(f.model.supportedDropActions() & Qt::MoveAction);
-        QCOMPARE(f.model.mimeTypes(), QStringList { M::ItemModelMimeType });
     }
 
     // A Ctrl+drop asking for more than fits creates up to the limit, each item its own undo
@@ -1053,8 +978,7 @@ private slots:
         QCOMPARE(progress.last().at(0).toInt(), 100);
         QCOMPARE(f.model.rowCount(parent), rows);
         QCOMPARE(f.value(f.model.index(rows - 1, 0, parent), column), value);
-        QCOMPARE(status.count(), 1);
-        QCOMPARE(status.at(0).at(1).toString(), message);
+        QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { quint8(1), message } }));
         QCOMPARE(f.model.undoStack()->count(), steps);
         f.model.undoStack()->undo();
         QCOMPARE(f.model.rowCount(parent), rows - 1);
@@ -1092,8 +1016,7 @@ private slots:
         f.ctrl = false;
         QVERIFY(f.drop("Segment", f.network()));
         QVERIFY(!f.drop("Station", f.model.index(8, 0, f.network())));
-        QCOMPARE(status.count(), 1);
-        QCOMPARE(status.at(0).at(1).toString(), kNetworkStations);
+        QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { quint8(1), kNetworkStations } }));
         QVERIFY(f.model.removeItem(f.model.getStationIdx(77)));
         QCOMPARE(f.model.getFirstFreeStationAddress(&ok), quint8(77));
         QVERIFY(ok);
@@ -1174,18 +1097,14 @@ private slots:
         QSignalSpy status(&f.model, &M::statusBarMessage);
         QCOMPARE(f.drop("Message", source), message.isEmpty());
         if (!message.isEmpty()) {
-            QCOMPARE(status.count(), 1);
-            QCOMPARE(status.at(0).at(1).toString(), message);
+            QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { quint8(1), message } }));
             return;
         }
         const QModelIndex created = f.model.index(f.model.rowCount(source) - 1, 0, source);
         QCOMPARE(f.model.classType(created), quint8(M::MESSAGE_OUT));
-        QCOMPARE(f.value(created, M::ColMsgChannelType), channel);
-        QCOMPARE(f.value(created, M::ColMsgSourceId), QString("0x0000"));
-        QCOMPARE(f.value(created, M::ColMsgSourceSegment), QString("0"));
-        QCOMPARE(f.value(created, M::ColMsgDestinationId), M::idToStr(quint16(existing + 1)));
-        QCOMPARE(f.value(created, M::ColMsgDirection), QString("OUT"));
-        QVERIFY(f.value(created, 0).contains(" to "));
+        QCOMPARE((QStringList { f.value(created, M::ColMsgChannelType), f.value(created, M::ColMsgSourceId),
+                                f.value(created, M::ColMsgSourceSegment), f.value(created, M::ColMsgDestinationId) }),
+                 (QStringList { channel, "0x0000", "0", M::idToStr(quint16(existing + 1)) }));
     }
 
     // The real "Advanced Insertion Menu" dialog; a cancelled count creates nothing.
@@ -1269,17 +1188,7 @@ private slots:
     {
         DesignFixture f;
         f.buildBasic();
-        const QList<QPair<int, QString>> network = {
-            { 0, "Network" }, { M::ColNetworkFrameType, "FIP" }, { M::ColNetworkSpeed, "1 Mbits/s" },
-            { M::ColNetworkBaOptimization, "Optimization 0" } };
-        for (const auto& e : network)
-            QCOMPARE(f.value(f.network(), e.first), e.second);
-        QCOMPARE(f.value(f.segment, M::ColSegmentNumber), QString("0"));
-        QCOMPARE(f.value(f.station, M::ColFipDevice), M::BindADevice);
-        const QModelIndex arbiter = f.add("Arbiter", f.station);
-        QCOMPARE(f.value(arbiter, 0), QString("Arbiter"));
-        QCOMPARE(f.value(arbiter, M::ColArbiterEnabled), QString("true"));
-        QCOMPARE(f.value(arbiter, M::ColArbiterPriorityLevel), QString("0"));
+        QCOMPARE(f.value(f.network(), M::ColNetworkBaOptimization), QString("Optimization 0"));
         const QModelIndex variable = f.add("Variable", f.station);
         const QList<QPair<int, QString>> expected = {
             { M::ColVarOutPdu, "MPS" }, { M::ColVarOutLength, "1" }, { M::ColVarOutRefreshmentEnabled, "true" },
@@ -1292,10 +1201,9 @@ private slots:
         const QModelIndex list = f.add("Aperiodic List", variable);
         QCOMPARE(f.value(list, M::ColAperListMode), QString("Normal"));
         const QModelIndex mnemonic = f.add("Mnemonic", f.add("Data Rendering", variable));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoType), QString("Bool"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoEndianness), QString("Little-Endian"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoStartBit), QString("0"));
-        QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("0"));
+        QCOMPARE((QStringList { f.value(mnemonic, M::ColMnemoType), f.value(mnemonic, M::ColMnemoEndianness),
+                                f.value(mnemonic, M::ColMnemoStartBit), f.value(mnemonic, M::ColMnemoStopBit) }),
+                 (QStringList { "Bool", "Little-Endian", "0", "0" }));
         QVERIFY(f.edit(mnemonic, M::ColMnemoType, "UInt8"));
         QCOMPARE(f.value(mnemonic, M::ColMnemoStopBit), QString("7"));
         // The next one starts after it; in a full byte it starts over at bit 0.

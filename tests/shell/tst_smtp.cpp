@@ -86,10 +86,8 @@ private slots:
         const bool missing = expected.size() < files.size();
         QCOMPARE(boxes.titles, missing ? QStringList { "Qt Simple SMTP client" } : QStringList());
 
-        QCOMPARE(server.user, QByteArray("sender@mail.test"));
-        QCOMPARE(server.password, QByteArray("abcde1234"));
-        QCOMPARE(server.mailFrom, QByteArray("sender@mail.test"));
-        QCOMPARE(server.rcptTo, QByteArray("maker@kivotec.test"));
+        QCOMPARE((QList<QByteArray> { server.user, server.password, server.mailFrom, server.rcptTo }),
+                 (QList<QByteArray> { "sender@mail.test", "abcde1234", "sender@mail.test", "maker@kivotec.test" }));
         QVERIFY(server.commands.contains("QUIT"));
 
         const QByteArray message = unstuffed(server.data);
