@@ -22,7 +22,6 @@
 #include <QProgressDialog>
 #include <QTimer>
 
-
 namespace {
 
 QString exportTitle()

@@ -263,6 +263,11 @@ void FrameFilterBar::loadHistory()
 
 void FrameFilterBar::onModelFilterStarted()
 {
+    showProgressSoon();
+}
+
+void FrameFilterBar::showProgressSoon()
+{
     ui->frameFilterProgressBar->setValue(0);
     m_progressDelay->start();
 }
@@ -396,8 +401,7 @@ bool FrameFilterBar::find(const QString& text, bool forward)
     m_findCancel = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> cancel = m_findCancel;
     // A long find shows its progress and Cancel, as a long filter does.
-    ui->frameFilterProgressBar->setValue(0);
-    m_progressDelay->start();
+    showProgressSoon();
     m_findThread = QThread::create([this, generation, path, offsets, from, forward, both, context, cancel, text] {
         int shown = -1;
         const auto progress = [this, generation, &shown](int percent) {

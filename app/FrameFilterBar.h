@@ -91,6 +91,8 @@ private:
     void showState(State state, const QString& tip = QString());
     void remember(const QString& text);
     void loadHistory();
+    /// The progress bar and Cancel, shown once the work has run ProgressDelayMs.
+    void showProgressSoon();
     void hideProgress();
     void selectSourceRow(qint64 sourceRow);
     qint64 currentSourceRow() const;

@@ -133,8 +133,13 @@ void CaptureSession::writeTraceSlice()
     // A second of the densest bus is megabytes of lines: written in one go on the
     // tick, it held the window for 50 ms and more. They go out in slices instead,
     // and the tick hands their offsets to the frame table.
-    if (m_trace.pendingBytes() < TraceSliceBytes || !m_trace.isOpen() || !keepsTraceRows())
-        return;
+    if (m_trace.pendingBytes() >= TraceSliceBytes && m_trace.isOpen() && keepsTraceRows())
+        writeTraceBetweenTicks();
+}
+
+void CaptureSession::writeTraceBetweenTicks()
+{
+    // The offsets and a refusal wait for the next tick's writePending.
     if (!m_trace.writePending(&m_writtenOffsets))
         m_traceWriteFailed = true;
 }
@@ -179,9 +184,8 @@ void CaptureSession::onTrafficInterruption(TraceRow& row)
 void CaptureSession::onProcessEvents(qint64 position, qint64 size)
 {
     FipForwardingListener::onProcessEvents(position, size);
-    if (m_trace.isOpen()) {
-        if (!m_trace.writePending(&m_writtenOffsets))
-            m_traceWriteFailed = true;
-    } else
+    if (m_trace.isOpen())
+        writeTraceBetweenTicks();
+    else
         m_trace.clearPending();
 }

@@ -93,6 +93,7 @@ public:
 
 private:
     void writeTraceSlice();
+    void writeTraceBetweenTicks();
 
     LabelSource m_labels;
     FipStreamDecoder m_decoder { this };
