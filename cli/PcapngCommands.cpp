@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-
 namespace Cli {
 
 int runExport(const QStringList& arguments)
