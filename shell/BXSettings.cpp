@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cmath>
+
 const QString BXSettings::Group = QStringLiteral("BX");
 
 namespace {
@@ -97,6 +99,26 @@ bool isNumber(int type)
     }
 }
 
+/// A colour read from a binary variant keeps whatever kind byte and half-floats the
+/// file held: only the kinds a colour can have, with finite components, are colours.
+QColor wellFormed(const QColor& c)
+{
+    switch (c.spec()) {
+    case QColor::Rgb:
+    case QColor::Hsv:
+    case QColor::Cmyk:
+    case QColor::Hsl:
+        return c;
+    case QColor::ExtendedRgb:
+        if (std::isfinite(c.alphaF()) && std::isfinite(c.redF()) && std::isfinite(c.greenF())
+            && std::isfinite(c.blueF()))
+            return c;
+        return QColor();
+    default:
+        return QColor();
+    }
+}
+
 } // namespace
 
 const QVector<BXSettings::Key>& BXSettings::keys()
@@ -162,7 +184,7 @@ QVariant BXSettings::convert(const QVariant& stored, Type type)
         return QString(QLatin1String(""));
     case Type::Color:
         if (stype == QMetaType::QColor)
-            return stored.value<QColor>();
+            return wellFormed(stored.value<QColor>());
         if (isText)
             return QColor(stored.toString());
         return QColor();

@@ -172,6 +172,20 @@ private slots:
         QTest::newRow("bool given a number") << flag << QVariant(7) << QVariant(false);
         QTest::newRow("colour given words") << colour << QVariant("not a colour") << QVariant(QColor());
         QTest::newRow("colour given a number") << colour << QVariant(42) << QVariant(QColor());
+        // A stored colour variant may carry any kind byte and, extended, any half-float.
+        const auto streamed = [](qint8 spec, quint16 alpha, quint16 red) {
+            QByteArray bytes;
+            QDataStream(&bytes, QIODevice::WriteOnly) << spec << alpha << red << quint16(0) << quint16(0) << quint16(0);
+            QDataStream in(bytes);
+            QColor c;
+            in >> c;
+            return QVariant(c);
+        };
+        QTest::newRow("colour not a number") << colour << streamed(QColor::ExtendedRgb, 0x3c00, 0x7e00) << QVariant(QColor());
+        QTest::newRow("colour infinite") << colour << streamed(QColor::ExtendedRgb, 0x7c00, 0x3c00) << QVariant(QColor());
+        QTest::newRow("colour of no known kind") << colour << streamed(9, 0xffff, 0x8000) << QVariant(QColor());
+        QTest::newRow("extended colour") << colour << streamed(QColor::ExtendedRgb, 0x3c00, 0x3e00)
+                                         << QVariant(QColor::fromRgbF(1.5, 0, 0));
         QTest::newRow("blob given text") << blob << QVariant("plain text") << QVariant(QByteArray());
         QTest::newRow("blob given a number") << blob << QVariant(12) << QVariant(QByteArray());
         // Text stores give numbers and booleans back as text: those are the right type.
