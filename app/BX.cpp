@@ -6,6 +6,7 @@
 #include "design/ItemBoxModel.h"
 #include "design/MainDTModel.h"
 #include "design/RecentProjects.h"
+#include "shell/SettingsFileCheck.h"
 #include "design/ResourceIconDialog.h"
 #include "design/SettingsDTDelegate.h"
 #include "design/SettingsDTModel.h"
@@ -107,6 +108,9 @@ BX::BX(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::BX)
 {
+    // Before anything reads the store: Qt aborts on some damaged values once their group is read.
+    const SettingsFileCheck::Result settingsCheck =
+        SettingsFileCheck::repair(QSettings(OrganizationName, ProductName).fileName());
     ui->setupUi(this);
     qDebug().noquote() << "[BRANTIX] Brantix app is opening under Windows session";
     loadStyleSheet();
@@ -158,6 +162,7 @@ BX::BX(QWidget* parent)
     rebalanceDesignSplitter();
     setupOptionPages();
     readSettings();
+    reportSettingsCheck(settingsCheck);
     updateCentralView();
 
     if (!m_styleSheet.isEmpty())

@@ -20,6 +20,7 @@
 #include <QWaitCondition>
 
 namespace Ui { class BX; }
+namespace SettingsFileCheck { struct Result; }
 
 class AnalysisContext;
 class ArbitratorWorkers;
@@ -321,6 +322,7 @@ private:
     void loadStyleSheet();
     void setupToolBars();
     void setupStatusBar();
+    void reportSettingsCheck(const SettingsFileCheck::Result& check);
     void setupMenus();
     void setupItemBox();
     void setupAboutPage();

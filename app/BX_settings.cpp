@@ -7,8 +7,10 @@
 
 #include "analysis/ControlTable.h"
 #include "shell/BXSettings.h"
+#include "shell/SettingsFileCheck.h"
 
 #include <QButtonGroup>
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -326,6 +328,15 @@ void BX::writeSettings()
 
     QSettings store(OrganizationName, ProductName);
     settings.write(store);
+}
+
+void BX::reportSettingsCheck(const SettingsFileCheck::Result& check)
+{
+    if (!check.error.isEmpty())
+        updateStatusBar(2, tr("The settings file holds unreadable values and could not be set right: %1").arg(check.error));
+    else if (!check.setAside.isEmpty())
+        updateStatusBar(1, tr("Unreadable settings were set aside (%1); the file as it was is kept as %2")
+                               .arg(check.setAside.join(QStringLiteral(", ")), QDir::toNativeSeparators(check.keptAs)));
 }
 
 void BX::restoreDefaultSettings()

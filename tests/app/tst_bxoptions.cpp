@@ -7,6 +7,7 @@
 #include "capture/decoder/FipControls.h"
 #include "shell/BXSettings.h"
 #include "shell/Feedback.h"
+#include "tests/app/AppTestUtil.h"
 #include "tests/app/BoxAnswerer.h"
 #include "tests/shell/SmtpTestServer.h"
 
@@ -24,6 +25,7 @@ private slots:
     void storedOptionReachesWidget_data();
     void storedOptionReachesWidget();
     void restoredDefaultsAreNotWrittenBack();
+    void damagedStoreIsSetAsideAndTold();
     void contactFormSent();
 
 private:
@@ -149,6 +151,22 @@ void TstBXOptions::restoredDefaultsAreNotWrittenBack()
     QSettings store(BX::OrganizationName, BX::ProductName);
     store.beginGroup(BXSettings::Group);
     QCOMPARE(store.value("ostrak/parameters/lineedit/paddingidentifier").toString(), QStringLiteral("9080"));
+}
+
+// The check itself is the settings layer's (its tests take each damage); here the
+// window runs it before its first read, and says so.
+void TstBXOptions::damagedStoreIsSetAsideAndTold()
+{
+    const QString path = QSettings(BX::OrganizationName, BX::ProductName).fileName();
+    QVERIFY(AppTest::writeFile(path, "[BX]\nostrak\\parameters\\lineedit\\paddingidentifier=1234\n"
+               "ostrak\\parameters\\colors\\rp_fin=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n"));
+    m_bx = std::make_unique<BX>();
+    AppTest::shotWindow(*m_bx, "damaged-settings");
+    QCOMPARE(child<QLabel>("statusMessageLabel")->text(),
+             "Unreadable settings were set aside (BX/ostrak/parameters/colors/rp_fin); the file as it was is kept as "
+                 + QDir::toNativeSeparators(path + ".unreadable"));
+    QCOMPARE(child<QLineEdit>("paddingIdentifier")->text(), QStringLiteral("1234"));
+    QVERIFY(m_bx->close());
 }
 
 // The form's checks and the mail's failures are the mail client's (its tests take

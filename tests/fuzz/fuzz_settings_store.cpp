@@ -1,7 +1,8 @@
-// Reads arbitrary bytes as a settings file; whatever the options layer makes of it
-// must write out and read back to the same values.
+// Reads arbitrary bytes as a settings file, set right first as the window does;
+// whatever the options layer makes of it must write out and read back to the same values.
 
 #include "shell/BXSettings.h"
+#include "shell/SettingsFileCheck.h"
 
 #include <QFile>
 #include <QColor>
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         file.write(reinterpret_cast<const char*>(data), qint64(size));
     }
     QFile::remove(output);
+    SettingsFileCheck::repair(input);
 
     BXSettings first;
     {

@@ -1,7 +1,9 @@
 // The options store: every key written and read back by a restarted settings
-// layer, the defaults of an empty store, and values of the wrong type.
+// layer, the defaults of an empty store, values of the wrong type, and a damaged
+// store set right before Qt reads it.
 
 #include "shell/BXSettings.h"
+#include "shell/SettingsFileCheck.h"
 
 #include <QDir>
 #include <QSettings>
@@ -210,6 +212,48 @@ private slots:
             if (k.name != key)
                 QCOMPARE(read.value(k.name), good.value(k.name));
         }
+    }
+    void damagedVariantsAreSetAside_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QStringList>("setAside");
+
+        // A list type whose count claims about two billion entries.
+        const QByteArray list = "(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)";
+        const QStringList bad{ "BX/bad" };
+        QTest::newRow("list") << "bad=@Variant" + list << bad;
+        QTest::newRow("escaped at sign") << "bad=\\x40Variant" + list << bad;
+        QTest::newRow("line continued") << "bad=@Vari\\\nant" + list << bad;
+        QTest::newRow("quoted") << "bad=\"@Variant" + list + "\"" << bad;
+        QTest::newRow("in a list") << "bad=a, @Variant" + list << bad;
+        QTest::newRow("colour") << QByteArray("c=@Variant(\\0\\0\\0\\x43\\x1\\xff\\xff\\x80\\0@\\0 \\0\\0\\0)")
+                                << QStringList();
+        QTest::newRow("text") << "t=@@Variant" + list << QStringList();
+    }
+
+    void damagedVariantsAreSetAside()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QStringList, setAside);
+
+        const QByteArray text = "[BX]\ngood=1\n" + line + "\nafter=2\n[Other]\nx=3\n";
+        QFile file(storePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        const SettingsFileCheck::Result result = SettingsFileCheck::repair(storePath());
+        QCOMPARE(result.setAside, setAside);
+        QVERIFY(result.error.isEmpty());
+        if (!setAside.isEmpty()) {
+            QFile kept(result.keptAs);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), text);
+        }
+        // Every group read, as the window does over time: nothing aborts, the rest is whole.
+        QSettings store(storePath(), QSettings::IniFormat);
+        for (const QString& key : store.allKeys())
+            store.value(key);
+        QCOMPARE(store.value("BX/good").toInt() + store.value("BX/after").toInt() + store.value("Other/x").toInt(), 6);
     }
 };
 
