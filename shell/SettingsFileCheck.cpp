@@ -1,5 +1,7 @@
 #include "shell/SettingsFileCheck.h"
 
+#include "capture/decoder/TraceFormat.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -26,11 +28,6 @@ int lineEnd(const QByteArray& text, int from)
         }
     }
     return i;
-}
-
-bool isHex(char ch)
-{
-    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
 /// The characters Qt makes of a stretch of the file, quotes dropped and escapes
@@ -65,13 +62,10 @@ std::vector<quint16> unescaped(const char* p, int size)
         if (e == 'x' || (e >= '0' && e <= '7')) {
             const bool hex = e == 'x';
             unsigned value = hex ? 0 : unsigned(e - '0');
-            if (hex && (i >= size || !isHex(p[i])))
+            if (hex && (i >= size || TraceFormat::hexValue(p[i]) < 0))
                 continue;
-            while (i < size && (hex ? isHex(p[i]) : (p[i] >= '0' && p[i] <= '7'))) {
-                const char d = p[i++];
-                const unsigned digit = d <= '9' ? unsigned(d - '0') : unsigned((d | 0x20) - 'a' + 10);
-                value = (value << (hex ? 4 : 3)) + digit;
-            }
+            while (i < size && (hex ? TraceFormat::hexValue(p[i]) >= 0 : (p[i] >= '0' && p[i] <= '7')))
+                value = (value << (hex ? 4 : 3)) + unsigned(TraceFormat::hexValue(p[i++]));
             out.push_back(quint16(value));
         } else if ((e == '\n' || e == '\r') && i < size && (p[i] == '\n' || p[i] == '\r') && p[i] != e) {
             ++i; // a line continued

@@ -1,6 +1,7 @@
 #include "analysis/filter/FrameFilter.h"
 
 #include "capture/decoder/FipControls.h"
+#include "capture/decoder/TraceFormat.h"
 #include "capture/decoder/TraceRow.h"
 
 #include <QCoreApplication>
@@ -102,16 +103,6 @@ bool parseNumber(const QString& word, bool fraction, double* out)
     return ok && std::isfinite(*out);
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Unsigned decimal, skipping the digit grouping of the frame number.
 bool fieldDecimal(const char* p, int n, double* out)
@@ -153,7 +144,7 @@ bool fieldHex(const char* p, int n, double* out)
         return false;
     quint64 v = 0;
     for (int i = 2; i < n; ++i) {
-        const int d = hexDigit(p[i]);
+        const int d = TraceFormat::hexValue(p[i]);
         if (d < 0)
             return false;
         v = (v << 4) | unsigned(d);
@@ -175,8 +166,8 @@ bool fieldBytes(const char* p, int n, QByteArray* out)
         }
         if (i + 1 >= n)
             return false;
-        const int hi = hexDigit(p[i]);
-        const int lo = hexDigit(p[i + 1]);
+        const int hi = TraceFormat::hexValue(p[i]);
+        const int lo = TraceFormat::hexValue(p[i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         out->append(char(hi << 4 | lo));
@@ -677,7 +668,7 @@ private:
     static bool isHexWord(const QString& w)
     {
         for (QChar c : w)
-            if (!(c == QLatin1Char(':') || (c.unicode() < 128 && hexDigit(char(c.unicode())) >= 0)))
+            if (!(c == QLatin1Char(':') || (c.unicode() < 128 && TraceFormat::hexValue(char(c.unicode())) >= 0)))
                 return false;
         return !w.isEmpty();
     }
@@ -719,8 +710,8 @@ private:
                 return false;
             }
             for (int i = 0; i < p.size(); i += 2) {
-                const int hi = p.at(i).unicode() < 128 ? hexDigit(char(p.at(i).unicode())) : -1;
-                const int lo = p.at(i + 1).unicode() < 128 ? hexDigit(char(p.at(i + 1).unicode())) : -1;
+                const int hi = p.at(i).unicode() < 128 ? TraceFormat::hexValue(char(p.at(i).unicode())) : -1;
+                const int lo = p.at(i + 1).unicode() < 128 ? TraceFormat::hexValue(char(p.at(i + 1).unicode())) : -1;
                 if (hi < 0 || lo < 0) {
                     fail(tr("\"%1\" is not a byte in hexadecimal").arg(p), at);
                     return false;

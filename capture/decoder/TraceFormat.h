@@ -24,6 +24,18 @@ void appendCentiMicros(std::string& out, quint64 centiMicros);
 /// Zero-padded decimal of the given width.
 void appendPadded(std::string& out, quint64 value, int width);
 
+/// The value of a hexadecimal digit, either case; -1 for any other character.
+inline int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 /// "[yyyy-MM-dd] hh:mm:ss.zzz" then the microseconds within the millisecond as
 /// "%03d", in local time. The calendar part is worked out once per second.
 class DateText

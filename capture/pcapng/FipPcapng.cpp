@@ -2,6 +2,7 @@
 
 #include "capture/decoder/FipControls.h"
 #include "capture/decoder/FipFcs.h"
+#include "capture/decoder/TraceFormat.h"
 #include "capture/decoder/TraceRow.h"
 #include "capture/pcapng/PcapngFormat.h"
 #include "capture/records/CFipNode.h"
@@ -26,16 +27,6 @@ constexpr quint8 OptionKindFrame = 2;
 constexpr int LinkPayloadSize = 4;   // kind, frame type, speed code, 0
 constexpr int FramePayloadSize = 20; // kind, frame kind, status, IFC, FC
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // "%02x " bytes back into bytes; false on anything else.
 bool parseBytes(const char* p, const char* end, QByteArray& out)
@@ -47,8 +38,8 @@ bool parseBytes(const char* p, const char* end, QByteArray& out)
         }
         if (end - p < 2)
             return false;
-        const int high = hexValue(p[0]);
-        const int low = hexValue(p[1]);
+        const int high = TraceFormat::hexValue(p[0]);
+        const int low = TraceFormat::hexValue(p[1]);
         if (high < 0 || low < 0)
             return false;
         out.append(char((high << 4) | low));
