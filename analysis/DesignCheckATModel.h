@@ -1,7 +1,7 @@
 #ifndef BX_ANALYSIS_DESIGNCHECKATMODEL_H
 #define BX_ANALYSIS_DESIGNCHECKATMODEL_H
 
-#include "designcheck/DesignCheckTypes.h"
+#include "analysis/designcheck/DesignCheckTypes.h"
 
 #include <QAbstractTableModel>
 

@@ -1,7 +1,7 @@
 #ifndef BX_ANALYSIS_DESIGNCHECKINPUT_H
 #define BX_ANALYSIS_DESIGNCHECKINPUT_H
 
-#include "designcheck/DesignCheckTypes.h"
+#include "analysis/designcheck/DesignCheckTypes.h"
 
 class MainDTModel;
 

@@ -1,6 +1,6 @@
 #include "DesignCheckListener.h"
 
-#include "designcheck/BusObservation.h"
+#include "analysis/designcheck/BusObservation.h"
 
 DesignCheckListener::DesignCheckListener(BusObservation* bus, FipDecoderListener* next)
     : FipForwardingListener(next)

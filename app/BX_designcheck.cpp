@@ -13,10 +13,10 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MainATModel.h"
 #include "analysis/PaddingSearch.h"
-#include "designcheck/BusObservation.h"
-#include "designcheck/DesignCheck.h"
-#include "designcheck/DesignCheckReport.h"
-#include "designcheck/TraceObservation.h"
+#include "analysis/designcheck/BusObservation.h"
+#include "analysis/designcheck/DesignCheck.h"
+#include "analysis/designcheck/DesignCheckReport.h"
+#include "analysis/designcheck/TraceObservation.h"
 
 #include <QCoreApplication>
 #include <QDir>

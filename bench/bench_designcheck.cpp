@@ -4,9 +4,9 @@
 // One figure per line. BENCH_DESIGNCHECK_FRAMES changes the trace length.
 
 #include "FipTrafficGenerator.h"
-#include "designcheck/BusObservation.h"
-#include "designcheck/DesignCheck.h"
-#include "designcheck/TraceObservation.h"
+#include "analysis/designcheck/BusObservation.h"
+#include "analysis/designcheck/DesignCheck.h"
+#include "analysis/designcheck/TraceObservation.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

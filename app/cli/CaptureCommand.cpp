@@ -1,7 +1,7 @@
 // capture: a headless capture from a capture server or a local card, recorded
 // as the window records it, stopped by the time limit or by SIGINT / SIGTERM.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "capture/device/OstrakCard.h"
 #include "capture/device/OstrakConf.h"

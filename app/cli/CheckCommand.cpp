@@ -1,13 +1,13 @@
 // check: a capture's design check against a project, as the Design Check page runs it.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "analysis/DesignCheckInput.h"
 #include "analysis/PaddingSearch.h"
 #include "design/MainDTModel.h"
-#include "designcheck/DesignCheck.h"
-#include "designcheck/DesignCheckReport.h"
-#include "designcheck/TraceObservation.h"
+#include "analysis/designcheck/DesignCheck.h"
+#include "analysis/designcheck/DesignCheckReport.h"
+#include "analysis/designcheck/TraceObservation.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // filter: the trace rows a display filter matches, as the frame table's filter bar finds them.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "analysis/MainATModel.h"
 #include "analysis/filter/FrameFilterScan.h"

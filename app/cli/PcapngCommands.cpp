@@ -1,6 +1,6 @@
 // export and import: a capture to pcapng and back, as the window's File menu does.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "capture/pcapng/PcapngExport.h"
 

@@ -1,6 +1,6 @@
 // convert: a raw capture into a trace, through the same conversion as the window's.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "design/MainDTModel.h"
 

@@ -1,7 +1,7 @@
 // brantix-cli: the workbench's conversions, statistics, station files and
 // captures for scripts, test benches and CI; no window and no display needed.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

@@ -1,6 +1,6 @@
 // stations: a project's station configuration files, as Build Configurations writes them.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "design/MainDTModel.h"
 #include "design/StationConfigurationExport.h"

@@ -1,6 +1,6 @@
 // stats: the statistics page's figures of a capture, as text or JSON.
 
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "analysis/MainATModel.h"
 #include "capture/files/StatsFile.h"

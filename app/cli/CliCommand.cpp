@@ -1,4 +1,4 @@
-#include "cli/CliCommand.h"
+#include "app/cli/CliCommand.h"
 
 #include "capture/files/StatsFile.h"
 #include "capture/pcapng/PcapngImport.h"
