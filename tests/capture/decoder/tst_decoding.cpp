@@ -399,7 +399,6 @@ private slots:
         QCOMPARE(f.speeds, QList<quint8>{ 1 });
         QCOMPARE(d.state().speedText, QStringLiteral("1 Mbits/s"));
         QCOMPARE(d.state().frameTypeText, QStringLiteral("FIP"));
-        QCOMPARE(d.counters().lostPackets, quint64(0));
         QCOMPARE(d.counters().tlvNodes, quint64(4));
         QCOMPARE(d.counters().tlvTags[0x90], quint64(4));
     }
@@ -513,7 +512,6 @@ private slots:
         QCOMPARE(d.counters().trafficInterruptions, quint64(1));
         QCOMPARE(d.state().frameNumber, quint64(1001));
         const QList<QByteArray> fields = f.interruptions.first().chopped(1).split('\t');
-        QCOMPARE(fields.size(), 22);
         QCOMPARE((QList<QByteArray>{ fields[1], fields[4], fields[5], fields[8], fields[13] }),
                  (QList<QByteArray>{ "1,001", "[2026-01-01] 00:00:00.001000", QByteArray::number(last), "ERROR",
                                      "Type: Traffic Interruption" }));

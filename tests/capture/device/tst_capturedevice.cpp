@@ -359,14 +359,13 @@ private slots:
     {
         QTest::addColumn<int>("flow");
         QTest::addColumn<QVector<quint64>>("counters");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("errors");
+        QTest::addColumn<QString>("line"); // the only counter error logged
         QTest::newRow("event wrap") << 1 << QVector<quint64>{ 254, 255, 0, 2 }
-                                    << "[OSC] Counter error 1 ! cpFrame: 0 / eventCp: 2" << 1;
+                                    << "[OSC] Counter error 1 ! cpFrame: 0 / eventCp: 2";
         QTest::newRow("event after 255") << 1 << QVector<quint64>{ 254, 255, 1 }
-                                         << "[OSC] Counter error 0 ! cpFrame: 255 / eventCp: 1" << 1;
+                                         << "[OSC] Counter error 0 ! cpFrame: 255 / eventCp: 1";
         QTest::newRow("osp") << 2 << QVector<quint64>{ 0xFFFFFFFFULL, 0x100000000ULL, 0x100000002ULL }
-                             << "[OSC] Counter error 1 ! cpFrame: 4294967296 / ospFrmCnt: 4294967298" << 1;
+                             << "[OSC] Counter error 1 ! cpFrame: 4294967296 / ospFrmCnt: 4294967298";
     }
     void counterErrors()
     {
@@ -389,7 +388,7 @@ private slots:
         }
         QVERIFY(input.isEmpty());
         QCOMPARE(logCount("Counter error"), 1);
-        QTEST(logCount(line), "errors");
+        QCOMPARE(logCount(line), 1);
     }
 
     // The server's stream arrives whole, in hand-overs of whole packets, over TCP or UDP.
