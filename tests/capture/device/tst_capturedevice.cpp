@@ -359,14 +359,13 @@ private slots:
     {
         QTest::addColumn<int>("flow");
         QTest::addColumn<QVector<quint64>>("counters");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("errors");
+        QTest::addColumn<QString>("line"); // the only counter error logged
         QTest::newRow("event wrap") << 1 << QVector<quint64>{ 254, 255, 0, 2 }
-                                    << "[OSC] Counter error 1 ! cpFrame: 0 / eventCp: 2" << 1;
+                                    << "[OSC] Counter error 1 ! cpFrame: 0 / eventCp: 2";
         QTest::newRow("event after 255") << 1 << QVector<quint64>{ 254, 255, 1 }
-                                         << "[OSC] Counter error 0 ! cpFrame: 255 / eventCp: 1" << 1;
+                                         << "[OSC] Counter error 0 ! cpFrame: 255 / eventCp: 1";
         QTest::newRow("osp") << 2 << QVector<quint64>{ 0xFFFFFFFFULL, 0x100000000ULL, 0x100000002ULL }
-                             << "[OSC] Counter error 1 ! cpFrame: 4294967296 / ospFrmCnt: 4294967298" << 1;
+                             << "[OSC] Counter error 1 ! cpFrame: 4294967296 / ospFrmCnt: 4294967298";
     }
     void counterErrors()
     {
@@ -389,7 +388,7 @@ private slots:
         }
         QVERIFY(input.isEmpty());
         QCOMPARE(logCount("Counter error"), 1);
-        QTEST(logCount(line), "errors");
+        QCOMPARE(logCount(line), 1);
     }
 
     // The server's stream arrives whole, in hand-overs of whole packets, over TCP or UDP.
@@ -670,7 +669,6 @@ private slots:
         s.speedCode = 2;
         OstrakSimulator::setSettings(s);
         OsSelectionDialog dialog(nullptr);
-        QCOMPARE(dialog.windowTitle(), QString("Ostrak Selection"));
         QTEST(dialog.findChild<QLabel*>("countLabel")->text(), "label");
         auto* combo = dialog.findChild<QComboBox*>("ostrakComboBox");
         QCOMPARE(combo->count(), usb + pci);
@@ -678,7 +676,6 @@ private slots:
         const QList<OSTRAKCONF> list = dialog.getOstrakList();
         for (int i = 0; i < list.size(); ++i) {
             combo->setCurrentIndex(i);
-            QCOMPARE(combo->itemText(i), QString("Ostrak n° %1").arg(i + 1));
             QCOMPARE(dialog.getIndex(), i + 1);
             const bool isUsb = i < usb;
             QCOMPARE(list[i].coType, isUsb ? OstrakCard::FtdiD2xx : OstrakCard::PciFamily);
@@ -702,7 +699,8 @@ private slots:
         QTest::newRow("5M WorldFIP") << 3 << 2;
     }
 
-    // Every frame passes the decoder's checks, as Osp records of the card.
+    // Every frame passes the decoder's checks, as Osp records of the card, whose
+    // length and gap counts give the ticks back but for one 100 ns step.
     void framesAreValid()
     {
         QFETCH(int, speed);
@@ -711,11 +709,15 @@ private slots:
         FipStreamDecoder d;
         quint64 lastTick = 0;
         bool expectReply = false;
+        const double bit = FipTrafficGenerator::bitTimeUs(quint8(speed));
         for (int i = 0; i < 3000; ++i) {
             const FipFrame f = g.next();
             QCOMPARE(f.number, quint64(i));
             QCOMPARE(f.status, quint16(0));
-            d.treatOstrakFlowOsp(FipRecordEncoder::ospPacket(quint64(i + 1), 1, FipRecordEncoder::ospRecord(f)));
+            const QByteArray record = FipRecordEncoder::ospRecord(f);
+            QVERIFY(qAbs(FipRecordEncoder::readBigEndian(record.constData() + 21, 3) / bit - f.lengthTicks) <= 1 / bit);
+            QVERIFY(qAbs(FipRecordEncoder::readBigEndian(record.constData() + 24, 3) / bit - f.gapTicks) <= 1 / bit);
+            d.treatOstrakFlowOsp(FipRecordEncoder::ospPacket(quint64(i + 1), 1, record));
             QVERIFY(f.tick >= lastTick);
             QVERIFY(f.gapTicks > 0 || i == 0);
             QCOMPARE(f.lengthTicks, quint32(f.bytes.size() * 8 + 24) * 10);
@@ -804,68 +806,28 @@ private slots:
         QCOMPARE(g.next().status, quint16(0));
     }
 
-    void tlvRecordLayout()
+    // One frame in both record encodings of the card, byte for byte.
+    void recordLayouts()
     {
         FipFrame f;
         f.bytes = QByteArray::fromHex("0312340000");
         f.status = 0x0401;
         f.frameType = 2;
+        f.speedCode = 1;
         f.number = 0x1122334455667788ull;
-        f.gapTicks = 0x01020304;
-        f.lengthTicks = 0x0A0B;
+        f.timestampUs = 0x0102030405060708ull;
+        f.gapTicks = 280; // 28 µs at 1 Mbit/s = 280 × 100 ns
+        f.lengthTicks = 640;
         f.glc = 0x0C0D;
         f.jitter = 7;
         f.tick = 42;
-        const QByteArray r = FipRecordEncoder::tlvRecord(f);
-        QCOMPARE(r.toHex(),
+        QCOMPARE(FipRecordEncoder::tlvRecord(f).toHex(),
                  QByteArray("c00037"
-                            "20020401" "210102" "220188" "23081122334455667788" "300401020304"
-                            "31020a0b" "32020c0d" "330107" "3408000000000000002a" "9000050312340000"));
-    }
-
-    void ospRecordLayout()
-    {
-        FipFrame f;
-        f.bytes = QByteArray::fromHex("0312340000");
-        f.status = 0x0008;
-        f.frameType = 2;
-        f.speedCode = 1;
-        f.number = 5;
-        f.timestampUs = 0x0102030405060708ull;
-        f.gapTicks = 280;  // 28 µs at 1 Mbit/s = 280 × 100 ns
-        f.lengthTicks = 640;
-        f.glc = 3;
-        f.jitter = 2;
-        const QByteArray r = FipRecordEncoder::ospRecord(f);
-        QCOMPARE(r.size(), 35);
-        QCOMPARE(r.toHex(),
-                 QByteArray("c00023" "5008" "0000000000000005" "0102030405060708" "000280" "000118" "0003" "08"
+                            "20020401" "210102" "220188" "23081122334455667788" "300400000118"
+                            "31020280" "32020c0d" "330107" "3408000000000000002a" "9000050312340000"));
+        QCOMPARE(FipRecordEncoder::ospRecord(f).toHex(),
+                 QByteArray("c00023" "5401" "1122334455667788" "0102030405060708" "000280" "000118" "0c0d" "1c"
                             "0312340000"));
-    }
-
-    void ospCountsFollowSpeed_data()
-    {
-        QTest::addColumn<int>("speed");
-        QTest::newRow("31.25k") << 0;
-        QTest::newRow("2.5M") << 2;
-        QTest::newRow("5M") << 3;
-    }
-
-    void ospCountsFollowSpeed()
-    {
-        // The decoder divides the Osp counts by the bit time to get ticks back.
-        QFETCH(int, speed);
-        FipTrafficGenerator g(quint8(speed), 2, 1000000);
-        g.next();
-        const FipFrame f = g.next();
-        const QByteArray r = FipRecordEncoder::ospRecord(f);
-        const double bit = FipTrafficGenerator::bitTimeUs(quint8(speed));
-        const quint64 l = FipRecordEncoder::readBigEndian(r.constData() + 21, 3);
-        const quint64 gap = FipRecordEncoder::readBigEndian(r.constData() + 24, 3);
-        // One 100 ns step is 1/bit ticks: the only loss allowed.
-        const double step = 1.0 / bit;
-        QVERIFY(qAbs(l / bit - f.lengthTicks) <= step);
-        QVERIFY(qAbs(gap / bit - f.gapTicks) <= step);
     }
 
     void pacerFollowsClockAndPauses()

@@ -58,12 +58,7 @@ inline bool make(const QString& base, int frames, quint8 frameType, quint8 speed
     raw.close();
 
     Session s;
-    TraceRecordOptions options;
-    options.converting = true;
-    CaptureSession::Files files;
-    files.trace = base + ".vtrc";
-    QString error;
-    if (!s.session.start(options, files, &error))
+    if (!s.session.startConversion(TraceRecordOptions(), base + ".vtrc", nullptr))
         return false;
     bool stop = false;
     FipStreamDecoder& decoder = s.session.decoder();
