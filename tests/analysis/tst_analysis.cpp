@@ -855,7 +855,6 @@ private slots:
         QCOMPARE(AnalysisTexts::maxJitter(0, 1), QStringLiteral("-"));
         QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
         QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
-        QCOMPARE(AnalysisTexts::dataValue(std::string("\x00\xff\x10", 3)), QStringLiteral("00 ff 10 "));
     }
 
     // The scan table that made the traffic comes back as the macrocycle.
@@ -1103,24 +1102,13 @@ private slots:
                 values << analysis.definition(d).history.at(i).toString();
         }
         QCOMPARE(values.join(' '), QString("2 1 2 2 2 3 false true true false 1   -200 -200"));
-
-        // A new capture keeps nothing.
-        const quint64 generation = analysis.generation();
-        analysis.reset();
-        QVERIFY(analysis.generation() != generation);
-        QVERIFY(analysis.dates().empty());
-        QCOMPARE(analysis.count(), 0);
-        feed(analysis, 0x0100, rpDat(9, 9), 7000);
-        QVERIFY(analysis.dates().empty());
     }
 
     // A long history is drawn as an even subset that keeps both ends.
     void longHistoryDrawnEvenly()
     {
         const std::vector<int> drawn = MnemoGraphOption::drawnDates(1000000, 2000);
-        QCOMPARE(drawn.size(), size_t(2000));
-        QCOMPARE(drawn.front(), 0);
-        QCOMPARE(drawn.back(), 999999);
+        QCOMPARE((QList<int> { int(drawn.size()), drawn.front(), drawn.back() }), (QList<int> { 2000, 0, 999999 }));
         QVERIFY(std::is_sorted(drawn.begin(), drawn.end()));
     }
 
@@ -1128,17 +1116,24 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("type");
-        QTest::addColumn<QByteArray>("values"); // one byte per change date, the raw value
+        QTest::addColumn<QList<quint64>>("values"); // the raw value at each change date
         QTest::addColumn<QStringList>("expected");
-        const QByteArray steps = QByteArray::fromHex("0101ff0280");
+        const QList<quint64> steps { 1, 1, 0xff, 2, 0x80 };
         for (int format : { 1, 2, 3 }) {
             const QByteArray name = format == 1 ? "csv " : format == 2 ? "json " : "tsv ";
             QTest::newRow(name + "uint8") << format << int(MnemoField::UInt8) << steps
                                           << QStringList { "1", "255", "2", "128" };
-            QTest::newRow(name + "int8") << format << int(MnemoField::Int8) << steps
+            QTest::newRow(name + "int8") << format << int(MnemoField::Int8) << QList<quint64> { 1, 1, ~0ULL, 2, quint64(-128) }
                                          << QStringList { "1", "-1", "2", "-128" };
-            QTest::newRow(name + "bool") << format << int(MnemoField::Bool) << QByteArray::fromHex("00000100")
-                                         << QStringList { "0", "1", "0" };
+            QTest::newRow(name + "bool") << format << int(MnemoField::Bool) << QList<quint64> { 0, 0, 1, 0 }
+                                         << (format == 2 ? QStringList { "false", "true", "false" }
+                                                         : QStringList { "0", "1", "0" });
+            // Exact past 2^53, where a double would round.
+            QTest::newRow(name + "uint64") << format << int(MnemoField::UInt64) << QList<quint64> { 9007199254740993ULL, ~0ULL }
+                                           << QStringList { "9007199254740993", "18446744073709551615" };
+            QTest::newRow(name + "int64") << format << int(MnemoField::Int64)
+                                          << QList<quint64> { 1ULL << 63, quint64(-9007199254740993LL) }
+                                          << QStringList { "-9223372036854775808", "-9007199254740993" };
         }
     }
 
@@ -1146,37 +1141,34 @@ private slots:
     {
         QFETCH(int, format);
         QFETCH(int, type);
-        QFETCH(QByteArray, values);
+        QFETCH(QList<quint64>, values);
         QFETCH(QStringList, expected);
         // No value at the first date.
-        MnemoHistory h = history(MnemoField::Type(type), type == MnemoField::Bool ? 0 : 7, {}, 1);
+        MnemoHistory h = history(MnemoField::Type(type), 63, { values.begin(), values.end() }, 1);
         std::vector<qint64> dates { 1000 };
-        for (int i = 0; i < values.size(); ++i) {
-            h.values.push_back(type == MnemoField::Int8 ? quint64(qint64(qint8(values[i]))) : quint64(quint8(values[i])));
+        for (int i = 0; i < values.size(); ++i)
             dates.push_back(1000 + 250 * (i + 1));
-        }
         QTemporaryDir dir;
         MnemoExport exporter;
-        const QString name = "Speed/rpm:\"x\"?*";
-        QVERIFY(exporter.generateMnemosFiles(dir.path(), format, { MnemoSeries { name, QString(), &h } }, dates));
-        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QCOMPARE(files.first(), MnemoExport::fileBaseName(name) + MnemoExport::extension(MnemoExport::Format(format)));
-        QVERIFY(!files.first().contains('/') && !files.first().contains(':') && !files.first().contains('?'));
-        const QString path = dir.filePath(files.first());
+        QVERIFY(exporter.generateMnemosFiles(dir.path(), format, { MnemoSeries { "Speed/rpm:\"x\"?*", QString(), &h } },
+                                             dates));
+        const QString file = "Speed_rpm__x___" + MnemoExport::extension(MnemoExport::Format(format));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { file });
+        const QString path = dir.filePath(file);
 
         QStringList times, read;
         if (format == MnemoExport::Json) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
+            QFile json(path);
+            QVERIFY(json.open(QIODevice::ReadOnly));
+            const QByteArray text = json.readAll();
             QJsonParseError error;
-            const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-            QCOMPARE(error.error, QJsonParseError::NoError);
-            for (const QJsonValue& entry : document.array()) {
+            for (const QJsonValue& entry : QJsonDocument::fromJson(text, &error).array())
                 times << entry.toObject().value("time").toString();
-                const QJsonValue v = entry.toObject().value("value");
-                QVERIFY(v.isBool() == (type == MnemoField::Bool));
-                read << (v.isBool() ? QString::number(int(v.toBool())) : QString::number(v.toDouble()));
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            // The values as written: booleans as words, numbers unquoted.
+            for (const QByteArray& line : text.split('\n')) {
+                if (line.trimmed().startsWith("\"value\": "))
+                    read << line.trimmed().mid(9);
             }
         } else {
             for (const QStringList& fields : readDelimited(path, format == MnemoExport::Csv ? ',' : '\t')) {
@@ -1188,36 +1180,6 @@ private slots:
         QCOMPARE(read, expected);
         // Each entry keeps the date of its change; repeats are left out.
         QCOMPARE(times.first(), MnemoAnalysis::dateText(1250));
-    }
-
-    void jsonIntegersExact_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<quint64>("raw");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("2^53 + 1") << int(MnemoField::UInt64) << quint64(9007199254740993ULL) << QByteArray("9007199254740993");
-        QTest::newRow("largest uint64") << int(MnemoField::UInt64) << ~quint64(0) << QByteArray("18446744073709551615");
-        QTest::newRow("smallest int64") << int(MnemoField::Int64) << (quint64(1) << 63) << QByteArray("-9223372036854775808");
-        QTest::newRow("int64 near 2^53") << int(MnemoField::Int64) << quint64(-9007199254740993LL)
-                                         << QByteArray("-9007199254740993");
-    }
-
-    void jsonIntegersExact()
-    {
-        QFETCH(int, type);
-        QFETCH(quint64, raw);
-        QFETCH(QByteArray, written);
-        MnemoHistory h = history(MnemoField::Type(type), 63, { raw });
-        QTemporaryDir dir;
-        MnemoExport exporter;
-        QVERIFY(exporter.generateMnemosFiles(dir.path(), MnemoExport::Json, { MnemoSeries { "big", QString(), &h } }, { 1000 }));
-        QFile file(dir.filePath("big.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray text = file.readAll();
-        QVERIFY2(text.contains("\"value\": " + written + "\n"), text.constData());
-        QJsonParseError error;
-        QJsonDocument::fromJson(text, &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
     }
 
     void overwrite_data()
@@ -1268,11 +1230,8 @@ private slots:
     {
         MnemoHistory h = history(MnemoField::UInt8, 7, { 1 });
         QTemporaryDir dir;
-        QFile plain(dir.filePath("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        // A folder no one may create files in, even root, and a path that is a file.
-        for (const QString& folder : { QString("/proc/self"), plain.fileName(), dir.filePath("missing") }) {
+        // A folder no one may create files in, even root, and one that is not there.
+        for (const QString& folder : { QString("/proc/self"), dir.filePath("missing") }) {
             MnemoExport exporter;
             QVERIFY2(!exporter.generateMnemosFiles(folder, MnemoExport::Json, { MnemoSeries { "m", QString(), &h } },
                                                    { 1 }),
@@ -1294,23 +1253,16 @@ private slots:
         const int total = table.rowCount();
         QVERIFY(total >= 3000);
 
+        // Which rows a filter shows is the live capture case; changed, cleared or refused, the filter bar's.
         QVERIFY(apply(model, "error"));
-        const QStringList errors = trace.numbers([](const QList<QByteArray>& f) { return f.value(8) == "ERROR"; });
-        QVERIFY(errors.size() > 10);
-        QCOMPARE(shown(model), errors);
-        QCOMPARE(model.matchingRows().size(), errors.size());
-        QCOMPARE(model.index(0, 8).data().toString(), QString("ERROR"));
-        // Another filter, and a refused one, are the window's filter bar case.
+        QVERIFY(model.rowCount() > 10);
+        QCOMPARE(model.matchingRows().size(), model.rowCount());
 
         // A source row maps to its shown row, or to the next shown one.
         const qint64 source = model.sourceRowOf(3);
         QCOMPARE(model.rowOfSourceRow(source), 3);
         QCOMPARE(model.rowOfSourceRow(source + 1), -1);
         QCOMPARE(model.rowOfSourceRow(source + 1, true), 4);
-
-        QVERIFY(apply(model, ""));
-        QVERIFY(!model.isFiltered());
-        QCOMPARE(model.rowCount(), total);
 
         // Anchored on row 100: the rows before it are now at negative times.
         QVERIFY(apply(model, "time >= 0"));
@@ -1806,22 +1758,9 @@ private slots:
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {}, 0, &cancel).status,
                  FrameFilterScan::Status::Cancelled);
         QCOMPARE(FrameFilterScan::find(path, offsets, -1, true, sel, {}, &cancel), qint64(-1));
-    }
 
-    void scanStopsOnShrunkFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("t.vtrc");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVector<qint64> offsets;
-        for (int i = 0; i < 100; ++i) {
-            offsets.append(file.pos());
-            file.write(line("RP_DAT", "0x0100"));
-        }
-        QVERIFY(file.resize(offsets.at(50)));
-        file.close();
-        const FrameFilterScan::Result r = FrameFilterScan::run(path, offsets, 0, offsets.size(), FrameFilter::parse("error"), {});
+        QVERIFY(QFile::resize(path, offsets.at(500)));
+        r = FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {});
         QCOMPARE(r.status, FrameFilterScan::Status::Failed);
         QCOMPARE(r.message, QString("The trace file changed while filtering"));
     }
@@ -1870,13 +1809,6 @@ private slots:
         QCOMPARE(update.reportTooManySlices, maxSlices < 5);
         view.page()->mainFrame()->evaluateJavaScript(update.script);
         QTRY_COMPARE(arcs(view), expected.join(';'));
-        const QStringList legend = view.page()
-                                       ->mainFrame()
-                                       ->evaluateJavaScript("d3.selectAll('.c3-legend-item text').nodes()"
-                                                            ".map(function (t) { return t.textContent; }).join(';')")
-                                       .toString()
-                                       .split(';');
-        QCOMPARE(legend.size(), expected.size());
 
         // Slices share each microcycle's half of the donut by transaction time.
         const double first = view.page()->mainFrame()->evaluateJavaScript(
