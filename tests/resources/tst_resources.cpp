@@ -222,8 +222,6 @@ private slots:
         const QByteArray copy = readAll(built);
         QVERIFY2(!copy.isEmpty(), qPrintable(built));
         QCOMPARE(copy, readAll(QStringLiteral(BX_SOURCE_DIR "/docs/html/brantix/brantix.html")));
-        for (const char* text : { "Plandor", "Ostrak", "Options", "F1", "Ctrl+S", "Start Capture" })
-            QVERIFY2(copy.contains(text), text);
     }
 };
 

@@ -43,8 +43,6 @@ private slots:
         QByteArray everyByte;
         for (int i = 0; i < 256 * 3; ++i)
             everyByte.append(char(i & 0xff));
-        QTest::newRow("no attachment") << QStringLiteral("Sender : Brantix v1.8.0\nName : A\nBody : \nhello")
-                                       << QList<QByteArray>{};
         QTest::newRow("lone dots and dotted lines")
             << QStringLiteral(".\nfirst\n.\n.\n..\n.hidden\nend.\n.") << QList<QByteArray>{};
         QTest::newRow("binary, empty and text files")
