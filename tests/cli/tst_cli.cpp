@@ -626,14 +626,10 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(DesignCheckReport::save(report, dir.filePath("r.html")));
         QVERIFY(DesignCheckReport::save(report, dir.filePath("r.json")));
-        QFile html(dir.filePath("r.html"));
-        QVERIFY(html.open(QIODevice::ReadOnly));
-        const QString page = QString::fromUtf8(html.readAll());
+        const QString page = QString::fromUtf8(readFile(dir.filePath("r.html")));
         QVERIFY(page.contains(QLatin1String("net &lt;1&gt;")));
         QVERIFY(page.contains(report.summary()));
-        QFile json(dir.filePath("r.json"));
-        QVERIFY(json.open(QIODevice::ReadOnly));
-        const QJsonObject root = QJsonDocument::fromJson(json.readAll()).object();
+        const QJsonObject root = QJsonDocument::fromJson(readFile(dir.filePath("r.json"))).object();
         QCOMPARE(root.value("errors").toInt(), 1);
         QCOMPARE(root.value("findings").toArray().at(0).toObject().value("firstFrame").toInt(), 42);
         QVERIFY(root.value("findings").toArray().at(1).toObject().value("firstFrame").isNull());
