@@ -7,12 +7,11 @@
 // file shrinking under the table, the row limit, row colours and colour buttons;
 // the filtered view over real traces from the simulated bus: rows arriving during
 // a live capture, a filter changed meanwhile, and an anchor that moves the `time`
-// field. The display filter itself: parsing
-// (every error with its position), matching against hand-built trace lines, and
-// scanning a real trace file. The chart pages loaded from the resources in a real
-// web view: the donut driven with the slices of a known macrocycle and read back
-// from the page's DOM, the mnemonic graph given a chart option with known steps
-// and read back through the chart's own API.
+// field. The display filter itself: parsing (every error with its position),
+// matching against hand-built trace lines, and scanning a real trace file. The
+// chart pages loaded from the resources in a real web view: the donut driven with
+// the slices of a known macrocycle and read back from the page's DOM, the mnemonic
+// graph given a chart option with known steps and read back through the chart's API.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/ControlTable.h"
@@ -583,11 +582,7 @@ private slots:
         M model;
         push(model, script);
         const QVariant shown = model.getRootIdIdx(0x10, 0x03).siblingAtColumn(column).data(Qt::DecorationRole);
-        QCOMPARE(shown.isValid(), !icon.isEmpty());
-        if (!icon.isEmpty()) {
-            QVERIFY(!QIcon(icon).isNull());
-            QCOMPARE(picture(shown), picture(QIcon(icon)));
-        }
+        QCOMPARE(picture(shown), picture(QIcon(icon))); // no icon: two null pictures
     }
 
     void categorySignalsSurviveClear()
@@ -630,10 +625,10 @@ private slots:
         QStyleOptionViewItem categoryOption, identifierOption;
         delegate.initStyleOption(&categoryOption, category);
         delegate.initStyleOption(&identifierOption, identifier);
-        QVERIFY(categoryOption.font.bold());
-        QVERIFY(!identifierOption.font.bold());
-        QVERIFY(categoryOption.backgroundBrush.style() != Qt::NoBrush);
-        QCOMPARE(identifierOption.backgroundBrush.style(), Qt::NoBrush);
+        // Categories bold on a ground of their own, identifiers plain.
+        QCOMPARE((QList<bool> { categoryOption.font.bold(), categoryOption.backgroundBrush.style() != Qt::NoBrush,
+                                identifierOption.font.bold(), identifierOption.backgroundBrush.style() != Qt::NoBrush }),
+                 (QList<bool> { true, true, false, false }));
     }
 
     void variableTransaction()
@@ -825,10 +820,9 @@ private slots:
 
     void texts()
     {
-        QCOMPARE(AnalysisTexts::maxJitter(50, 1), QStringLiteral("1000 ns"));
-        QCOMPARE(AnalysisTexts::maxJitter(0, 1), QStringLiteral("-"));
-        QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
-        QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
+        QCOMPARE((QStringList { AnalysisTexts::maxJitter(50, 1), AnalysisTexts::maxJitter(0, 1), AnalysisTexts::maxJitter(50, 7),
+                                AnalysisTexts::duration(90061002) }),
+                 (QStringList { "1000 ns", "-", "0 ns", "25:01:01.002" }));
     }
 
     // The scan table that made the traffic comes back as the macrocycle.
@@ -855,7 +849,6 @@ private slots:
         // microcycles start at two places of the cycle and their lengths alternate.
         QTest::newRow("aperiodic traffic") << "0201:1 0202:1" << 2 << false
                                            << "0201 0202|0201 0202 0201 0500 0201 0202" << quint64(0) << "" << "";
-        // One microcycle, then another table.
         QTest::newRow("scan table changed") << "0201:1 0202:1 0203:1" << 0 << false << "0201 0202 0203"
                                             << quint64(20000) << "0201:1 0204:2" << "0201 0204|0201";
     }
@@ -1138,7 +1131,6 @@ private slots:
                     read << line.trimmed().mid(9);
             }
         } else {
-            // Quotes are never written.
             for (const QString& line : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts)) {
                 const QStringList fields = line.split(format == MnemoExport::Csv ? ',' : '\t');
                 QCOMPARE(fields.size(), 2);
@@ -1570,7 +1562,6 @@ private slots:
         const QByteArray label = line("RP_DAT", "0x0100", "123.5", 0, "Speed");
 
         QTest::newRow("empty matches all") << "  " << idDat << true;
-        QTest::newRow("id ==") << "id == 0x0100" << rpDat << true;
         QTest::newRow("id == decimal") << "id == 256" << rpDat << true;
         QTest::newRow("id !=") << "id != 0x0100" << rpDat << false;
         QTest::newRow("len <") << "len < 3" << rpDat << false;
@@ -1657,7 +1648,6 @@ private slots:
         const FrameFilter last = FrameFilter::parse("ctrl == ID_DAT and not id");
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), last, {}).rows, QVector<quint32>{ 1000 });
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {}, 2).rows, expected.mid(0, 2));
-        // Found rows either way, and a cancelled find, are the window's find case.
 
         // Find's progress ends at all the rows when nothing matches, either way.
         const FrameFilter none = FrameFilter::parse("id == 0x0300");
