@@ -1024,13 +1024,12 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(bool, refreshment);
         QFETCH(int, start);
-        QFETCH(QString, value);
         MnemoAnalysis analysis;
         analysis.addDefinition(QModelIndex(), field(MnemoField::UInt8, start, start + 7), "m", 0x0104, false, refreshment);
         // Another identifier's definition stays untouched.
         analysis.addDefinition(QModelIndex(), field(MnemoField::UInt8, 0, 7), "other", 0x0105, false);
         feed(analysis, 0x0104, frame, 1000);
-        QCOMPARE(analysis.definition(0).label.value, value);
+        QTEST(analysis.definition(0).label.value, "value");
         QVERIFY(!analysis.definition(1).hasValue);
     }
 
@@ -1103,7 +1102,6 @@ private slots:
         QFETCH(int, format);
         QFETCH(int, type);
         QFETCH(QList<quint64>, values);
-        QFETCH(QStringList, expected);
         // No value at the first date.
         MnemoHistory h = history(MnemoField::Type(type), 63, { values.begin(), values.end() }, 1);
         std::vector<qint64> dates { 1000 };
@@ -1138,7 +1136,7 @@ private slots:
                 read << fields[1];
             }
         }
-        QCOMPARE(read, expected);
+        QTEST(read, "expected");
         // Each entry keeps the date of its change; repeats are left out.
         QCOMPARE(times.first(), MnemoAnalysis::dateText(1250));
     }
@@ -1540,12 +1538,10 @@ private slots:
     void errors()
     {
         QFETCH(QString, text);
-        QFETCH(QString, message);
-        QFETCH(int, position);
         const FrameFilter f = FrameFilter::parse(text);
         QVERIFY(!f.isValid());
-        QCOMPARE(f.error().message, message);
-        QCOMPARE(f.error().position, position);
+        QTEST(f.error().message, "message");
+        QTEST(f.error().position, "position");
         QVERIFY(!f.matches(line("RP_DAT", "0x0100")));
     }
 

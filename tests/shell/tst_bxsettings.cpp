@@ -187,14 +187,13 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QVariant, stored);
-        QFETCH(QVariant, expected);
 
         // Every other key holds a value of its own, which must survive the bad one.
         const BXSettings good = writeEveryKey(false, key, stored);
         QSettings store(storePath(), QSettings::IniFormat);
         BXSettings read;
         read.read(store);
-        QCOMPARE(read.value(key), expected);
+        QTEST(read.value(key), "expected");
         for (const BXSettings::Key& k : BXSettings::keys()) {
             if (k.name != key)
                 QCOMPARE(read.value(k.name), good.value(k.name));

@@ -193,8 +193,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(QString, email);
         QFETCH(QString, phone);
-        QFETCH(QString, refusal);
-        QCOMPARE(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), refusal);
+        QTEST(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), "refusal");
     }
 };
 
