@@ -241,18 +241,6 @@ void MainATModel::addRows(int count, const QVector<qint64>& offsets)
     endLayout();
 }
 
-void MainATModel::incRow(qint64 offset)
-{
-    if (m_rowCount >= m_maxRows || m_offsets.size() >= m_maxRows) {
-        ++m_rowsNotShown;
-        return;
-    }
-    beginLayout();
-    m_offsets.append(offset);
-    ++m_rowCount;
-    endLayout();
-}
-
 void MainATModel::setAbsoluteCounterAnchor(quint64 tick)
 {
     m_anchor = tick;

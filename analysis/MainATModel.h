@@ -31,7 +31,6 @@ public:
     void update();
     /// Rows appended to the file since: the start offset of each line.
     void addRows(int count, const QVector<qint64>& offsets);
-    void incRow(qint64 offset);
     void setAbsoluteCounterAnchor(quint64 tick);
     quint64 absoluteCounterAnchor() const { return m_anchor; }
     /// Bus speed code; 4 or more means unknown, and "Relative Date" then shows the file's field.
