@@ -6,10 +6,12 @@
 #include "design/TreeItem.h"
 
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QUndoStack>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include <sys/resource.h>
@@ -101,6 +103,18 @@ public:
     QStringList snapshot() const { return projectRows(model, QStringLiteral("<null>")); }
 
     QModelIndex network() { return model.getNetworkIdx(); }
+
+    /// `action` is refused with `message` alone on the status bar, the rows and the undo stack as they were.
+    void expectRefused(const std::function<bool()>& action, const QString& message, quint8 level = 1)
+    {
+        const QStringList before = snapshot();
+        const int count = model.undoStack()->count();
+        QSignalSpy status(&model, &MainDTModel::statusBarMessage);
+        QVERIFY(!action());
+        QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { level, message } }));
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(model.undoStack()->count(), count);
+    }
 
     /// Network / Segment 0 / Station 0 with its arbiter and a scan table.
     void buildBasic()
