@@ -1,10 +1,6 @@
-// The simulated arbitrator boards through the board library's own calls, with
-// hand-written station files. The control page: arbitrator workers on simulated
-// boards (example designs exported to real station files, real threads, the real
-// start barrier), and its models and grids: the control tree over a loaded
-// example project while boards are bound and unbound; the byte grids with
-// filling, copy, paste and the byte editor; mnemonic values cut from known bytes
-// and written back into them, and the mnemonic table.
+// The control page: arbitrator workers on simulated boards (example designs exported to real
+// station files, real threads, the real start barrier), the control tree, the byte grids, the
+// mnemonic values and table; and the simulated boards through the board library's own calls.
 
 #include "control/ArbitratorWorkers.h"
 #include "control/FipAnalyze.h"
@@ -39,7 +35,6 @@
 #include <QWaitCondition>
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -53,8 +48,6 @@ QStringList logLines;
 
 void captureLog(QtMsgType, const QMessageLogContext&, const QString& text)
 {
-    if (qEnvironmentVariableIsSet("BX_TEST_LOG"))
-        fprintf(stderr, "%lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, qPrintable(text));
     QMutexLocker lock(&logMutex);
     logLines.append(text);
 }
@@ -167,14 +160,6 @@ void collect(const QAbstractItemModel& model, const QModelIndex& parent, QString
 }
 
 using Cells = QMap<int, QString>; // byte position -> text
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
 
 MnemoField field(const QString& type, bool big, int start, int stop)
 {
@@ -773,15 +758,16 @@ private slots:
         QTest::addColumn<bool>("changed");
         QTest::addColumn<int>("rows");
 
-        QTest::newRow("one byte changed") << bytes({ 1, 2, 3 }) << bytes({ 1, 0xAB, 3 }) << QList<int>{ 1 } << true << 1;
-        QTest::newRow("same bytes") << bytes({ 1, 2, 3 }) << bytes({ 1, 2, 3 }) << QList<int>{} << false << 1;
+        const QByteArray three = QByteArray::fromHex("010203");
+        QTest::newRow("one byte changed") << three << QByteArray::fromHex("01ab03") << QList<int>{ 1 } << true << 1;
+        QTest::newRow("same bytes") << three << three << QList<int>{} << false << 1;
         QTest::newRow("16 bytes fill one row") << QByteArray(16, 7) << QByteArray(16, 7) << QList<int>{} << false << 1;
         QTest::newRow("17th byte opens a row") << QByteArray(16, 7) << QByteArray(17, 7) << QList<int>{ 16 } << false << 2;
         QList<int> grown;
         for (int i = 1; i < 256; ++i)
             grown << i;
-        QTest::newRow("longer data: the new cells are changes") << bytes({ 5 }) << QByteArray(256, 5) << grown << false << 16;
-        QTest::newRow("no data hides every row") << bytes({ 5 }) << QByteArray() << QList<int>{} << false << 0;
+        QTest::newRow("longer data: the new cells are changes") << QByteArray(1, 5) << QByteArray(256, 5) << grown << false << 16;
+        QTest::newRow("no data hides every row") << QByteArray(1, 5) << QByteArray() << QList<int>{} << false << 0;
     }
 
     void fill()
@@ -908,8 +894,6 @@ private slots:
         QTest::newRow("uint8 last bit is the end") << h("ff") << "UInt8" << false << 1 << 8 << "127" << true;
         QTest::newRow("int8 min") << h("80") << "Int8" << false << 0 << 7 << "-128" << true;
         QTest::newRow("int16 min big") << h("8000") << "Int16" << true << 0 << 15 << "-32768" << true;
-        QTest::newRow("uint64 max") << h("ffffffffffffffff") << "UInt64" << false << 0 << 63 << "18446744073709551615" << true;
-        QTest::newRow("int64 min big") << h("8000000000000000") << "Int64" << true << 0 << 63 << "-9223372036854775808" << true;
         QTest::newRow("float one and a half") << h("0000c03f") << "Float" << false << 0 << 31 << "1.5" << true;
         QTest::newRow("float third big") << h("3eaaaaab") << "Float" << true << 0 << 31 << "0.333333" << true;
         QTest::newRow("float nan") << h("0000c07f") << "Float" << false << 0 << 31 << "nan" << true;
@@ -1193,10 +1177,8 @@ private slots:
     {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("moves");
-        QTest::newRow("sawtooth") << "sawtooth:400" << true;
-        QTest::newRow("square") << "square:200" << true;
-        QTest::newRow("sine") << "sine:400" << true;
-        QTest::newRow("random walk") << "walk:200" << true;
+        for (const char* pattern : { "sawtooth:400", "square:200", "sine:400", "walk:200" })
+            QTest::newRow(pattern) << pattern << true;
         QTest::newRow("static") << "static" << false;
     }
 
@@ -1376,11 +1358,6 @@ private slots:
         QCOMPARE(medium.counters[1] > 0, (status & 0x0A) == 0x02);
         QVERIFY(field.counters[0] > 0 && field.counters[1] > 0);
         QVERIFY(medium.baStatus != 0);
-
-        vantor_monitoring_infos info;
-        QVERIFY(VantorSimulator::setTemperature(1, std::nanf("")));
-        QCOMPARE(vantor_get_monitoring_infos(m_field, &info), VANTOR_OK);
-        QVERIFY(std::isnan(info.temperature));
     }
 
     void pulledBoard_data()
@@ -1409,9 +1386,6 @@ private slots:
         QCOMPARE((QList<u32> { writeCode, readCode, vantor_read_evt(pulled, &ev, &param), vantor_get_medium(pulled, &medium),
                                vantor_get_monitoring_infos(pulled, &info), vantor_stop_ba(pulled) }),
                  (QList<u32> { code, code, code, code, code, code }));
-        u8 n = 0;
-        QCOMPARE(vantor_get_devices_number(&n), VANTOR_OK);
-        QCOMPARE(n, u8(1));
         QCOMPARE(vantor_device_close(pulled), VANTOR_OK);
         pulled = nullptr;
 
@@ -1508,7 +1482,6 @@ private slots:
     // While its arbitrator scans, the bus is what the simulated capture card listens to.
     void publishedToTheCapture()
     {
-        // The scan and the produced values as a capture sees them are the capture window's to check.
         startNetwork();
         QVERIFY(!FipSimulatedNetwork::current());
         QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
