@@ -186,15 +186,6 @@ void compareWithDesign(const M& m, const QModelIndex& station, const SC& c)
     QCOMPARE(got, want);
 }
 
-QStringList stationFiles(const M& m)
-{
-    QStringList names;
-    for (const QModelIndex& s : m.getStationIndexes())
-        names << "Station" + m.text(s, M::ColStationAddress) + ".xml";
-    names.sort();
-    return names;
-}
-
 QStringList xmlFiles(const QString& dir)
 {
     return QDir(dir).entryList({ "*.xml" }, QDir::Files, QDir::Name);
@@ -280,7 +271,6 @@ private slots:
         QCOMPARE(readAll(path), bytes);
         QVERIFY(QFile::remove(path));
 
-        QCOMPARE(xmlFiles(dir), stationFiles(model));
         for (const QModelIndex& station : model.getStationIndexes()) {
             const QString path = QDir(dir).filePath(StationConfigurationExport::fileName(model, station));
             SC read;
@@ -475,24 +465,15 @@ private slots:
         QCOMPARE(progress.last().at(0).toInt(), 100);
     }
 
-    void oddColumns_data()
+    // Characters XML cannot carry, in every project column but the kind and the station address.
+    void controlCharactersInEveryColumn()
     {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("garbage") << "zz<&>\"";
-        QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
-        QTest::newRow("huge number") << "0x123456789abcdef01";
-    }
-
-    void oddColumns()
-    {
-        QFETCH(QString, value);
         DesignFixture f;
         buildProject(f);
-        // Every project column except the kind and the station address takes the odd value.
         for (const QModelIndex& node : f.model.getAllIndexes()) {
             for (int c = 0; c <= M::LastProjectColumn; ++c) {
                 if (c != M::ColClassType && c != M::ColStationAddress)
-                    f.model.setDataWithoutControl(f.model.cell(node, c), value);
+                    f.model.setDataWithoutControl(f.model.cell(node, c), QString::fromUtf8("<a\x01\x1f\xef\xbf\xbf"));
             }
         }
         QTemporaryDir dir;
@@ -701,13 +682,11 @@ private slots:
     {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-        // Order, length and shortcuts are the window's recent list test; here the store and duplicates.
+        // Order, duplicates, length and shortcuts are the window's recent list test; here the store.
         RecentProjects recent(settings);
         recent.add("/p/1.brxprj");
         QCOMPARE(recent.add("/p/2.brxprj"), (QStringList { "/p/2.brxprj", "/p/1.brxprj" }));
         QCOMPARE(settings.value("BX/recentfileslist").toStringList(), recent.files());
-        QCOMPARE(RecentProjects::withFirst({ "a", "b", "a", "c" }, "a"), (QStringList { "a", "b", "c" }));
-        QCOMPARE(RecentProjects::shortcut(8), QKeySequence("Ctrl+9"));
     }
 
     void examplesInstall()

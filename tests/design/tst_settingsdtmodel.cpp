@@ -82,7 +82,6 @@ private slots:
 
     void layout()
     {
-        QCOMPARE(table->headerData(1, Qt::Horizontal).toString(), QString("Value"));
         SettingsDTModel small(3, 1); // a smaller request still gets every property row
         QCOMPARE(small.rowCount(), 42);
         const Qt::ItemFlags name = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
@@ -445,27 +444,17 @@ private slots:
             QVERIFY(!delegate.createEditor(&parent, QStyleOptionViewItem(), none));
     }
 
-    void hexSpinBox_data()
+    void hexSpinBoxStates()
     {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<int>("state");
-        QTest::newRow("prefixed") << "0x1b" << int(QValidator::Acceptable);
-        QTest::newRow("upper prefix") << "0X3F" << int(QValidator::Acceptable);
-        QTest::newRow("bare digits") << "2a" << int(QValidator::Acceptable);
-        QTest::newRow("prefix only") << "0x" << int(QValidator::Intermediate);
-        QTest::newRow("below minimum") << "0x1a" << int(QValidator::Intermediate);
-        QTest::newRow("above maximum") << "0x40" << int(QValidator::Invalid);
-        QTest::newRow("not hex") << "0x1g" << int(QValidator::Invalid);
-        QTest::newRow("decimal sign") << "-1" << int(QValidator::Invalid);
-    }
-    void hexSpinBox()
-    {
-        QFETCH(QString, input);
-        QFETCH(int, state);
         HexSpinBox spin(2);
         spin.setRange(27, 63);
-        int pos = 0;
-        QCOMPARE(int(static_cast<QAbstractSpinBox&>(spin).validate(input, pos)), state);
+        QList<int> states;
+        for (QString input : { "0x1b", "0X3F", "2a", "0x", "0x1a", "0x40", "0x1g", "-1" }) {
+            int pos = 0;
+            states << int(static_cast<QAbstractSpinBox&>(spin).validate(input, pos));
+        }
+        const int ok = QValidator::Acceptable, partial = QValidator::Intermediate, bad = QValidator::Invalid;
+        QCOMPARE(states, (QList<int> { ok, ok, ok, partial, partial, bad, bad, bad }));
     }
 };
 
