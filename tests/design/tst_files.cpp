@@ -269,7 +269,6 @@ private slots:
         }
         QVERIFY(reader.save(path));
         QCOMPARE(readAll(path), bytes);
-        QVERIFY(QFile::remove(path));
 
         for (const QModelIndex& station : model.getStationIndexes()) {
             const QString path = QDir(dir).filePath(StationConfigurationExport::fileName(model, station));
@@ -293,9 +292,7 @@ private slots:
             if (!read.tags.isEmpty())
                 expected << "Tags";
             QCOMPARE(children, expected);
-            QFile bytes(path);
-            QVERIFY(bytes.open(QIODevice::ReadOnly));
-            QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
+            QVERIFY(readAll(path).startsWith("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
         }
     }
 
