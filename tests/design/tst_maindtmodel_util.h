@@ -55,7 +55,9 @@ inline QStringList projectRows(const MainDTModel& model, const QString& none = Q
 class DesignFixture
 {
 public:
-    DesignFixture()
+    enum Start { Empty, Basic, AllKinds }; ///< what the constructor builds (see buildBasic, buildAllKinds)
+
+    explicit DesignFixture(Start start = Empty)
     {
         const QStringList kinds = { "Network", "Segment", "Station", "Arbiter", "Scan Table", "Instruction",
                                     "Variable", "Aperiodic List", "Message", "Data Rendering", "Mnemonic" };
@@ -67,6 +69,10 @@ public:
             *count = insertCount;
             return !cancelCount;
         });
+        if (start == Basic)
+            buildBasic();
+        else if (start == AllKinds)
+            buildAllKinds();
     }
 
     /// The item box's own drag data for a kind.

@@ -68,8 +68,7 @@ class TestSettingsDTModel : public QObject
 private slots:
     void init()
     {
-        f.reset(new DesignFixture);
-        f->buildAllKinds();
+        f.reset(new DesignFixture(DesignFixture::AllKinds));
         table.reset(new SettingsDTModel(42, 2));
         tester.reset(new QAbstractItemModelTester(table.get(), QAbstractItemModelTester::FailureReportingMode::Fatal));
     }
