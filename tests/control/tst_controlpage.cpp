@@ -3,7 +3,6 @@
 // mnemonic values and table; and the simulated boards through the board library's own calls.
 
 #include "control/ArbitratorWorkers.h"
-#include "control/FipAnalyze.h"
 #include "control/FipBusArbitratorDevice.h"
 #include "control/HexaTabDelegate.h"
 #include "control/KivDevicesDetection.h"
@@ -28,7 +27,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutex>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QUndoStack>
 #include <QValidator>
@@ -967,28 +965,6 @@ private slots:
         const QByteArray shortBefore = shortBytes;
         QVERIFY(!MnemoCodec::writeBits(f, encoded, &shortBytes));
         QCOMPARE(shortBytes, shortBefore);
-    }
-
-    void bitCuttingAgrees()
-    {
-        // The byte path and the bit array path cut the same bits, ranges at and past the end included.
-        QRandomGenerator random(7);
-        QByteArray bytes(9, '\0');
-        for (char& b : bytes)
-            b = char(random.bounded(256));
-        const QBitArray bits = FipAnalyze::bytesToBits(bytes);
-        for (int start = 0; start <= 72; start += 3) {
-            for (int stop = start - 1; stop <= 73; stop += 5) {
-                bool okBytes = false, okBits = true;
-                const QByteArray a = FipAnalyze::rawFrameBitsToMnemoBytes(bytes, start, stop, &okBytes);
-                const QByteArray b = FipAnalyze::rawFrameBitsToMnemoBytes(bits, start, stop, &okBits);
-                QCOMPARE(okBytes, okBits);
-                QCOMPARE(a, b);
-                QCOMPARE(okBytes, stop >= start && stop < 72);
-                if (okBytes)
-                    QCOMPARE(a.size(), (stop - start + 8) / 8);
-            }
-        }
     }
 
     void tableModel()

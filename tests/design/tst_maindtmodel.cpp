@@ -65,13 +65,11 @@ private slots:
         QCOMPARE(root.child(0)->data(2).toString(), QString("x"));
     }
 
-    void pathRoundTrip()
+    // The undo sequence walks paths that resolve; this one names a row that is not there.
+    void pathToAMissingRowIsInvalid()
     {
         DesignFixture f(DesignFixture::Basic);
-        const QModelIndex cell = f.station.sibling(f.station.row(), M::ColStationAddress);
-        TreeItem::Path path = TreeItem::pathFromIndex(cell);
-        QCOMPARE(TreeItem::pathToIndex(&f.model, path), cell);
-        QVERIFY(TreeItem::pathFromIndex(QModelIndex()).isEmpty());
+        TreeItem::Path path = TreeItem::pathFromIndex(f.station);
         path[1].first = 5;
         QVERIFY(!TreeItem::pathToIndex(&f.model, path).isValid());
     }

@@ -122,7 +122,7 @@ public:
         QCOMPARE(model.undoStack()->count(), count);
     }
 
-    /// Network / Segment 0 / Station 0 with its arbiter and a scan table.
+    /// Network / Segment 0 / Station 0.
     void buildBasic()
     {
         QVERIFY(drop("Network", QModelIndex()));
