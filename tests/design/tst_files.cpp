@@ -368,12 +368,8 @@ private slots:
         if (stations)
             buildProject(f);
         QTemporaryDir dir;
-        if (oldFile) {
-            QFile old(dir.filePath("old.xml"));
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            QFile note(dir.filePath("notes.txt"));
-            QVERIFY(note.open(QIODevice::WriteOnly));
-        }
+        if (oldFile)
+            QVERIFY(writeAll(dir.filePath("old.xml"), "") && writeAll(dir.filePath("notes.txt"), ""));
         StationConfigurationExport exporter(&f.model);
         exporter.setPause(0);
         BoxAnswerer answerer({ answer ? QMessageBox::Yes : QMessageBox::No });
@@ -406,9 +402,7 @@ private slots:
         QTemporaryDir dir;
         const QString target = how == "file" ? dir.filePath("Station0.xml") : dir.path();
         const QByteArray old = "<old/>";
-        QFile oldFile(dir.filePath("Station0.xml"));
-        QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
-        oldFile.close();
+        QVERIFY(writeAll(dir.filePath("Station0.xml"), old));
         if (how == "folder")
             QVERIFY(QDir(dir.path()).mkdir("Station10.xml"));
         StationConfigurationExport exporter(&f.model);
@@ -420,8 +414,7 @@ private slots:
                                            : exporter.generate(target);
         result.sort();
         QCOMPARE(result, written);
-        QVERIFY(oldFile.open(QIODevice::ReadOnly));
-        QCOMPARE(oldFile.readAll() == old, !written.contains("Station0.xml"));
+        QCOMPARE(readAll(dir.filePath("Station0.xml")) == old, !written.contains("Station0.xml"));
         // No half-written copy is left beside the files.
         QStringList files = written;
         if (!files.contains("Station0.xml"))

