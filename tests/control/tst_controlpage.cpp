@@ -143,7 +143,6 @@ struct Network {
 };
 
 
-const QString kProject = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj");
 
 QString board(int index) { return QString("%1 - USB - 1 Mbits/s - 0x%2").arg(index).arg(index + 1, 8, 16, QChar('0')); }
 
@@ -716,7 +715,7 @@ private slots:
 
         MainDTModel design;
         BrxprjFile file(&design);
-        QVERIFY(file.load(kProject));
+        QVERIFY(file.load(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj"));
         MainCTModel control;
         control.setSourceModel(&design);
         QAbstractItemModelTester tester(&control, QAbstractItemModelTester::FailureReportingMode::QtTest);

@@ -720,17 +720,16 @@ private slots:
     void expandCollapse()
     {
         DesignFixture f(DesignFixture::AllKinds);
-        const QModelIndex variable = f.node("output variable");
         QTreeView view;
         view.setModel(&f.model);
+        const auto expanded = [&] {
+            return QList<bool> { view.isExpanded(f.network()), view.isExpanded(f.segment), view.isExpanded(f.station),
+                                 view.isExpanded(f.node("output variable")) };
+        };
         MainDTContextMenu::expandChildren(f.network(), &view);
-        QVERIFY(view.isExpanded(f.network()));
-        QVERIFY(view.isExpanded(f.station));
-        QVERIFY(view.isExpanded(variable));
+        QCOMPARE(expanded(), (QList<bool> { true, true, true, true }));
         MainDTContextMenu::collapseChildren(f.segment, &view);
-        QVERIFY(view.isExpanded(f.network()));
-        QVERIFY(!view.isExpanded(f.segment));
-        QVERIFY(!view.isExpanded(variable));
+        QCOMPARE(expanded(), (QList<bool> { true, false, false, false }));
     }
 
     void resourceIconDialog()
