@@ -130,7 +130,6 @@ private slots:
         QVERIFY(f.drop("Instruction", table, 0));
         QCOMPARE(f.model.index(0, 0, table).data().toString(), QString("01 - NEXT_MACRO ()"));
         QCOMPARE(f.model.index(2, 0, table).data().toString(), QString("03 - TESTP ()"));
-        QCOMPARE(f.model.index(2, 0, table).data(Qt::EditRole).toString(), QString("TESTP ()"));
         f.insertCount = 89;
         QVERIFY(f.drop("Instruction", table));
         QCOMPARE(f.model.index(99, 0, table).data().toString(), QString("100 - NEXT_MACRO ()"));
@@ -307,7 +306,6 @@ private slots:
         QVERIFY(f.edit(variable, M::ColVarOutRefreshmentPeriod, "1"));
         // A slower slot snaps the period to its multiples.
         QVERIFY(f.edit(f.station, M::ColStationTSlot, "3")); // 2.5 ms
-        QCOMPARE(f.value(f.station, M::ColStationTSlotTime), QString("2.5 ms"));
         QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriod), QString("2.5"));
         QCOMPARE(f.value(variable, M::ColVarOutRefreshmentPeriodPar), QString("0x0001"));
         const QModelIndex table = f.add("Scan Table", f.add("Arbiter", f.station));
@@ -824,7 +822,6 @@ private slots:
         QCOMPARE(f.model.rowCount(parent), rows + 1);
         const QModelIndex node = f.model.index(rows, 0, parent);
         QCOMPARE(int(f.model.classType(node)), created);
-        QCOMPARE(f.value(node, M::ColClass), f.model.getClassTypeStr(quint8(created)));
         QVERIFY(!focused.isEmpty());
         QCOMPARE(focused.last().at(0).toModelIndex(), node);
         QCOMPARE(f.model.undoStack()->count(), 1); // the whole creation is one step
