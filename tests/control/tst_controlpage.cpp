@@ -881,6 +881,7 @@ private slots:
         QTest::newRow("uint16 past data") << h("0180") << "UInt16" << false << 1 << 16 << "0" << false;
         QTest::newRow("uint16 zero width") << h("0180") << "UInt16" << false << 5 << 4 << "0" << false;
         QTest::newRow("hexa little") << h("0180") << "Hexa" << false << 0 << 15 << "0x8001" << true;
+        QTest::newRow("hexa of twelve bits, bits past it cleared") << h("ffffff") << "Hexa" << false << 4 << 15 << "0x0fff" << true;
         QTest::newRow("bool first bit") << h("0180") << "Bool" << false << 0 << 0 << "1" << true;
         QTest::newRow("bool last bit") << h("0180") << "Bool" << false << 15 << 15 << "1" << true;
         QTest::newRow("bool past data") << h("0180") << "Bool" << false << 16 << 16 << "0" << false;
