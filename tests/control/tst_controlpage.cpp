@@ -1,13 +1,8 @@
-// The simulated arbitrator boards through the board library's own calls, with
-// hand-written station files. The control page: arbitrator workers on simulated
-// boards (example designs exported to real station files, real threads, the real
-// start barrier), and its models and grids: the control tree over a loaded
-// example project while boards are bound and unbound; the byte grids with
-// filling, copy, paste and the byte editor; mnemonic values cut from known bytes
-// and written back into them, and the mnemonic table.
+// The control page: arbitrator workers on simulated boards (example designs exported to real
+// station files, real threads, the real start barrier), the control tree, the byte grids, the
+// mnemonic values and table; and the simulated boards through the board library's own calls.
 
 #include "control/ArbitratorWorkers.h"
-#include "control/FipAnalyze.h"
 #include "control/FipBusArbitratorDevice.h"
 #include "control/HexaTabDelegate.h"
 #include "control/KivDevicesDetection.h"
@@ -32,14 +27,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutex>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QUndoStack>
 #include <QValidator>
 #include <QWaitCondition>
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -53,8 +46,6 @@ QStringList logLines;
 
 void captureLog(QtMsgType, const QMessageLogContext&, const QString& text)
 {
-    if (qEnvironmentVariableIsSet("BX_TEST_LOG"))
-        fprintf(stderr, "%lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, qPrintable(text));
     QMutexLocker lock(&logMutex);
     logLines.append(text);
 }
@@ -135,18 +126,6 @@ struct Network {
         exportFiles();
         return start();
     }
-    /// "0:0x0101 to 0:0x0100" made a plain message, received by the field unit's
-    /// consumer of 0x0100; then both stations run.
-    bool runPlainMessage(QModelIndex* sent, QModelIndex* received)
-    {
-        *sent = model.getClassTypeIndexes(M::MESSAGE_OUT, stations[0]).value(0);
-        const QModelIndex consumer = variable(1, M::VARIABLE_IN, 0x0100);
-        if (!model.setData(model.cell(*sent, M::ColMsgFileTransferEnabled), "false")
-            || !model.setData(model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"))
-            return false;
-        *received = model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
-        return received->isValid() && run() == 2;
-    }
     /// The arbitrator sends the message with `data`, as the control page's Send does.
     void send(const QModelIndex& sent, const QString& data)
     {
@@ -164,7 +143,6 @@ struct Network {
 };
 
 
-const QString kProject = QStringLiteral(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj");
 
 QString board(int index) { return QString("%1 - USB - 1 Mbits/s - 0x%2").arg(index).arg(index + 1, 8, 16, QChar('0')); }
 
@@ -180,14 +158,6 @@ void collect(const QAbstractItemModel& model, const QModelIndex& parent, QString
 
 using Cells = QMap<int, QString>; // byte position -> text
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
-
 MnemoField field(const QString& type, bool big, int start, int stop)
 {
     MnemoField f;
@@ -199,66 +169,51 @@ MnemoField field(const QString& type, bool big, int start, int stop)
 }
 
 
+// A station file at 1 Mbit/s: its optional bus arbiter element, its variables and its messages.
+QByteArray stationXml(const char* name, int address, const char* arbiter, const QString& variables,
+                      const QString& messages)
+{
+    return QString::asprintf("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<StationConfiguration version=\"1.1\">\n"
+                             " <SubscriberName>%s</SubscriberName><SubscriberNumber>0x%02x</SubscriberNumber>\n"
+                             " <Speed>0x01</Speed><TSlot>0x00</TSlot>\n%s\n <Variables>\n%s </Variables>\n"
+                             " <Messages>\n%s </Messages>\n</StationConfiguration>\n",
+                             name, address, arbiter, qPrintable(variables), qPrintable(messages))
+        .toUtf8();
+}
+
+QString variable(int id, int length, int type, const char* extra = "")
+{
+    return QString::asprintf("  <Variable><Name>v%x</Name><ID>0x%04x</ID><Length>0x%02x</Length><Type>0x%02x</Type>%s</Variable>\n",
+                             id, id, length, type, extra);
+}
+
+QString message(int source, int destination, int segment, const char* type)
+{
+    return QString::asprintf("  <Message><SourceID>0x%04x</SourceID><SourceSegment>0x00</SourceSegment>"
+                             "<DestinationID>0x%04x</DestinationID><DestinationSegment>0x%02x</DestinationSegment>"
+                             "<Type %s</Type></Message>\n",
+                             source, destination, segment, type);
+}
+
 // Two stations of one network: "Arbitrator" at address 1 scans 0x0100 and 0x0200
 // in its first table and 0x0101 in its second; "Field" produces 0x0200.
-const char* const arbitratorXml = R"(<?xml version="1.0" encoding="utf-8"?>
-<StationConfiguration version="1.1">
- <SubscriberName>Arbitrator</SubscriberName>
- <SubscriberNumber>0x01</SubscriberNumber>
- <Speed>0x01</Speed>
- <TSlot>0x00</TSlot>
- <BusArbiter enabled="true">
-  <BAMaxSubscriberNumber>0x02</BAMaxSubscriberNumber>
-  <BAScanTable number="0">
-   <SEND_ID_DAT>0x0100</SEND_ID_DAT>
-   <SEND_ID_DAT>512</SEND_ID_DAT>
-   <SUSPEND delay="0x0001">0xa3</SUSPEND>
-   <WAIT_TIME>0x0010</WAIT_TIME>
-   <NEXT_MACRO/>
-  </BAScanTable>
-  <BAScanTable number="1">
-   <SEND_ID_DAT>0x0101</SEND_ID_DAT>
-   <NEXT_MACRO/>
-  </BAScanTable>
- </BusArbiter>
- <Variables>
-  <Variable><Name>a</Name><ID>0x0100</ID><Length>0x08</Length><Type>0x00</Type></Variable>
-  <Variable><Name>b</Name><ID>0x0101</ID><Length>0x02</Length><Type>0x00</Type>
-   <Refreshment type="0x01" period="0x0050"/></Variable>
-  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7e</Length><Type>0x01</Type>
-   <Promptitude type="0x01" period="0x0050"/></Variable>
- </Variables>
- <Messages>
-  <Message><SourceID>0x0100</SourceID><SourceSegment>0x00</SourceSegment><DestinationID>0x0200</DestinationID>
-   <DestinationSegment>0x00</DestinationSegment><Type emissionChannel="0" ackRequestEnabled="true" fileTransferEnabled="false">toSend</Type></Message>
-  <Message><SourceID>0x0100</SourceID><SourceSegment>0x00</SourceSegment><DestinationID>0x0999</DestinationID>
-   <DestinationSegment>0x00</DestinationSegment><Type emissionChannel="1" ackRequestEnabled="true" fileTransferEnabled="false">toSend</Type></Message>
-  <Message><SourceID>0x0101</SourceID><SourceSegment>0x00</SourceSegment><DestinationID>0x0201</DestinationID>
-   <DestinationSegment>0x01</DestinationSegment><Type emissionChannel="2" ackRequestEnabled="false" fileTransferEnabled="true">toSend</Type></Message>
- </Messages>
-</StationConfiguration>
-)";
+const QByteArray arbitratorXml = stationXml(
+    "Arbitrator", 1,
+    R"( <BusArbiter enabled="true"><BAMaxSubscriberNumber>0x02</BAMaxSubscriberNumber>
+  <BAScanTable number="0"><SEND_ID_DAT>0x0100</SEND_ID_DAT><SEND_ID_DAT>512</SEND_ID_DAT>
+   <SUSPEND delay="0x0001">0xa3</SUSPEND><WAIT_TIME>0x0010</WAIT_TIME><NEXT_MACRO/></BAScanTable>
+  <BAScanTable number="1"><SEND_ID_DAT>0x0101</SEND_ID_DAT><NEXT_MACRO/></BAScanTable>
+ </BusArbiter>)",
+    variable(0x0100, 8, 0) + variable(0x0101, 2, 0, R"(<Refreshment type="0x01" period="0x0050"/>)")
+        + variable(0x0200, 0x7e, 1, R"(<Promptitude type="0x01" period="0x0050"/>)"),
+    message(0x0100, 0x0200, 0, R"(emissionChannel="0" ackRequestEnabled="true" fileTransferEnabled="false">toSend)")
+        + message(0x0100, 0x0999, 0, R"(emissionChannel="1" ackRequestEnabled="true" fileTransferEnabled="false">toSend)")
+        + message(0x0101, 0x0201, 1, R"(emissionChannel="2" ackRequestEnabled="false" fileTransferEnabled="true">toSend)"));
 
-const char* const fieldXml = R"(<?xml version="1.0" encoding="utf-8"?>
-<StationConfiguration version="1.1">
- <SubscriberName>Field</SubscriberName>
- <SubscriberNumber>0x02</SubscriberNumber>
- <Speed>0x01</Speed>
- <TSlot>0x00</TSlot>
- <Variables>
-  <Variable><Name>a</Name><ID>0x0100</ID><Length>0x08</Length><Type>0x01</Type></Variable>
-  <Variable><Name>b</Name><ID>0x0101</ID><Length>0x02</Length><Type>0x01</Type></Variable>
-  <Variable><Name>c</Name><ID>0x0200</ID><Length>0x7e</Length><Type>0x00</Type></Variable>
-  <Variable><Name>d</Name><ID>0x0300</ID><Length>0x04</Length><Type>0x01</Type></Variable>
- </Variables>
- <Messages>
-  <Message><SourceID>0x0100</SourceID><SourceSegment>0x00</SourceSegment><DestinationID>0x0200</DestinationID>
-   <DestinationSegment>0x00</DestinationSegment><Type fileTransferEnabled="false">toReceive</Type></Message>
-  <Message><SourceID>0x0101</SourceID><SourceSegment>0x00</SourceSegment><DestinationID>0x0201</DestinationID>
-   <DestinationSegment>0x01</DestinationSegment><Type fileTransferEnabled="true">toReceive</Type></Message>
- </Messages>
-</StationConfiguration>
-)";
+const QByteArray fieldXml = stationXml(
+    "Field", 2, "", variable(0x0100, 8, 1) + variable(0x0101, 2, 1) + variable(0x0200, 0x7e, 0) + variable(0x0300, 4, 1),
+    message(0x0100, 0x0200, 0, R"(fileTransferEnabled="false">toReceive)")
+        + message(0x0101, 0x0201, 1, R"(fileTransferEnabled="true">toReceive)"));
 
 u32 le32(const u8* p)
 {
@@ -541,8 +496,14 @@ private slots:
     void messagesCountedAndHistory()
     {
         Network net(QStringLiteral("file_transfer_1M.brxprj"));
-        QModelIndex sent, received;
-        QVERIFY(net.runPlainMessage(&sent, &received));
+        // "0:0x0101 to 0:0x0100" made a plain message, received by the field unit's consumer of 0x0100.
+        const QModelIndex sent = net.model.getClassTypeIndexes(M::MESSAGE_OUT, net.stations[0]).value(0);
+        const QModelIndex consumer = net.variable(1, M::VARIABLE_IN, 0x0100);
+        QVERIFY(net.model.setData(net.model.cell(sent, M::ColMsgFileTransferEnabled), "false"));
+        QVERIFY(net.model.setData(net.model.cell(consumer, M::ColVarMessageReceptionEnabled), "true"));
+        const QModelIndex received = net.model.getClassTypeIndexes(M::MESSAGE_IN, consumer).value(0);
+        QVERIFY(received.isValid());
+        QCOMPARE(net.run(), 2);
         QTRY_COMPARE(net.started, 2);
         const QStringList data = { "01 02 03 ", "0A 0B " };
         for (int i = 0; i < data.size(); ++i) {
@@ -659,8 +620,7 @@ private slots:
                     [&](const QModelIndex& station) { events.append(station); });
         const int before = VantorSimulator::calls(1).size();
         QVERIFY(VantorSimulator::setMediumFault(1, 0x4 | 0x8)); // both channels fail to transmit
-        QTRY_COMPARE(events.size(), 1);
-        QCOMPARE(events[0], net.stations[1]);
+        QTRY_COMPARE(events, QList<QModelIndex> { net.stations[1] });
 
         const QModelIndex field = net.stations[1];
         net.command([=](FipBusArbitratorDevice* w) { w->onStationIsolationTreatment(field, answer); });
@@ -755,14 +715,11 @@ private slots:
 
         MainDTModel design;
         BrxprjFile file(&design);
-        QVERIFY(file.load(kProject));
+        QVERIFY(file.load(BX_SOURCE_DIR "/resources/examples/brantix/2sta_worldfip/file_transfer_1M.brxprj"));
         MainCTModel control;
         control.setSourceModel(&design);
         QAbstractItemModelTester tester(&control, QAbstractItemModelTester::FailureReportingMode::QtTest);
         control.setLabelsVisible(!labels); // the flip below must refilter
-        QStringList shown;
-        collect(control, QModelIndex(), &shown);
-        QCOMPARE(shown.filter("Station:").size(), 0);
 
         // Bind, then show or hide the labels, with the tester watching every step.
         int index = 0;
@@ -771,7 +728,7 @@ private slots:
                 design.setDataWithoutControl(design.cell(station, MainDTModel::ColFipDevice), board(index++));
         }
         control.setLabelsVisible(labels);
-        shown.clear();
+        QStringList shown;
         collect(control, QModelIndex(), &shown);
         QCOMPARE(shown.filter("Station:").size(), stations);
         QTEST(shown.filter("Data Rendering:").size(), "renderings");
@@ -797,15 +754,16 @@ private slots:
         QTest::addColumn<bool>("changed");
         QTest::addColumn<int>("rows");
 
-        QTest::newRow("one byte changed") << bytes({ 1, 2, 3 }) << bytes({ 1, 0xAB, 3 }) << QList<int>{ 1 } << true << 1;
-        QTest::newRow("same bytes") << bytes({ 1, 2, 3 }) << bytes({ 1, 2, 3 }) << QList<int>{} << false << 1;
+        const QByteArray three = QByteArray::fromHex("010203");
+        QTest::newRow("one byte changed") << three << QByteArray::fromHex("01ab03") << QList<int>{ 1 } << true << 1;
+        QTest::newRow("same bytes") << three << three << QList<int>{} << false << 1;
         QTest::newRow("16 bytes fill one row") << QByteArray(16, 7) << QByteArray(16, 7) << QList<int>{} << false << 1;
         QTest::newRow("17th byte opens a row") << QByteArray(16, 7) << QByteArray(17, 7) << QList<int>{ 16 } << false << 2;
         QList<int> grown;
         for (int i = 1; i < 256; ++i)
             grown << i;
-        QTest::newRow("longer data: the new cells are changes") << bytes({ 5 }) << QByteArray(256, 5) << grown << false << 16;
-        QTest::newRow("no data hides every row") << bytes({ 5 }) << QByteArray() << QList<int>{} << false << 0;
+        QTest::newRow("longer data: the new cells are changes") << QByteArray(1, 5) << QByteArray(256, 5) << grown << false << 16;
+        QTest::newRow("no data hides every row") << QByteArray(1, 5) << QByteArray() << QList<int>{} << false << 0;
     }
 
     void fill()
@@ -891,31 +849,21 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), QString("01\t02\t0F\n10\t11"));
     }
 
-    void byteEditor_data()
+    void byteEditorTakesTwoHexDigits()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("accepted");
-
-        QTest::newRow("one digit") << "a" << true;
-        QTest::newRow("two digits") << "F0" << true;
-        QTest::newRow("empty") << "" << true;
-        QTest::newRow("not hexadecimal") << "g" << false;
-        QTest::newRow("three digits") << "123" << false;
-    }
-
-    void byteEditor()
-    {
-        QFETCH(QString, typed);
-
         HexaTabDelegate delegate;
         QWidget parent;
         std::unique_ptr<QWidget> widget(delegate.createEditor(&parent, QStyleOptionViewItem(), QModelIndex()));
         auto* editor = qobject_cast<QLineEdit*>(widget.get());
         QVERIFY(editor && editor->validator());
         QCOMPARE(editor->maxLength(), 2);
-        int pos = 0;
-        QString text = typed;
-        QTEST(editor->validator()->validate(text, pos) == QValidator::Acceptable, "accepted");
+        QStringList accepted;
+        for (QString typed : { "a", "F0", "", "g", "123" }) {
+            int pos = 0;
+            if (editor->validator()->validate(typed, pos) == QValidator::Acceptable)
+                accepted << typed;
+        }
+        QCOMPARE(accepted, (QStringList { "a", "F0", "" }));
     }
 
     void decode_data()
@@ -933,9 +881,9 @@ private slots:
         QTest::newRow("uint16 past data") << h("0180") << "UInt16" << false << 1 << 16 << "0" << false;
         QTest::newRow("uint16 zero width") << h("0180") << "UInt16" << false << 5 << 4 << "0" << false;
         QTest::newRow("hexa little") << h("0180") << "Hexa" << false << 0 << 15 << "0x8001" << true;
+        QTest::newRow("hexa of twelve bits, bits past it cleared") << h("ffffff") << "Hexa" << false << 4 << 15 << "0x0fff" << true;
         QTest::newRow("bool first bit") << h("0180") << "Bool" << false << 0 << 0 << "1" << true;
         QTest::newRow("bool last bit") << h("0180") << "Bool" << false << 15 << 15 << "1" << true;
-        QTest::newRow("bool byte edge") << h("0180") << "Bool" << false << 8 << 8 << "0" << true;
         QTest::newRow("bool past data") << h("0180") << "Bool" << false << 16 << 16 << "0" << false;
         QTest::newRow("bool two bits") << h("0180") << "Bool" << false << 0 << 1 << "0" << false;
         QTest::newRow("uint8 across bytes") << h("f00f") << "UInt8" << false << 4 << 11 << "255" << true;
@@ -943,9 +891,6 @@ private slots:
         QTest::newRow("uint8 last bit is the end") << h("ff") << "UInt8" << false << 1 << 8 << "127" << true;
         QTest::newRow("int8 min") << h("80") << "Int8" << false << 0 << 7 << "-128" << true;
         QTest::newRow("int16 min big") << h("8000") << "Int16" << true << 0 << 15 << "-32768" << true;
-        QTest::newRow("int32 minus one") << h("ffffffff") << "Int32" << true << 0 << 31 << "-1" << true;
-        QTest::newRow("uint64 max") << h("ffffffffffffffff") << "UInt64" << false << 0 << 63 << "18446744073709551615" << true;
-        QTest::newRow("int64 min big") << h("8000000000000000") << "Int64" << true << 0 << 63 << "-9223372036854775808" << true;
         QTest::newRow("float one and a half") << h("0000c03f") << "Float" << false << 0 << 31 << "1.5" << true;
         QTest::newRow("float third big") << h("3eaaaaab") << "Float" << true << 0 << 31 << "0.333333" << true;
         QTest::newRow("float nan") << h("0000c07f") << "Float" << false << 0 << 31 << "nan" << true;
@@ -1022,28 +967,6 @@ private slots:
         QCOMPARE(shortBytes, shortBefore);
     }
 
-    void bitCuttingAgrees()
-    {
-        // The byte path and the bit array path cut the same bits, ranges at and past the end included.
-        QRandomGenerator random(7);
-        QByteArray bytes(9, '\0');
-        for (char& b : bytes)
-            b = char(random.bounded(256));
-        const QBitArray bits = FipAnalyze::bytesToBits(bytes);
-        for (int start = 0; start <= 72; start += 3) {
-            for (int stop = start - 1; stop <= 73; stop += 5) {
-                bool okBytes = false, okBits = true;
-                const QByteArray a = FipAnalyze::rawFrameBitsToMnemoBytes(bytes, start, stop, &okBytes);
-                const QByteArray b = FipAnalyze::rawFrameBitsToMnemoBytes(bits, start, stop, &okBits);
-                QCOMPARE(okBytes, okBits);
-                QCOMPARE(a, b);
-                QCOMPARE(okBytes, stop >= start && stop < 72);
-                if (okBytes)
-                    QCOMPARE(a.size(), (stop - start + 8) / 8);
-            }
-        }
-    }
-
     void tableModel()
     {
         // A design row of the mnemonic columns, under a rendering under a variable.
@@ -1079,8 +1002,7 @@ private slots:
 
         QSignalSpy refused(&model, &MnemoCTModel::invalidEntry);
         QVERIFY(!model.setData(model.index(0, MnemoCTModel::ValueCol), "0xZZ"));
-        QCOMPARE(refused.count(), 1);
-        QCOMPARE(refused.first().first().toString(), QString("Invalid hexa value entry."));
+        QCOMPARE(QList<QVariantList>(refused), QList<QVariantList> { { "Invalid hexa value entry." } });
         QCOMPARE(model.index(0, MnemoCTModel::ValueCol).data().toString(), QString("0x8001"));
         QVERIFY(model.setData(model.index(0, MnemoCTModel::ValueCol), "0X00ff"));
         // Any text goes for other types; the main window checks it when encoding.
@@ -1088,41 +1010,55 @@ private slots:
         QCOMPARE(refused.count(), 1);
     }
 
-    void detection_data()
+    // A boards file: each board listed with its record, each network line's padding set.
+    void boardsFile_data()
     {
         QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("error"); // the start of a refusal; empty: loaded
         QTest::addColumn<int>("count");
         QTest::addColumn<QList<quint32>>("last"); // type, index, number, speed, subsystem of the last board
-
-        QTest::newRow("none") << "# nothing plugged\n" << 0 << QList<quint32>();
-        QTest::newRow("one usb") << "usb number=0x00012345 speed=3" << 1
-                                 << QList<quint32> { 2, 0, 0x12345, 3, 0 };
-        QTest::newRow("many, indexes per type")
-            << "pci subsys=0x5601\nusb\npci # spare\nother\nusb index=7 number=4096 speed=0" << 5
-            << QList<quint32> { 2, 7, 4096, 0, 0 };
-        QTest::newRow("pci form factor by default") << "pci number=0xdeadbeef" << 1
-                                                    << QList<quint32> { 1, 0, 0xdeadbeef, 1, 0x5301 };
-        QTest::newRow("counted around given indexes") << "usb\nusb index=0\nusb" << 3
-                                                      << QList<quint32> { 2, 2, 0xA10023, 1, 0 };
-        QTest::newRow("index given twice") << "pci index=1\nusb index=1\npci index=1" << -1 << QList<quint32>();
-        QTest::newRow("unknown kind") << "usb\nfirewire" << -1 << QList<quint32>();
-        QTest::newRow("speed out of range") << "usb speed=4" << -1 << QList<quint32>();
-        QTest::newRow("more than the list holds") << QString("usb\n").repeated(VANTOR_MAX_RECORDS + 1) << -1
-                                                  << QList<quint32>();
+        QTest::addColumn<int>("padding");         // of the network "line1"
+        const auto loaded = [](const char* name, const QString& description, int count, const QList<quint32>& last,
+                               int padding = 0x9080) {
+            QTest::newRow(name) << description << QString() << count << last << padding;
+        };
+        const auto refused = [](const char* name, const QString& description, const char* error) {
+            QTest::newRow(name) << description << QString(error) << 0 << QList<quint32>() << 0;
+        };
+        loaded("none", "# nothing plugged\n", 0, {});
+        loaded("one usb", "usb number=0x00012345 speed=3", 1, { 2, 0, 0x12345, 3, 0 });
+        loaded("many, indexes per type", "pci subsys=0x5601\nusb\npci # spare\nother\nusb index=7 number=4096 speed=0", 5,
+               { 2, 7, 4096, 0, 0 });
+        loaded("pci form factor by default", "pci number=0xdeadbeef", 1, { 1, 0, 0xdeadbeef, 1, 0x5301 });
+        loaded("counted around given indexes", "usb\nusb index=0\nusb", 3, { 2, 2, 0xA10023, 1, 0 });
+        loaded("network defaults", "network line1", 0, {});
+        loaded("network, every key",
+               "network line1 padding=0x7530 pattern=0x0100:sine:4000,0x0201:static missing-reply=0.01 fcs=0.001 "
+               "glitch=0.001 late-reply=0.02 dropout=0.001 dropout-ms=500",
+               0, {}, 0x7530);
+        loaded("network without padding", "usb network=line1\nnetwork line1 padding=0", 1, { 2, 0, 0xA10001, 1, 0 }, 0);
+        refused("index given twice", "pci index=1\nusb index=1\npci index=1", "line 3");
+        refused("unknown kind", "usb\nfirewire", "line 2");
+        refused("speed out of range", "usb speed=4", "line 1");
+        refused("more than the list holds", QString("usb\n").repeated(VANTOR_MAX_RECORDS + 1), "more than");
+        refused("network without name", "network padding=0x7530", "line 1");
+        refused("rate above one", "network line1 fcs=2", "line 1");
+        refused("unknown pattern", "network line1 pattern=0x0100:wave", "line 1");
+        refused("period too short", "network line1 pattern=0x0100:sine:5", "line 1");
+        refused("unknown network key", "network line1 speed=1", "line 1");
     }
 
-    void detection()
+    void boardsFile()
     {
         QFETCH(QString, description);
+        QFETCH(QString, error);
         QFETCH(int, count);
-        const QString path = writeFile("boards.txt", description.toUtf8());
-        QString error;
-        const bool loaded = VantorSimulator::loadBoardsFile(path, &error);
-        QCOMPARE(loaded, count >= 0);
-        if (!loaded) {
-            QVERIFY(error.startsWith("line ") || error.contains("more than"));
+        QString why;
+        QCOMPARE(VantorSimulator::loadBoardsFile(writeFile("boards.txt", description.toUtf8()), &why), error.isEmpty());
+        QVERIFY2(why.startsWith(error), qPrintable(why));
+        if (!error.isEmpty())
             return;
-        }
+        QTEST(int(VantorSimulator::network("line1").paddingId), "padding");
         u8 n = 99;
         QCOMPARE(vantor_get_devices_number(&n), VANTOR_OK);
         QCOMPARE(int(n), count);
@@ -1131,23 +1067,16 @@ private slots:
         QCOMPARE(vantor_get_devices_list(records, &n), VANTOR_OK);
         QCOMPARE(int(n), count);
         QCOMPARE(records[count].bytes[0], u8(0xAA)); // nothing written past the boards
-        for (int i = 0; i < count; ++i) {
-            const u8* r = records[i].bytes;
-            u32 err = 1;
-            vantor_device_handle* h = vantor_device_open(le32(r), r[4], &err);
-            QVERIFY2(h && err == VANTOR_OK, qPrintable(QString::number(i)));
-            QVERIFY(!vantor_device_open(le32(r), r[4], &err));
-            QCOMPARE(err, VANTOR_ERR_DEVICE_BUSY);
-            QCOMPARE(vantor_device_close(h), VANTOR_OK);
-            QCOMPARE(vantor_device_close(h), VANTOR_ERR_BAD_HANDLE);
-        }
-        if (count) {
-            const u8* r = records[count - 1].bytes;
-            QTEST((QList<quint32> { le32(r), r[4], le32(r + 10), r[17], quint32(r[25] | r[26] << 8) }), "last");
-        }
-        u32 err = 0;
-        QVERIFY(!vantor_device_open(VANTOR_INTERFACE_USB, 42, &err));
-        QCOMPARE(err, VANTOR_ERR_NO_DEVICE);
+        if (!count)
+            return;
+        const u8* r = records[count - 1].bytes;
+        QTEST((QList<quint32> { le32(r), r[4], le32(r + 10), r[17], quint32(r[25] | r[26] << 8) }), "last");
+        // It opens with the type and index its record gives; a closed handle is gone.
+        u32 err = 1;
+        vantor_device_handle* h = vantor_device_open(le32(r), r[4], &err);
+        QCOMPARE(err, VANTOR_OK);
+        QCOMPARE(vantor_device_close(h), VANTOR_OK);
+        QCOMPARE(vantor_device_close(h), VANTOR_ERR_BAD_HANDLE);
     }
 
     void boardVariablesCrossTheBus_data()
@@ -1222,10 +1151,8 @@ private slots:
     {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("moves");
-        QTest::newRow("sawtooth") << "sawtooth:400" << true;
-        QTest::newRow("square") << "square:200" << true;
-        QTest::newRow("sine") << "sine:400" << true;
-        QTest::newRow("random walk") << "walk:200" << true;
+        for (const char* pattern : { "sawtooth:400", "square:200", "sine:400", "walk:200" })
+            QTest::newRow(pattern) << pattern << true;
         QTest::newRow("static") << "static" << false;
     }
 
@@ -1259,41 +1186,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(VantorSimulator::macrocycles("net") >= start + 3, 3000);
         QTest::qWait(250);
         QCOMPARE(readVar(m_field, 0x0100, &code).mid(2, 8), QByteArray(8, '\0'));
-    }
-
-    void networkLines_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("padding"); // -1: refused
-        QTest::newRow("defaults") << "network line1" << 0x9080;
-        QTest::newRow("everything")
-            << "network line1 padding=0x7530 pattern=0x0100:sine:4000,0x0201:static missing-reply=0.01 fcs=0.001 "
-               "glitch=0.001 late-reply=0.02 dropout=0.001 dropout-ms=500"
-            << 0x7530;
-        QTest::newRow("no padding") << "network line1 padding=0" << 0;
-        QTest::newRow("no name") << "network padding=0x7530" << -1;
-        QTest::newRow("rate above one") << "network line1 fcs=2" << -1;
-        QTest::newRow("unknown pattern") << "network line1 pattern=0x0100:wave" << -1;
-        QTest::newRow("period too short") << "network line1 pattern=0x0100:sine:5" << -1;
-        QTest::newRow("unknown key") << "network line1 speed=1" << -1;
-    }
-
-    void networkLines()
-    {
-        QFETCH(QString, line);
-        QFETCH(int, padding);
-        QVector<VantorSimulator::Board> boards;
-        QVector<VantorSimulator::Network> networks;
-        QString error;
-        QCOMPARE(VantorSimulator::parseBoards("usb network=line1\n" + line, &boards, &error, &networks), padding >= 0);
-        if (padding < 0) {
-            QVERIFY(error.startsWith("line 2"));
-            return;
-        }
-        QCOMPARE(boards.size(), 1);
-        QCOMPARE(networks.size(), 1);
-        QCOMPARE(networks[0].name, QString("line1"));
-        QCOMPARE(int(networks[0].paddingId), padding);
     }
 
     void initRefusals_data()
@@ -1331,13 +1223,7 @@ private slots:
     void events()
     {
         startNetwork();
-        u16 code = 0, param = 0;
-        QCOMPARE(vantor_read_evt(m_arb, &code, &param), VANTOR_NO_EVENT);
-        QVERIFY(VantorSimulator::postEvent(0, VANTOR_EVT_SEND_VAR_T, 0x1234));
-        QCOMPARE(vantor_read_evt(m_arb, &code, &param), VANTOR_OK);
-        QCOMPARE(code, u16(VANTOR_EVT_SEND_VAR_T));
-        QCOMPARE(param, u16(0x1234));
-
+        u16 param = 0;
         QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);
         QList<u16> seen;
         // The third instruction of the first table suspends with event number 0xa3.
@@ -1446,11 +1332,6 @@ private slots:
         QCOMPARE(medium.counters[1] > 0, (status & 0x0A) == 0x02);
         QVERIFY(field.counters[0] > 0 && field.counters[1] > 0);
         QVERIFY(medium.baStatus != 0);
-
-        vantor_monitoring_infos info;
-        QVERIFY(VantorSimulator::setTemperature(1, std::nanf("")));
-        QCOMPARE(vantor_get_monitoring_infos(m_field, &info), VANTOR_OK);
-        QVERIFY(std::isnan(info.temperature));
     }
 
     void pulledBoard_data()
@@ -1479,9 +1360,6 @@ private slots:
         QCOMPARE((QList<u32> { writeCode, readCode, vantor_read_evt(pulled, &ev, &param), vantor_get_medium(pulled, &medium),
                                vantor_get_monitoring_infos(pulled, &info), vantor_stop_ba(pulled) }),
                  (QList<u32> { code, code, code, code, code, code }));
-        u8 n = 0;
-        QCOMPARE(vantor_get_devices_number(&n), VANTOR_OK);
-        QCOMPARE(n, u8(1));
         QCOMPARE(vantor_device_close(pulled), VANTOR_OK);
         pulled = nullptr;
 
@@ -1578,7 +1456,6 @@ private slots:
     // While its arbitrator scans, the bus is what the simulated capture card listens to.
     void publishedToTheCapture()
     {
-        // The scan and the produced values as a capture sees them are the capture window's to check.
         startNetwork();
         QVERIFY(!FipSimulatedNetwork::current());
         QCOMPARE(vantor_start_ba(m_arb, 1), VANTOR_OK);

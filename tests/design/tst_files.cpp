@@ -186,15 +186,6 @@ void compareWithDesign(const M& m, const QModelIndex& station, const SC& c)
     QCOMPARE(got, want);
 }
 
-QStringList stationFiles(const M& m)
-{
-    QStringList names;
-    for (const QModelIndex& s : m.getStationIndexes())
-        names << "Station" + m.text(s, M::ColStationAddress) + ".xml";
-    names.sort();
-    return names;
-}
-
 QStringList xmlFiles(const QString& dir)
 {
     return QDir(dir).entryList({ "*.xml" }, QDir::Files, QDir::Name);
@@ -239,7 +230,6 @@ private slots:
         QByteArray original;
         if (project.isEmpty()) {
             // An instruction is stored without its position; texts are escaped.
-            QCOMPARE(model.getInstructionIndexes(0x0101).first().data().toString(), QString("01 - SEND_ID_DAT (0x0101)"));
             const QByteArray bytes = file.toBytes();
             QVERIFY(bytes.contains("<maindtitem col0=\"SEND_ID_DAT (0x0101)\" col1=\"Instruction\" col2=\"5\""));
             QVERIFY(!bytes.contains(" - SEND_ID_DAT"));
@@ -278,9 +268,7 @@ private slots:
         }
         QVERIFY(reader.save(path));
         QCOMPARE(readAll(path), bytes);
-        QVERIFY(QFile::remove(path));
 
-        QCOMPARE(xmlFiles(dir), stationFiles(model));
         for (const QModelIndex& station : model.getStationIndexes()) {
             const QString path = QDir(dir).filePath(StationConfigurationExport::fileName(model, station));
             SC read;
@@ -303,9 +291,7 @@ private slots:
             if (!read.tags.isEmpty())
                 expected << "Tags";
             QCOMPARE(children, expected);
-            QFile bytes(path);
-            QVERIFY(bytes.open(QIODevice::ReadOnly));
-            QCOMPARE(bytes.readLine(), QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
+            QVERIFY(readAll(path).startsWith("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
         }
     }
 
@@ -348,8 +334,7 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(valueAt(readXml(m_built.filePath(file)), path), expected);
+        QTEST(valueAt(readXml(m_built.filePath(file)), path), "expected");
     }
 
     void cleaning_data()
@@ -382,12 +367,8 @@ private slots:
         if (stations)
             buildProject(f);
         QTemporaryDir dir;
-        if (oldFile) {
-            QFile old(dir.filePath("old.xml"));
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            QFile note(dir.filePath("notes.txt"));
-            QVERIFY(note.open(QIODevice::WriteOnly));
-        }
+        if (oldFile)
+            QVERIFY(writeAll(dir.filePath("old.xml"), "") && writeAll(dir.filePath("notes.txt"), ""));
         StationConfigurationExport exporter(&f.model);
         exporter.setPause(0);
         BoxAnswerer answerer({ answer ? QMessageBox::Yes : QMessageBox::No });
@@ -420,9 +401,7 @@ private slots:
         QTemporaryDir dir;
         const QString target = how == "file" ? dir.filePath("Station0.xml") : dir.path();
         const QByteArray old = "<old/>";
-        QFile oldFile(dir.filePath("Station0.xml"));
-        QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
-        oldFile.close();
+        QVERIFY(writeAll(dir.filePath("Station0.xml"), old));
         if (how == "folder")
             QVERIFY(QDir(dir.path()).mkdir("Station10.xml"));
         StationConfigurationExport exporter(&f.model);
@@ -434,8 +413,7 @@ private slots:
                                            : exporter.generate(target);
         result.sort();
         QCOMPARE(result, written);
-        QVERIFY(oldFile.open(QIODevice::ReadOnly));
-        QCOMPARE(oldFile.readAll() == old, !written.contains("Station0.xml"));
+        QCOMPARE(readAll(dir.filePath("Station0.xml")) == old, !written.contains("Station0.xml"));
         // No half-written copy is left beside the files.
         QStringList files = written;
         if (!files.contains("Station0.xml"))
@@ -472,27 +450,17 @@ private slots:
         exporter.generate(target);
         QCOMPARE(QList<QVariantList>(notices), (QList<QVariantList> { { quint8(0), notice.arg(target) } }));
         QCOMPARE(progress.size(), stations + 1);
-        QCOMPARE(progress.last().at(0).toInt(), 100);
     }
 
-    void oddColumns_data()
+    // Characters XML cannot carry, in every project column but the kind and the station address.
+    void controlCharactersInEveryColumn()
     {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("garbage") << "zz<&>\"";
-        QTest::newRow("control characters") << QString::fromUtf8("a\x01\x1f\xef\xbf\xbf");
-        QTest::newRow("huge number") << "0x123456789abcdef01";
-    }
-
-    void oddColumns()
-    {
-        QFETCH(QString, value);
         DesignFixture f;
         buildProject(f);
-        // Every project column except the kind and the station address takes the odd value.
         for (const QModelIndex& node : f.model.getAllIndexes()) {
             for (int c = 0; c <= M::LastProjectColumn; ++c) {
                 if (c != M::ColClassType && c != M::ColStationAddress)
-                    f.model.setDataWithoutControl(f.model.cell(node, c), value);
+                    f.model.setDataWithoutControl(f.model.cell(node, c), QString::fromUtf8("<a\x01\x1f\xef\xbf\xbf"));
             }
         }
         QTemporaryDir dir;
@@ -599,7 +567,6 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(int, nodes);
-        QFETCH(int, maxDepth);
         QFETCH(QStringList, cells);
         QFETCH(QString, reason);
         QTemporaryDir dir;
@@ -625,7 +592,7 @@ private slots:
         int deepest = 0;
         for (const QModelIndex& i : all)
             deepest = qMax(deepest, TreeItem::pathFromIndex(i).size());
-        QCOMPARE(deepest, maxDepth);
+        QTEST(deepest, "maxDepth");
         for (const QString& check : cells) {
             const QString where = check.section('=', 0, 0);
             QModelIndex node;
@@ -701,13 +668,11 @@ private slots:
     {
         QTemporaryDir dir;
         QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-        // Order, length and shortcuts are the window's recent list test; here the store and duplicates.
+        // Order, duplicates, length and shortcuts are the window's recent list test; here the store.
         RecentProjects recent(settings);
         recent.add("/p/1.brxprj");
         QCOMPARE(recent.add("/p/2.brxprj"), (QStringList { "/p/2.brxprj", "/p/1.brxprj" }));
         QCOMPARE(settings.value("BX/recentfileslist").toStringList(), recent.files());
-        QCOMPARE(RecentProjects::withFirst({ "a", "b", "a", "c" }, "a"), (QStringList { "a", "b", "c" }));
-        QCOMPARE(RecentProjects::shortcut(8), QKeySequence("Ctrl+9"));
     }
 
     void examplesInstall()

@@ -6,10 +6,12 @@
 #include "design/TreeItem.h"
 
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QUndoStack>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include <sys/resource.h>
@@ -53,7 +55,9 @@ inline QStringList projectRows(const MainDTModel& model, const QString& none = Q
 class DesignFixture
 {
 public:
-    DesignFixture()
+    enum Start { Empty, Basic, AllKinds }; ///< what the constructor builds (see buildBasic, buildAllKinds)
+
+    explicit DesignFixture(Start start = Empty)
     {
         const QStringList kinds = { "Network", "Segment", "Station", "Arbiter", "Scan Table", "Instruction",
                                     "Variable", "Aperiodic List", "Message", "Data Rendering", "Mnemonic" };
@@ -65,6 +69,10 @@ public:
             *count = insertCount;
             return !cancelCount;
         });
+        if (start == Basic)
+            buildBasic();
+        else if (start == AllKinds)
+            buildAllKinds();
     }
 
     /// The item box's own drag data for a kind.
@@ -102,7 +110,19 @@ public:
 
     QModelIndex network() { return model.getNetworkIdx(); }
 
-    /// Network / Segment 0 / Station 0 with its arbiter and a scan table.
+    /// `action` is refused with `message` alone on the status bar, the rows and the undo stack as they were.
+    void expectRefused(const std::function<bool()>& action, const QString& message, quint8 level = 1)
+    {
+        const QStringList before = snapshot();
+        const int count = model.undoStack()->count();
+        QSignalSpy status(&model, &MainDTModel::statusBarMessage);
+        QVERIFY(!action());
+        QCOMPARE(QList<QVariantList>(status), (QList<QVariantList> { { level, message } }));
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(model.undoStack()->count(), count);
+    }
+
+    /// Network / Segment 0 / Station 0.
     void buildBasic()
     {
         QVERIFY(drop("Network", QModelIndex()));
