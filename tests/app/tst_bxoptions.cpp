@@ -100,10 +100,8 @@ void TstBXOptions::storedOptionReachesWidget()
     store.beginGroup(BXSettings::Group);
     for (const BXSettings::Key& k : BXSettings::keys())
         QVERIFY2(store.contains(k.name), qPrintable(k.name));
-    const BXSettings::Key* known = BXSettings::findKey(key);
-    QVERIFY(known);
     if (stored.isValid() && key != "ostrak/parameters/combobox/backuptimelimitmvalue")
-        QCOMPARE(written.value(key), BXSettings::convert(stored, known->type));
+        QCOMPARE(written.value(key), BXSettings::convert(stored, BXSettings::findKey(key)->type));
 }
 
 void TstBXOptions::restoredDefaultsAreNotWrittenBack()
@@ -126,8 +124,7 @@ void TstBXOptions::restoredDefaultsAreNotWrittenBack()
     QCOMPARE(child<QLineEdit>("paddingIdentifier")->text(), QStringLiteral("9080"));
     QCOMPARE(m_bx->controlTable()->getControlColor(acke), ControlTable::defaultColor(acke));
     QVERIFY(m_bx->close());
-    QVERIFY(QSettings(BX::OrganizationName, BX::ProductName).childKeys().isEmpty());
-    QVERIFY(QSettings(BX::OrganizationName, BX::ProductName).childGroups().isEmpty());
+    QCOMPARE(QSettings(BX::OrganizationName, BX::ProductName).allKeys(), QStringList());
 
     // The next normal close writes them all again.
     m_bx = std::make_unique<BX>();
