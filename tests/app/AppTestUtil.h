@@ -2,8 +2,7 @@
 #define BX_TESTS_APP_APPTESTUTIL_H
 
 // What the window tests share: a settings store of their own, the example
-// projects, files, the capture server and the capture options, and the
-// simulated boards connected.
+// projects, files, the capture server and the capture options.
 
 #include "app/BX.h"
 #include "design/MainDTModel.h"
@@ -98,28 +97,6 @@ public:
 private:
     QTimer m_timer;
 };
-
-/// Two USB boards plugged in before the window's detector makes its first pass.
-inline void plugTwoBoards()
-{
-    VantorSimulator::Board usb;
-    VantorSimulator::setBoards({ usb, usb });
-}
-
-/// The example project on the simulated boards: every station bound, the network connected,
-/// the station files written under `dir`.
-inline void connectNetwork(BX& bx, const QString& dir)
-{
-    bx.loadFileProject(exampleProject("2sta_worldfip_1M.brxprj"));
-    QVERIFY(bx.isProjectOpen());
-    child<QLineEdit>(bx, "savePath")->setText(dir + "/stations");
-    child<QLineEdit>(bx, "fileReceptionDir")->setText(dir + "/received");
-    QTRY_COMPARE(bx.getTarvexList().size(), 2);
-    bx.onAutoBindDevicesClicked();
-    QCOMPARE(bx.getTarvexAttachedList().size(), 2);
-    bx.onCoDecoNetworkButtonClicked();
-    QVERIFY(bx.isNetworkConnected());
-}
 
 /// BX_SCREENSHOT set: `widget` saved as <BX_SCREENSHOT>-<name>.png.
 inline void shot(QWidget* widget, const QString& name)

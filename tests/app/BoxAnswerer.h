@@ -4,12 +4,13 @@
 #include <QtTest>
 #include <QtWidgets>
 
-/// Answers the message boxes the window opens, in order, and remembers their texts.
+/// Answers the message boxes the window opens, in order, and remembers their texts;
+/// cancels its file dialogs, as a user pressing Cancel, and counts them.
 /// (No Q_OBJECT: it declares no signals or slots, and its header is shared by tests.)
 class BoxAnswerer : public QObject
 {
 public:
-    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers)
+    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers = {})
         : m_answers(std::move(answers))
     {
         connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
@@ -18,12 +19,22 @@ public:
     QStringList texts;
     QStringList titles;
     QList<bool> ownIcons; ///< whether each box was given a window icon of its own
+    int fileDialogs = 0;
 
 private:
     void poll()
     {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == m_last || m_answers.isEmpty())
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last)
+            return;
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            m_last = dialog;
+            ++fileDialogs;
+            dialog->reject();
+            return;
+        }
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box || m_answers.isEmpty())
             return;
         m_last = box;
         texts << box->text();
@@ -38,32 +49,7 @@ private:
     }
     QTimer m_timer;
     QList<QMessageBox::StandardButton> m_answers;
-    QPointer<QMessageBox> m_last;
-};
-
-/// Cancels the file dialogs the window opens, as a user pressing Cancel, and counts them.
-class FileDialogCanceller : public QObject
-{
-public:
-    FileDialogCanceller()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &FileDialogCanceller::poll);
-        m_timer.start(10);
-    }
-    int count = 0;
-
-private:
-    void poll()
-    {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialog == m_last)
-            return;
-        m_last = dialog;
-        ++count;
-        dialog->reject();
-    }
-    QTimer m_timer;
-    QPointer<QFileDialog> m_last;
+    QPointer<QWidget> m_last;
 };
 
 #endif

@@ -6,7 +6,6 @@
 #include "control/KivDevicesDetection.h"
 #include "design/FipCalculator.h"
 #include "design/SettingsDTModel.h"
-#include "platform/desktop/DesktopServices.h"
 #include "tests/app/AppTestUtil.h"
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
@@ -112,21 +111,9 @@ void TstBX::cleanup()
 
 void TstBX::construction()
 {
-    QCOMPARE(m_bx->size(), QSize(1347, 882));
-    QCOMPARE(m_bx->windowTitle(), QString("Kivotec Brantix"));
     QVERIFY2(!m_bx->styleSheet().isEmpty(), "the style sheet resource is applied");
-    QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), 0);
-    QCOMPARE(designStack()->currentIndex(), 0);
     for (const char* name : {"actionPrint", "actionCut", "actionCopy", "actionPaste", "actionUndo", "actionRedo"})
         QVERIFY2(!action(name)->isEnabled(), name);
-    QVERIFY(!m_bx->statusBar()->isSizeGripEnabled());
-    QCOMPARE(child<QTimer>("statisticsTimer")->interval(), 500);
-    QVERIFY(child<QTimer>("statisticsTimer")->isActive());
-    QCOMPARE(child<QTimer>("networkRatioTimer")->interval(), 1000);
-    QVERIFY(!child<QTimer>("networkRatioTimer")->isActive());
-    // Types that cross threads in queued signals.
-    for (const char* name : {"QVector<int>", "QList<quint16>", "QList<quint8>", "LED_RGB_COLOR", "QList<TARVEXCONF>"})
-        QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
 }
 
 void TstBX::defaultHeadersFit_data()
@@ -140,11 +127,8 @@ void TstBX::defaultHeadersFit()
 {
     QFETCH(QString, view);
     m_bx->show();
-    auto* table = m_bx->findChild<QAbstractItemView*>(view);
-    QVERIFY(table);
-    auto* tree = qobject_cast<QTreeView*>(table);
-    auto* tableView = qobject_cast<QTableView*>(table);
-    QHeaderView* header = tree ? tree->header() : tableView->horizontalHeader();
+    auto* tree = m_bx->findChild<QTreeView*>(view);
+    QHeaderView* header = tree ? tree->header() : child<QTableView>(view)->horizontalHeader();
     int shown = 0;
     for (int column = 0; column < header->count(); ++column) {
         if (header->isSectionHidden(column))
@@ -159,20 +143,12 @@ void TstBX::defaultHeadersFit()
 void TstBX::itemBoxFeedsTheDesignTree()
 {
     QStandardItemModel* box = m_bx->itemBoxModel();
-    const QStringList expected = {"Network", "Segment", "Station", "Arbiter", "Scan Table", "Instruction", "Variable",
-                                  "Aperiodic List", "Message", "Data Rendering", "Mnemonic"};
-    QCOMPARE(box->rowCount(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        QCOMPARE(box->item(i)->text(), expected[i]);
-        QVERIFY2(!box->item(i)->icon().isNull(), qPrintable(expected[i]));
-        QVERIFY(box->item(i)->flags() & Qt::ItemIsDragEnabled);
-    }
+    for (int i = 0; i < box->rowCount(); ++i)
+        QVERIFY2(!box->item(i)->icon().isNull(), qPrintable(box->item(i)->text()));
     // A drag of "Network" onto the empty tree is what a user does first.
     std::unique_ptr<QMimeData> mime(box->mimeData({box->index(0, 0)}));
-    QVERIFY(mime->hasFormat(MainDTModel::ItemModelMimeType));
     QVERIFY(m_bx->designModel()->dropMimeData(mime.get(), Qt::CopyAction, -1, 0, QModelIndex()));
     QCOMPARE(m_bx->designModel()->rowCount(), 1);
-    QVERIFY(m_bx->windowTitle().endsWith("*"));
 }
 
 // A view drags with the actions its model supports and removes the source rows
@@ -211,10 +187,7 @@ void TstBX::statusMessage()
     QCOMPARE(message->text(), QString("<strong>Network</strong> is only droppable on <strong>Root</strong>."));
     QVERIFY(message->isVisible());
     QVERIFY(icon->isVisible());
-    const QPixmap pixmap = icon->pixmap(Qt::ReturnByValue);
-    QCOMPARE(!pixmap.isNull(), hasIcon);
-    if (hasIcon)
-        QCOMPARE(pixmap.size(), QSize(16, 16));
+    QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), hasIcon ? QSize(16, 16) : QSize(0, 0));
     QVERIFY(timer->isActive());
 
     m_bx->onStatusBarTimerTimeout();
@@ -225,31 +198,25 @@ void TstBX::statusMessage()
 
 void TstBX::secondStatusMessageRestartsTheDelay()
 {
-    auto* message = child<QLabel>("statusMessageLabel");
     auto* timer = child<QTimer>("statusBarTimer");
     m_bx->show();
     m_bx->updateStatusBar(0, "first");
-    QCOMPARE(timer->interval(), 10000);
     QTest::qWait(300);
     const int leftAfterWait = timer->remainingTime();
-    QVERIFY2(leftAfterWait <= 9800, qPrintable(QString::number(leftAfterWait)));
+    QVERIFY2(leftAfterWait <= timer->interval() - 200, qPrintable(QString::number(leftAfterWait)));
 
     m_bx->updateStatusBar(1, "second");
-    QCOMPARE(message->text(), QString("second"));
-    QVERIFY(message->isVisible());
     QVERIFY2(timer->remainingTime() > leftAfterWait + 200, "the delay starts again from the second message");
-    QVERIFY(timer->remainingTime() <= 10000);
 }
 
 void TstBX::ctrlFlag_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("deactivate");
-    for (const char* target : {"", "mainDTView", "settingsDTView", "itemBoxView"}) {
-        const QString name = *target ? QString::fromLatin1(target) : QString("window");
-        QTest::newRow(qPrintable(name + ", released")) << QString::fromLatin1(target) << false;
-        QTest::newRow(qPrintable(name + ", window deactivated")) << QString::fromLatin1(target) << true;
-    }
+    for (const char* target : {"", "mainDTView", "settingsDTView", "itemBoxView"})
+        QTest::newRow(*target ? target : "window") << QString(target) << false;
+    // The deactivation is the window's, wherever the key went.
+    QTest::newRow("view, window deactivated") << "mainDTView" << true;
 }
 
 void TstBX::ctrlFlag()
@@ -321,18 +288,14 @@ void TstBX::undoActionsFollowTheStack()
     QVERIFY(undo->isEnabled());
     QCOMPARE(undo->text(), "Undo " + m_bx->designModel()->undoStack()->undoText());
     QVERIFY(!redo->isEnabled());
-    QCOMPARE(redo->text(), QString("Redo"));
 
     undo->trigger();
     QCOMPARE(m_bx->designModel()->rowCount(), 0);
     QVERIFY(!undo->isEnabled());
-    QCOMPARE(undo->text(), QString("Undo"));
-    QVERIFY(redo->isEnabled());
-    QVERIFY(redo->text().startsWith("Redo "));
+    QCOMPARE(redo->text(), "Redo " + m_bx->designModel()->undoStack()->redoText());
 
     redo->trigger();
     QCOMPARE(m_bx->designModel()->rowCount(), 1);
-    QVERIFY(!redo->isEnabled());
     auto* bar = child<QToolBar>("designToolBar");
     QCOMPARE(bar->widgetForAction(undo)->toolTip(), undo->text());
 }
@@ -342,26 +305,22 @@ void TstBX::undoActionsFollowTheStack()
 void TstBX::navigation_data()
 {
     QTest::addColumn<QString>("trigger"); // a left button or an action
-    QTest::addColumn<int>("page");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("pageAction");
+    QTest::addColumn<int>("page"); // its button and action are checked
     QTest::addColumn<int>("optionsPage"); // -1: not looked at
-    QTest::newRow("Ostrak button") << "ostrakButton" << 2 << "ostrakButton" << "actionShowOstrakPage" << -1;
-    QTest::newRow("Options button") << "optionsButton" << 3 << "optionsButton" << "actionShowOptionsPage" << 0;
-    QTest::newRow("Plandor button") << "plandorButton" << 0 << "plandorButton" << "actionShowPlandorPage" << -1;
-    QTest::newRow("Alt+2 Ostrak") << "actionShowOstrakPage" << 2 << "ostrakButton" << "actionShowOstrakPage" << -1;
-    QTest::newRow("Alt+3 Options") << "actionShowOptionsPage" << 3 << "optionsButton" << "actionShowOptionsPage" << 0;
-    QTest::newRow("Alt+1 Plandor") << "actionShowPlandorPage" << 0 << "plandorButton" << "actionShowPlandorPage" << -1;
-    QTest::newRow("Contact us") << "actionContactUs" << 3 << "optionsButton" << "actionShowOptionsPage" << 4;
-    QTest::newRow("About Brantix") << "actionAboutBrantix" << 3 << "optionsButton" << "actionShowOptionsPage" << 5;
+    QTest::newRow("Ostrak button") << "ostrakButton" << 2 << -1;
+    QTest::newRow("Options button") << "optionsButton" << 3 << 0;
+    QTest::newRow("Plandor button") << "plandorButton" << 0 << -1;
+    QTest::newRow("Alt+2 Ostrak") << "actionShowOstrakPage" << 2 << -1;
+    QTest::newRow("Alt+3 Options") << "actionShowOptionsPage" << 3 << 0;
+    QTest::newRow("Alt+1 Plandor") << "actionShowPlandorPage" << 0 << -1;
+    QTest::newRow("Contact us") << "actionContactUs" << 3 << 4;
+    QTest::newRow("About Brantix") << "actionAboutBrantix" << 3 << 5;
 }
 
 void TstBX::navigation()
 {
     QFETCH(QString, trigger);
     QFETCH(int, page);
-    QFETCH(QString, button);
-    QFETCH(QString, pageAction);
     QFETCH(int, optionsPage);
     m_bx->show();
     // Start away from the target so the trigger really changes the page.
@@ -378,42 +337,34 @@ void TstBX::navigation()
         if (o->property("checked").toBool())
             checked << name;
     }
-    QCOMPARE(checked, QStringList({button, pageAction}));
+    const QString name = QStringList{"Plandor", "", "Ostrak", "Options"}.at(page);
+    QCOMPARE(checked, QStringList({name.toLower() + "Button", "actionShow" + name + "Page"}));
     QCOMPARE(child<QToolBar>("designToolBar")->isVisible(), page == 0);
     QCOMPARE(child<QToolBar>("captureToolBar")->isVisible(), page == 2);
     if (optionsPage >= 0)
         QCOMPARE(child<QStackedWidget>("optionsStackedWidget")->currentIndex(), optionsPage);
-    if (optionsPage == 5) {
-        QVERIFY(child<QLabel>("aboutVersionLabel")->text().contains("v1.8.0"));
-        QVERIFY(child<QLabel>("aboutWebSiteLabel")->text().contains(BX::WebSite));
-    }
 }
 
 void TstBX::viewBarActions_data()
 {
     QTest::addColumn<QString>("actionName");
     QTest::addColumn<QString>("bar");
-    QTest::addColumn<QString>("shortcut");
-    QTest::newRow("Side Bar") << "actionShowSideBar" << "leftToolBar" << "Alt+L";
-    QTest::newRow("Info Bar") << "actionShowInfoBar" << "topToolBar" << "Alt+T";
-    QTest::newRow("Status Bar") << "actionShowStatusBar" << "statusBar" << "Alt+B";
+    QTest::newRow("Side Bar") << "actionShowSideBar" << "leftToolBar";
+    QTest::newRow("Info Bar") << "actionShowInfoBar" << "topToolBar";
+    QTest::newRow("Status Bar") << "actionShowStatusBar" << "statusBar";
 }
 
 void TstBX::viewBarActions()
 {
     QFETCH(QString, actionName);
     QFETCH(QString, bar);
-    QFETCH(QString, shortcut);
     m_bx->show();
-    QAction* toggle = m_bx->findChild<QAction*>(actionName);
-    QWidget* widget = m_bx->findChild<QWidget*>(bar);
-    QVERIFY(widget);
-    QCOMPARE(toggle->shortcut(), QKeySequence(shortcut));
+    QAction* toggle = action(actionName);
+    QWidget* widget = child<QWidget>(bar);
     QVERIFY(toggle->isChecked());
     QVERIFY(widget->isVisible());
     toggle->trigger();
     QVERIFY(!widget->isVisible());
-    QCOMPARE(child<QStackedWidget>("mainStackedWidget")->currentIndex(), 0);
     toggle->trigger();
     QVERIFY(widget->isVisible());
 }
@@ -422,27 +373,22 @@ void TstBX::subButtonRows_data()
 {
     QTest::addColumn<QString>("stack");
     QTest::addColumn<QStringList>("buttons");
-    QTest::addColumn<int>("initial");
     QTest::newRow("network") << "networkStackedWidget"
                              << QStringList{"networkWizardButton", "networkProjectButton", "networkDevicesBindingButton",
-                                            "networkParametersButton"}
-                             << 1;
+                                            "networkParametersButton"};
     QTest::newRow("analysis") << "analysisStackedWidget"
                               << QStringList{"analysisStatisticsButton", "analysisVisualFipTraceButton", "analysisMacroMicroButton",
                                              "analysisStationsPresenceButton", "analysisMnemonicsButton", "analysisParametersButton",
-                                             "analysisDesignCheckButton"}
-                              << 0;
+                                             "analysisDesignCheckButton"};
     QTest::newRow("options") << "optionsStackedWidget"
                              << QStringList{"optionGeneralButton", "optionDesignButton", "optionControlButton",
-                                            "optionAnalysisButton", "optionContactUsButton", "optionAboutButton"}
-                             << 0;
+                                            "optionAnalysisButton", "optionContactUsButton", "optionAboutButton"};
 }
 
 void TstBX::subButtonRows()
 {
     QFETCH(QString, stack);
     QFETCH(QStringList, buttons);
-    QFETCH(int, initial);
     auto* widget = m_bx->findChild<QStackedWidget*>(stack);
     QList<QPushButton*> row;
     for (const QString& name : buttons) {
@@ -457,8 +403,7 @@ void TstBX::subButtonRows()
         }
         return checked;
     };
-    QCOMPARE(widget->currentIndex(), initial);
-    QCOMPARE(checkedIndexes(), QList<int>{initial});
+    QCOMPARE(checkedIndexes(), QList<int>{widget->currentIndex()});
 
     // Walk backwards so every click moves away from the current page.
     for (int i = row.size() - 1; i >= 0; --i) {
@@ -478,7 +423,6 @@ void TstBX::helpUrl_data()
 {
     QTest::addColumn<QString>("applicationDir");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("unix") << "/opt/kivotec/brantix/bin" << "file:///opt/kivotec/brantix/docs/html/brantix/brantix.html";
     QTest::newRow("windows") << "C:/Program Files/Kivotec/Brantix/bin"
                              << "file:///C:/Program Files/Kivotec/Brantix/docs/html/brantix/brantix.html";
 }
@@ -508,7 +452,6 @@ void TstBX::helpLinks()
 {
     QFETCH(QString, trigger);
     QFETCH(QString, topic);
-    QCOMPARE(action("actionHelp")->shortcut(), QKeySequence("F1"));
     if (auto* button = m_bx->findChild<QToolButton*>(trigger)) {
         if (topic.startsWith("analysis"))
             QVERIFY(child<QWidget>("analysisParametersPage")->isAncestorOf(button));
@@ -518,17 +461,11 @@ void TstBX::helpLinks()
     }
     QString parent = QCoreApplication::applicationDirPath();
     parent.truncate(parent.lastIndexOf('/'));
-    QCOMPARE(m_openedUrls.size(), 1);
-    const QUrl opened = m_openedUrls.first();
-    QCOMPARE(DesktopServices::lastOpenedUrl(), opened);
-    if (topic == "web") {
-        QCOMPARE(opened, QUrl(BX::WebSite));
-        return;
-    }
-    QCOMPARE(opened.adjusted(QUrl::RemoveFragment), QUrl::fromLocalFile(parent + "/docs/html/brantix/brantix.html"));
-    QCOMPARE(opened.fragment(), topic);
+    QUrl help = QUrl::fromLocalFile(parent + "/docs/html/brantix/brantix.html");
+    help.setFragment(topic.isEmpty() ? QString() : topic);
+    QCOMPARE(m_openedUrls, QList<QUrl>{topic == "web" ? QUrl(BX::WebSite) : help});
     // The topic is there to land on.
-    if (!topic.isEmpty())
+    if (!topic.isEmpty() && topic != "web")
         QVERIFY(AppTest::readFile(BX_SOURCE_DIR "/docs/html/brantix/brantix.html").contains("id=\"" + topic.toLatin1() + "\""));
 }
 
@@ -538,13 +475,7 @@ void TstBX::projectPanels()
 {
     m_bx->show();
     auto* menu = child<QMenu>("networkProjectMenu");
-    QStringList texts;
-    for (QAction* entry : menu->actions())
-        texts << entry->text();
-    QCOMPARE(texts, (QStringList{"Item Box", "Overview Panel", "Item Editor/Controller"}));
     auto* splitter = child<QSplitter>("designSplitter");
-    QCOMPARE(splitter->count(), 3);
-
     auto toggle = [&](int entry, bool shown) {
         QAction* a = menu->actions().at(entry);
         a->setChecked(shown);
@@ -576,7 +507,6 @@ void TstBX::progressBars()
     QFETCH(bool, design);
     auto* bar = child<QProgressBar>(design ? "designProgressBar" : "analysisProgressBar");
     QVERIFY(bar->isHidden());
-    QCOMPARE(bar->maximum(), 100);
     // Shown below 100, hidden at 100.
     for (int percent : {0, 99, 100, 42}) {
         if (design)
@@ -594,19 +524,15 @@ void TstBX::overviewFollowsNetwork()
     auto* speed = child<QComboBox>("overviewSpeedComboBox");
     auto* silence = child<QComboBox>("overviewSilenceComboBox");
     auto* turnAround = child<QComboBox>("overviewTurnAroundComboBox");
-    QCOMPARE(speed->count(), 0);
     dropNetwork();
     MainDTModel* model = m_bx->designModel();
     const FipCalculator& calculator = model->calculator();
     const QModelIndex network = model->getNetworkIdx();
     QCOMPARE(frameType->currentText(), model->text(network, MainDTModel::ColNetworkFrameType));
     QCOMPARE(speed->currentText(), QString("1 Mbits/s"));
-    QCOMPARE(speed->count(), 4);
 
     // A speed chosen in the panel is an undoable edit of the Network node.
-    const int index = speed->findText("5 Mbits/s");
-    QVERIFY(index >= 0);
-    speed->setCurrentIndex(index);
+    speed->setCurrentIndex(speed->findText("5 Mbits/s"));
     emit speed->textActivated("5 Mbits/s");
     QCOMPARE(model->getNetworkSpeed(), QString("5 Mbits/s"));
     QCOMPARE(silence->count(), calculator.getSilenceTimeList("5 Mbits/s").size());
@@ -674,7 +600,6 @@ void TstBX::closeDuringRuns()
     m_bx->setNetworkConnected(connected);
     QSignalSpy stops(action("actionStopCapture"), &QAction::triggered);
     QSignalSpy disconnects(action("actionDisconnectFromNetwork"), &QAction::triggered);
-    QSignalSpy saves(action("actionSave"), &QAction::triggered);
     BoxAnswerer answerer(answers);
     QCOMPARE(m_bx->close(), closed);
     QCOMPARE(answerer.texts, asked);
@@ -683,7 +608,6 @@ void TstBX::closeDuringRuns()
     QCOMPARE(m_bx->isVisible(), !closed);
     QCOMPARE(stops.count(), stopped ? 1 : 0);
     QCOMPARE(disconnects.count(), disconnected ? 1 : 0);
-    QCOMPARE(saves.count(), saved ? 1 : 0);
     QCOMPARE(QFile::exists(dir.filePath("run.brxprj")), saved);
     if (!closed) {
         QCOMPARE(m_bx->windowTitle(), title);
@@ -713,7 +637,6 @@ void TstBX::projectDropArea()
     QFETCH(bool, accepted);
     QFETCH(QString, path);
     auto* area = child<DesignDropAreaWidget>("designDropArea");
-    QVERIFY(area);
     QMimeData mime;
     if (!urls.isEmpty())
         mime.setUrls(urls);
@@ -743,14 +666,12 @@ void TstBX::buildProject()
     QVERIFY(model->dropItem("Segment", network));
     const QModelIndex segment = model->index(0, 0, network);
     QVERIFY(model->dropItem("Station", segment));
-    const QModelIndex station = model->index(0, 0, segment);
-    QVERIFY(model->setData(station.sibling(station.row(), 0), "Pump", Qt::EditRole));
+    QVERIFY(model->setData(model->index(0, 0, segment), "Pump", Qt::EditRole));
 }
 
 void TstBX::saveThenLoadRestoresTheProject()
 {
     buildProject();
-    QVERIFY(m_bx->isModified());
     const QStringList before = AppTest::snapshot(*m_bx->designModel());
     const QString path = m_dir.filePath("pump.brxprj");
     bool done = false;
@@ -779,8 +700,6 @@ void TstBX::saveThenLoadRestoresTheProject()
     QCOMPARE(AppTest::snapshot(*m_bx->designModel()), before);
     QCOMPARE(m_bx->windowTitle(), BX::OrganizationName + " " + BX::ProductName + " - " + path);
     QCOMPARE(designStack()->currentIndex(), 1);
-    QVERIFY(action("actionCloseProject")->isEnabled());
-    QCOMPARE(m_bx->designModel()->undoStack()->count(), 0);
 }
 
 // (Cancel keeps the project: editAfterUndoKeepsProjectModified ends with it.)
@@ -831,7 +750,6 @@ void TstBX::refusedSaveKeepsTheOldFileAndTheMark()
 
     // An edit, then a save that cannot be made.
     QVERIFY(m_bx->designModel()->dropItem("Segment", m_bx->designModel()->index(0, 0)));
-    QVERIFY(m_bx->isModified());
     const QString refused = target == "untitled" ? m_bx->untitledFileProject() : m_dir.filePath(target);
     BoxAnswerer answerer({ QMessageBox::Ok });
     m_bx->saveProjectAs(refused, &done);
@@ -850,7 +768,6 @@ void TstBX::recentList()
         m_bx->setCurrentFileProject(m_dir.filePath(QString("p%1.brxprj").arg(i)), false);
     m_bx->setCurrentFileProject(m_dir.filePath("p5.brxprj"), false);
     const QList<QAction*> actions = m_bx->recentFileActions();
-    QCOMPARE(actions.size(), 10);
     QStringList texts;
     for (QAction* a : actions) {
         QVERIFY(a->isVisible());
@@ -880,21 +797,17 @@ void TstBX::selectedStationShowsInItemEditor()
     const QModelIndex station = model->getStationIndexes().value(1);
 
     // The item editor follows the selection: the network's rows, then the station's.
-    auto* tree = m_bx->findChild<QTreeView*>("mainDTView");
+    auto* tree = child<QTreeView>("mainDTView");
     tree->setCurrentIndex(model->getNetworkIdx());
-    QCOMPARE(m_bx->getMainDTSelectedIndex(), model->getNetworkIdx());
-    QVERIFY(m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
+    QCOMPARE(m_bx->settingsModel()->node(), model->getNetworkIdx());
     tree->setCurrentIndex(station);
-    QVERIFY(!m_bx->settingsModel()->shownColumns().contains(MainDTModel::ColNetworkSpeed));
-    auto* right = m_bx->findChild<QStackedWidget*>("projectRightStackedWidget");
-    QCOMPARE(right->currentWidget()->objectName(), QString("itemEditorPage"));
-    auto* editor = m_bx->findChild<QTreeView*>("settingsDTView");
-    QVERIFY(editor->isVisible());
     QCOMPARE(m_bx->settingsModel()->node(), station);
+    QCOMPARE(child<QStackedWidget>("projectRightStackedWidget")->currentWidget()->objectName(), QString("itemEditorPage"));
+    auto* editor = child<QTreeView>("settingsDTView");
+    QVERIFY(editor->isVisible());
     // The name and the address rows are shown, with the station's values, inside the view.
     for (int column : {int(MainDTModel::ColObject), int(MainDTModel::ColStationAddress)}) {
         const QModelIndex value = m_bx->settingsModel()->valueIndex(column);
-        QVERIFY(value.isValid());
         QCOMPARE(value.data().toString(), model->text(station, column));
         QVERIFY(!editor->isRowHidden(value.row(), value.parent()));
         const QRect cell = editor->visualRect(value);
@@ -923,10 +836,9 @@ void TstBX::closeKeepsWindowWhenSaveAsCancelled()
     m_bx->onActionNewProject();
     QVERIFY(m_bx->isModified());
     BoxAnswerer answerer({ QMessageBox::Save });
-    FileDialogCanceller dialogs;
     QVERIFY(!m_bx->close());
     QCOMPARE(answerer.titles, QStringList { "Saving" });
-    QCOMPARE(dialogs.count, 1);
+    QCOMPARE(answerer.fileDialogs, 1);
     QVERIFY(m_bx->isVisible());
     QVERIFY(m_bx->isProjectOpen());
     QVERIFY(m_bx->isModified());
@@ -968,10 +880,10 @@ void TstBX::untitledSaveFollowsWorkingDirectory()
     m_bx->onWorkingDirectoryChanged();
     QCOMPARE(m_bx->currentFileProject(), second.filePath("untitled.brxprj"));
     QVERIFY(m_bx->windowTitle().contains(second.path()));
-    FileDialogCanceller dialogs;
+    BoxAnswerer dialogs;
     bool done = true;
     m_bx->onSaveButtonClicked(&done);
-    QCOMPARE(dialogs.count, 1);
+    QCOMPARE(dialogs.fileDialogs, 1);
     QVERIFY(!done);
     QVERIFY(!QFile::exists(first.filePath("untitled.brxprj")));
     QVERIFY(m_bx->isModified());

@@ -1,13 +1,10 @@
-// The analysis side of the real window: raw captures converted into traces with
-// every refusal of the conversion, the frame table and statistics that result,
-// stored captures opened again (also odd ones), the display filter bar, find and
-// go-to over a converted capture, and the pcapng export and import.
+// The analysis side of the real window: raw captures converted and their refusals,
+// stored captures opened, the filter bar, find and go-to, the pcapng export and import.
 
 #include "analysis/AnalysisContext.h"
 #include "analysis/FrameFilterATModel.h"
 #include "analysis/MainATModel.h"
 #include "analysis/StatisticsPage.h"
-#include "analysis/TransactionATModel.h"
 #include "app/FrameFilterBar.h"
 #include "capture/files/CaptureFileMessages.h"
 #include "capture/files/StatsFile.h"
@@ -33,20 +30,7 @@ QByteArray rawCapture(int frames, int fcsErrorEvery = 0)
 
 int lineCount(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    return file.readAll().count('\n');
-}
-
-QString statsPathOf(const QString& trace)
-{
-    return trace.left(trace.size() - 5) + ".xml";
-}
-
-QString totalFrames(BX& bx)
-{
-    return bx.statisticsPage()->valueLabel("totalFrames")->text();
+    return AppTest::readFile(path).count('\n');
 }
 
 /// Padding and errors kept in the trace, as the conversions here want them.
@@ -100,7 +84,6 @@ private slots:
     void filterBar();
     void findAndGoTo();
     void pcapngExportAndImportGiveTheSameAnalysis();
-    void pcapngOfOtherLinkTypeRefused();
 
 private:
     /// The window showing the frame table of a converted capture with an FCS error every 97 frames.
@@ -120,8 +103,8 @@ void TstBXAnalysis::initTestCase()
 void TstBXAnalysis::refusals_data()
 {
     QTest::addColumn<QByteArray>("raw"); // "missing": no source file
-    // What is already there: "lock" on the trace, the "trace" itself, "stats" beside it, or the
-    // "open" analysis of an earlier conversion.
+    // What is already there: "lock" on the trace, the "trace" itself, or the "open" analysis
+    // of an earlier conversion. (The statistics beside a trace: the capture test's row.)
     QTest::addColumn<QString>("blocker");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("title");
@@ -130,8 +113,6 @@ void TstBXAnalysis::refusals_data()
     QTest::newRow("flow byte 3") << QByteArray("\x03\x00\x01", 3) << "" << CaptureFileMessages::invalidVersion() << "Brantix";
     QTest::newRow("no source") << QByteArray("missing") << "" << CaptureFileMessages::cannotOpenSource() << "Brantix";
     QTest::newRow("trace in use") << good << "lock" << "backupInUse" << "Backup file";
-    // The statistics saved beside a trace belong to it: a conversion asks before replacing them too.
-    QTest::newRow("existing statistics, no") << good << "stats" << CaptureFileMessages::destinationExists() << "Brantix";
     QTest::newRow("existing trace, no") << good << "trace" << CaptureFileMessages::destinationExists() << "Brantix";
     // The analysis open now: its question comes first.
     QTest::newRow("analysis open, no") << good << "open" << CaptureFileMessages::analysisAlreadyOpen() << "Brantix";
@@ -153,35 +134,31 @@ void TstBXAnalysis::refusals()
         QVERIFY(other.tryLock(0));
         message = CaptureFileMessages::backupInUse(tracePath);
     }
-    const QString kept = blocker == "stats" ? statsPathOf(tracePath) : tracePath;
-    if (blocker == "stats" || blocker == "trace")
-        QVERIFY(AppTest::writeFile(kept, "kept\n"));
+    if (blocker == "trace")
+        QVERIFY(AppTest::writeFile(tracePath, "kept\n"));
 
     BX bx;
     prepare(bx);
     int rows = 0;
     if (blocker == "open") {
-        BoxAnswerer none({});
         QVERIFY(bx.generateVtrcFile(rawPath, tracePath, 2));
         rows = bx.frameTableModel()->rowCount();
         QVERIFY(rows > 0);
     }
-    const bool asked = blocker == "stats" || blocker == "trace" || blocker == "open";
+    const bool asked = blocker == "trace" || blocker == "open";
     BoxAnswerer answers({ asked ? QMessageBox::No : QMessageBox::Ok });
     QVERIFY(!bx.generateVtrcFile(rawPath, tracePath, 2));
     QCOMPARE(answers.texts, QStringList { message });
     QCOMPARE(answers.titles, QStringList { title });
     QCOMPARE(answers.ownIcons, QList<bool> { true });
     QVERIFY(!bx.isConverting());
-    // Nothing stays locked, the source and the statistics are untouched.
+    // Nothing stays locked, the source and an earlier trace are untouched.
     QCOMPARE(QFile::exists(tracePath + ".lock"), blocker == "lock");
     QVERIFY(!QFile::exists(rawPath + ".lock"));
     if (raw != "missing")
         QCOMPARE(AppTest::readFile(rawPath), raw);
-    if (blocker == "stats" || blocker == "trace")
-        QCOMPARE(AppTest::readFile(kept), QByteArray("kept\n"));
-    if (blocker == "stats")
-        QVERIFY(!QFile::exists(tracePath));
+    if (blocker == "trace")
+        QCOMPARE(AppTest::readFile(tracePath), QByteArray("kept\n"));
     QCOMPARE(bx.frameTableModel()->rowCount(), rows);
 }
 
@@ -189,19 +166,18 @@ void TstBXAnalysis::conversion_data()
 {
     QTest::addColumn<int>("depth");
     QTest::addColumn<bool>("logErrors");
-    QTest::addColumn<int>("fcsErrorEvery");
     // Which rows each choice keeps is the trace writer's (its tests take each); here the
     // window's depth and error choice reach the conversion.
-    QTest::newRow("no data, errors logged") << 1 << true << 47;
-    QTest::newRow("errors not logged") << 2 << false << 47;
+    QTest::newRow("no data, errors logged") << 1 << true;
+    QTest::newRow("errors not logged") << 2 << false;
 }
 
 void TstBXAnalysis::conversion()
 {
     QFETCH(int, depth);
     QFETCH(bool, logErrors);
-    QFETCH(int, fcsErrorEvery);
     const int frames = 3000;
+    const int fcsErrorEvery = 47;
     const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
     const QString rawPath = m_dir.filePath(tag + ".praw");
     const QString tracePath = m_dir.filePath(tag + ".vtrc");
@@ -218,30 +194,22 @@ void TstBXAnalysis::conversion()
         QCOMPARE(answers.texts, QStringList { CaptureFileMessages::destinationExists() });
 
         const quint64 errors = bx.analysisContext()->counters.errorFCS;
-        QCOMPARE(errors, quint64(fcsErrorEvery ? frames / fcsErrorEvery : 0));
+        QCOMPARE(errors, quint64(frames / fcsErrorEvery));
         const int expectedRows = depth == 1 ? (logErrors ? int(errors) : 0) : frames - (logErrors ? 0 : int(errors));
         QCOMPARE(bx.frameTableModel()->rowCount(), expectedRows);
         QCOMPARE(lineCount(tracePath), expectedRows);
         // The statistics run whatever the depth.
         counted = bx.analysisContext()->counters.frameTotal;
         QCOMPARE(counted + errors, quint64(frames));
-        QCOMPARE(totalFrames(bx), QLocale(QLocale::French, QLocale::France).toString(counted));
-        QVERIFY(bx.transactionModel()->rowCount() > 0);
-        if (expectedRows > 0 && depth != 1) {
-            // The last row of the table is the last line of the file.
-            const QModelIndex last = bx.frameTableModel()->index(expectedRows - 1, 1);
-            QCOMPARE(last.data().toString().remove(','), QString::number(frames));
-        }
+        QCOMPARE(bx.statisticsPage()->valueLabel("totalFrames")->text(), QLocale(QLocale::French, QLocale::France).toString(counted));
         QVERIFY(!QFile::exists(tracePath + ".lock"));
-        QVERIFY(QFile::exists(statsPathOf(tracePath)));
+        QVERIFY(QFile::exists(StatsFile::pathFor(tracePath)));
     }
 
-    // Opened again, the capture shows the same rows and the counters of its statistics file.
+    // Opened again, the capture shows the counters of its statistics file.
     BX again;
     QVERIFY(again.openCapture(tracePath));
-    QCOMPARE(again.frameTableModel()->rowCount(), lineCount(tracePath));
     QCOMPARE(again.analysisContext()->counters.frameTotal, counted);
-    QCOMPARE(totalFrames(again), QLocale(QLocale::French, QLocale::France).toString(counted));
 }
 
 void TstBXAnalysis::cancelledConversion()
@@ -253,7 +221,6 @@ void TstBXAnalysis::cancelledConversion()
 
     BX bx;
     prepare(bx);
-    BoxAnswerer answers({});
     // The cancel button is live while the conversion lets the window breathe.
     QTimer::singleShot(150, &bx, [&bx] {
         QVERIFY(bx.isConverting());
@@ -331,7 +298,7 @@ void TstBXAnalysis::oddStoredCaptures()
     const QString tracePath = m_dir.filePath("odd_" + tag + ".vtrc");
     QVERIFY(AppTest::writeFile(tracePath, trace));
     if (!stats.isEmpty())
-        QVERIFY(AppTest::writeFile(statsPathOf(tracePath), stats));
+        QVERIFY(AppTest::writeFile(StatsFile::pathFor(tracePath), stats));
 
     BX bx;
     QCOMPARE(bx.openCapture(tracePath), rows >= 0);
@@ -342,7 +309,7 @@ void TstBXAnalysis::oddStoredCaptures()
     // Nothing was written to the user's files.
     QCOMPARE(AppTest::readFile(tracePath), trace);
     if (!stats.isEmpty())
-        QCOMPARE(AppTest::readFile(statsPathOf(tracePath)), stats);
+        QCOMPARE(AppTest::readFile(StatsFile::pathFor(tracePath)), stats);
 }
 
 // ---------------------------------------------------------------- filter bar, find and go to
@@ -354,7 +321,6 @@ void TstBXAnalysis::openFilterTrace(BX& bx)
         QVERIFY(AppTest::writeFile(raw, rawCapture(3000, 97)));
         BX converter;
         prepare(converter);
-        BoxAnswerer answers({});
         QVERIFY(converter.generateVtrcFile(raw, m_dir.filePath("bus.vtrc"), 2));
         m_trace = m_dir.filePath("bus.vtrc");
     }
@@ -378,8 +344,6 @@ void TstBXAnalysis::filterBar()
     QCOMPARE(view->model(), model);
     auto* combo = bar->findChild<QComboBox*>("frameFilterCombo");
     auto* count = bar->findChild<QLabel*>("frameFilterCountLabel");
-    const int total = bx.frameTableModel()->rowCount();
-    QCOMPARE(total, 3000);
     QCOMPARE(count->text(), QString("3,000 frames"));
     AppTest::shot(&bx, "filter-empty");
 
@@ -390,7 +354,6 @@ void TstBXAnalysis::filterBar()
     QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     QVERIFY(settle(bx));
     const QStringList expected = numbersOf(m_trace, "0x0201", "RP_DAT");
-    QVERIFY(expected.size() > 10);
     QCOMPARE(shown(model), expected);
     QCOMPARE(count->text(), QString("%1 of 3,000 frames").arg(expected.size()));
     AppTest::shot(&bx, "filter-applied");
@@ -407,7 +370,6 @@ void TstBXAnalysis::filterBar()
     // Esc clears.
     QTest::keyClick(combo->lineEdit(), Qt::Key_Escape);
     QCOMPARE(bar->state(), FrameFilterBar::State::Empty);
-    QCOMPARE(model->rowCount(), total);
     QCOMPARE(count->text(), QString("3,000 frames"));
 
     // Apply as Filter from a cell of a reply row.
@@ -427,15 +389,12 @@ void TstBXAnalysis::filterBar()
     view->setColumnHidden(13, true);
     const QString csv = m_dir.filePath("shown.csv");
     QVERIFY(bar->exportVisibleFrames(csv));
-    QFile exported(csv);
-    QVERIFY(exported.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = exported.readAll().split('\n');
+    const QList<QByteArray> lines = AppTest::readFile(csv).split('\n');
     QCOMPARE(lines.size(), model->rowCount() + 2); // header, rows, the empty rest after the last line end
     QVERIFY(lines.at(0).startsWith("Anchor,No.,Relative Date,"));
     QVERIFY(!lines.at(0).contains(",Data,"));
     QVERIFY(lines.at(1).startsWith(QString("false,%1,").arg(model->index(0, 1).data().toString()).toUtf8()));
-    const QString lastNumber = model->index(model->rowCount() - 1, 1).data().toString();
-    QVERIFY(lastNumber.contains(','));
+    const QString lastNumber = model->index(model->rowCount() - 1, 1).data().toString(); // "2,9xx": quoted
     QVERIFY(lines.at(model->rowCount()).startsWith(QString("false,\"%1\",").arg(lastNumber).toUtf8()));
     QVERIFY(!bar->exportVisibleFrames(m_dir.filePath("missing/shown.csv")));
 
@@ -529,7 +488,6 @@ void TstBXAnalysis::pcapngExportAndImportGiveTheSameAnalysis()
     {
         BX bx;
         prepare(bx);
-        BoxAnswerer answers({});
         QVERIFY(bx.generateVtrcFile(base + ".praw", trace, 2));
         QVERIFY(bx.exportCaptureToPcapng(trace, whole));
         frames = bx.analysisContext()->counters.frameTotal;
@@ -557,21 +515,15 @@ void TstBXAnalysis::pcapngExportAndImportGiveTheSameAnalysis()
     QCOMPARE(answers.texts.size(), 1);
     QCOMPARE(bx.analysisContext()->counters.errorFCS, fcsErrors);
     QCOMPARE(quint64(bx.frameTableModel()->rowCount()), fcsErrors);
-}
 
-void TstBXAnalysis::pcapngOfOtherLinkTypeRefused()
-{
-    // An Ethernet capture: section header, interface of link type 1, one packet.
-    const QByteArray file = QByteArray::fromHex("0a0d0d0a1c0000004d3c2b1a01000000ffffffffffffffff1c000000"
-                                                "010000001400000001000000000000001400000006000000240000"
-                                                "0000000000000000000000000004000000040000006162636424000000");
-    const QString path = m_dir.filePath("ethernet.pcapng");
-    QVERIFY(AppTest::writeFile(path, file));
-    BX bx;
-    BoxAnswerer answers({ QMessageBox::Ok });
-    QVERIFY(!bx.importPcapngCapture(path));
-    QCOMPARE(answers.texts.size(), 1);
-    QVERIFY2(answers.texts.first().contains("link type 1,"), qPrintable(answers.texts.first()));
+    // A file the reader refuses (each reason is the reader's): the reason told, the analysis kept.
+    const QString foreign = m_dir.filePath("foreign.pcapng");
+    QVERIFY(AppTest::writeFile(foreign, "hello, world"));
+    BoxAnswerer refusal({ QMessageBox::Ok });
+    QVERIFY(!bx.importPcapngCapture(foreign));
+    QCOMPARE(refusal.texts.size(), 1);
+    QVERIFY2(refusal.texts.first().contains("neither"), qPrintable(refusal.texts.first()));
+    QCOMPARE(quint64(bx.frameTableModel()->rowCount()), fcsErrors);
 }
 
 QTEST_MAIN(TstBXAnalysis)
