@@ -169,7 +169,7 @@ void BX::loadFileProject(QString path)
     for (const QModelIndex& station : stations)
         m_mainDTModel->setDataWithoutControl(station.sibling(station.row(), MainDTModel::ColFipDevice),
                                              MainDTModel::BindADevice);
-    emit m_mainDTModel->layoutChanged();
+    m_mainDTModel->refreshLayout();
     updateBuildXMLButton();
     ui->mainDTView->expandAll();
     ui->mainDTView->resizeColumnToContents(0);

@@ -341,6 +341,9 @@ public:
     void updateStationFilePath(const QModelIndex& station);
     /// The same for every station, after the save path changed or a project was loaded.
     void updateAllStationFilePaths();
+    /// Views and proxies read every row again, after a load wrote cells quietly.
+    /// Announced first, so proxies carry their persistent indexes across.
+    void refreshLayout();
     /// Recomposes column 0 of an Instruction or a variable from its columns.
     void updateComposedName(const QModelIndex& index);
 

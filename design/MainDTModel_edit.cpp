@@ -667,6 +667,12 @@ void MainDTModel::updateAllStationFilePaths()
         updateStationFilePath(station);
 }
 
+void MainDTModel::refreshLayout()
+{
+    emit layoutAboutToBeChanged();
+    emit layoutChanged();
+}
+
 void MainDTModel::updateNetworkMaxValues()
 {
     const QModelIndex network = getNetworkIdx();
