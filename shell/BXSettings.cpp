@@ -3,6 +3,7 @@
 #include "analysis/ControlTable.h"
 #include "capture/decoder/FipControls.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -101,19 +102,26 @@ bool isNumber(int type)
 
 /// A colour read from a binary variant keeps whatever kind byte and half-floats the
 /// file held: only the kinds a colour can have, with finite components, are colours.
-QColor wellFormed(const QColor& c)
+/// The kind is read from the value's stream form (type, null flag, then the colour,
+/// kind first): a colour whose kind is outside the enum may not even be copied.
+QColor storedColour(const QVariant& stored)
 {
-    switch (c.spec()) {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << stored;
+    switch (bytes.size() > 5 ? int(qint8(bytes.at(5))) : 0) {
     case QColor::Rgb:
     case QColor::Hsv:
     case QColor::Cmyk:
     case QColor::Hsl:
-        return c;
-    case QColor::ExtendedRgb:
+        return stored.value<QColor>();
+    case QColor::ExtendedRgb: {
+        const QColor c = stored.value<QColor>();
         if (std::isfinite(c.alphaF()) && std::isfinite(c.redF()) && std::isfinite(c.greenF())
             && std::isfinite(c.blueF()))
             return c;
         return QColor();
+    }
     default:
         return QColor();
     }
@@ -184,7 +192,7 @@ QVariant BXSettings::convert(const QVariant& stored, Type type)
         return QString(QLatin1String(""));
     case Type::Color:
         if (stype == QMetaType::QColor)
-            return wellFormed(stored.value<QColor>());
+            return storedColour(stored);
         if (isText)
             return QColor(stored.toString());
         return QColor();
