@@ -6,11 +6,11 @@
 #include "design/ItemBoxModel.h"
 #include "design/MainDTModel.h"
 #include "design/RecentProjects.h"
-#include "shell/SettingsFileCheck.h"
 #include "design/ResourceIconDialog.h"
 #include "design/SettingsDTDelegate.h"
 #include "design/SettingsDTModel.h"
 #include "platform/desktop/DesktopServices.h"
+#include "shell/SettingsFileCheck.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -104,6 +104,15 @@ QString keyOf(const QByteArray& line, const QString& section)
     return section.isEmpty() ? key : section + QLatin1Char('/') + key;
 }
 
+bool saveWhole(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
 } // namespace
 
 QByteArray SettingsFileCheck::withoutUnsafeValues(const QByteArray& text, QStringList* keys)
@@ -143,13 +152,7 @@ SettingsFileCheck::Result SettingsFileCheck::repair(const QString& path)
         return result;
 
     result.keptAs = path + QStringLiteral(".unreadable");
-    QSaveFile copy(result.keptAs);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(text) != text.size() || !copy.commit()) {
-        result.error = copy.errorString();
-        return result;
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(sound) != sound.size() || !out.commit())
-        result.error = out.errorString();
+    if (saveWhole(result.keptAs, text, &result.error))
+        saveWhole(path, sound, &result.error);
     return result;
 }

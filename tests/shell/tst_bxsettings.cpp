@@ -166,9 +166,9 @@ private slots:
         QTest::newRow("bool given a number") << flag << QVariant(7) << QVariant(false);
         QTest::newRow("colour given words") << colour << QVariant("not a colour") << QVariant(QColor());
         // A stored colour variant may carry any kind byte and, extended, any half-float.
-        const auto streamed = [](qint8 spec, quint16 alpha, quint16 red) {
+        const auto streamed = [](qint8 kind, quint16 alpha, quint16 red) {
             QByteArray bytes;
-            QDataStream(&bytes, QIODevice::WriteOnly) << spec << alpha << red << quint16(0) << quint16(0) << quint16(0);
+            QDataStream(&bytes, QIODevice::WriteOnly) << kind << alpha << red << quint16(0) << quint16(0) << quint16(0);
             QDataStream in(bytes);
             QColor c;
             in >> c;
